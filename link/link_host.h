@@ -1,0 +1,53 @@
+#pragma once
+#include <array>
+#include <functional>
+#include <string>
+
+namespace km27 {
+
+// Window timer ids; one handler on the window dispatches them by id.
+inline constexpr int TIMER_PORT_SCAN = 101;       // code box: try the next COM port
+inline constexpr int TIMER_LINK_WATCH = 104;      // code box: link watchdog
+inline constexpr int TIMER_STATUS_RESET = 105;    // both: welcome text back after a transfer
+inline constexpr int TIMER_UPLOAD_TIMEOUT = 109;  // code box: upload time limit
+inline constexpr int TIMER_LINK_START = 110;      // code transmitter: start the link monitor
+
+// The eight command buttons, in the window's order.
+enum CommandButton {
+  kButtonUpload = 0,   // 1011
+  kButtonDownload,     // 1012
+  kButtonClear,        // 1017
+  kButtonExit,         // 1019
+  kButtonMoveUp,       // 1013
+  kButtonMoveDown,     // 1014
+  kButtonDelete,       // 1015
+  kButtonAdd,          // 1016
+  kButtonCount
+};
+
+struct ButtonStates {
+  std::array<bool, kButtonCount> enabled{};
+  bool focusUpload = false;
+};
+
+// Link up: all eight follow `enable` (focus to Upload). Link down: Upload and Download off,
+// the other six on, whatever `enable` says.
+ButtonStates ButtonStatesFor(bool linkUp, bool enable);
+
+// What the link engines need of the main window. Every call is made on the window's thread.
+class LinkHost {
+ public:
+  virtual ~LinkHost() = default;
+  virtual void SetLampState(int state) = 0;
+  virtual void SetStatusText(const std::string& utf8) = 0;
+  virtual void SetButtonStates(const ButtonStates& states) = 0;
+  virtual void SetTimer(int id, int ms) = 0;  // (re)starts the timer
+  virtual void KillTimer(int id) = 0;
+  virtual void ShowCounts() = 0;
+  virtual void ShowMessage(const std::string& utf8) = 0;  // modal box, OK only
+  // Runs `fn` on the window's thread and returns when it has run (a worker's synchronous
+  // report). Returns false when the window is gone and `fn` was dropped.
+  virtual bool RunOnWindowThread(const std::function<void()>& fn) = 0;
+};
+
+}  // namespace km27

@@ -1,0 +1,34 @@
+#include "link/link_timing.h"
+
+namespace km27 {
+
+namespace {
+int Div(int v, int d) {
+  if (v == 0) return 0;
+  int r = v / d;
+  return r < 1 ? 1 : r;
+}
+}  // namespace
+
+LinkTiming LinkTiming::Scaled(int divisor) const {
+  if (divisor <= 1) return *this;
+  LinkTiming t = *this;
+  for (int LinkTiming::*m :
+       {&LinkTiming::readIntervalMs, &LinkTiming::readTotalPerByteMs, &LinkTiming::readTotalConstantMs,
+        &LinkTiming::writeTotalPerByteMs, &LinkTiming::writeTotalConstantMs, &LinkTiming::exchangePauseMs,
+        &LinkTiming::identifyPauseMs, &LinkTiming::openBreakMs, &LinkTiming::openRtsSettleMs,
+        &LinkTiming::exitWaitMs, &LinkTiming::portScanMs, &LinkTiming::linkWatchMs,
+        &LinkTiming::statusResetMs, &LinkTiming::uploadTimeoutMs, &LinkTiming::linkStartMs,
+        &LinkTiming::boxFramePauseMs, &LinkTiming::boxAcceptWaitMs, &LinkTiming::boxSettleMs,
+        &LinkTiming::boxUploadPauseMs}) {
+    t.*m = Div(t.*m, divisor);
+  }
+  return t;
+}
+
+LinkTiming& ActiveLinkTiming() {
+  static LinkTiming timing;
+  return timing;
+}
+
+}  // namespace km27

@@ -1,0 +1,64 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/device_model.h"
+#include "model/param_table.h"
+
+namespace km27 {
+
+// 0 frequency-shift (移频), 1 UM71, 2 ZPW2000, 3 AC counting (交流计数).
+using SignalFamily = uint8_t;
+
+inline constexpr int kFamilyCount = 4;
+inline constexpr int kCarrierCount = 19;
+inline constexpr int kCodesPerFamily = 21;
+inline constexpr int kLineOptionFamilies = 3;  // family 3 has no line option
+
+struct CarrierInfo {
+  int radioId;          // control id of its radio in the main window
+  const char* caption;  // radio caption
+  SignalFamily family;
+  int maskByte;  // CarrierMask byte 0..3 (ParamOptions byte 3 + maskByte)
+  int maskBit;
+};
+
+// Fixed knowledge of the signals: carriers, their families and the low-frequency code names.
+class CodeCatalogue {
+ public:
+  CodeCatalogue();
+  void BuildCodeCatalogue();
+
+  // Catalogue name of a stored code index; an index beyond the table (only from a damaged
+  // file or a faulty upload) is shown as its decimal number rather than read out of bounds.
+  std::string Name(SignalFamily family, unsigned index) const;
+
+  // Items of the low-frequency combo box in catalogue order; "FF" placeholders are never offered,
+  // so an item's position equals its catalogue index.
+  std::vector<std::string> ComboItems(SignalFamily family) const;
+
+ private:
+  std::array<std::array<std::string, kCodesPerFamily>, kFamilyCount> names_;
+};
+
+const CarrierInfo& Carrier(int index);  // index 0..18
+SignalFamily FamilyOfCarrier(int carrier);
+const char* FamilyCaption(SignalFamily family);  // group box caption
+
+// The line radios (controls 1091/1092) as they must look for a family.
+struct LineRadioState {
+  bool touch = true;  // false: leave captions and value alone (code transmitter)
+  std::string caption0, caption1;
+  bool enabled = false;
+  int value = 0;
+};
+LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const ParamOptions& options);
+
+// Duration combo items ("3 秒" … "60 秒") and the seconds of an item text (leading decimal number,
+// as atoi reads it).
+const std::vector<std::string>& DurationItems();
+int DurationSeconds(const std::string& itemText);
+
+}  // namespace km27

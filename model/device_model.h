@@ -1,0 +1,14 @@
+#pragma once
+#include <cstdint>
+
+namespace km27 {
+
+// The lower machine served; fixed for the life of the main window. Consumers test zero / non-zero.
+enum DeviceModel : uint8_t {
+  CodeBox = 0,          // KM27A code box
+  CodeTransmitter = 1,  // KM27C code transmitter
+};
+
+inline bool IsCodeTransmitter(DeviceModel m) { return m != CodeBox; }
+
+}  // namespace km27
