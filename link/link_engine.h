@@ -1,0 +1,17 @@
+#pragma once
+
+namespace km27 {
+
+// One lower machine's link as the main window drives it. All calls on the window's thread.
+class LinkEngine {
+ public:
+  virtual ~LinkEngine() = default;
+  virtual bool LinkUp() const = 0;
+  virtual void Start() = 0;          // the window's start-up branch for this model
+  virtual void OnDownload() = 0;     // button 1012 / F7
+  virtual void OnUpload() = 0;       // button 1011 / F6
+  virtual void OnTimer(int id) = 0;  // window timers owned by the link (101, 104, 109, 110)
+  virtual void Stop() = 0;           // exit path, before the parameter file is saved
+};
+
+}  // namespace km27
