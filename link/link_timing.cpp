@@ -1,5 +1,7 @@
 #include "link/link_timing.h"
 
+#include <initializer_list>
+
 namespace km27 {
 
 namespace {

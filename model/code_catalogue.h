@@ -52,7 +52,7 @@ struct LineRadioState {
   bool touch = true;  // false: leave captions and value alone (code transmitter)
   std::string caption0, caption1;
   bool enabled = false;
-  int value = 0;
+  int value = 0;  // radio to check: 0, 1, or -1 for none (an out-of-range stored byte)
 };
 LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const ParamOptions& options);
 

@@ -1,0 +1,118 @@
+#include "model/code_catalogue.h"
+
+#include <cstdlib>
+
+namespace km27 {
+
+namespace {
+
+const CarrierInfo kCarriers[kCarrierCount] = {
+    {1001, "550 Hz", 0, 0, 0},    {1002, "650 Hz", 0, 0, 1},    {1003, "750 Hz", 0, 0, 2},
+    {1004, "850 Hz", 0, 0, 3},    {1005, "1700 Hz", 1, 1, 0},   {1006, "2000 Hz", 1, 1, 1},
+    {1007, "2300 Hz", 1, 1, 2},   {1008, "2600 Hz", 1, 1, 3},   {1033, "1701.4Hz", 2, 2, 0},
+    {1034, "2001.4Hz", 2, 2, 1},  {1035, "2301.4Hz", 2, 2, 2},  {1036, "2601.4Hz", 2, 2, 3},
+    {1037, "1698.7Hz", 2, 2, 4},  {1038, "1998.7HZ", 2, 2, 5},  {1039, "2298.7Hz", 2, 2, 6},
+    {1040, "2598.7Hz", 2, 2, 7},  {1061, "25 Hz", 3, 3, 0},     {1062, "50 Hz", 3, 3, 1},
+    {1063, "75 Hz", 3, 3, 2},
+};
+
+const char* const kFrequencyShiftCodes[kCodesPerFamily] = {
+    "无码",    "7.0 Hz",  "8.0 Hz",  "8.5 Hz",  "9.0 Hz",  "9.5 Hz",  "11.0 Hz",
+    "12.5 Hz", "13.5 Hz", "15.0 Hz", "16.5 Hz", "17.5 Hz", "18.5 Hz", "20.0 Hz",
+    "21.5 Hz", "22.5 Hz", "23.5 Hz", "24.5 Hz", "26.0 Hz", "上边频",  "下边频"};
+
+// UM71 and ZPW2000 share one list.
+const char* const kTrackCircuitCodes[kCodesPerFamily] = {
+    "无码",    "10.3 Hz", "11.4 Hz", "12.5 Hz", "13.6 Hz", "14.7 Hz", "15.8 Hz",
+    "16.9 Hz", "18.0 Hz", "19.1 Hz", "20.2 Hz", "21.3 Hz", "22.4 Hz", "23.5 Hz",
+    "24.6 Hz", "25.7 Hz", "26.8 Hz", "27.9 Hz", "29.0 Hz", "上边频",  "下边频"};
+
+const char* const kAcCountingCodes[kCodesPerFamily] = {
+    "无码", "AL", "ALU", "AU", "AUU", "AHU", "BL", "BLU", "BU", "BUU", "BHU",
+    "上边频", "FF", "FF", "FF", "FF", "FF", "FF", "FF", "FF", "FF"};
+
+// "FF" marks an index that carries no code: never offered, shown as is when stored.
+constexpr const char kNoCodePlaceholder[] = "FF";
+
+const char* const kFamilyCaptions[kFamilyCount] = {"移频", "UM71", "ZPW2000", "交流计数"};
+
+}  // namespace
+
+CodeCatalogue::CodeCatalogue() { BuildCodeCatalogue(); }
+
+void CodeCatalogue::BuildCodeCatalogue() {
+  const char* const* rows[kFamilyCount] = {kFrequencyShiftCodes, kTrackCircuitCodes, kTrackCircuitCodes,
+                                           kAcCountingCodes};
+  for (int f = 0; f < kFamilyCount; ++f)
+    for (int i = 0; i < kCodesPerFamily; ++i) names_[size_t(f)][size_t(i)] = rows[f][i];
+}
+
+std::string CodeCatalogue::Name(SignalFamily family, unsigned index) const {
+  if (family >= kFamilyCount || index >= unsigned(kCodesPerFamily)) return std::to_string(index);
+  return names_[family][index];
+}
+
+std::vector<std::string> CodeCatalogue::ComboItems(SignalFamily family) const {
+  std::vector<std::string> items;
+  if (family >= kFamilyCount) return items;
+  for (const std::string& name : names_[family])
+    if (name != kNoCodePlaceholder) items.push_back(name);
+  return items;
+}
+
+const CarrierInfo& Carrier(int index) {
+  if (index < 0 || index >= kCarrierCount) index = 0;
+  return kCarriers[index];
+}
+
+SignalFamily FamilyOfCarrier(int carrier) {
+  if (carrier <= 3) return 0;
+  if (carrier <= 7) return 1;
+  if (carrier <= 15) return 2;
+  return 3;
+}
+
+const char* FamilyCaption(SignalFamily family) {
+  return family < kFamilyCount ? kFamilyCaptions[family] : "";
+}
+
+LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const ParamOptions& options) {
+  LineRadioState s;
+  if (IsCodeTransmitter(model)) {
+    // The code transmitter has no line setting: the radios keep their template look, disabled.
+    s.touch = false;
+    s.caption0 = s.caption1 = "无";
+    return s;
+  }
+  switch (family) {
+    case 0:
+      s.caption0 = "\"1.9\"移频";
+      s.caption1 = "TB3060-2002";
+      break;
+    case 1:
+    case 2:
+      s.caption0 = "TB3060";
+      s.caption1 = "规范模式";
+      break;
+    default:
+      s.caption0 = s.caption1 = "无";
+      s.enabled = false;
+      s.value = 0;
+      return s;
+  }
+  s.enabled = true;
+  // A loaded file may hold any byte here: a value no radio stands for checks neither.
+  s.value = options.LineOption(family) <= 1 ? options.LineOption(family) : -1;
+  return s;
+}
+
+const std::vector<std::string>& DurationItems() {
+  static const std::vector<std::string> items = {"3 秒",  "4 秒",  "5 秒",  "6 秒",  "7 秒",
+                                                 "8 秒",  "9 秒",  "10 秒", "15 秒", "20 秒",
+                                                 "30 秒", "40 秒", "50 秒", "60 秒"};
+  return items;
+}
+
+int DurationSeconds(const std::string& itemText) { return std::atoi(itemText.c_str()); }
+
+}  // namespace km27
