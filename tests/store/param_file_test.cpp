@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "store/gbk.h"
+#include "store/param_file.h"
+
+using namespace km27;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The file as its layout describes it, written out by hand rather than by the code under test.
+Bytes GoldenFile(const ParamOptions& o, const ParamTable& t) {
+  const uint8_t maker[] = {0xe1, 0xb0, 0xea, 0xd7, 0xb2, 0xe2, 0xbf, 0xd8, 0xbc, 0xbc, 0xca, 0xf5,
+                           0xd1, 0xd0, 0xbe, 0xbf, 0xd3, 0xd0, 0xcf, 0xde, 0xb9, 0xab, 0xcb, 0xbe};
+  Bytes f(maker, maker + 24);
+  f.resize(50, 0);
+  for (char c : std::string("KM27A 1.0")) f.push_back(uint8_t(c));
+  f.resize(88, 0);
+  f.insert(f.end(), o.bytes.begin(), o.bytes.end());
+  f.insert(f.end(), t.bytes.begin(), t.bytes.end());
+  return f;
+}
+
+class ParamFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/km27-paramfile-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    path = dir + "/KM27A.dat";
+  }
+  void TearDown() override {
+    chmod(dir.c_str(), 0755);
+    std::system(("rm -rf '" + dir + "'").c_str());
+  }
+  void Write(const Bytes& b) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+  }
+  Bytes Read() const {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+  int FileCount() const {
+    std::string cmd = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
+    return std::system(cmd.c_str()) == 0 ? 1 : 0;
+  }
+
+  static void Sample(ParamOptions& o, ParamTable& t) {
+    o.bytes = {1, 0, 1, 0x05, 0x02, 0x80, 0x04, 0x75};
+    t.SetEntry(0, 0, {2, 8});
+    t.SetEntry(2, 1, {20, 60});
+    t.SetEntry(5, 0, {0, 3});
+    t.SetEntry(15, 19, {19, 30});
+    t.SetEntry(18, 0, {11, 3});
+    t.SetEntry(19, 23, {0xAB, 0xCD});  // spare block travels along untouched
+  }
+
+  std::string dir, path;
+};
+
+}  // namespace
+
+TEST_F(ParamFile, SaveWritesTheLayoutByteForByte) {
+  ParamOptions o;
+  ParamTable t;
+  Sample(o, t);
+  SaveResult r = SaveParamFile(path, o, t);
+  ASSERT_TRUE(r.ok) << r.reason;
+  EXPECT_EQ(Read(), GoldenFile(o, t));
+  EXPECT_EQ(Read().size(), 1056u);
+  EXPECT_EQ(FileCount(), 1);  // no temporary file left beside it
+}
+
+TEST_F(ParamFile, ClearedProgrammeIsHeaderPlusZeros) {
+  ASSERT_TRUE(SaveParamFile(path, {}, {}).ok);
+  const Bytes b = Read();
+  const Bytes golden = GoldenFile({}, {});
+  EXPECT_EQ(b, golden);
+  for (size_t i = 88; i < b.size(); ++i) ASSERT_EQ(b[i], 0) << i;
+}
+
+TEST_F(ParamFile, LoadAcceptsOnlyTheExactFile) {
+  ParamOptions o;
+  ParamTable t;
+  Sample(o, t);
+  const Bytes good = GoldenFile(o, t);
+
+  Write(good);
+  ParamOptions lo;
+  ParamTable lt;
+  ASSERT_TRUE(LoadParamFile(path, lo, lt));
+  EXPECT_EQ(lo, o);
+  EXPECT_EQ(lt, t);
+
+  for (size_t size : {size_t(1055), size_t(1057), size_t(0)}) {
+    Bytes b = good;
+    b.resize(size, 0);
+    Write(b);
+    ParamOptions xo;
+    ParamTable xt;
+    xt.SetEntry(3, 3, {1, 9});
+    EXPECT_FALSE(LoadParamFile(path, xo, xt)) << size;
+    EXPECT_EQ(xt.Entry(3, 3), (ParamEntry{1, 9})) << "state must stay untouched";
+    EXPECT_EQ(xo, ParamOptions{});
+  }
+  ParamOptions xo;
+  ParamTable xt;
+  EXPECT_FALSE(LoadParamFile(dir + "/missing.dat", xo, xt));
+}
+
+TEST_F(ParamFile, HeaderTextsCountUpToTheirFirstZero) {
+  Bytes b = GoldenFile({}, {});
+  b[88] = 1;
+  b[50 + 10] = 'x';  // "KM27A 1.0\0x..." still reads as "KM27A 1.0"
+  b[50 + 11] = 'y';
+  b[37] = 'z';  // bytes after the maker's zero don't count either
+  Write(b);
+  ParamOptions o;
+  ParamTable t;
+  ASSERT_TRUE(LoadParamFile(path, o, t));
+  EXPECT_EQ(o.LineOption(0), 1);
+
+  // Rewritten byte for byte, but for the tails of the header fields, which become zero.
+  ASSERT_TRUE(SaveParamFile(path, o, t).ok);
+  Bytes expected = b;
+  expected[60] = expected[61] = expected[37] = 0;
+  EXPECT_EQ(Read(), expected);
+}
+
+TEST_F(ParamFile, HeaderMismatchesAreRejected) {
+  const Bytes good = GoldenFile({}, {});
+  Bytes version = good;
+  version[50 + 8] = '1';  // "KM27A 1.1"
+  Bytes makerRunOn = good;
+  makerRunOn[24] = 'X';  // the name runs on with no zero after it
+  Bytes makerNoZero = good;
+  for (size_t i = 24; i < 50; ++i) makerNoZero[i] = 'A';
+  Bytes lowerCase = good;
+  lowerCase[50] = 'k';
+  for (const Bytes* b : {&version, &makerRunOn, &makerNoZero, &lowerCase}) {
+    Write(*b);
+    ParamOptions o;
+    ParamTable t;
+    EXPECT_FALSE(LoadParamFile(path, o, t));
+  }
+}
+
+TEST_F(ParamFile, OutOfRangeBytesAreKeptAsLoaded) {
+  ParamOptions o;
+  ParamTable t;
+  o.bytes = {9, 255, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0x99};
+  t.SetEntry(16, 0, {200, 250});
+  Write(GoldenFile(o, t));
+  ParamOptions lo;
+  ParamTable lt;
+  ASSERT_TRUE(LoadParamFile(path, lo, lt));
+  ASSERT_TRUE(SaveParamFile(path, lo, lt).ok);
+  EXPECT_EQ(Read(), GoldenFile(o, t));
+}
+
+TEST_F(ParamFile, StrayTemporaryFilesAreCleanedUp) {
+  Write(GoldenFile({}, {}));
+  std::ofstream(dir + "/KM27A.dat.tmp-abc123") << "half";
+  std::ofstream(dir + "/other.txt") << "keep";
+  ASSERT_TRUE(SaveParamFile(path, {}, {}).ok);
+  struct stat st;
+  EXPECT_NE(stat((dir + "/KM27A.dat.tmp-abc123").c_str(), &st), 0);
+  EXPECT_EQ(stat((dir + "/other.txt").c_str(), &st), 0);
+}
+
+TEST_F(ParamFile, FailedSaveReportsWhyAndKeepsTheOldFile) {
+  ParamOptions o;
+  ParamTable t;
+  Sample(o, t);
+  const Bytes old = GoldenFile(o, t);
+  Write(old);
+  ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+
+  // Root ignores directory permissions, so the save runs as an unprivileged user.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(fds[0]);
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    SaveResult r = SaveParamFile(path, {}, {});
+    std::string msg = (r.ok ? "1" : "0") + r.path + "|" + r.reason;
+    ssize_t w = write(fds[1], msg.data(), msg.size());
+    _exit(w > 0 ? 0 : 4);
+  }
+  close(fds[1]);
+  std::string msg;
+  char buf[512];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) msg.append(buf, size_t(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_FALSE(msg.empty());
+  EXPECT_EQ(msg[0], '0') << "a save into a read-only folder must fail";
+  EXPECT_NE(msg.find(path), std::string::npos);
+  EXPECT_NE(msg.find("Permission denied"), std::string::npos) << msg;
+  EXPECT_EQ(Read(), old);
+}
+
+TEST(Gbk, MakerNameRoundTrips) {
+  bool ok = false;
+  const std::string gbk = Utf8ToGbk("岚曜测控技术研究有限公司", &ok);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(gbk.size(), 24u);
+  EXPECT_EQ(uint8_t(gbk[0]), 0xe1);
+  EXPECT_EQ(uint8_t(gbk[23]), 0xbe);
+  EXPECT_EQ(GbkToUtf8(gbk), "岚曜测控技术研究有限公司");
+  GbkToUtf8(std::string("\x81", 1), &ok);  // a lead byte with nothing after it
+  EXPECT_FALSE(ok);
+}
