@@ -1,0 +1,226 @@
+#include "link/com_names.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "link/serial_port.h"
+
+namespace km27 {
+
+namespace {
+
+std::string ComName(int n) { return "COM" + std::to_string(n); }
+
+bool LinkExists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::string RealPath(const std::string& path) {
+  char* r = realpath(path.c_str(), nullptr);
+  if (!r) return {};
+  std::string s(r);
+  free(r);
+  return s;
+}
+
+// Number after `prefix` when the whole rest of `name` is digits, else -1.
+long NumberAfter(const std::string& name, const char* prefix) {
+  size_t len = strlen(prefix);
+  if (name.compare(0, len, prefix) != 0 || name.size() == len || name.size() > len + 6) return -1;
+  for (size_t i = len; i < name.size(); ++i)
+    if (name[i] < '0' || name[i] > '9') return -1;
+  return strtol(name.c_str() + len, nullptr, 10);
+}
+
+// The kernel makes ttyS nodes with no UART behind them; opening those is slow and useless.
+bool HasRealUart(const std::string& path) {
+  static std::mutex m;
+  static std::map<std::string, bool> known;  // hardware does not come and go under ttyS
+  std::lock_guard<std::mutex> lock(m);
+  auto it = known.find(path);
+  if (it != known.end()) return it->second;
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == EACCES || errno == EBUSY;  // can't tell: keep it, open will say why
+  serial_struct ss{};
+  bool real = ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type != PORT_UNKNOWN;
+  close(fd);
+  known[path] = real;
+  return real;
+}
+
+std::vector<std::string> SerialDevices(const ComEnvironment& env, const std::vector<std::string>& pinned) {
+  std::vector<std::string> result;
+  DIR* d = opendir(env.devDir.c_str());
+  if (!d) return result;
+  std::vector<std::pair<long, std::string>> groups[3];
+  static const char* kPrefixes[3] = {"ttyUSB", "ttyACM", "ttyS"};
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    for (int g = 0; g < 3; ++g) {
+      long num = NumberAfter(name, kPrefixes[g]);
+      if (num >= 0) groups[g].push_back({num, env.devDir + "/" + name});
+    }
+  }
+  closedir(d);
+  for (int g = 0; g < 3; ++g) {
+    std::sort(groups[g].begin(), groups[g].end());
+    for (auto& [num, path] : groups[g]) {
+      (void)num;
+      if (g == 2 && !HasRealUart(path)) continue;
+      std::string real = RealPath(path);
+      if (std::find(pinned.begin(), pinned.end(), real) != pinned.end()) continue;
+      result.push_back(path);
+    }
+  }
+  return result;
+}
+
+struct Problems {
+  std::mutex m;
+  std::map<int, std::string> byPort;
+};
+Problems& ProblemStore() {
+  static Problems p;
+  return p;
+}
+
+bool IsAbsence(int err) { return err == ENOENT || err == ENODEV || err == ENXIO || err == ENOTDIR; }
+
+}  // namespace
+
+ComEnvironment ComEnvironment::FromProcess() {
+  ComEnvironment env;
+  if (const char* dir = getenv(kComDirVariable); dir && *dir) env.comDir = dir;
+  std::string home;
+  if (const char* h = getenv("HOME"); h && *h) {
+    home = h;
+  } else if (passwd* pw = getpwuid(getuid())) {
+    home = pw->pw_dir;
+  }
+  if (!home.empty()) env.userDir = home + "/.config/km27/com";
+  return env;
+}
+
+std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
+  std::vector<std::string> paths(size_t(std::max(count, 0)));
+  if (!env.comDir.empty()) {
+    for (int n = 1; n <= count; ++n) paths[size_t(n - 1)] = env.comDir + "/" + ComName(n);
+    return paths;
+  }
+  std::vector<std::string> pinned;
+  std::vector<bool> isPinned(paths.size(), false);
+  if (!env.userDir.empty()) {
+    // Every link in the directory counts as pinned, even one above `count`.
+    if (DIR* d = opendir(env.userDir.c_str())) {
+      while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        long n = NumberAfter(name, "COM");
+        if (n < 1) continue;
+        std::string link = env.userDir + "/" + name;
+        if (std::string real = RealPath(link); !real.empty()) pinned.push_back(real);
+        if (n <= count) {
+          paths[size_t(n - 1)] = link;
+          isPinned[size_t(n - 1)] = true;
+        }
+      }
+      closedir(d);
+    }
+  }
+  std::vector<std::string> devices;
+  bool listed = false;
+  for (int n = 1; n <= count; ++n) {
+    if (isPinned[size_t(n - 1)]) continue;
+    if (!listed) {
+      devices = SerialDevices(env, pinned);
+      listed = true;
+    }
+    if (size_t(n - 1) < devices.size()) paths[size_t(n - 1)] = devices[size_t(n - 1)];
+  }
+  return paths;
+}
+
+std::string ComDevicePath(int n, const ComEnvironment& env) {
+  if (n < 1) return {};
+  if (!env.comDir.empty()) return env.comDir + "/" + ComName(n);
+  if (!env.userDir.empty()) {
+    std::string link = env.userDir + "/" + ComName(n);
+    if (LinkExists(link)) return link;
+  }
+  return ComDevicePaths(n, env)[size_t(n - 1)];
+}
+
+std::string ComDevicePath(int n) { return ComDevicePath(n, ComEnvironment::FromProcess()); }
+
+std::string DescribePortFailure(int n, const std::string& devicePath, int err) {
+  std::string head = ComName(n) + " (" + devicePath + "): ";
+  char buf[256];
+  std::string reason = strerror_r(err, buf, sizeof buf);
+  if (err == EACCES || err == EPERM)
+    return head + "无权打开 (" + reason + ")。请把当前用户加入 dialout 组，然后重新登录。";
+  if (err == EBUSY || err == EWOULDBLOCK)
+    return head + "已被其他程序占用 (" + reason + ")。";
+  return head + "无法打开 (" + reason + ")。";
+}
+
+bool OpenComPort(SerialPort& port, int n, const std::string& devicePath) {
+  Problems& p = ProblemStore();
+  if (devicePath.empty()) {
+    std::lock_guard<std::mutex> lock(p.m);
+    p.byPort.erase(n);
+    return false;
+  }
+  if (port.Open(devicePath)) {
+    std::lock_guard<std::mutex> lock(p.m);
+    p.byPort.erase(n);
+    return true;
+  }
+  int err = port.LastError();
+  std::lock_guard<std::mutex> lock(p.m);
+  if (IsAbsence(err))
+    p.byPort.erase(n);
+  else
+    p.byPort[n] = DescribePortFailure(n, devicePath, err);
+  return false;
+}
+
+bool OpenComPort(SerialPort& port, int n) { return OpenComPort(port, n, ComDevicePath(n)); }
+
+bool ProbeComPort(int n) {
+  SerialPort port;
+  if (!OpenComPort(port, n)) return false;
+  port.Close();
+  return true;
+}
+
+std::string PortProblemText() {
+  Problems& p = ProblemStore();
+  std::lock_guard<std::mutex> lock(p.m);
+  std::string text;
+  for (const auto& [n, line] : p.byPort) {
+    (void)n;
+    if (!text.empty()) text += "\n";
+    text += line;
+  }
+  return text;
+}
+
+void ForgetPortProblems() {
+  Problems& p = ProblemStore();
+  std::lock_guard<std::mutex> lock(p.m);
+  p.byPort.clear();
+}
+
+}  // namespace km27

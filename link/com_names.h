@@ -1,0 +1,48 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace km27 {
+
+class SerialPort;
+
+// Linux has no COM namespace, so the tool keeps one: COM n is
+//  - $KM27_COM_DIR/COMn when that variable is set, and nothing else (tests, simulators);
+//  - else the COMn link in ~/.config/km27/com when the operator made one;
+//  - else the n-th serial device present: /dev/ttyUSB*, /dev/ttyACM*, then /dev/ttyS* with a
+//    real UART behind them, each by number (devices pinned by a link are left out).
+struct ComEnvironment {
+  std::string comDir;  // $KM27_COM_DIR; empty = not set
+  std::string userDir;  // ~/.config/km27/com
+  std::string devDir = "/dev";
+
+  static ComEnvironment FromProcess();
+};
+
+inline constexpr const char kComDirVariable[] = "KM27_COM_DIR";
+
+// Device path of COM n (1-based); empty when no device stands behind that number.
+std::string ComDevicePath(int n, const ComEnvironment& env);
+std::string ComDevicePath(int n);
+
+// Paths of COM 1..count at one moment (index 0 = COM1), so that a scan over many numbers
+// looks at /dev once.
+std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env);
+
+// Opens COM n exclusively into `port` (raw, 9600 8N1). Failures other than "no such device"
+// are remembered for the operator (PortProblemText).
+bool OpenComPort(SerialPort& port, int n, const std::string& devicePath);
+bool OpenComPort(SerialPort& port, int n);
+
+// True when COM n exists and nobody else holds it; the port is closed again.
+bool ProbeComPort(int n);
+
+// The last open failure per COM number that was not "no such device", as text for the lamp's
+// tooltip (device, OS reason and the fix); empty when every port opened or was absent.
+std::string PortProblemText();
+void ForgetPortProblems();
+
+// One line of that text for a given failure (exposed for tests).
+std::string DescribePortFailure(int n, const std::string& devicePath, int err);
+
+}  // namespace km27

@@ -1,0 +1,346 @@
+#include "link/serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace km27 {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsUntil(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  return left > 1000000 ? 1000000 : int(left);
+}
+
+struct SpeedPair {
+  int baud;
+  speed_t speed;
+};
+constexpr SpeedPair kSpeeds[] = {{1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+                                 {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+
+}  // namespace
+
+unsigned SpeedConstant(int baud) {
+  for (const auto& s : kSpeeds)
+    if (s.baud == baud) return s.speed;
+  return 0;
+}
+
+int BaudFromSpeed(unsigned speed) {
+  for (const auto& s : kSpeeds)
+    if (s.speed == speed) return s.baud;
+  return 0;
+}
+
+SerialPort::SerialPort() { abortFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+
+SerialPort::~SerialPort() {
+  Close();
+  if (abortFd_ >= 0) ::close(abortFd_);
+}
+
+IoStatus SerialPort::Fail(int err) {
+  lastError_ = err;
+  return (err == EIO || err == ENXIO || err == ENODEV) ? IoStatus::HungUp : IoStatus::Error;
+}
+
+bool SerialPort::Open(const std::string& devicePath) {
+  Close();
+  int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  // The advisory lock keeps out every other opener that plays by the same rules (our own tool
+  // in another process included); TIOCEXCL keeps out the rest (it does not stop root).
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    lastError_ = (errno == EWOULDBLOCK) ? EBUSY : errno;
+    ::close(fd);
+    return false;
+  }
+  if (!isatty(fd)) {
+    lastError_ = ENOTTY;
+    ::close(fd);
+    return false;
+  }
+  ioctl(fd, TIOCEXCL);
+  fd_ = fd;
+  path_ = devicePath;
+  if (!ApplyTermios(9600, Parity::None, 8, 1)) {
+    int err = lastError_;
+    Close();
+    lastError_ = err;
+    return false;
+  }
+  tcflush(fd_, TCIOFLUSH);  // stale input from before we opened is no answer of ours
+  lastError_ = 0;
+  return true;
+}
+
+void SerialPort::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // drops the lock and TIOCEXCL's hold with it
+    fd_ = -1;
+  }
+  path_.clear();
+}
+
+bool SerialPort::ApplyTermios(int baud, Parity parity, int dataBits, int stopBits) {
+  if (fd_ < 0) return (lastError_ = EBADF), false;
+  speed_t speed = SpeedConstant(baud);
+  if (speed == 0 || dataBits < 5 || dataBits > 8 || (stopBits != 1 && stopBits != 2))
+    return (lastError_ = EINVAL), false;
+  termios t{};
+  if (tcgetattr(fd_, &t) != 0) return (lastError_ = errno), false;
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD;
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag |= kSizes[dataBits - 5];
+  if (parity != Parity::None) t.c_cflag |= PARENB | (parity == Parity::Odd ? PARODD : 0);
+  if (stopBits == 2) t.c_cflag |= CSTOPB;
+  t.c_iflag &= ~(IXON | IXOFF | IXANY);
+  // Reads never block in the kernel: every wait is a poll() with our own limits.
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
+  if (tcsetattr(fd_, TCSANOW, &t) != 0) return (lastError_ = errno), false;
+  return true;
+}
+
+bool SerialPort::SetLine(int baud, Parity parity, int dataBits, int stopBits) {
+  return ApplyTermios(baud, parity, dataBits, stopBits);
+}
+
+bool SerialPort::SetBaud(int baud) {
+  if (fd_ < 0) return (lastError_ = EBADF), false;
+  speed_t speed = SpeedConstant(baud);
+  if (speed == 0) return (lastError_ = EINVAL), false;
+  termios t{};
+  if (tcgetattr(fd_, &t) != 0) return (lastError_ = errno), false;
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
+  if (tcsetattr(fd_, TCSANOW, &t) != 0) return (lastError_ = errno), false;
+  return true;
+}
+
+bool SerialPort::SetRts(bool on) {
+  if (fd_ < 0) return (lastError_ = EBADF), false;
+  int bits = TIOCM_RTS;
+  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0) {
+    if (errno == ENOTTY || errno == EINVAL) return true;  // no modem lines here (pty)
+    return (lastError_ = errno), false;
+  }
+  return true;
+}
+
+bool SerialPort::Purge(bool input, bool output) {
+  if (fd_ < 0) return (lastError_ = EBADF), false;
+  int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+  if (!input && !output) return true;
+  if (tcflush(fd_, which) != 0) return (lastError_ = errno), false;
+  return true;
+}
+
+bool SerialPort::Drain() {
+  if (fd_ < 0) return (lastError_ = EBADF), false;
+  if (tcdrain(fd_) != 0) return (lastError_ = errno), false;
+  return true;
+}
+
+void SerialPort::Abort() {
+  uint64_t one = 1;
+  if (abortFd_ >= 0) (void)!::write(abortFd_, &one, sizeof one);
+}
+
+void SerialPort::ClearAbort() {
+  uint64_t v;
+  if (abortFd_ >= 0) (void)!::read(abortFd_, &v, sizeof v);
+}
+
+bool SerialPort::AbortRequested() const {
+  if (abortFd_ < 0) return false;
+  pollfd p{abortFd_, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0;
+}
+
+bool SerialPort::Sleep(int ms) {
+  if (ms <= 0) return !AbortRequested();
+  auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    pollfd p{abortFd_, POLLIN, 0};
+    int r = ::poll(&p, abortFd_ >= 0 ? 1 : 0, MsUntil(deadline));
+    if (r > 0) return false;
+    if (r < 0 && errno != EINTR) return true;
+    if (Clock::now() >= deadline) return true;
+  }
+}
+
+IoResult SerialPort::Write(const uint8_t* data, size_t n) {
+  IoResult res{0, IoStatus::Ok};
+  if (fd_ < 0) {
+    lastError_ = EBADF;
+    res.status = IoStatus::Error;
+    return res;
+  }
+  const auto& t = timeouts_;
+  bool limited = t.writeTotalConstantMs > 0 || t.writeTotalPerByteMs > 0;
+  auto deadline = Clock::now() + std::chrono::milliseconds(t.writeTotalConstantMs + int64_t(t.writeTotalPerByteMs) * int64_t(n));
+  while (res.count < n) {
+    ssize_t w = ::write(fd_, data + res.count, n - res.count);
+    if (w > 0) {
+      res.count += size_t(w);
+      continue;
+    }
+    if (w < 0 && errno != EAGAIN && errno != EINTR) {
+      res.status = Fail(errno);
+      return res;
+    }
+    pollfd p[2] = {{fd_, POLLOUT, 0}, {abortFd_, POLLIN, 0}};
+    int wait = limited ? MsUntil(deadline) : -1;
+    if (limited && wait == 0) {
+      res.status = IoStatus::TimedOut;
+      return res;
+    }
+    int r = ::poll(p, 2, wait);
+    if (r < 0 && errno != EINTR) {
+      res.status = Fail(errno);
+      return res;
+    }
+    if (p[1].revents & POLLIN) {
+      res.status = IoStatus::Aborted;
+      return res;
+    }
+    if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      lastError_ = EIO;
+      res.status = IoStatus::HungUp;
+      return res;
+    }
+  }
+  return res;
+}
+
+IoResult SerialPort::Read(uint8_t* buf, size_t n) {
+  IoResult res{0, IoStatus::Ok};
+  if (fd_ < 0) {
+    lastError_ = EBADF;
+    res.status = IoStatus::Error;
+    return res;
+  }
+  const auto& t = timeouts_;
+  bool totalLimited = t.readTotalConstantMs > 0 || t.readTotalPerByteMs > 0;
+  auto start = Clock::now();
+  auto totalDeadline = start + std::chrono::milliseconds(t.readTotalConstantMs + int64_t(t.readTotalPerByteMs) * int64_t(n));
+  Clock::time_point lastByte{};
+  while (res.count < n) {
+    int wait = -1;
+    if (totalLimited) wait = MsUntil(totalDeadline);
+    if (res.count > 0 && t.readIntervalMs > 0) {
+      int gap = MsUntil(lastByte + std::chrono::milliseconds(t.readIntervalMs));
+      wait = wait < 0 ? gap : std::min(wait, gap);
+    }
+    pollfd p[2] = {{fd_, POLLIN, 0}, {abortFd_, POLLIN, 0}};
+    int r = ::poll(p, 2, wait);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      res.status = Fail(errno);
+      return res;
+    }
+    if (p[1].revents & POLLIN) {
+      res.status = IoStatus::Aborted;
+      return res;
+    }
+    if (r == 0) {
+      res.status = IoStatus::TimedOut;
+      return res;
+    }
+    if (p[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+      ssize_t got = ::read(fd_, buf + res.count, n - res.count);
+      if (got > 0) {
+        res.count += size_t(got);
+        lastByte = Clock::now();
+        continue;
+      }
+      if (got == 0) {  // end of file on a tty: the other end is gone
+        lastError_ = EIO;
+        res.status = IoStatus::HungUp;
+        return res;
+      }
+      if (errno == EAGAIN || errno == EINTR) {
+        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+          lastError_ = EIO;
+          res.status = IoStatus::HungUp;
+          return res;
+        }
+        continue;
+      }
+      res.status = Fail(errno);
+      return res;
+    }
+  }
+  return res;
+}
+
+IoResult SerialPort::ReadAvailable(uint8_t* buf, size_t max) {
+  IoResult res{0, IoStatus::Ok};
+  if (fd_ < 0) {
+    lastError_ = EBADF;
+    res.status = IoStatus::Error;
+    return res;
+  }
+  while (res.count < max) {
+    ssize_t got = ::read(fd_, buf + res.count, max - res.count);
+    if (got > 0) {
+      res.count += size_t(got);
+      continue;
+    }
+    if (got == 0) {
+      lastError_ = EIO;
+      res.status = IoStatus::HungUp;
+      return res;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
+        lastError_ = EIO;
+        res.status = IoStatus::HungUp;
+      }
+      return res;
+    }
+    res.status = Fail(errno);
+    return res;
+  }
+  return res;
+}
+
+int SerialPort::InBufferCount() const {
+  if (fd_ < 0) return -1;
+  int n = 0;
+  if (ioctl(fd_, FIONREAD, &n) != 0) return -1;
+  return n;
+}
+
+std::string SerialPort::LastErrorText() const {
+  if (lastError_ == 0) return {};
+  char buf[256];
+  // GNU strerror_r returns the text, which need not be in buf.
+  const char* s = strerror_r(lastError_, buf, sizeof buf);
+  return s;
+}
+
+}  // namespace km27
