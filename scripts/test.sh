@@ -1,9 +1,63 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, builds everything and runs the whole test suite.
+# Sets up a fresh Debian 12 machine, builds everything and runs every test:
+#   1. the whole suite (unit, end-to-end against the simulators, GUI on the offscreen platform,
+#      fuzz corpus replays);
+#   2. each fuzz target for a short fixed time under libFuzzer (clang, ASan+UBSan);
+#   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   4. the link and window tests under ThreadSanitizer.
+# KM27_TEST_STAGES picks stages (e.g. "1" for a quick run); default: all of them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+stages=${KM27_TEST_STAGES:-1234}
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
 "$here/scripts/setup-debian.sh"
-"$here/scripts/build.sh"
-build=${KM27_BUILD_DIR:-$here/build}
-cd "$build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)" --timeout 300
+
+stage() { case "$stages" in *"$1"*) return 0 ;; *) return 1 ;; esac; }
+configure_build() {  # dir, cmake args...
+  local dir=$1; shift
+  cmake -S "$here" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+if stage 1; then
+  echo "== stage 1: whole suite"
+  build=${KM27_BUILD_DIR:-$here/build}
+  configure_build "$build"
+  (cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 300)
+fi
+
+if stage 2; then
+  echo "== stage 2: fuzz targets, ${KM27_FUZZ_SECONDS:-15} s each"
+  fuzzbuild=$here/build-fuzz
+  CXX=clang++ configure_build "$fuzzbuild" -DKM27_FUZZ=ON -DKM27_SANITIZE=fuzzer-no-link,address,undefined \
+    -DKM27_BUILD_GUI=OFF -DKM27_BUILD_TESTS=OFF -DKM27_BUILD_BENCH=OFF
+  for target in "$fuzzbuild"/fuzz/*_fuzz; do
+    name=$(basename "$target" _fuzz)
+    work=$(mktemp -d)
+    cp -r "$here/fuzz/corpus/$name/." "$work/"
+    status=0
+    "$target" -max_total_time="${KM27_FUZZ_SECONDS:-15}" -print_final_stats=1 "$work" >"$work.log" 2>&1 || status=$?
+    echo "$name: $(grep -E 'stat::number_of_executed_units' "$work.log" || true)"
+    if [ "$status" -ne 0 ]; then tail -n 40 "$work.log"; exit "$status"; fi
+    rm -rf "$work" "$work.log"
+  done
+fi
+
+if stage 3; then
+  echo "== stage 3: whole suite under AddressSanitizer + UndefinedBehaviorSanitizer"
+  asan=$here/build-asan
+  configure_build "$asan" -DKM27_SANITIZE=address,undefined -DKM27_BUILD_BENCH=OFF
+  (cd "$asan" && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$here/tests/lsan.supp \
+     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j "$jobs" --timeout 600)
+fi
+
+if stage 4; then
+  echo "== stage 4: link and window tests under ThreadSanitizer"
+  tsan=$here/build-tsan
+  configure_build "$tsan" -DKM27_SANITIZE=thread -DKM27_BUILD_BENCH=OFF
+  (cd "$tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/tests/tsan.supp" \
+     ctest --output-on-failure -j "$jobs" --timeout 600 -L 'link|ui|sim')
+fi
+echo "all test stages passed"
