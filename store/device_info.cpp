@@ -1,0 +1,129 @@
+#include "store/device_info.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "store/gbk.h"
+
+namespace km27 {
+
+namespace {
+
+constexpr const char* kHeaders[kDeviceInfoRows] = {"//国内移频", "//UM71", "//ZPW2000", "//交流计数"};
+constexpr char kLineEnd[] = "\r\n";
+
+// atoi's reading (leading space, sign, digits) without its undefined overflow.
+uint8_t FieldValue(const std::string& field) {
+  long v = std::strtol(field.c_str(), nullptr, 10);
+  return uint8_t(static_cast<unsigned long>(v) & 0xFFu);
+}
+
+void ParseValueLine(std::string line, uint8_t* row) {
+  std::string packed;
+  packed.reserve(line.size());
+  for (char c : line)
+    if (c != ' ') packed += c;
+  line.clear();
+  for (char c : packed)
+    if (c != '\t') line += c;
+  size_t start = 0;
+  size_t stored = 0;
+  while (stored < kDeviceInfoRowBytes && start + 1 <= line.size()) {
+    size_t comma = line.find(',', start + 1);
+    if (comma == std::string::npos) break;
+    row[stored++] = FieldValue(line.substr(start, comma - start));
+    start = comma + 1;
+  }
+}
+
+bool WriteAll(int fd, const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t w = ::write(fd, s.data() + done, s.size() - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += size_t(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DeviceInfoHeader(int family) {
+  if (family < 0 || family >= int(kDeviceInfoRows)) return {};
+  return kHeaders[family];
+}
+
+std::string DeviceInfoPath(const std::string& startDir) {
+  std::string path = startDir;
+  if (path.empty() || path.back() != '/') path += '/';
+  path += kDeviceInfoFileName;
+  if (path.size() + 1 > size_t(PATH_MAX)) return {};
+  return path;
+}
+
+void ParseDeviceInfo(const std::string& text, uint8_t* info96) {
+  size_t row = 0;
+  size_t pos = 0;
+  while (pos < text.size() && row < kDeviceInfoRows) {
+    size_t lf = text.find('\n', pos);
+    size_t end = lf == std::string::npos ? text.size() : lf;
+    std::string line = text.substr(pos, end - pos);
+    pos = lf == std::string::npos ? text.size() : lf + 1;
+    if (line.find("//") != std::string::npos) continue;
+    ParseValueLine(line, info96 + row * kDeviceInfoRowBytes);
+    ++row;
+  }
+}
+
+std::string FormatDeviceInfo(const uint8_t* info96) {
+  std::string out;
+  for (size_t r = 0; r < kDeviceInfoRows; ++r) {
+    out += Utf8ToGbk(DeviceInfoHeader(int(r)));
+    out += kLineEnd;
+    for (size_t i = 0; i < kDeviceInfoRowBytes; ++i) out += std::to_string(info96[r * kDeviceInfoRowBytes + i]) + ",";
+    out += kLineEnd;
+  }
+  return out;
+}
+
+bool LoadDeviceInfo(const std::string& startDir, TransmitterImage& image) {
+  image.Clear();
+  std::string path = DeviceInfoPath(startDir);
+  if (path.empty()) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ParseDeviceInfo(text, image.bytes.data());
+  return true;
+}
+
+bool SaveDeviceInfo(const std::string& startDir, const TransmitterImage& image) {
+  std::string path = DeviceInfoPath(startDir);
+  if (path.empty()) return false;
+  std::string tmp = path + ".XXXXXX";
+  if (tmp.size() + 1 > size_t(PATH_MAX)) return false;
+  std::string text = FormatDeviceInfo(image.bytes.data());
+  int fd = mkstemp(tmp.data());
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, text) && fchmod(fd, 0644) == 0 && fdatasync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  // Write beside and rename over: a failed save never leaves half a file.
+  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace km27
