@@ -1,0 +1,266 @@
+#include "link/box_link.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "link/box_frame.h"
+#include "link/com_names.h"
+#include "model/status_texts.h"
+
+namespace km27 {
+
+namespace {
+constexpr uint8_t kFirstComPort = 1;
+constexpr uint8_t kLastComPort = 9;
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// A count from the control never reaches past the bytes actually delivered.
+size_t Usable(const std::vector<uint8_t>& bytes, int count) {
+  return count <= 0 ? 0 : std::min(bytes.size(), size_t(count));
+}
+}  // namespace
+
+BoxLink::BoxLink(ParamModel& model, LinkHost& host, CommControl& comm, LinkTiming timing,
+                 PortProbe probe, Waiter wait)
+    : model_(model),
+      host_(host),
+      comm_(comm),
+      timing_(timing),
+      probe_(probe ? std::move(probe) : PortProbe([](int n) { return ProbeComPort(n); })),
+      wait_(wait ? std::move(wait) : Waiter(SleepMs)) {
+  comm_.SetOnComm([this] { OnCommEvent(); });
+}
+
+BoxLink::~BoxLink() { comm_.SetOnComm(nullptr); }
+
+void BoxLink::Start() {
+  TryNextPort();
+  host_.SetTimer(TIMER_PORT_SCAN, timing_.portScanMs);
+  host_.ShowCounts();
+}
+
+void BoxLink::Stop() {
+  host_.KillTimer(TIMER_PORT_SCAN);
+  host_.KillTimer(TIMER_LINK_WATCH);
+  host_.KillTimer(TIMER_UPLOAD_TIMEOUT);
+  if (linkUp_ || portOpen_) comm_.SetPortOpen(false);
+  portOpen_ = false;
+  comm_.SetOnComm(nullptr);
+}
+
+void BoxLink::TryNextPort() {
+  ++portNumber_;
+  if (portNumber_ > kLastComPort) portNumber_ = kFirstComPort;
+  if (!probe_(portNumber_)) {
+    portOpen_ = false;
+    return;
+  }
+  comm_.SetRThreshold(1);
+  comm_.SetSThreshold(1);
+  comm_.SetInputLen(0);
+  comm_.SetInBufferCount(0);
+  comm_.SetInputMode(kInputModeBinary);
+  comm_.SetCommPort(portNumber_);
+  comm_.SetPortOpen(true);
+  portOpen_ = true;
+}
+
+void BoxLink::OnTimer(int id) {
+  switch (id) {
+    case TIMER_PORT_SCAN: ScanStep(); break;
+    case TIMER_LINK_WATCH: WatchStep(); break;
+    case TIMER_UPLOAD_TIMEOUT: UploadTimedOut(); break;
+    default: break;
+  }
+}
+
+void BoxLink::ScanStep() {
+  if (linkUp_) return;  // a tick already queued when the link came up
+  if (portOpen_) {
+    comm_.SetPortOpen(false);
+    host_.SetLampState(0);
+  }
+  TryNextPort();
+}
+
+void BoxLink::WatchStep() {
+  if (TransferRunning()) return;  // a tick already queued when the transfer began
+  if (activity_) {
+    activity_ = false;
+    return;
+  }
+  LoseLink();
+}
+
+void BoxLink::LoseLink() {
+  host_.KillTimer(TIMER_LINK_WATCH);
+  // A port may also be open without a link (an upload ran while scanning); leaving it open
+  // would make the next open on COM1 act on a control that is still open.
+  if (linkUp_ || portOpen_) comm_.SetPortOpen(false);
+  // Only the link is reset: the carrier, family and highlighted row still match what the
+  // radios and the grid show, so the next edit lands where the operator sees it.
+  ResetLinkFields();
+  host_.SetLampState(0);
+  TryNextPort();
+  EnableButtons(false);
+  host_.SetTimer(TIMER_PORT_SCAN, timing_.portScanMs);
+}
+
+void BoxLink::ResetLinkFields() {
+  portNumber_ = 0;
+  portOpen_ = false;
+  linkUp_ = false;
+  activity_ = false;
+  downloadPending_ = false;
+  awaitingAccept_ = false;
+  acceptSeen_ = false;
+  uploadRequested_ = false;
+  collecting_ = false;
+  receiveBuffer_.clear();
+}
+
+void BoxLink::OnCommEvent() {
+  if (comm_.GetCommEvent() == kCommEventReceive) {
+    const int n = comm_.GetInBufferCount();
+    const std::vector<uint8_t> bytes = comm_.GetInput();
+    NoteLinkActivity(bytes);
+    if (collecting_) {
+      AppendReceived(bytes, n);
+      AcceptBoxFrame();
+    }
+    ScanForAccept(bytes, n);
+  }
+  if (comm_.GetCommEvent() == kCommEventSend) {
+    if (uploadRequested_) {
+      collecting_ = true;
+      uploadRequested_ = false;
+    }
+    if (downloadPending_) JudgeDownload();
+  }
+}
+
+void BoxLink::JudgeDownload() {
+  downloadPending_ = false;
+  wait_(timing_.boxAcceptWaitMs);
+  const int n = comm_.GetInBufferCount();
+  ScanForAccept(comm_.GetInput(), n);
+  host_.SetStatusText(acceptSeen_ ? text::kDownloadOk : text::kDownloadFailed);
+  wait_(timing_.boxSettleMs);
+  transfer_ = Transfer::kNone;
+  EnableButtons(true);
+  RestartStatusReset();
+  acceptSeen_ = false;
+  awaitingAccept_ = false;
+  host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
+}
+
+void BoxLink::NoteLinkActivity(const std::vector<uint8_t>& bytes) {
+  if (!linkUp_ && !bytes.empty() && bytes.front() == CMD_BOX_PRESENCE) {
+    host_.SetLampState(1);
+    linkUp_ = true;
+    host_.KillTimer(TIMER_PORT_SCAN);
+    host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
+    // A box found while an upload runs (F6 works without a link) must not free the buttons
+    // before that upload ends.
+    EnableButtons(!TransferRunning());
+  }
+  if (linkUp_) activity_ = true;
+}
+
+void BoxLink::AppendReceived(const std::vector<uint8_t>& bytes, int count) {
+  receiveBuffer_.insert(receiveBuffer_.end(), bytes.begin(), bytes.begin() + long(Usable(bytes, count)));
+}
+
+void BoxLink::ScanForAccept(const std::vector<uint8_t>& bytes, int count) {
+  if (!awaitingAccept_) return;
+  const auto end = bytes.begin() + long(Usable(bytes, count));
+  if (std::find(bytes.begin(), end, CMD_BOX_ACCEPT) != end) acceptSeen_ = true;
+}
+
+void BoxLink::AcceptBoxFrame() {
+  if (receiveBuffer_.size() < kBoxFrameBytes) return;
+  ParamOptions options;
+  ParamTable table;
+  if (!ParseBoxFrame(receiveBuffer_.data(), options, table)) {
+    host_.SetStatusText(text::kUploadFailed);
+    collecting_ = false;
+    EndBoxUpload();
+    return;
+  }
+  model_.options = options;
+  model_.highlightRow = 0;
+  model_.table = table;
+  model_.RefreshRows();
+  model_.highlightRow = uint8_t(model_.lastRow);
+  model_.ClampHighlight();
+  host_.ShowCounts();
+  host_.SetStatusText(text::kUploadOk);
+  collecting_ = false;
+  EndBoxUpload();
+}
+
+void BoxLink::SendBoxFrame() {
+  comm_.SetInputLen(0);
+  SealBoxHeader(model_.options);
+  const BoxFrame frame = BuildBoxFrame(model_.options, model_.table);
+  comm_.SetOutput(std::vector<uint8_t>(frame.begin(), frame.end()));
+}
+
+void BoxLink::EndBoxUpload() {
+  host_.KillTimer(TIMER_UPLOAD_TIMEOUT);
+  receiveBuffer_.clear();
+  // A request whose send event never came (no port open) must not turn a later download's
+  // send event into the start of an upload answer.
+  uploadRequested_ = false;
+  wait_(timing_.boxSettleMs);
+  transfer_ = Transfer::kNone;
+  EnableButtons(true);
+  RestartStatusReset();
+  host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
+}
+
+void BoxLink::UploadTimedOut() {
+  if (transfer_ != Transfer::kUpload) return;  // a tick already queued when the upload ended
+  host_.SetStatusText(text::kUploadFailed);
+  collecting_ = false;
+  EndBoxUpload();
+}
+
+void BoxLink::OnDownload() {
+  if (!linkUp_) return;
+  if (TransferRunning()) return;  // F7 reaches here while the buttons are disabled
+  host_.KillTimer(TIMER_LINK_WATCH);
+  EnableButtons(false);
+  transfer_ = Transfer::kDownload;
+  comm_.SetInputLen(0);
+  comm_.SetOutput({CMD_BOX_DOWNLOAD});
+  wait_(timing_.boxFramePauseMs);
+  awaitingAccept_ = true;
+  acceptSeen_ = false;
+  downloadPending_ = true;
+  SendBoxFrame();
+}
+
+void BoxLink::OnUpload() {
+  if (TransferRunning()) return;  // F6 reaches here while the buttons are disabled
+  EnableButtons(false);
+  host_.KillTimer(TIMER_LINK_WATCH);
+  transfer_ = Transfer::kUpload;
+  uploadRequested_ = true;
+  comm_.SetInBufferCount(0);
+  comm_.SetOutput({CMD_BOX_UPLOAD});
+  wait_(timing_.boxUploadPauseMs);
+  receiveBuffer_.clear();
+  host_.SetTimer(TIMER_UPLOAD_TIMEOUT, timing_.uploadTimeoutMs);
+}
+
+void BoxLink::EnableButtons(bool enable) { host_.SetButtonStates(ButtonStatesFor(linkUp_, enable)); }
+
+void BoxLink::RestartStatusReset() {
+  host_.KillTimer(TIMER_STATUS_RESET);
+  host_.SetTimer(TIMER_STATUS_RESET, timing_.statusResetMs);
+}
+
+}  // namespace km27

@@ -1,0 +1,360 @@
+#include "link/box_link.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "box_fakes.h"
+#include "link/box_frame.h"
+#include "model/status_texts.h"
+
+namespace km27 {
+namespace {
+
+using testing::FakeComm;
+using testing::FakeHost;
+using Bytes = std::vector<uint8_t>;
+
+Bytes FrameBytes(const ParamOptions& o, const ParamTable& t) {
+  const BoxFrame f = BuildBoxFrame(o, t);
+  return Bytes(f.begin(), f.end());
+}
+
+class BoxLinkTest : public ::testing::Test {
+ protected:
+  BoxLinkTest() : model(catalogue) {}
+
+  // COM ports in `present` exist and are free; the waits only record themselves and run the
+  // test's hook, which stands for bytes arriving while the window's thread is blocked.
+  void Make(std::set<int> present = {1, 2, 3, 4, 5, 6, 7, 8, 9}) {
+    ports = std::move(present);
+    link = std::make_unique<BoxLink>(
+        model, host, comm, LinkTiming{}, [this](int n) { return ports.count(n) != 0; },
+        [this](int ms) {
+          waits.push_back(ms);
+          if (duringWait) duringWait(ms);
+        });
+  }
+
+  void BringUp() {
+    Make();
+    link->Start();
+    comm.Receive({CMD_BOX_PRESENCE});
+    ASSERT_TRUE(link->LinkUp());
+  }
+
+  // The upload up to the point where the box may answer.
+  void StartUpload() {
+    link->OnUpload();
+    comm.Drain();
+  }
+
+  CodeCatalogue catalogue;
+  ParamModel model;
+  FakeHost host;
+  FakeComm comm;
+  std::set<int> ports;
+  std::vector<int> waits;
+  std::function<void(int)> duringWait;
+  std::unique_ptr<BoxLink> link;
+};
+
+TEST_F(BoxLinkTest, StartOpensComOneWithThePropertiesInOrder) {
+  Make();
+  link->Start();
+  EXPECT_EQ(comm.calls, (std::vector<std::string>{"RThreshold", "SThreshold", "InputLen", "InBufferCount",
+                                                  "InputMode", "CommPort", "PortOpen(true)"}));
+  EXPECT_EQ(comm.port, 1);
+  EXPECT_EQ(comm.rThreshold, 1);
+  EXPECT_EQ(comm.sThreshold, 1);
+  EXPECT_EQ(comm.inputMode, kInputModeBinary);
+  EXPECT_EQ(host.timers.at(TIMER_PORT_SCAN), 800);
+  EXPECT_EQ(host.showCounts, 1);
+  EXPECT_FALSE(link->LinkUp());
+}
+
+TEST_F(BoxLinkTest, ScanFindsTheBoxBehindSilentPortsAndSkipsMissingOnes) {
+  Make({1, 2, 3, 4});
+  link->Start();
+  for (int expected = 2; expected <= 4; ++expected) {
+    comm.calls.clear();
+    link->OnTimer(TIMER_PORT_SCAN);
+    EXPECT_EQ(comm.calls.front(), "PortOpen(false)");  // the port tried last is closed first
+    EXPECT_EQ(host.lamp, 0);
+    EXPECT_EQ(comm.port, expected);
+    EXPECT_TRUE(comm.open);
+  }
+  comm.Receive({CMD_BOX_PRESENCE, 0x11});
+  EXPECT_TRUE(link->LinkUp());
+  EXPECT_EQ(host.lamp, 1);
+  EXPECT_FALSE(host.Running(TIMER_PORT_SCAN));
+  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
+  for (bool on : host.buttons.enabled) EXPECT_TRUE(on);
+
+  // Ports 5..9 do not exist: nothing is opened, and after 9 the scan wraps to COM1.
+  Make({1, 2, 3, 4});
+  link->Start();
+  for (int i = 0; i < 8; ++i) link->OnTimer(TIMER_PORT_SCAN);
+  EXPECT_EQ(link->PortNumber(), 9);
+  EXPECT_FALSE(link->PortOpenFlag());
+  EXPECT_FALSE(comm.open);
+  link->OnTimer(TIMER_PORT_SCAN);
+  EXPECT_EQ(link->PortNumber(), 1);
+  EXPECT_TRUE(comm.open);
+}
+
+TEST_F(BoxLinkTest, OnlyAChunkStartingWithPresenceBringsTheLinkUp) {
+  Make();
+  link->Start();
+  comm.Receive({CMD_BOX_ACCEPT, CMD_BOX_PRESENCE});
+  EXPECT_FALSE(link->LinkUp());
+  EXPECT_FALSE(host.TransferButtonsEnabled());
+  comm.Receive({CMD_BOX_PRESENCE, CMD_BOX_ACCEPT});
+  EXPECT_TRUE(link->LinkUp());
+  EXPECT_TRUE(host.TransferButtonsEnabled());
+}
+
+TEST_F(BoxLinkTest, SilenceForAWatchPeriodLosesTheLinkButKeepsTheSelection) {
+  BringUp();
+  for (int i = 0; i < 3; ++i) link->OnTimer(TIMER_PORT_SCAN);  // stale ticks change nothing
+  EXPECT_TRUE(comm.open);
+  link->OnTimer(TIMER_LINK_WATCH);  // the presence byte counted as activity
+  EXPECT_TRUE(link->LinkUp());
+  comm.Receive({0x01});
+  link->OnTimer(TIMER_LINK_WATCH);
+  EXPECT_TRUE(link->LinkUp());
+
+  model.currentCarrier = 6;
+  model.currentFamily = 1;
+  model.highlightRow = 3;
+  model.lastRow = 4;
+  comm.calls.clear();
+  link->OnTimer(TIMER_LINK_WATCH);
+  EXPECT_FALSE(link->LinkUp());
+  EXPECT_EQ(host.lamp, 0);
+  EXPECT_FALSE(host.TransferButtonsEnabled());
+  EXPECT_TRUE(host.buttons.enabled[kButtonAdd]);
+  EXPECT_FALSE(host.Running(TIMER_LINK_WATCH));
+  EXPECT_EQ(host.timers.at(TIMER_PORT_SCAN), 800);
+  EXPECT_EQ(comm.calls.front(), "PortOpen(false)");
+  EXPECT_EQ(comm.port, 1);
+  EXPECT_TRUE(comm.open);
+  EXPECT_EQ(model.currentCarrier, 6);
+  EXPECT_EQ(model.currentFamily, 1);
+  EXPECT_EQ(model.highlightRow, 3);
+  EXPECT_EQ(model.lastRow, 4);
+}
+
+TEST_F(BoxLinkTest, DownloadSendsAnnouncementThenTheFrameAndStoresTheCheckByte) {
+  BringUp();
+  model.table.SetEntry(0, 0, {3, 8});
+  model.table.SetEntry(5, 1, {20, 60});
+  model.options.bytes = {1, 0, 1, 0x01, 0x02, 0, 0, 0};
+  const ParamTable tableBefore = model.table;
+
+  link->OnDownload();
+  EXPECT_FALSE(host.Running(TIMER_LINK_WATCH));
+  for (bool on : host.buttons.enabled) EXPECT_FALSE(on);
+  ASSERT_EQ(comm.written.size(), 2u);
+  EXPECT_EQ(comm.written[0], Bytes{CMD_BOX_DOWNLOAD});
+  EXPECT_EQ(waits, std::vector<int>{200});
+  EXPECT_EQ(model.options.CheckByte(), uint8_t(-(1 + 1 + 1 + 2)));
+  EXPECT_EQ(model.table, tableBefore);
+  EXPECT_EQ(comm.written[1], FrameBytes(model.options, tableBefore));
+}
+
+TEST_F(BoxLinkTest, DownloadIsJudgedByTheAcceptByteBeforeOrDuringTheWait) {
+  BringUp();
+  comm.Receive({CMD_BOX_ACCEPT});  // before the download: does not count
+  link->OnDownload();
+  comm.Receive({0x00, CMD_BOX_ACCEPT});
+  comm.Drain();
+  EXPECT_EQ(host.status, text::kDownloadOk);
+  EXPECT_EQ(waits, (std::vector<int>{200, 1000, 500}));
+  EXPECT_TRUE(host.TransferButtonsEnabled());
+  EXPECT_EQ(host.timers.at(TIMER_STATUS_RESET), 5000);
+  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
+  EXPECT_FALSE(link->TransferRunning());
+
+  duringWait = [this](int ms) {
+    if (ms == 1000) comm.Arrive({0x11, CMD_BOX_ACCEPT, 0x22});
+  };
+  link->OnDownload();
+  comm.Drain();
+  EXPECT_EQ(host.status, text::kDownloadOk);
+
+  duringWait = nullptr;
+  link->OnDownload();
+  comm.Receive({CMD_BOX_PRESENCE});
+  comm.Drain();
+  EXPECT_EQ(host.status, text::kDownloadFailed);
+  EXPECT_TRUE(host.TransferButtonsEnabled());
+
+  // A 'Z' left over after a download does not count for the next one.
+  comm.Receive({CMD_BOX_ACCEPT});
+  link->OnDownload();
+  comm.Drain();
+  EXPECT_EQ(host.status, text::kDownloadFailed);
+}
+
+TEST_F(BoxLinkTest, DownloadNeedsTheLinkAndRefusesASecondTransfer) {
+  Make();
+  link->Start();
+  link->OnDownload();
+  EXPECT_TRUE(comm.written.empty());
+
+  comm.Receive({CMD_BOX_PRESENCE});
+  link->OnDownload();
+  ASSERT_EQ(comm.written.size(), 2u);
+  link->OnDownload();  // F7 while the buttons are disabled
+  link->OnUpload();    // F6 likewise
+  EXPECT_EQ(comm.written.size(), 2u);
+  EXPECT_FALSE(host.Running(TIMER_UPLOAD_TIMEOUT));
+  comm.Drain();
+  EXPECT_FALSE(link->TransferRunning());
+}
+
+TEST_F(BoxLinkTest, UploadInPiecesReplacesTableAndOptions) {
+  BringUp();
+  model.currentCarrier = 4;
+  model.currentFamily = 1;
+  ParamOptions boxOptions;
+  boxOptions.bytes = {0, 1, 1, 0, 0x01, 0, 0, 0};
+  SealBoxHeader(boxOptions);
+  ParamTable boxTable;
+  for (int s = 0; s < 5; ++s) boxTable.SetEntry(4, s, {uint8_t(s), 10});
+  const Bytes answer = FrameBytes(boxOptions, boxTable);
+
+  comm.Receive({CMD_BOX_PRESENCE});
+  link->OnUpload();
+  EXPECT_EQ(comm.written.back(), Bytes{CMD_BOX_UPLOAD});
+  EXPECT_EQ(host.timers.at(TIMER_UPLOAD_TIMEOUT), 2000);
+  EXPECT_FALSE(host.Running(TIMER_LINK_WATCH));
+  comm.Receive({CMD_BOX_PRESENCE});  // before the send event: not part of the answer
+  comm.Drain();
+  comm.Receive(Bytes(answer.begin(), answer.begin() + 100));
+  comm.Receive(Bytes(answer.begin() + 100, answer.begin() + 900));
+  EXPECT_EQ(host.status, "");
+  Bytes tail(answer.begin() + 900, answer.end());
+  tail.insert(tail.end(), {0xEE, 0xEE, 0xEE});  // beyond 968: dropped with the buffer
+  comm.Receive(tail);
+
+  EXPECT_EQ(host.status, text::kUploadOk);
+  EXPECT_EQ(model.options, boxOptions);
+  ParamTable expected = boxTable;
+  for (int g = 0; g < kBlockCount; ++g) expected.bytes[size_t(48 * g + 47)] = answer[size_t(8 + 48 * g + 47)];
+  EXPECT_EQ(model.table, expected);
+  EXPECT_EQ(model.lastRow, 5);
+  EXPECT_EQ(model.highlightRow, 5);
+  EXPECT_GE(host.showCounts, 2);
+  EXPECT_FALSE(host.Running(TIMER_UPLOAD_TIMEOUT));
+  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
+  EXPECT_EQ(host.timers.at(TIMER_STATUS_RESET), 5000);
+  EXPECT_TRUE(host.TransferButtonsEnabled());
+
+  // A second copy arriving afterwards is not collected.
+  model.table.Clear();
+  comm.Receive(answer);
+  EXPECT_EQ(model.table, ParamTable{});
+}
+
+TEST_F(BoxLinkTest, UploadWithBadGroupSumLeavesTableAndOptions) {
+  BringUp();
+  model.table.SetEntry(0, 0, {1, 5});
+  model.options.bytes = {1, 1, 1, 1, 0, 0, 0, 0};
+  const ParamTable t0 = model.table;
+  const ParamOptions o0 = model.options;
+  ParamTable boxTable;
+  boxTable.SetEntry(2, 0, {4, 30});
+  Bytes answer = FrameBytes(ParamOptions{}, boxTable);
+  answer[8 + 48 * 2 + 47] ^= 0x01;
+
+  StartUpload();
+  comm.Receive(answer);
+  EXPECT_EQ(host.status, text::kUploadFailed);
+  EXPECT_EQ(model.table, t0);
+  EXPECT_EQ(model.options, o0);
+  EXPECT_FALSE(host.Running(TIMER_UPLOAD_TIMEOUT));
+  EXPECT_TRUE(host.TransferButtonsEnabled());
+}
+
+TEST_F(BoxLinkTest, UploadOfZeroBytesIsAccepted) {
+  BringUp();
+  model.table.SetEntry(0, 0, {1, 5});
+  model.options.bytes = {1, 1, 1, 1, 0, 0, 0, 0};
+  StartUpload();
+  comm.Receive(Bytes(kBoxFrameBytes, 0));
+  EXPECT_EQ(host.status, text::kUploadOk);
+  EXPECT_EQ(model.table, ParamTable{});
+  EXPECT_EQ(model.options, ParamOptions{});
+  EXPECT_EQ(model.highlightRow, 0);
+}
+
+TEST_F(BoxLinkTest, UploadTimesOutAndLateBytesAreIgnored) {
+  BringUp();
+  StartUpload();
+  comm.Receive(Bytes(500, 0));
+  link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  EXPECT_EQ(host.status, text::kUploadFailed);
+  EXPECT_FALSE(link->TransferRunning());
+  EXPECT_TRUE(host.TransferButtonsEnabled());
+  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
+  host.statusHistory.clear();
+  comm.Receive(Bytes(kBoxFrameBytes, 0));
+  link->OnTimer(TIMER_UPLOAD_TIMEOUT);  // stale tick
+  EXPECT_TRUE(host.statusHistory.empty());
+}
+
+TEST_F(BoxLinkTest, UploadWithoutAnyPortFailsByItsTimeLimit) {
+  Make({});
+  link->Start();
+  link->OnUpload();
+  EXPECT_EQ(comm.outputsWhileClosed, 1);
+  link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  EXPECT_EQ(host.status, text::kUploadFailed);
+  EXPECT_TRUE(host.buttons.enabled[kButtonAdd]);
+  EXPECT_FALSE(host.TransferButtonsEnabled());
+
+  // The request that never left must not make a later send event start collecting.
+  ports = {1};
+  link->OnTimer(TIMER_LINK_WATCH);  // set by the end of the upload; no link: back to scanning
+  EXPECT_TRUE(comm.open);
+  comm.Receive({CMD_BOX_PRESENCE});
+  ASSERT_TRUE(link->LinkUp());
+  const ParamTable before = model.table;
+  link->OnDownload();
+  comm.Drain();
+  host.statusHistory.clear();
+  ParamTable other;
+  other.SetEntry(0, 0, {2, 9});
+  comm.Receive(FrameBytes(ParamOptions{}, other));
+  EXPECT_EQ(model.table, before);
+  EXPECT_TRUE(host.statusHistory.empty());
+}
+
+TEST_F(BoxLinkTest, BoxFoundDuringAnUploadKeepsTheButtonsDisabled) {
+  Make();
+  link->Start();
+  link->OnUpload();
+  comm.Receive({CMD_BOX_PRESENCE});
+  EXPECT_TRUE(link->LinkUp());
+  for (bool on : host.buttons.enabled) EXPECT_FALSE(on);
+  link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  EXPECT_TRUE(host.TransferButtonsEnabled());
+}
+
+TEST_F(BoxLinkTest, StopClosesAnOpenPort) {
+  Make();
+  link->Start();
+  link->Stop();
+  EXPECT_FALSE(comm.open);
+  EXPECT_FALSE(comm.onComm);
+  Make({});
+  link->Start();
+  comm.calls.clear();
+  link->Stop();
+  EXPECT_TRUE(comm.calls.empty());
+}
+
+}  // namespace
+}  // namespace km27
