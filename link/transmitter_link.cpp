@@ -1,0 +1,302 @@
+#include "link/transmitter_link.h"
+
+#include <cstring>
+#include <system_error>
+
+#include "link/transfer_frame.h"
+#include "model/status_texts.h"
+#include "store/device_info.h"
+
+namespace km27 {
+
+std::string TransferProgressText(bool download, int blocksDone, int attempt) {
+  std::string s = download ? " 下载中… " : " 上传中… ";
+  s += std::to_string(blocksDone) + "/" + std::to_string(kTransferBlocks);
+  if (attempt > 1) s += " (重试 " + std::to_string(attempt - 1) + ")";
+  return s;
+}
+
+TransmitterLink::TransmitterLink(ParamModel& model, LinkHost& host, std::string startDir, LinkTiming timing)
+    : model_(model), host_(host), startDir_(std::move(startDir)), timing_(timing) {}
+
+TransmitterLink::~TransmitterLink() { Stop(); }
+
+void TransmitterLink::SetComEnvironment(const ComEnvironment& env) {
+  std::lock_guard<std::mutex> lock(envLock_);
+  env_ = env;
+  envSet_ = true;
+}
+
+ComEnvironment TransmitterLink::CurrentComEnvironment() {
+  std::lock_guard<std::mutex> lock(envLock_);
+  return envSet_ ? env_ : ComEnvironment::FromProcess();
+}
+
+// ---- window side -------------------------------------------------------------------------
+
+void TransmitterLink::Start() {
+  LinkRunning = true;
+  LoadDeviceInfo(startDir_, image_);
+  host_.SetTimer(TIMER_LINK_START, timing_.linkStartMs);
+}
+
+void TransmitterLink::OnTimer(int id) {
+  if (id != TIMER_LINK_START) return;
+  host_.KillTimer(TIMER_LINK_START);
+  StartLinkMonitor();
+}
+
+bool TransmitterLink::StartLinkMonitor() {
+  if (monitor_.joinable() || !LinkRunning) return true;
+  try {
+    monitor_ = std::thread(&TransmitterLink::LinkMonitorThread, this);
+  } catch (const std::system_error&) {
+    host_.ShowMessage(text::kThreadStartFailed);
+  }
+  return true;
+}
+
+void TransmitterLink::EnableButtons(bool enable) { host_.SetButtonStates(ButtonStatesFor(linkUp_, enable)); }
+
+void TransmitterLink::RestartStatusReset() {
+  host_.KillTimer(TIMER_STATUS_RESET);
+  host_.SetTimer(TIMER_STATUS_RESET, timing_.statusResetMs);
+}
+
+void TransmitterLink::OnDownload() {
+  if (!linkUp_) return;
+  // The keys reach us even while the buttons are off: a second transfer would rewrite the
+  // image under the running one.
+  if (transferRunning_ || !LinkRunning) return;
+  host_.KillTimer(TIMER_LINK_WATCH);
+  EnableButtons(false);
+  image_.BuildFrom(model_.options, model_.table);
+  StartTransfer(Transfer::kDownload);
+}
+
+void TransmitterLink::OnUpload() {
+  if (transferRunning_ || !LinkRunning) return;
+  EnableButtons(false);
+  host_.KillTimer(TIMER_LINK_WATCH);
+  StartTransfer(Transfer::kUpload);
+}
+
+void TransmitterLink::StartTransfer(Transfer kind) {
+  // The previous transfer has reported; its thread is at most returning.
+  if (transfer_.joinable()) transfer_.join();
+  bool download = kind == Transfer::kDownload;
+  try {
+    transferRunning_ = true;
+    transfer_ = std::thread(download ? &TransmitterLink::DownloadThread : &TransmitterLink::UploadThread, this);
+  } catch (const std::system_error&) {
+    transferRunning_ = false;
+    host_.ShowMessage(text::kThreadStartFailed);
+    return;
+  }
+  host_.SetStatusText(TransferProgressText(download, 0, 1));
+}
+
+void TransmitterLink::OnLinkResult(int wParam, int lParam) {
+  switch (wParam) {
+    case kReportLinkState:
+      if (lParam == lastLinkState_) return;
+      lastLinkState_ = lParam;
+      linkUp_ = lParam != 0;
+      host_.SetLampState(lParam);
+      EnableButtons(lParam != 0);
+      return;
+    case kReportDownload:
+      transferRunning_ = false;
+      host_.SetStatusText(lParam == 1 ? text::kDownloadOk : text::kDownloadFailed);
+      EnableButtons(true);
+      RestartStatusReset();
+      return;
+    case kReportUpload:
+      transferRunning_ = false;
+      host_.SetStatusText(lParam == 1 ? text::kUploadOk : text::kUploadFailed);
+      if (lParam == 1) {
+        ApplyTransmitterImage();
+      } else {
+        EnableButtons(true);
+        RestartStatusReset();
+      }
+      return;
+    default:
+      return;
+  }
+}
+
+void TransmitterLink::ApplyTransmitterImage() {
+  image_.ExchangeMasks();
+  for (int f = 0; f < 4; ++f) model_.options.SetMaskByte(f, image_.bytes[kImageMaskOffset + size_t(f)]);
+  SaveDeviceInfo(startDir_, image_);
+  image_.ExchangeBlocks();
+  std::memcpy(model_.table.bytes.data(), image_.bytes.data() + kImageTableOffset, kTableBytes);
+  model_.RefreshRows();
+  model_.ClampHighlight();
+  host_.ShowCounts();
+  EnableButtons(true);
+  RestartStatusReset();
+}
+
+void TransmitterLink::Stop() {
+  if (stopped_) return;
+  stopped_ = true;
+  LinkRunning = false;
+  LinkPort.Abort();  // cuts a read, write or pause short
+  if (monitor_.joinable()) monitor_.join();
+  if (transfer_.joinable()) transfer_.join();
+  std::lock_guard<std::mutex> lock(LinkLock);
+  LinkPort.Close();
+}
+
+// ---- worker side -------------------------------------------------------------------------
+
+bool TransmitterLink::Pause(int ms) { return LinkPort.Sleep(ms) && LinkRunning; }
+
+bool TransmitterLink::Report(const std::function<void()>& fn) {
+  if (!LinkRunning) return false;
+  return host_.RunOnWindowThread(fn);
+}
+
+void TransmitterLink::ReportProgress(bool download, int blocksDone, int attempt) {
+  std::string s = TransferProgressText(download, blocksDone, attempt);
+  Report([this, s] { host_.SetStatusText(s); });
+}
+
+void TransmitterLink::ClosePort() { LinkPort.Close(); }
+
+bool TransmitterLink::OpenTransmitterPort(int n, const std::string& devicePath) {
+  if (!OpenComPort(LinkPort, n, devicePath)) return false;
+  SerialTimeouts t;
+  t.readIntervalMs = timing_.readIntervalMs;
+  t.readTotalPerByteMs = timing_.readTotalPerByteMs;
+  t.readTotalConstantMs = timing_.readTotalConstantMs;
+  t.writeTotalPerByteMs = timing_.writeTotalPerByteMs;
+  t.writeTotalConstantMs = timing_.writeTotalConstantMs;
+  LinkPort.SetTimeouts(t);
+  bool ok = LinkPort.SetLine(kTransmitterInitBaud, Parity::None, 8, 1) && LinkPort.SetRts(false) &&
+            Pause(timing_.openBreakMs);
+  if (ok) {
+    LinkPort.Write(&kWakeByte, 1);
+    LinkPort.Drain();  // the byte must leave at 9600 before the speed changes
+    ok = Pause(timing_.openBreakMs) && LinkPort.SetRts(true) && Pause(timing_.openRtsSettleMs) &&
+         LinkPort.SetBaud(kTransmitterBaud) && LinkPort.Purge(true, true);
+  }
+  if (!ok) ClosePort();
+  return ok;
+}
+
+bool TransmitterLink::IdentifyExchange(bool pauseFirst) {
+  static const Frame poll = BuildIdentifyFrame();
+  if (pauseFirst && !Pause(timing_.exchangePauseMs)) return false;
+  IoResult w = LinkPort.Write(poll.data(), poll.size());
+  if (!w.Ok() || w.count != poll.size()) return false;
+  if (!Pause(timing_.exchangePauseMs)) return false;
+  uint8_t answer[kShortFrameBytes] = {};
+  IoResult r = LinkPort.Read(answer, sizeof answer);
+  return r.Ok() && IsIdentifyAnswer(answer, r.count);
+}
+
+void TransmitterLink::LinkMonitorThread() {
+  while (LinkRunning) {
+    {
+      std::lock_guard<std::mutex> lock(LinkLock);
+      int result = 0;
+      if (!LinkPort.IsOpen()) {
+        std::vector<std::string> paths = ComDevicePaths(kTransmitterComPorts, CurrentComEnvironment());
+        for (int n = 1; n <= kTransmitterComPorts && LinkRunning; ++n) {
+          if (!OpenTransmitterPort(n, paths[size_t(n - 1)])) continue;
+          if (IdentifyExchange(true)) {
+            result = 1;
+            break;
+          }
+          ClosePort();
+        }
+      } else if (IdentifyExchange(false)) {
+        result = 1;
+      } else {
+        ClosePort();  // a silent or vanished device: scan again from COM1 next cycle
+      }
+      Report([this, result] { OnLinkResult(kReportLinkState, result); });
+    }
+    Pause(timing_.exchangePauseMs);
+  }
+}
+
+bool TransmitterLink::OpeningStage(bool download) {
+  static const Frame open = BuildOpenFrame();
+  for (int attempt = 1; attempt <= kExchangeAttempts; ++attempt) {
+    if (!LinkRunning) return false;
+    if (attempt > 1) ReportProgress(download, 0, attempt);
+    if (!Pause(timing_.exchangePauseMs)) return false;
+    IoResult w = LinkPort.Write(open.data(), open.size());
+    if (!w.Ok() || w.count != open.size()) continue;
+    if (!Pause(timing_.exchangePauseMs)) return false;
+    uint8_t answer[kOpenAnswerBytes] = {};
+    IoResult r = LinkPort.Read(answer, sizeof answer);
+    if (r.Ok() && IsOpenAnswer(answer, r.count)) return true;
+  }
+  return false;
+}
+
+void TransmitterLink::SendIdentifyFrame() {
+  static const Frame poll = BuildIdentifyFrame();
+  LinkPort.Write(poll.data(), poll.size());
+}
+
+void TransmitterLink::DownloadThread() {
+  int result = 1;
+  {
+    std::lock_guard<std::mutex> lock(LinkLock);
+    if (!OpeningStage(true)) result = 0;
+    for (int k = 0; result == 1 && k < kTransferBlocks; ++k) {
+      auto payload = image_.BlockPayload(k);
+      Frame frame = BuildWriteBlockFrame(k, payload.data());
+      bool acked = false;
+      for (int attempt = 1; attempt <= kExchangeAttempts && !acked && LinkRunning; ++attempt) {
+        ReportProgress(true, k, attempt);
+        if (!Pause(timing_.exchangePauseMs)) break;
+        IoResult w = LinkPort.Write(frame.data(), frame.size());
+        if (!w.Ok() || w.count != frame.size()) continue;
+        if (!Pause(timing_.exchangePauseMs)) break;
+        uint8_t ack[kShortFrameBytes] = {};
+        IoResult r = LinkPort.Read(ack, sizeof ack);
+        acked = r.Ok() && IsWriteAck(ack, r.count, k);
+      }
+      if (!acked) result = 0;
+    }
+    if (Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
+  }
+  Report([this, result] { OnLinkResult(kReportDownload, result); });
+}
+
+void TransmitterLink::UploadThread() {
+  int result = 1;
+  {
+    std::lock_guard<std::mutex> lock(LinkLock);
+    if (!OpeningStage(false)) result = 0;
+    for (int k = 0; result == 1 && k < kTransferBlocks; ++k) {
+      Frame request = BuildReadBlockFrame(k);
+      bool received = false;
+      for (int attempt = 1; attempt <= kExchangeAttempts && !received && LinkRunning; ++attempt) {
+        ReportProgress(false, k, attempt);
+        if (!Pause(timing_.exchangePauseMs)) break;
+        IoResult w = LinkPort.Write(request.data(), request.size());
+        if (!w.Ok() || w.count != request.size()) continue;
+        if (!Pause(timing_.exchangePauseMs)) break;
+        uint8_t answer[kBlockFrameBytes] = {};
+        IoResult r = LinkPort.Read(answer, sizeof answer);
+        if (r.Ok() && IsReadAnswer(answer, r.count, k)) {
+          image_.StoreBlock(k, answer + kPayloadOffset);
+          received = true;
+        }
+      }
+      if (!received) result = 0;
+    }
+    if (Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
+  }
+  Report([this, result] { OnLinkResult(kReportUpload, result); });
+}
+
+}  // namespace km27

@@ -1,0 +1,104 @@
+#pragma once
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "link/com_names.h"
+#include "link/link_engine.h"
+#include "link/link_host.h"
+#include "link/link_timing.h"
+#include "link/serial_port.h"
+#include "link/transmitter_image.h"
+#include "model/param_model.h"
+
+namespace km27 {
+
+inline constexpr int kTransmitterComPorts = 11;  // COM1..COM11; higher numbers are never tried
+inline constexpr int kExchangeAttempts = 20;
+inline constexpr int kTransmitterInitBaud = 9600;
+inline constexpr int kTransmitterBaud = 19200;
+inline constexpr uint8_t kWakeByte = 0x03;  // sent at 9600 baud while the port is opened
+
+// The worker threads' report to the window (wParam of the report).
+enum LinkReport { kReportLinkState = 0, kReportDownload = 1, kReportUpload = 2 };
+
+// Status text while a transfer runs: " 下载中… 5/17", with the retry count once retrying.
+std::string TransferProgressText(bool download, int blocksDone, int attempt);
+
+// The code transmitter's link: a monitor thread that finds and polls the device, and at most
+// one download or upload thread at a time. All port use happens under LinkLock; the threads
+// reach the window only through LinkHost::RunOnWindowThread, in order, and wait for it.
+//
+// Every public member is for the window's thread. Before Stop() the host must make
+// RunOnWindowThread return false for pending and later calls (see WindowCallQueue): Stop()
+// waits for the threads, which may be waiting for such a call.
+class TransmitterLink : public LinkEngine {
+ public:
+  TransmitterLink(ParamModel& model, LinkHost& host, std::string startDir,
+                  LinkTiming timing = ActiveLinkTiming());
+  ~TransmitterLink() override;
+  TransmitterLink(const TransmitterLink&) = delete;
+  TransmitterLink& operator=(const TransmitterLink&) = delete;
+
+  bool LinkUp() const override { return linkUp_; }
+  void Start() override;  // device information, then timer 110
+  void OnDownload() override;
+  void OnUpload() override;
+  void OnTimer(int id) override;
+  // Tells the threads to stop, cuts their waits short, joins them and closes the port.
+  void Stop() override;
+
+  bool StartLinkMonitor();
+  void OnLinkResult(int wParam, int lParam);
+  void ApplyTransmitterImage();
+
+  bool TransferRunning() const { return transferRunning_; }
+  const TransmitterImage& Image() const { return image_; }  // not while a transfer runs
+  // Where COM n points; by default from the environment at each scan.
+  void SetComEnvironment(const ComEnvironment& env);
+
+ private:
+  enum class Transfer { kDownload, kUpload };
+
+  bool OpenTransmitterPort(int n, const std::string& devicePath);
+  void ClosePort();
+  void LinkMonitorThread();
+  void DownloadThread();
+  void UploadThread();
+  bool OpeningStage(bool download);
+  void SendIdentifyFrame();
+  bool IdentifyExchange(bool pauseFirst);
+  bool Pause(int ms);  // false when the link is stopping
+  bool Report(const std::function<void()>& fn);
+  void ReportProgress(bool download, int blocksDone, int attempt);
+  void StartTransfer(Transfer kind);
+  void EnableButtons(bool enable);
+  void RestartStatusReset();
+  ComEnvironment CurrentComEnvironment();
+
+  ParamModel& model_;
+  LinkHost& host_;
+  std::string startDir_;
+  LinkTiming timing_;
+
+  // Shared with the threads.
+  SerialPort LinkPort;
+  std::mutex LinkLock;
+  std::atomic<bool> LinkRunning{false};
+  TransmitterImage image_;  // handed over between the threads by the order of the reports
+  std::mutex envLock_;
+  bool envSet_ = false;
+  ComEnvironment env_;
+
+  // The window's thread only.
+  bool linkUp_ = false;
+  int lastLinkState_ = 0;
+  bool transferRunning_ = false;
+  bool stopped_ = false;
+  std::thread monitor_;
+  std::thread transfer_;
+};
+
+}  // namespace km27
