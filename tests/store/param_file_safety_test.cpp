@@ -1,0 +1,123 @@
+// The parameter file under hostile conditions: a process killed in the middle of saving, and a
+// file system that refuses the bytes. The operator's file must always stay whole.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "store/param_file.h"
+
+using namespace km27;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string MakeTempDir() {
+  char tmpl[] = "/tmp/km27-safety-XXXXXX";
+  return mkdtemp(tmpl) ? tmpl : "";
+}
+
+// Two distinguishable programmes.
+void State(int which, ParamOptions& o, ParamTable& t) {
+  o.bytes.fill(uint8_t(which));
+  t.bytes.fill(uint8_t(0x40 + which));
+}
+
+}  // namespace
+
+TEST(ParamFileSafety, KilledWhileSavingLeavesTheOldOrTheNewFile) {
+  const std::string dir = MakeTempDir();
+  ASSERT_FALSE(dir.empty());
+  const std::string path = dir + "/KM27A.dat";
+  ParamOptions o[2];
+  ParamTable t[2];
+  State(1, o[0], t[0]);
+  State(2, o[1], t[1]);
+  const auto image0 = BuildParamFileImage(o[0], t[0]);
+  const auto image1 = BuildParamFileImage(o[1], t[1]);
+  const Bytes images[2] = {Bytes(image0.begin(), image0.end()), Bytes(image1.begin(), image1.end())};
+  ASSERT_TRUE(SaveParamFile(path, o[0], t[0]).ok);
+
+  std::mt19937 rng(20261207);
+  std::uniform_int_distribution<int> delayUs(0, 8000);
+  const int kRounds = 100;
+  for (int round = 0; round < kRounds; ++round) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0;; ++i) SaveParamFile(path, o[i % 2], t[i % 2]);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delayUs(rng)));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const Bytes now = ReadFile(path);
+    ASSERT_TRUE(now == images[0] || now == images[1]) << "round " << round << ": " << now.size() << " bytes";
+    ParamOptions lo;
+    ParamTable lt;
+    ASSERT_TRUE(LoadParamFile(path, lo, lt)) << round;
+  }
+  // A later save sweeps away temporary files that a kill left behind.
+  ASSERT_TRUE(SaveParamFile(path, o[0], t[0]).ok);
+  const std::string count = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
+  EXPECT_EQ(std::system(count.c_str()), 0);
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(ParamFileSafety, FullFileSystemFailsTheSaveAndKeepsTheOldFile) {
+  const std::string dir = MakeTempDir();
+  ASSERT_FALSE(dir.empty());
+  const std::string path = dir + "/KM27A.dat";
+  ParamOptions o;
+  ParamTable t;
+  State(3, o, t);
+  ASSERT_TRUE(SaveParamFile(path, o, t).ok);
+  const Bytes old = ReadFile(path);
+
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(fds[0]);
+    // A file-size limit below the file's size stands in for a full disk.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{500, 500};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    ParamOptions no;
+    ParamTable nt;
+    SaveResult r = SaveParamFile(path, no, nt);
+    const std::string msg = (r.ok ? "1" : "0") + r.reason;
+    ssize_t w = write(fds[1], msg.data(), msg.size());
+    _exit(w > 0 ? 0 : 4);
+  }
+  close(fds[1]);
+  std::string msg;
+  char buf[512];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) msg.append(buf, size_t(n));
+  close(fds[0]);
+  waitpid(pid, nullptr, 0);
+  ASSERT_FALSE(msg.empty());
+  EXPECT_EQ(msg[0], '0');
+  EXPECT_NE(msg.find("File too large"), std::string::npos) << msg;
+  EXPECT_EQ(ReadFile(path), old);
+  const std::string count = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
+  EXPECT_EQ(std::system(count.c_str()), 0) << "the failed temporary file must be removed";
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
