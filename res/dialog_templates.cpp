@@ -1,0 +1,99 @@
+#include "res/dialog_templates.h"
+
+#include "model/code_catalogue.h"
+
+namespace km27::res {
+
+namespace {
+
+using K = ControlKind;
+constexpr bool G = true;   // first control of a group
+constexpr bool T = true;   // tab stop
+constexpr bool _ = false;
+constexpr unsigned kStatusStyle = kStyleCentreV | kStyleStaticEdge;
+
+const DialogTemplate kAbout{
+    IDD_ABOUTBOX, "关于 KM27A", "宋体", 9, 197, 49, false,
+    {
+        {IDC_STATIC, K::StaticIcon, "", 11, 17, 20, 20, _, _, kStyleNone},
+        {IDC_STATIC, K::Static, "KM27A 2.1版", 40, 10, 104, 8, _, _, kStyleNoPrefix},
+        {IDOK, K::DefPushButton, "确定", 154, 7, 36, 14, G, T, kStyleNone},
+    }};
+
+const DialogTemplate kDeviceSelect{
+    IDD_DEVICE_SELECT, "下位机选择", "宋体", 10, 187, 94, false,
+    {
+        {IDOK, K::DefPushButton, "确认", 22, 67, 50, 14, _, T, kStyleNone},
+        {IDCANCEL, K::PushButton, "取消", 112, 67, 50, 14, _, T, kStyleNone},
+        {IDC_CODE_TRANSMITTER, K::Radio, "KM27C通用机车信号发码器", 48, 25, 103, 10, _, _, kStyleNone},
+        {IDC_CODE_BOX, K::Radio, "KM27A通用机车信号发码箱", 48, 41, 103, 10, _, _, kStyleNone},
+        {IDC_STATIC, K::GroupBox, "下位机类型", 12, 10, 163, 49, _, _, kStyleNone},
+    }};
+
+const DialogTemplate kParam{
+    IDD_PARAM, "参数设置工具", "宋体", 10, 423, 332, true,
+    {
+        {1001, K::Radio, "550 Hz", 21, 43, 47, 11, G, T, kStyleNone},
+        {1002, K::Radio, "650 Hz", 74, 43, 47, 11, _, _, kStyleNone},
+        {1003, K::Radio, "750 Hz", 127, 43, 47, 11, _, _, kStyleNone},
+        {1004, K::Radio, "850 Hz", 180, 43, 47, 11, _, _, kStyleNone},
+        {1005, K::Radio, "1700 Hz", 21, 80, 47, 11, _, _, kStyleNone},
+        {1006, K::Radio, "2000 Hz", 74, 80, 47, 11, _, _, kStyleNone},
+        {1007, K::Radio, "2300 Hz", 127, 80, 47, 11, _, _, kStyleNone},
+        {1008, K::Radio, "2600 Hz", 180, 80, 47, 11, _, _, kStyleNone},
+        {1033, K::Radio, "1701.4Hz", 21, 118, 47, 11, _, _, kStyleNone},
+        {1034, K::Radio, "2001.4Hz", 74, 118, 47, 11, _, _, kStyleNone},
+        {1035, K::Radio, "2301.4Hz", 127, 118, 47, 11, _, _, kStyleNone},
+        {1036, K::Radio, "2601.4Hz", 180, 118, 47, 11, _, _, kStyleNone},
+        {1037, K::Radio, "1698.7Hz", 21, 135, 47, 11, _, _, kStyleNone},
+        {1038, K::Radio, "1998.7HZ", 74, 135, 47, 11, _, _, kStyleNone},
+        {1039, K::Radio, "2298.7Hz", 127, 135, 47, 11, _, _, kStyleNone},
+        {1040, K::Radio, "2598.7Hz", 180, 135, 47, 11, _, _, kStyleNone},
+        {1061, K::Radio, "25 Hz", 21, 170, 47, 11, _, _, kStyleNone},
+        {1062, K::Radio, "50 Hz", 101, 170, 47, 11, _, _, kStyleNone},
+        {1063, K::Radio, "75 Hz", 180, 170, 47, 11, _, _, kStyleNone},
+        {IDC_LINE_FIRST, K::Radio, "无", 21, 218, 55, 11, G, T, kStyleNone},
+        {IDC_LINE_SECOND, K::Radio, "无", 101, 218, 70, 11, _, _, kStyleNone},
+        {IDC_GRID, K::Grid, "", 281, 11, 117, 260, G, T, kStyleNone},
+        {IDC_CODE_COMBO, K::DropList, "", 11, 7, 97, 203, G, T, kStyleNone},
+        {IDC_TIME_COMBO, K::DropList, "", 115, 7, 81, 203, _, T, kStyleNone},
+        {IDC_ADD, K::PushButton, "添加", 214, 6, 52, 14, _, _, kStyleNone},
+        {IDC_STATIC, K::GroupBox, "移频", 11, 30, 255, 31, _, _, kStyleNone},
+        {IDC_UPLOAD, K::PushButton, "上 传", 18, 271, 50, 19, _, _, kStyleNone},
+        {IDC_DOWNLOAD, K::PushButton, "下 载", 78, 271, 53, 19, _, _, kStyleNone},
+        {IDC_CLEAR, K::PushButton, "清 空", 142, 271, 51, 19, _, _, kStyleNone},
+        {IDC_EXIT, K::PushButton, "退 出", 203, 271, 54, 19, _, _, kStyleNone},
+        {IDC_MOVE_UP, K::PushButton, "上移", 281, 275, 35, 15, _, _, kStyleNone},
+        {IDC_MOVE_DOWN, K::PushButton, "下移", 319, 275, 34, 15, _, _, kStyleNone},
+        {IDC_DELETE, K::PushButton, "删除", 356, 275, 42, 15, _, _, kStyleNone},
+        {IDC_LAMP, K::Static, "", 11, 308, 13, 12, G, _, kStyleClientEdge},
+        {IDC_STATUS_LINE, K::Static, "命令发送状态", 27, 308, 277, 12, G, _, kStatusStyle},
+        {IDC_TYPE_COUNT, K::Static, "", 304, 308, 40, 12, G, _, kStatusStyle},
+        {IDC_CARRIER_COUNT, K::Static, "", 344, 308, 40, 12, G, _, kStatusStyle},
+        {IDC_CODE_COUNT, K::Static, "", 384, 308, 33, 12, G, _, kStatusStyle},
+        {IDC_STATIC, K::GroupBox, "UM71", 11, 68, 255, 31, _, _, kStyleNone},
+        {IDC_STATIC, K::GroupBox, "ZPW2000", 11, 105, 255, 45, _, _, kStyleNone},
+        {IDC_STATIC, K::GroupBox, "交流计数", 11, 157, 255, 31, _, _, kStyleNone},
+        {IDC_STATIC, K::GroupBox, "线路", 11, 205, 255, 31, _, _, kStyleNone},
+        {IDC_STATIC, K::EtchedFrame, "", 11, 266, 255, 31, _, _, kStyleNone},
+        {IDC_STATIC, K::EtchedFrame, "", 276, 4, 127, 294, _, _, kStyleNone},
+        {IDC_COMM, K::Comm, "", 201, 61, 22, 23, _, T, kStyleNone},
+    }};
+
+}  // namespace
+
+const DialogTemplate* FindDialogTemplate(int id) {
+  switch (id) {
+    case IDD_ABOUTBOX: return &kAbout;
+    case IDD_PARAM: return &kParam;
+    case IDD_DEVICE_SELECT: return &kDeviceSelect;
+    default: return nullptr;
+  }
+}
+
+std::vector<std::string> InitialItems(int dialogId, int controlId) {
+  if (dialogId == IDD_PARAM && controlId == IDC_TIME_COMBO) return DurationItems();
+  return {};
+}
+
+}  // namespace km27::res

@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+
+namespace km27 {
+
+inline constexpr const char kHelpFileName[] = "KM27A.txt";
+
+struct HelpFileResult {
+  bool ok = false;
+  bool created = false;  // false: an existing file was left as it was
+  std::string reason;    // why the file could not be made
+};
+
+// The file's bytes: first part, line break, second part, line break; GBK, CR LF line ends.
+// `ok` is false when a character has no GBK form.
+std::string HelpFileContent(const std::string& firstUtf8, const std::string& secondUtf8, bool* ok = nullptr);
+
+// Writes the help file only when it is missing; an existing file is never rewritten. The
+// file appears complete or not at all, since a torn one would be kept for good.
+HelpFileResult EnsureHelpFile(const std::string& path, const std::string& firstUtf8, const std::string& secondUtf8);
+
+}  // namespace km27

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Starts the real program under a virtual X server, picks the code box, adds a few entries
+# and stores screenshots: tools/screenshots.sh [output dir] [build dir]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+out=$(mkdir -p "${1:-$here/screenshots}" && cd "${1:-$here/screenshots}" && pwd)
+build=$(cd "${2:-${KM27_BUILD_DIR:-$here/build}}" && pwd)
+work=$(mktemp -d)
+display=:${KM27_DISPLAY:-99}
+
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $prog $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+cd "$work"
+"$build/km27param" &
+prog=$!
+win() { for _ in $(seq 100); do id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1) && [ -n "$id" ] && { echo "$id"; return; }; sleep 0.1; done; return 1; }
+
+sel=$(win "下位机选择")
+sleep 0.5
+import -window root "$out/1-device-select.png"
+xdotool windowfocus --sync "$sel" 2>/dev/null || true
+xdotool mousemove --window "$sel" 95 97 click 1   # the code box radio
+sleep 0.2
+import -window root "$out/1b-device-select-code-box.png"
+xdotool key Return
+main=$(win "参数设置工具")
+sleep 0.8
+import -window root "$out/2-main-empty.png"
+xdotool windowfocus --sync "$main" 2>/dev/null || true
+for k in F2 F2 F2; do xdotool key "$k"; sleep 0.1; done
+sleep 0.3
+import -window root "$out/3-main-three-entries.png"
+xdotool key F9
+wait $prog || true
+ls -l "$out"

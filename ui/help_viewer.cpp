@@ -1,0 +1,36 @@
+#include "ui/help_viewer.h"
+
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include "res/app_icon.h"
+#include "store/gbk.h"
+
+CHelpViewer::CHelpViewer(const QString& fileName, QWidget* owner) : QWidget(owner, Qt::Window) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(QString::fromUtf8(kHelpViewerTitle));
+  setWindowIcon(km27::res::AppIcon());
+  view = new QPlainTextEdit(this);
+  view->setReadOnly(true);
+  view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  view->setTabStopDistance(view->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 4);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(view);
+
+  QFile f(fileName);
+  QString text;
+  if (f.open(QIODevice::ReadOnly)) {
+    const QByteArray raw = f.readAll();
+    bool ok = false;
+    const std::string utf8 = km27::GbkToUtf8(raw.toStdString(), &ok);
+    // A file that is not GBK (edited elsewhere) is shown as UTF-8 rather than not at all.
+    text = ok ? QString::fromStdString(utf8) : QString::fromUtf8(raw);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  }
+  view->setPlainText(text);
+  resize(640, 480);
+}
+
+QString CHelpViewer::Text() const { return view->toPlainText(); }

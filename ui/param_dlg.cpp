@@ -1,0 +1,506 @@
+#include "ui/param_dlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+#include <QTimer>
+
+#include "app/about_dlg.h"
+#include "model/status_texts.h"
+#include "res/app_icon.h"
+#include "res/dialog_templates.h"
+#include "res/strings.h"
+#include "store/help_text.h"
+#include "store/param_file.h"
+#include "ui/controls/hover_button.h"
+#include "ui/controls/lamp_static.h"
+#include "ui/controls/ms_flex_grid.h"
+#include "ui/help_viewer.h"
+#include "ui/link_factory.h"
+
+using namespace km27;
+using namespace km27::res;
+
+CParamDlg* g_mainDlg = nullptr;
+
+namespace {
+
+// The eight command buttons in the order of `buttons` (the link's CommandButton order).
+struct ButtonDef {
+  int id;
+  const char* caption;
+};
+constexpr ButtonDef kButtons[kButtonCount] = {
+    {IDC_UPLOAD, "上传"},    {IDC_DOWNLOAD, "下载"},  {IDC_CLEAR, "清空"},  {IDC_EXIT, "退出"},
+    {IDC_MOVE_UP, "上移"},   {IDC_MOVE_DOWN, "下移"}, {IDC_DELETE, "删除"}, {IDC_ADD, "添加"},
+};
+
+// Status controls in pixels from the client's left and bottom edges.
+constexpr int kStatusTopFromBottom = 31;
+constexpr int kStatusHeight = 20;
+struct StatusPlace {
+  int id, left, width;
+};
+constexpr StatusPlace kStatusPlaces[] = {
+    {IDC_LAMP, 20, 20},         {IDC_STATUS_LINE, 45, 369}, {IDC_TYPE_COUNT, 415, 69},
+    {IDC_CARRIER_COUNT, 485, 69}, {IDC_CODE_COUNT, 555, 72},
+};
+
+const char kWindowCaption[] = "参数设置工具";
+const char kSaveFailedText[] =
+    "参数文件保存失败：\n%1\n原因：%2\n\n"
+    "“重试”：再次保存；\n“取消”：回到窗口，程序表保留；\n“放弃”：不保存本次修改，关闭窗口（原文件不变）。";
+
+QMessageBox::StandardButton DefaultMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+                                              const QString& text, QMessageBox::StandardButtons buttons) {
+  QMessageBox box(icon, caption, text, buttons, parent);
+  if (auto* b = box.button(QMessageBox::Yes)) b->setText(QStringLiteral("是(&Y)"));
+  if (auto* b = box.button(QMessageBox::No)) b->setText(QStringLiteral("否(&N)"));
+  if (auto* b = box.button(QMessageBox::Ok)) b->setText(QStringLiteral("确定"));
+  if (auto* b = box.button(QMessageBox::Retry)) b->setText(QStringLiteral("重试(&R)"));
+  if (auto* b = box.button(QMessageBox::Cancel)) b->setText(QStringLiteral("取消(&C)"));
+  if (auto* b = box.button(QMessageBox::Discard)) b->setText(QStringLiteral("放弃(&D)"));
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QAbstractButton* AsButton(QWidget* w) { return static_cast<QAbstractButton*>(w); }
+
+}  // namespace
+
+struct CParamDlg::PendingCall {
+  std::function<void()> fn;
+  std::condition_variable done;
+  bool finished = false;
+  bool ran = false;
+};
+
+CParamDlg::CParamDlg(QWidget* parent) : QDialog(parent), param(catalogue), messageBox(DefaultMessageBox) {
+  // A fixed-size window with a minimise box and no help button.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+}
+
+CParamDlg::~CParamDlg() {
+  qApp->removeEventFilter(this);
+  BeginClosing();
+  engine.reset();
+  if (g_mainDlg == this) g_mainDlg = nullptr;
+}
+
+bool CParamDlg::OnInitDialog() {
+  if (initialised) return true;
+  initialised = true;
+
+  // 1. Controls from the template; the buttons and the lamp are our own classes.
+  const DialogTemplate* t = FindDialogTemplate(IDD_PARAM);
+  built = ui::BuildDialog(this, *t, [](const ControlTemplate& c, QWidget* parent) -> QWidget* {
+    if (c.kind == ControlKind::PushButton) {
+      auto* b = new CHoverButton(parent);
+      b->setText(QString::fromUtf8(c.text));
+      return b;
+    }
+    if (c.id == IDC_LAMP) return new CLampStatic(parent);
+    return nullptr;
+  });
+  setWindowTitle(QString::fromUtf8(kWindowCaption));
+  lamp = static_cast<CLampStatic*>(Control(IDC_LAMP));
+  codeCountText = static_cast<QLabel*>(Control(IDC_CODE_COUNT));
+  carrierCountText = static_cast<QLabel*>(Control(IDC_CARRIER_COUNT));
+  typeCountText = static_cast<QLabel*>(Control(IDC_TYPE_COUNT));
+  codeCombo = static_cast<QComboBox*>(Control(IDC_CODE_COMBO));
+  timeCombo = static_cast<QComboBox*>(Control(IDC_TIME_COMBO));
+  grid = static_cast<CMSFlexGrid*>(Control(IDC_GRID));
+  UpdateData(false);
+
+  for (int i = 0; i < kCarrierCount; ++i)
+    connect(AsButton(Control(Carrier(i).radioId)), &QAbstractButton::clicked, this, &CParamDlg::OnCarrierRadio);
+  for (int id : {IDC_LINE_FIRST, IDC_LINE_SECOND})
+    connect(AsButton(Control(id)), &QAbstractButton::clicked, this, &CParamDlg::OnLineRadio);
+  const std::pair<int, void (CParamDlg::*)()> commands[] = {
+      {IDC_ADD, &CParamDlg::OnAdd},           {IDC_MOVE_DOWN, &CParamDlg::OnMoveDown},
+      {IDC_MOVE_UP, &CParamDlg::OnMoveUp},    {IDC_DELETE, &CParamDlg::OnDelete},
+      {IDC_CLEAR, &CParamDlg::OnClearAll},    {IDC_DOWNLOAD, &CParamDlg::OnDownload},
+      {IDC_UPLOAD, &CParamDlg::OnUpload},     {IDC_EXIT, &CParamDlg::OnOK},
+  };
+  for (const auto& [id, handler] : commands) connect(AsButton(Control(id)), &QAbstractButton::clicked, this, handler);
+  connect(grid, &CMSFlexGrid::KeyUp, this, [this](int keyCode, int) { param.OnGridKeyUp(keyCode); });
+  connect(grid, &CMSFlexGrid::MouseDown, this, [this](int, int, int, int) { param.OnGridMouseDown(); });
+
+  // 3. The About entry, where the window's menu is reached by mouse and keyboard.
+  const QString about = QString::fromUtf8(LoadString(IDS_ABOUTBOX));
+  sysMenu = new QMenu(this);
+  if (!about.isEmpty()) {
+    sysMenu->addSeparator();
+    sysMenu->addAction(about, this, &CParamDlg::OnSysCommand);
+  }
+
+  // 4. Icon.
+  setWindowIcon(AppIcon());
+
+  // 5.-6. Empty programme; the status line.
+  param.table.Clear();
+  param.options.Clear();
+  statusLine = static_cast<QLabel*>(Control(IDC_STATUS_LINE));
+
+  // 7.-8.
+  SetupButtons();
+  LayoutStatusBar();
+
+  // 9.-12. Catalogue, selection, file, grid.
+  catalogue.BuildCodeCatalogue();
+  param.AttachGrid(grid);
+  param.ResetSelection();
+  LoadParamFile(kParamFileName, param.options, param.table);
+  param.SetupColumns();
+  param.RefreshGrid();
+
+  // 13.-15.
+  FillCodeCombo(param.currentFamily);
+  ApplyFamilyControls(param.currentFamily);
+  timeCombo->setCurrentIndex(0);
+  carrierChoice = param.currentCarrier;
+  UpdateData(false);
+
+  // 16.-18.
+  statusLine->setText(QString::fromUtf8(text::kWelcome));
+  EnableButtons(false);
+  g_mainDlg = this;
+  qApp->installEventFilter(this);
+
+  // 19. The link of the model; the code box shows its counts from the start.
+  engine = CreateLinkEngine(model, param, *this, this);
+  if (engine) engine->Start();
+  if (!IsCodeTransmitter(model)) ShowCounts();
+  return true;
+}
+
+int CParamDlg::DoModal() {
+  OnInitDialog();
+  return exec();
+}
+
+void CParamDlg::SetupButtons() {
+  for (int i = 0; i < kButtonCount; ++i) {
+    buttons[size_t(i)] = static_cast<CHoverButton*>(Control(kButtons[i].id));
+    buttons[size_t(i)]->caption = QString::fromUtf8(kButtons[i].caption);
+  }
+}
+
+void CParamDlg::LayoutStatusBar() {
+  const QRect client = rect();
+  for (const StatusPlace& s : kStatusPlaces) {
+    QWidget* w = Control(s.id);
+    w->setGeometry(client.left() + s.left, client.bottom() + 1 - kStatusTopFromBottom, s.width, kStatusHeight);
+    w->update();
+  }
+}
+
+void CParamDlg::EnableButtons(bool enable) { SetButtonStates(ButtonStatesFor(LinkUp(), enable)); }
+
+void CParamDlg::SetButtonStates(const ButtonStates& states) {
+  for (int i = 0; i < kButtonCount; ++i) buttons[size_t(i)]->setEnabled(states.enabled[size_t(i)]);
+  if (states.focusUpload) buttons[kButtonUpload]->setFocus(Qt::OtherFocusReason);
+}
+
+void CParamDlg::UpdateData(bool saveAndValidate) {
+  QButtonGroup* carriers = built.GroupOf(Carrier(0).radioId);
+  QButtonGroup* lines = built.GroupOf(IDC_LINE_FIRST);
+  if (saveAndValidate) {
+    carrierChoice = carriers->checkedId();
+    lineChoice = lines->checkedId();
+    return;
+  }
+  for (auto [group, value] : {std::pair{carriers, carrierChoice}, std::pair{lines, lineChoice}}) {
+    if (QAbstractButton* b = group->button(value)) {
+      b->setChecked(true);
+    } else if (QAbstractButton* c = group->checkedButton()) {
+      // An index outside the group unchecks all, as the radio exchange does.
+      group->setExclusive(false);
+      c->setChecked(false);
+      group->setExclusive(true);
+    }
+  }
+}
+
+void CParamDlg::FillCodeCombo(SignalFamily family) {
+  if (familyLastFilled == family) return;
+  familyLastFilled = family;
+  codeCombo->clear();
+  for (const std::string& item : catalogue.ComboItems(family)) codeCombo->addItem(QString::fromStdString(item));
+  codeCombo->setCurrentIndex(0);
+}
+
+void CParamDlg::ApplyFamilyControls(SignalFamily family) {
+  auto* first = AsButton(Control(IDC_LINE_FIRST));
+  auto* second = AsButton(Control(IDC_LINE_SECOND));
+  const LineRadioState s = LineRadiosFor(model, family, param.options);
+  if (!s.touch) {
+    first->setEnabled(false);
+    second->setEnabled(false);
+    return;
+  }
+  first->setText(QString::fromStdString(s.caption0));
+  second->setText(QString::fromStdString(s.caption1));
+  first->setEnabled(s.enabled);
+  second->setEnabled(s.enabled);
+  lineChoice = s.value;
+  UpdateData(false);
+}
+
+void CParamDlg::OnCarrierRadio() {
+  const int before = carrierChoice & 0xFF;
+  UpdateData(true);
+  if (carrierChoice == before || carrierChoice < 0) return;
+  param.SelectCarrier(carrierChoice);
+  ApplyFamilyControls(param.currentFamily);
+  FillCodeCombo(param.currentFamily);
+}
+
+void CParamDlg::OnLineRadio() {
+  UpdateData(true);
+  if (lineChoice >= 0) param.SetLineOption(lineChoice);
+}
+
+void CParamDlg::OnAdd() {
+  const int code = std::max(0, codeCombo->currentIndex());
+  const int seconds = DurationSeconds(timeCombo->currentText().toStdString()) & 0xFF;
+  if (param.Add(code, seconds).showCounts) ShowCounts();
+}
+
+void CParamDlg::OnMoveUp() { param.MoveUp(); }
+void CParamDlg::OnMoveDown() { param.MoveDown(); }
+
+void CParamDlg::OnDelete() {
+  if (param.Delete().showCounts) ShowCounts();
+}
+
+void CParamDlg::OnClearAll() {
+  if (Ask(QMessageBox::Information, QString::fromUtf8(text::kClearCaption), QString::fromUtf8(text::kClearQuestion),
+          QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
+    return;
+  const EditOutcome out = param.ClearAll();
+  ApplyFamilyControls(param.currentFamily);
+  if (out.showCounts) ShowCounts();
+}
+
+void CParamDlg::OnUpload() {
+  if (engine) engine->OnUpload();
+}
+
+void CParamDlg::OnDownload() {
+  if (engine) engine->OnDownload();
+}
+
+void CParamDlg::OnOK() {
+  UpdateData(true);
+  accept();
+}
+
+void CParamDlg::ShowCounts() {
+  const auto texts = CountTexts(param.Counts());
+  typeCountText->setText(QString::fromStdString(texts[0]));
+  carrierCountText->setText(QString::fromStdString(texts[1]));
+  codeCountText->setText(QString::fromStdString(texts[2]));
+}
+
+void CParamDlg::OnTimer(int id) {
+  if (id == TIMER_STATUS_RESET) {
+    KillTimer(TIMER_STATUS_RESET);
+    statusLine->setText(QString::fromUtf8(text::kWelcome));
+    return;
+  }
+  if (engine) engine->OnTimer(id);
+}
+
+void CParamDlg::SetTimer(int id, int ms) {
+  QTimer*& t = timers[id];
+  if (!t) {
+    t = new QTimer(this);
+    connect(t, &QTimer::timeout, this, [this, id] { OnTimer(id); });
+  }
+  t->start(ms);  // setting a running timer again restarts its period
+}
+
+void CParamDlg::KillTimer(int id) {
+  auto it = timers.find(id);
+  if (it != timers.end() && it->second) it->second->stop();
+}
+
+bool CParamDlg::TimerActive(int id) const {
+  auto it = timers.find(id);
+  return it != timers.end() && it->second && it->second->isActive();
+}
+
+void CParamDlg::SetLampState(int state) { lamp->SetLampState(state); }
+
+void CParamDlg::SetStatusText(const std::string& utf8) { statusLine->setText(QString::fromStdString(utf8)); }
+
+void CParamDlg::ShowMessage(const std::string& utf8) {
+  Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), QString::fromStdString(utf8), QMessageBox::Ok);
+}
+
+QMessageBox::StandardButton CParamDlg::Ask(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                           QMessageBox::StandardButtons buttons) {
+  return messageBox(this, icon, caption, text, buttons);
+}
+
+bool CParamDlg::RunOnWindowThread(const std::function<void()>& fn) {
+  if (QThread::currentThread() == thread()) {
+    if (closing) return false;
+    fn();
+    return true;
+  }
+  // A plain blocking queued call would leave the worker stuck if the window closed first; a
+  // pending call is instead released, unrun, as soon as the window starts closing.
+  auto call = std::make_shared<PendingCall>();
+  call->fn = fn;
+  std::unique_lock<std::mutex> lock(callMutex);
+  if (closing) return false;
+  pendingCalls.insert(call);
+  QMetaObject::invokeMethod(
+      this,
+      [this, call] {
+        {
+          std::lock_guard<std::mutex> l(callMutex);
+          if (call->finished) return;  // cancelled by closing
+        }
+        call->fn();
+        std::lock_guard<std::mutex> l(callMutex);
+        call->ran = true;
+        call->finished = true;
+        pendingCalls.erase(call);
+        call->done.notify_all();
+      },
+      Qt::QueuedConnection);
+  call->done.wait(lock, [&] { return call->finished; });
+  return call->ran;
+}
+
+void CParamDlg::BeginClosing() {
+  std::lock_guard<std::mutex> lock(callMutex);
+  closing = true;
+  for (const auto& call : pendingCalls) {
+    call->finished = true;
+    call->done.notify_all();
+  }
+  pendingCalls.clear();
+}
+
+bool CParamDlg::PreTranslateMessage(QKeyEvent* key) {
+  switch (key->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return true;
+    case Qt::Key_F1: OnHelpInfo(); return true;
+    case Qt::Key_F2: OnAdd(); return true;
+    case Qt::Key_F3: OnMoveUp(); return true;
+    case Qt::Key_F4: OnMoveDown(); return true;
+    case Qt::Key_F5: OnDelete(); return true;
+    case Qt::Key_F6: OnUpload(); return true;
+    case Qt::Key_F7: OnDownload(); return true;
+    case Qt::Key_F8: OnClearAll(); return true;
+    case Qt::Key_F9: OnOK(); return true;
+    case Qt::Key_Space:
+      // Alt+Space opens the window menu, as the system menu would.
+      if (key->modifiers() & Qt::AltModifier) {
+        sysMenu->popup(mapToGlobal(QPoint(0, 0)));
+        return true;
+      }
+      return false;
+    default: return false;
+  }
+}
+
+bool CParamDlg::eventFilter(QObject* obj, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || destroyed) return false;
+  auto* w = qobject_cast<QWidget*>(obj);
+  if (!w || w->window() != this) return false;
+  return PreTranslateMessage(static_cast<QKeyEvent*>(event));
+}
+
+void CParamDlg::contextMenuEvent(QContextMenuEvent* event) { sysMenu->popup(event->globalPos()); }
+
+void CParamDlg::OnSysCommand() {
+  CAboutDlg about(this);
+  about.DoModal();
+}
+
+bool CParamDlg::OnHelpInfo() {
+  ShowHelpText(QString::fromUtf8(kHelpFileName));
+  return true;
+}
+
+CHelpViewer* CParamDlg::HelpViewer() const {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->windowTitle() == QString::fromUtf8(kHelpViewerTitle) && !w->isHidden()) return qobject_cast<CHelpViewer*>(w);
+  return nullptr;
+}
+
+void CParamDlg::ShowHelpText(const QString& fileName) {
+  const HelpFileResult file =
+      EnsureHelpFile(fileName.toStdString(), LoadString(IDS_HELP_1), LoadString(IDS_HELP_2));
+  if (!file.ok) {
+    Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption),
+        QStringLiteral("无法创建帮助文件 %1：%2").arg(fileName, QString::fromStdString(file.reason)),
+        QMessageBox::Ok);
+    return;
+  }
+  // Any window already showing the help is brought forward instead of opening another.
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->isVisible() && w->windowTitle() == QString::fromUtf8(kHelpViewerTitle)) {
+      if (w->isMinimized()) w->showNormal();
+      w->raise();
+      w->activateWindow();
+      return;
+    }
+  }
+  auto* viewer = new CHelpViewer(fileName, this);
+  viewer->show();
+}
+
+bool CParamDlg::SaveWithRetry() {
+  for (;;) {
+    const SaveResult r = SaveParamFile(kParamFileName, param.options, param.table);
+    if (r.ok) return true;
+    const QString text = QString::fromUtf8(kSaveFailedText)
+                             .arg(QString::fromStdString(r.path), QString::fromStdString(r.reason));
+    const auto answer = Ask(QMessageBox::Critical, QString::fromUtf8(kWindowCaption), text,
+                            QMessageBox::Retry | QMessageBox::Cancel | QMessageBox::Discard);
+    if (answer == QMessageBox::Retry) continue;
+    return answer == QMessageBox::Discard;
+  }
+}
+
+bool CParamDlg::DestroyWindow() {
+  if (destroyed) return true;
+  BeginClosing();
+  if (engine) engine->Stop();
+  for (auto& [id, t] : timers) t->stop();
+  if (!SaveWithRetry()) {
+    // The operator keeps the window and the programme; the link starts again.
+    {
+      std::lock_guard<std::mutex> lock(callMutex);
+      closing = false;
+    }
+    engine = CreateLinkEngine(model, param, *this, this);
+    if (engine) engine->Start();
+    EnableButtons(false);
+    return false;
+  }
+  destroyed = true;
+  qApp->removeEventFilter(this);
+  return true;
+}
+
+void CParamDlg::done(int result) {
+  if (!DestroyWindow()) return;
+  QDialog::done(result);
+}

@@ -1,0 +1,135 @@
+#pragma once
+#include <QDialog>
+#include <QMessageBox>
+#include <array>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "link/link_engine.h"
+#include "link/link_host.h"
+#include "model/code_catalogue.h"
+#include "model/device_model.h"
+#include "model/param_model.h"
+#include "ui/dialog_builder.h"
+
+class CHoverButton;
+class CLampStatic;
+class CMSFlexGrid;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QTimer;
+class CHelpViewer;
+
+// Dialog 102, the working window: holds the programme, shows it in the grid, offers the
+// commands as buttons and function keys and reports on the status line. It forwards every
+// event to the model or the link engine and shows what they say.
+class CParamDlg : public QDialog, public km27::LinkHost {
+  Q_OBJECT
+ public:
+  // Every message box of the window goes through this, so tests can answer it.
+  using MessageBoxFn = std::function<QMessageBox::StandardButton(
+      QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+      QMessageBox::StandardButtons buttons)>;
+
+  explicit CParamDlg(QWidget* parent = nullptr);
+  ~CParamDlg() override;
+
+  void SetDeviceModel(km27::DeviceModel m) { model = m; }
+  km27::DeviceModel DeviceModel() const { return model; }
+  void SetMessageBox(MessageBoxFn fn) { messageBox = std::move(fn); }
+
+  // Creates the controls and runs the start-up steps; DoModal runs it and then the window.
+  bool OnInitDialog();
+  int DoModal();
+
+  void EnableButtons(bool enable);
+  void LayoutStatusBar();
+  void SetupButtons();
+  void UpdateData(bool saveAndValidate);  // radio groups <-> carrierChoice / lineChoice
+  void FillCodeCombo(km27::SignalFamily family);
+  void ApplyFamilyControls(km27::SignalFamily family);
+  void OnCarrierRadio();
+  void OnLineRadio();
+  void OnAdd();
+  void OnMoveUp();
+  void OnMoveDown();
+  void OnDelete();
+  void OnClearAll();
+  void OnUpload();
+  void OnDownload();
+  void OnOK();
+  void OnTimer(int id);
+  bool OnHelpInfo();
+  void ShowHelpText(const QString& fileName);
+  void OnSysCommand();  // the About entry
+  bool DestroyWindow();
+
+  // LinkHost
+  void SetLampState(int state) override;
+  void SetStatusText(const std::string& utf8) override;
+  void SetButtonStates(const km27::ButtonStates& states) override;
+  void SetTimer(int id, int ms) override;
+  void KillTimer(int id) override;
+  void ShowCounts() override;
+  void ShowMessage(const std::string& utf8) override;
+  bool RunOnWindowThread(const std::function<void()>& fn) override;
+
+  // For the window's own use and for tests.
+  km27::ParamModel& Param() { return param; }
+  QWidget* Control(int id) const { return built.Control(id); }
+  CHoverButton* Button(int index) const { return buttons[size_t(index)]; }
+  bool TimerActive(int id) const;
+  QMenu* SystemMenu() const { return sysMenu; }
+  CHelpViewer* HelpViewer() const;
+  bool LinkUp() const { return engine && engine->LinkUp(); }
+
+  CLampStatic* lamp = nullptr;
+  QLabel* codeCountText = nullptr;
+  QLabel* carrierCountText = nullptr;
+  QLabel* typeCountText = nullptr;
+  QComboBox* codeCombo = nullptr;
+  QComboBox* timeCombo = nullptr;
+  int carrierChoice = 0;
+  int lineChoice = 0;
+  CMSFlexGrid* grid = nullptr;
+  QLabel* statusLine = nullptr;
+
+ protected:
+  bool eventFilter(QObject* obj, QEvent* event) override;  // PreTranslateMessage
+  void done(int result) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  struct PendingCall;
+  bool PreTranslateMessage(QKeyEvent* key);
+  QMessageBox::StandardButton Ask(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                  QMessageBox::StandardButtons buttons);
+  void BeginClosing();
+  bool SaveWithRetry();
+
+  km27::CodeCatalogue catalogue;
+  km27::ParamModel param;
+  km27::DeviceModel model = km27::CodeTransmitter;
+  std::array<CHoverButton*, km27::kButtonCount> buttons{};
+  km27::ui::BuiltDialog built;
+  std::unique_ptr<km27::LinkEngine> engine;
+  std::map<int, QTimer*> timers;
+  QMenu* sysMenu = nullptr;
+  MessageBoxFn messageBox;
+  int familyLastFilled = -1;  // the code combo is refilled only when the family changes
+  bool initialised = false;
+  bool destroyed = false;
+
+  // Workers' synchronous reports; cancelled when the window starts closing.
+  std::mutex callMutex;
+  bool closing = false;
+  std::set<std::shared_ptr<PendingCall>> pendingCalls;
+};
+
+// The running main window (read by the link's worker threads only to reach the window).
+extern CParamDlg* g_mainDlg;
