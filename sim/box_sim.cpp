@@ -1,8 +1,269 @@
 #include "sim/box_sim.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-int RunBoxSim(int, char**) {
-  std::fprintf(stderr, "KM27A simulation not available yet\n");
-  return 2;
+namespace km27::sim {
+
+namespace {
+using Clock = SimLine::Clock;
+using std::chrono::milliseconds;
+
+constexpr uint8_t kStatusByte = 0x01;  // the box's own chatter; never 0xA5 or 'Z'
+constexpr uint8_t kExtraByte = 0xEE;
+constexpr int kBadGroup = 3;           // the group the bad-sum fault spoils
+constexpr int kMaxPollMs = 20;
+}  // namespace
+
+BoxFrame DemoBoxFrame() {
+  ParamOptions options;
+  ParamTable table;
+  table.SetEntry(0, 0, {1, 8});    // 550 Hz
+  table.SetEntry(0, 1, {5, 10});
+  table.SetEntry(0, 2, {12, 15});
+  table.SetEntry(4, 0, {2, 20});   // 1700 Hz
+  table.SetEntry(4, 1, {7, 30});
+  table.SetEntry(16, 0, {3, 5});   // 25 Hz
+  UpdateCarrierMask(table, options);
+  options.SetLineOption(1, 1);
+  SealBoxHeader(options);
+  return BuildBoxFrame(options, table);
+}
+
+BoxSim::BoxSim(BoxSimOptions options)
+    : options_(std::move(options)),
+      silent_(options_.silent),
+      noAccept_(options_.noAccept),
+      badGroupSum_(options_.badGroupSum),
+      pieces_(options_.pieces < 1 ? 1 : options_.pieces),
+      extraBytes_(options_.extraBytes),
+      frame_(DemoBoxFrame()) {}
+
+BoxSim::~BoxSim() { Stop(); }
+
+bool BoxSim::Start() {
+  if (running_) return true;
+  if (!line_.Open(options_.comDir, options_.com)) {
+    error_ = line_.Error();
+    return false;
+  }
+  line_.SetPaced(options_.paced);
+  running_ = true;
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+void BoxSim::Stop() {
+  running_ = false;
+  if (thread_.joinable()) thread_.join();
+  line_.Close();
+}
+
+void BoxSim::SetFrame(const BoxFrame& frame) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  frame_ = frame;
+}
+
+BoxFrame BoxSim::Frame() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frame_;
+}
+
+std::vector<uint8_t> BoxSim::LastDownloadFrame() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastDownload_;
+}
+
+void BoxSim::Run() {
+  nextChatter_ = Clock::now();
+  while (running_) {
+    const auto now = Clock::now();
+    int waitMs = int(std::chrono::duration_cast<milliseconds>(nextChatter_ - now).count());
+    if (waitMs < 1) waitMs = 1;
+    if (waitMs > kMaxPollMs) waitMs = kMaxPollMs;
+    SimLine::Input in = line_.Read(waitMs);
+    if (!in.bytes.empty()) Handle(in);
+    if (receiving_ && Clock::now() - lastByte_ > milliseconds(options_.frameTimeoutMs)) {
+      if (options_.verbose) std::fprintf(stderr, "box: frame incomplete (%zu bytes), dropped\n", incoming_.size());
+      receiving_ = false;
+    }
+    Tick();
+  }
+}
+
+void BoxSim::Tick() {
+  const auto now = Clock::now();
+  if (now < nextChatter_) return;
+  const int period = options_.otherData ? options_.presenceMs / 2 : options_.presenceMs;
+  nextChatter_ = now + milliseconds(period < 1 ? 1 : period);
+  const bool presence = presenceNext_ || !options_.otherData;
+  presenceNext_ = !presence;
+  if (silent_) return;
+  Send({presence ? CMD_BOX_PRESENCE : kStatusByte}, nullptr);
+}
+
+void BoxSim::Handle(const SimLine::Input& in) {
+  if (options_.verbose) std::fprintf(stderr, "box: got %s\n", HexBytes(in.bytes.data(), in.bytes.size()).c_str());
+  for (uint8_t b : in.bytes) {
+    if (receiving_) {
+      if (incoming_.empty()) frameStart_ = in.firstByte;
+      incoming_.push_back(b);
+      lastByte_ = Clock::now();
+      if (incoming_.size() == kBoxFrameBytes) {
+        receiving_ = false;
+        FinishDownload(frameStart_);
+      }
+      continue;
+    }
+    if (b == CMD_BOX_DOWNLOAD) {
+      receiving_ = true;
+      incoming_.clear();
+      lastByte_ = Clock::now();
+    } else if (b == CMD_BOX_UPLOAD) {
+      AnswerUpload();
+    }
+  }
+}
+
+void BoxSim::FinishDownload(Clock::time_point firstByte) {
+  line_.WaitReceived(firstByte, kBoxFrameBytes);
+  ++downloads_;
+  const bool valid = BoxFrameValid(incoming_.data());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastDownload_ = incoming_;
+    if (valid) std::copy(incoming_.begin(), incoming_.end(), frame_.begin());
+  }
+  if (options_.verbose) std::fprintf(stderr, "box: frame %s\n", valid ? "valid" : "with a bad sum");
+  if (!valid) return;
+  ++accepted_;
+  if (!noAccept_ && !silent_) Send({CMD_BOX_ACCEPT}, "accept");
+}
+
+void BoxSim::AnswerUpload() {
+  if (silent_) return;
+  std::vector<uint8_t> answer;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer.assign(frame_.begin(), frame_.end());
+  }
+  if (badGroupSum_) {
+    uint8_t& check = answer[kBoxHeaderBytes + kBadGroup * kBoxGroupBytes + kBoxGroupBytes - 1];
+    check = uint8_t(check + 1);
+  }
+  answer.insert(answer.end(), extraBytes_.load(), kExtraByte);
+  const size_t pieces = size_t(pieces_.load());
+  const size_t step = (answer.size() + pieces - 1) / pieces;
+  for (size_t at = 0; at < answer.size(); at += step) {
+    if (at) std::this_thread::sleep_for(milliseconds(options_.pieceGapMs));
+    const size_t end = std::min(answer.size(), at + step);
+    Send(std::vector<uint8_t>(answer.begin() + long(at), answer.begin() + long(end)), "answer");
+  }
+  ++uploads_;
+  // The answer stands alone: no chatter may follow too closely and look like part of it.
+  nextChatter_ = Clock::now() + milliseconds(options_.presenceMs);
+  presenceNext_ = true;
+}
+
+void BoxSim::Send(const std::vector<uint8_t>& bytes, const char* what) {
+  line_.Write(bytes);
+  if (options_.verbose && what) std::fprintf(stderr, "box: sent %s, %zu bytes\n", what, bytes.size());
+}
+
+}  // namespace km27::sim
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+void OnSignal(int) { g_stop = 1; }
+
+void Usage() {
+  std::fprintf(stderr,
+               "km27sim --model KM27A [--com-dir DIR] [--com N] [options]\n"
+               "  --com-dir DIR      directory of the COM links (default: $KM27_COM_DIR)\n"
+               "  --com N            the box answers on COM N (default 1)\n"
+               "  --presence-ms MS   presence byte period (default 100)\n"
+               "  --no-chatter       send only the presence byte, no status bytes\n"
+               "  --no-pace          send at once instead of at 9600 baud\n"
+               "  --zero-programme   hold 968 zero bytes instead of the demo programme\n"
+               "faults:\n"
+               "  --no-accept        never answer a download with 'Z'\n"
+               "  --bad-group-sum    answer an upload with a group that does not sum to 0\n"
+               "  --silent           send nothing at all\n"
+               "  --silent-after MS  fall silent after MS milliseconds (the tool loses the link)\n"
+               "  --pieces N         send an upload answer in N pieces\n"
+               "  --extra N          send N more bytes after the 968 of an upload answer\n"
+               "  --verbose          log the exchanges\n");
+}
+
+}  // namespace
+
+int RunBoxSim(int argc, char** argv) {
+  km27::sim::BoxSimOptions o;
+  if (const char* dir = std::getenv("KM27_COM_DIR")) o.comDir = dir;
+  int silentAfterMs = -1;
+  bool zero = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](int& out) {
+      if (i + 1 >= argc) return false;
+      out = std::atoi(argv[++i]);
+      return true;
+    };
+    int n = 0;
+    if (a == "--model") {
+      ++i;
+    } else if (a == "--com-dir" && i + 1 < argc) {
+      o.comDir = argv[++i];
+    } else if (a == "--com" && value(o.com)) {
+    } else if (a == "--presence-ms" && value(o.presenceMs)) {
+    } else if (a == "--no-chatter") {
+      o.otherData = false;
+    } else if (a == "--no-pace") {
+      o.paced = false;
+    } else if (a == "--zero-programme") {
+      zero = true;
+    } else if (a == "--no-accept") {
+      o.noAccept = true;
+    } else if (a == "--bad-group-sum") {
+      o.badGroupSum = true;
+    } else if (a == "--silent") {
+      o.silent = true;
+    } else if (a == "--silent-after" && value(silentAfterMs)) {
+    } else if (a == "--pieces" && value(o.pieces)) {
+    } else if (a == "--extra" && value(n)) {
+      o.extraBytes = size_t(n < 0 ? 0 : n);
+    } else if (a == "--verbose") {
+      o.verbose = true;
+    } else {
+      Usage();
+      return a == "--help" ? 0 : 2;
+    }
+  }
+  if (o.comDir.empty() || o.com < 1) {
+    Usage();
+    return 2;
+  }
+  km27::sim::BoxSim box(o);
+  if (zero) box.SetFrame(km27::BoxFrame{});
+  if (!box.Start()) {
+    std::fprintf(stderr, "km27sim: %s\n", box.Error().c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "KM27A code box on %s/COM%d\n", o.comDir.c_str(), o.com);
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  const auto start = std::chrono::steady_clock::now();
+  while (!g_stop) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (silentAfterMs >= 0 &&
+        std::chrono::steady_clock::now() - start > std::chrono::milliseconds(silentAfterMs)) {
+      box.SetSilent(true);
+      silentAfterMs = -1;
+    }
+  }
+  box.Stop();
+  return 0;
 }
