@@ -1,0 +1,301 @@
+#include "ui/controls/ms_comm.h"
+
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+
+#include "link/box_link.h"
+#include "link/com_names.h"
+
+namespace {
+
+struct LineSettings {
+  int baud = 9600;
+  km27::Parity parity = km27::Parity::None;
+  int dataBits = 8;
+  int stopBits = 1;
+};
+
+// "baud,parity,data,stop" as the control stores it.
+LineSettings ParseSettings(const char* text) {
+  LineSettings s;
+  char parity = 'n';
+  if (std::sscanf(text, "%d,%c,%d,%d", &s.baud, &parity, &s.dataBits, &s.stopBits) == 4) {
+    s.parity = parity == 'e' || parity == 'E'   ? km27::Parity::Even
+               : parity == 'o' || parity == 'O' ? km27::Parity::Odd
+                                                : km27::Parity::None;
+  }
+  return s;
+}
+
+constexpr size_t kReadChunk = 1024;
+
+}  // namespace
+
+CMSComm::CMSComm(QObject* parent) : QObject(parent) {}
+
+CMSComm::~CMSComm() {
+  onComm_ = nullptr;
+  ClosePort();
+}
+
+void CMSComm::SetCommPort(int16_t port) {
+  if (!port_.IsOpen()) commPort_ = port;  // the port of an open control cannot change
+}
+
+void CMSComm::SetInputLen(int16_t len) { inputLen_ = len < 0 ? 0 : len; }
+
+void CMSComm::SetPortOpen(bool open) {
+  if (open == port_.IsOpen()) return;
+  if (open)
+    OpenPort();
+  else
+    ClosePort();
+}
+
+void CMSComm::OpenPort() {
+  if (!km27::OpenComPort(port_, commPort_)) return;
+  const LineSettings s = ParseSettings(kSettings);
+  port_.SetLine(s.baud, s.parity, s.dataBits, s.stopBits);
+  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  uint64_t session;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    session = ++session_;
+    stop_ = false;
+    arrived_.clear();
+    receivePosted_ = false;
+    unwritten_.clear();
+    outSeq_ = drainedSeq_ = 0;
+  }
+  inBuffer_.clear();
+  countTaken_ = false;
+  const int fd = port_.Fd();
+  const int wake = wakeFd_;
+  reader_ = std::thread([this, session, fd, wake] { ReaderLoop(session, fd, wake); });
+  drainer_ = std::thread([this, session, fd, wake] { DrainLoop(session, fd, wake); });
+}
+
+void CMSComm::ClosePort() {
+  if (!port_.IsOpen()) return;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    stop_ = true;
+    ++session_;  // reports still queued for the window belong to the old port
+    arrived_.clear();
+    unwritten_.clear();
+  }
+  cv_.notify_all();
+  const uint64_t one = 1;
+  if (::write(wakeFd_, &one, sizeof one) < 0) {
+  }
+  tcflush(port_.Fd(), TCOFLUSH);  // a drain waiting on a slow line returns at once
+  if (reader_.joinable()) reader_.join();
+  if (drainer_.joinable()) drainer_.join();
+  ::close(wakeFd_);
+  wakeFd_ = -1;
+  port_.Close();
+  inBuffer_.clear();
+  countTaken_ = false;
+}
+
+int16_t CMSComm::GetInBufferCount() {
+  if (!port_.IsOpen() && inBuffer_.empty()) return 0;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    inBuffer_.insert(inBuffer_.end(), arrived_.begin(), arrived_.end());
+    arrived_.clear();
+  }
+  // Input delivers exactly what was counted here, even if more arrives in between.
+  countTaken_ = true;
+  return int16_t(std::min<size_t>(inBuffer_.size(), SHRT_MAX));
+}
+
+void CMSComm::SetInBufferCount(int16_t) {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    arrived_.clear();
+  }
+  inBuffer_.clear();
+  countTaken_ = false;
+  if (port_.IsOpen()) tcflush(port_.Fd(), TCIFLUSH);
+}
+
+std::vector<uint8_t> CMSComm::GetInput() {
+  if (!countTaken_) {
+    std::lock_guard<std::mutex> lock(m_);
+    inBuffer_.insert(inBuffer_.end(), arrived_.begin(), arrived_.end());
+    arrived_.clear();
+  }
+  countTaken_ = false;
+  const size_t take = inputLen_ == 0 ? inBuffer_.size() : std::min(inBuffer_.size(), size_t(inputLen_));
+  std::vector<uint8_t> out(inBuffer_.begin(), inBuffer_.begin() + long(take));
+  inBuffer_.erase(inBuffer_.begin(), inBuffer_.begin() + long(take));
+  return out;
+}
+
+void CMSComm::SetOutput(const std::vector<uint8_t>& bytes) {
+  if (!port_.IsOpen() || bytes.empty()) return;  // nothing to send on a closed port: no error box
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    if (unwritten_.empty()) {
+      size_t done = 0;
+      while (done < bytes.size()) {
+        const ssize_t w = ::write(port_.Fd(), bytes.data() + done, bytes.size() - done);
+        if (w > 0) {
+          done += size_t(w);
+        } else if (w < 0 && errno == EINTR) {
+          continue;
+        } else if (w < 0 && errno == EAGAIN) {
+          unwritten_.assign(bytes.begin() + long(done), bytes.end());  // the drain thread finishes it
+          break;
+        } else {
+          break;  // the line is gone: the bytes are lost, the send event still comes
+        }
+      }
+    } else {
+      unwritten_.insert(unwritten_.end(), bytes.begin(), bytes.end());
+    }
+    ++outSeq_;
+  }
+  cv_.notify_all();
+}
+
+void CMSComm::ReaderLoop(uint64_t session, int fd, int wakeFd) {
+  uint8_t buf[kReadChunk];
+  for (;;) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    if (::poll(p, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (p[1].revents) return;
+    if (!(p[0].revents & POLLIN)) return;  // hang-up or error without data: nothing more will come
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) return;
+    std::lock_guard<std::mutex> lock(m_);
+    if (stop_ || session_ != session) return;
+    // Output that has left before these bytes came is reported first, so that the window sees
+    // the line's order (a request's send event before the answer to it).
+    NoteDrainedLocked(session, fd);
+    arrived_.insert(arrived_.end(), buf, buf + n);
+    if (!receivePosted_) {
+      receivePosted_ = true;
+      PostLocked(km27::kCommEventReceive, session, 0);
+    }
+  }
+}
+
+void CMSComm::NoteDrainedLocked(uint64_t session, int fd) {
+  if (outSeq_ == drainedSeq_ || !unwritten_.empty()) return;
+  int queued = 0;
+  if (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued == 0) {
+    drainedSeq_ = outSeq_;
+    PostLocked(km27::kCommEventSend, session, outSeq_);
+  }
+}
+
+void CMSComm::DrainLoop(uint64_t session, int fd, int wakeFd) {
+  std::unique_lock<std::mutex> lock(m_);
+  for (;;) {
+    cv_.wait(lock, [&] { return stop_ || outSeq_ > drainedSeq_; });
+    if (stop_) return;
+    while (!unwritten_.empty()) {
+      std::vector<uint8_t> chunk(unwritten_.begin(), unwritten_.begin() + long(std::min(unwritten_.size(), kReadChunk)));
+      lock.unlock();
+      pollfd p[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+      const int r = ::poll(p, 2, -1);
+      ssize_t w = -1;
+      if (r > 0 && !p[1].revents && (p[0].revents & POLLOUT)) w = ::write(fd, chunk.data(), chunk.size());
+      const int err = errno;
+      lock.lock();
+      if (stop_) return;
+      if (w > 0) {
+        unwritten_.erase(unwritten_.begin(), unwritten_.begin() + w);
+      } else if (r < 0 || (w < 0 && err != EAGAIN && err != EINTR) || (p[0].revents & (POLLHUP | POLLERR))) {
+        unwritten_.clear();  // the line is gone: what is left is lost
+      }
+    }
+    const uint64_t seq = outSeq_;
+    lock.unlock();
+    tcdrain(fd);
+    lock.lock();
+    if (stop_ || session_ != session) return;
+    if (unwritten_.empty() && seq > drainedSeq_) {
+      drainedSeq_ = seq;
+      if (seq == outSeq_) PostLocked(km27::kCommEventSend, session, seq);
+    }
+  }
+}
+
+void CMSComm::PostLocked(int16_t code, uint64_t session, uint64_t seq) {
+  const Pending p{code, session, seq};
+  QMetaObject::invokeMethod(this, [this, p] { Deliver(p); }, Qt::QueuedConnection);
+}
+
+void CMSComm::Deliver(const Pending& p) {
+  if (inHandler_) {  // a handler spun an event loop: raise this one after it returns
+    deferred_.push_back(p);
+    return;
+  }
+  Raise(p);
+  while (!deferred_.empty() && !inHandler_) {
+    const Pending next = deferred_.front();
+    deferred_.pop_front();
+    Raise(next);
+  }
+}
+
+void CMSComm::Raise(const Pending& p) {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    if (p.session != session_) return;
+    if (p.code == km27::kCommEventReceive) {
+      receivePosted_ = false;
+      if (arrived_.empty() && inBuffer_.empty()) return;  // already taken by an earlier handler
+    } else if (p.seq != outSeq_) {
+      return;  // more output followed: its own send event comes when that has left
+    }
+  }
+  if (p.code == km27::kCommEventReceive ? rThreshold_ <= 0 : sThreshold_ <= 0) return;
+  inHandler_ = true;
+  commEvent_ = p.code;
+  if (onComm_) onComm_();
+  inHandler_ = false;
+}
+
+namespace {
+
+// The control lives as long as the link that drives it; the link goes first.
+class BoxLinkEngine : public km27::LinkEngine {
+ public:
+  BoxLinkEngine(km27::ParamModel& model, km27::LinkHost& host, const km27::LinkTiming& timing)
+      : link_(model, host, comm_, timing) {}
+  bool LinkUp() const override { return link_.LinkUp(); }
+  void Start() override { link_.Start(); }
+  void OnDownload() override { link_.OnDownload(); }
+  void OnUpload() override { link_.OnUpload(); }
+  void OnTimer(int id) override { link_.OnTimer(id); }
+  void Stop() override { link_.Stop(); }
+
+ private:
+  CMSComm comm_;
+  km27::BoxLink link_;
+};
+
+}  // namespace
+
+std::unique_ptr<km27::LinkEngine> CreateBoxLinkEngine(km27::ParamModel& model, km27::LinkHost& host,
+                                                      const km27::LinkTiming& timing) {
+  return std::make_unique<BoxLinkEngine>(model, host, timing);
+}

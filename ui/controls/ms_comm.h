@@ -1,0 +1,100 @@
+#pragma once
+#include <QObject>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "link/comm_control.h"
+#include "link/link_engine.h"
+#include "link/link_host.h"
+#include "link/link_timing.h"
+#include "link/serial_port.h"
+#include "model/param_model.h"
+
+// The serial comm control of the code box: a COM port with a receive buffer and one event.
+//
+// Output writes at once (the caller blocks the thread right after, and the box times its answer
+// from when the bytes arrive). A reader thread collects what arrives; a drain thread waits until
+// written bytes have left the port. Both report to the window's thread through its event queue,
+// in the order things happened on the line, and the event is raised there, never inside a
+// running handler of it. The send event is raised only once the output buffer is empty at the
+// moment of delivery, so an announcement byte followed quickly by the frame yields one event,
+// after the frame.
+class CMSComm : public QObject, public km27::CommControl {
+ public:
+  // Line settings stored with the control; the program never changes them.
+  static constexpr const char kSettings[] = "9600,n,8,1";
+
+  explicit CMSComm(QObject* parent = nullptr);
+  ~CMSComm() override;
+
+  void SetCommPort(int16_t port) override;
+  int16_t GetInBufferCount() override;
+  void SetInBufferCount(int16_t count) override;
+  void SetInputLen(int16_t len) override;
+  void SetPortOpen(bool open) override;
+  void SetRThreshold(int16_t n) override { rThreshold_ = n; }
+  void SetSThreshold(int16_t n) override { sThreshold_ = n; }
+  void SetOutput(const std::vector<uint8_t>& bytes) override;
+  std::vector<uint8_t> GetInput() override;
+  int16_t GetCommEvent() override { return commEvent_; }
+  void SetInputMode(int32_t mode) override { inputMode_ = mode; }
+  void SetOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
+
+  bool PortOpen() const { return port_.IsOpen(); }
+  int16_t CommPort() const { return commPort_; }
+
+ private:
+  struct Pending {
+    int16_t code;
+    uint64_t session;
+    uint64_t seq;
+  };
+
+  void OpenPort();
+  void ClosePort();
+  void ReaderLoop(uint64_t session, int fd, int wakeFd);
+  void DrainLoop(uint64_t session, int fd, int wakeFd);
+  void NoteDrainedLocked(uint64_t session, int fd);
+  void PostLocked(int16_t code, uint64_t session, uint64_t seq);
+  void Deliver(const Pending& p);
+  void Raise(const Pending& p);
+
+  // Window thread only.
+  int16_t commPort_ = 1;
+  int16_t inputLen_ = 0;
+  int16_t rThreshold_ = 0;
+  int16_t sThreshold_ = 0;
+  int32_t inputMode_ = 0;
+  int16_t commEvent_ = 0;
+  std::function<void()> onComm_;
+  bool inHandler_ = false;
+  std::deque<Pending> deferred_;
+  std::vector<uint8_t> inBuffer_;  // what the last InBufferCount reported, for Input
+  bool countTaken_ = false;
+  km27::SerialPort port_;
+  std::thread reader_;
+  std::thread drainer_;
+  int wakeFd_ = -1;
+
+  // Shared with the reader and drain threads.
+  std::mutex m_;
+  std::condition_variable cv_;
+  uint64_t session_ = 0;       // changes at every open and close; stale reports are dropped
+  bool stop_ = false;
+  std::vector<uint8_t> arrived_;
+  bool receivePosted_ = false;
+  std::vector<uint8_t> unwritten_;  // output the OS did not take at once, in order
+  uint64_t outSeq_ = 0;        // outputs handed over
+  uint64_t drainedSeq_ = 0;    // outputs known to have left the port
+};
+
+// The code-box link engine together with the comm control it drives, for the window's factory.
+std::unique_ptr<km27::LinkEngine> CreateBoxLinkEngine(km27::ParamModel& model, km27::LinkHost& host,
+                                                      const km27::LinkTiming& timing);
