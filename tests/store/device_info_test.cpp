@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "store/device_info.h"
+#include "store/gbk.h"
+
+namespace km27 {
+namespace {
+
+struct TempDir {
+  std::string path;
+  TempDir() {
+    char tmpl[] = "/tmp/km27-ddinfo-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path + "/" + name, std::ios::binary) << bytes;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(path + "/" + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+};
+
+std::array<uint8_t, 96> Parse(const std::string& text) {
+  std::array<uint8_t, 96> info{};
+  ParseDeviceInfo(text, info.data());
+  return info;
+}
+
+TEST(DeviceInfo, HeadersAndWrittenForm) {
+  EXPECT_EQ(DeviceInfoHeader(0), "//国内移频");
+  EXPECT_EQ(DeviceInfoHeader(1), "//UM71");
+  EXPECT_EQ(DeviceInfoHeader(2), "//ZPW2000");
+  EXPECT_EQ(DeviceInfoHeader(3), "//交流计数");
+  EXPECT_EQ(DeviceInfoHeader(4), "");
+  EXPECT_EQ(DeviceInfoHeader(-1), "");
+
+  uint8_t zeros[96] = {};
+  std::string text = FormatDeviceInfo(zeros);
+  std::string zeroLine;
+  for (int i = 0; i < 24; ++i) zeroLine += "0,";
+  std::string expected;
+  for (int r = 0; r < 4; ++r) expected += Utf8ToGbk(DeviceInfoHeader(r)) + "\r\n" + zeroLine + "\r\n";
+  EXPECT_EQ(text, expected);
+  EXPECT_EQ(zeroLine.size(), 48u);
+  EXPECT_EQ(text.substr(0, 10), "\x2F\x2F\xB9\xFA\xC4\xDA\xD2\xC6\xC6\xB5");  // GBK, no byte-order mark
+}
+
+TEST(DeviceInfo, SaveThenLoadGivesBackAll96Values) {
+  TempDir dir;
+  TransmitterImage img;
+  for (size_t i = 0; i < 96; ++i) img.bytes[i] = uint8_t(i * 37);
+  img.bytes[0] = 0;
+  img.bytes[95] = 255;
+  img.bytes[500] = 9;  // not device information: never written
+  ASSERT_TRUE(SaveDeviceInfo(dir.path, img));
+  TransmitterImage back;
+  back.bytes.fill(0x77);
+  ASSERT_TRUE(LoadDeviceInfo(dir.path, back));
+  for (size_t i = 0; i < 96; ++i) ASSERT_EQ(back.bytes[i], img.bytes[i]) << i;
+  for (size_t i = 96; i < kImageBytes; ++i) ASSERT_EQ(back.bytes[i], 0) << i;  // the whole image was zeroed
+}
+
+TEST(DeviceInfo, MissingFileZeroesTheImage) {
+  TempDir dir;
+  TransmitterImage img;
+  img.bytes.fill(3);
+  EXPECT_FALSE(LoadDeviceInfo(dir.path, img));
+  for (uint8_t b : img.bytes) ASSERT_EQ(b, 0);
+}
+
+TEST(DeviceInfo, LenientReader) {
+  // Value lines alone read like the full file.
+  auto bare = Parse("1,2,\r\n3,\r\n4,\r\n5,\r\n");
+  auto full = Parse("//a\r\n1,2,\r\n//b\r\n3,\r\n//c\r\n4,\r\n//d\r\n5,\r\n");
+  EXPECT_EQ(bare, full);
+  EXPECT_EQ(bare[0], 1);
+  EXPECT_EQ(bare[1], 2);
+  EXPECT_EQ(bare[24], 3);
+  EXPECT_EQ(bare[72], 5);
+
+  // An empty line takes a row; the last value line falls off the end.
+  auto gap = Parse("1,\n\n2,\n3,\n4,\n");
+  EXPECT_EQ(gap[0], 1);
+  EXPECT_EQ(gap[24], 0);
+  EXPECT_EQ(gap[48], 2);
+  EXPECT_EQ(gap[72], 3);
+
+  // A comment anywhere in the line makes the whole line a comment.
+  auto comment = Parse("12,7,//spare\n9,\n");
+  EXPECT_EQ(comment[0], 9);
+
+  // Fields: the last value needs its comma; the comma search starts at a field's second character.
+  auto fields = Parse("1,2,3\n1,,2,\n300,-1,256,\n 1 2\t,x7,+5,\n");
+  EXPECT_EQ(fields[0], 1);
+  EXPECT_EQ(fields[1], 2);
+  EXPECT_EQ(fields[2], 0);
+  EXPECT_EQ(fields[24], 1);
+  EXPECT_EQ(fields[25], 0);  // ",2" converts to 0
+  EXPECT_EQ(fields[26], 0);
+  EXPECT_EQ(fields[48], 44);
+  EXPECT_EQ(fields[49], 255);
+  EXPECT_EQ(fields[50], 0);
+  EXPECT_EQ(fields[72], 12);  // blanks and tabs removed before reading
+  EXPECT_EQ(fields[73], 0);
+  EXPECT_EQ(fields[74], 5);
+}
+
+TEST(DeviceInfo, NothingBeyondThe96BytesIsWritten) {
+  std::string longLine;
+  for (int i = 0; i < 40; ++i) longLine += std::to_string(i + 1) + ",";
+  struct Guarded {
+    uint8_t info[96];
+    uint8_t after[64];
+  } g{};
+  std::fill(std::begin(g.after), std::end(g.after), 0xEE);
+  std::string text;
+  for (int r = 0; r < 7; ++r) text += longLine + "\r\n";
+  ParseDeviceInfo(text, g.info);
+  for (uint8_t b : g.after) ASSERT_EQ(b, 0xEE);
+  EXPECT_EQ(g.info[23], 24);  // each row keeps its own first 24 values
+  EXPECT_EQ(g.info[24], 1);
+  EXPECT_EQ(g.info[95], 24);
+}
+
+TEST(DeviceInfo, OverlongStartDirectorySkipsTheFile) {
+  std::string dir(PATH_MAX, 'd');
+  dir = "/tmp/" + dir;
+  EXPECT_EQ(DeviceInfoPath(dir), "");
+  TransmitterImage img;
+  EXPECT_FALSE(LoadDeviceInfo(dir, img));
+  EXPECT_FALSE(SaveDeviceInfo(dir, img));
+  EXPECT_EQ(DeviceInfoPath("/tmp/x"), "/tmp/x/DDINFO.txt");
+}
+
+TEST(DeviceInfo, FailedSaveKeepsTheOldFile) {
+  TempDir dir;
+  dir.Write("DDINFO.txt", "old");
+  TransmitterImage img;
+  std::string missing = dir.path + "/no/such/dir";
+  EXPECT_FALSE(SaveDeviceInfo(missing, img));
+  EXPECT_EQ(dir.Read("DDINFO.txt"), "old");
+  ASSERT_TRUE(SaveDeviceInfo(dir.path, img));
+  EXPECT_EQ(dir.Read("DDINFO.txt"), FormatDeviceInfo(img.bytes.data()));
+}
+
+}  // namespace
+}  // namespace km27
