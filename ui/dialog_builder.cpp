@@ -187,7 +187,10 @@ BuiltDialog BuildDialog(QDialog* dialog, const res::DialogTemplate& t, const Con
     if (c.kind == res::ControlKind::DropList) r.setHeight(w->sizeHint().height());
     if (c.kind == res::ControlKind::StaticIcon) r.setSize(QSize(kIconSize, kIconSize));
     w->setGeometry(r);
-    if (c.id != res::IDC_STATIC) built.controls[c.id] = w;
+    if (c.id != res::IDC_STATIC) {
+      built.controls[c.id] = w;
+      w->setObjectName(QString::number(c.id));
+    }
 
     if (auto* cb = qobject_cast<QComboBox*>(w))
       for (const std::string& item : res::InitialItems(t.id, c.id)) cb->addItem(QString::fromStdString(item));
