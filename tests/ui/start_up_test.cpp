@@ -1,0 +1,158 @@
+#include <QAbstractButton>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "app/about_dlg.h"
+#include "app/device_select_dlg.h"
+#include "app/param_app.h"
+#include "res/dialog_templates.h"
+#include "store/param_file.h"
+#include "ui/controls/ms_flex_grid.h"
+#include "ui/param_dlg.h"
+#include "ui_test_support.h"
+
+using namespace km27;
+using namespace km27::res;
+
+namespace {
+
+void Click(QWidget* w) {
+  // Radios react to a click on their indicator or text, so aim near the left edge.
+  QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
+}
+
+struct SelectCase {
+  std::vector<int> clicks;
+  DeviceModel expected;
+};
+
+TEST(DeviceSelectTest, LastClickWinsAndNoClickMeansCodeTransmitter) {
+  EnsureApp();
+  for (const SelectCase& c : {SelectCase{{}, CodeTransmitter}, SelectCase{{IDC_CODE_BOX, IDC_CODE_TRANSMITTER}, CodeTransmitter},
+                              SelectCase{{IDC_CODE_TRANSMITTER, IDC_CODE_BOX}, CodeBox}}) {
+    CDeviceSelectDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    EXPECT_TRUE(static_cast<QAbstractButton*>(dlg.Control(IDC_CODE_TRANSMITTER))->isChecked());
+    for (int id : c.clicks) Click(dlg.Control(id));
+    QTest::mouseClick(dlg.Control(IDOK), Qt::LeftButton);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.GetDeviceModel(), c.expected) << c.clicks.size();
+  }
+}
+
+TEST(DeviceSelectTest, BuiltFromTheTemplateInDialogUnits) {
+  EnsureApp();
+  CDeviceSelectDlg dlg;
+  EXPECT_EQ(dlg.windowTitle(), QString::fromUtf8("下位机选择"));
+  const ui::DialogUnits u = ui::BaseUnitsOf(dlg.font());
+  EXPECT_GT(u.baseX, 0);
+  EXPECT_GT(u.baseY, 0);
+  EXPECT_EQ(dlg.size(), QSize(u.X(187), u.Y(94)));
+  EXPECT_EQ(dlg.Control(IDCANCEL)->geometry(), u.ToPixels(112, 67, 50, 14));
+  // Every text of the dialog has glyphs in the dialog font.
+  const QFontMetrics fm(dlg.font());
+  for (int id : {IDC_CODE_TRANSMITTER, IDC_CODE_BOX}) {
+    const QString t = static_cast<QAbstractButton*>(dlg.Control(id))->text();
+    for (QChar ch : t) EXPECT_TRUE(fm.inFont(ch)) << t.toStdString();
+  }
+}
+
+// Runs InitInstance while `act` answers whatever modal window comes up.
+void RunApp(const std::function<void(QWidget* modal)>& act, bool* mainShown) {
+  QTimer poll;
+  QWidget* last = nullptr;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<CParamDlg*>(w) && w->isVisible()) *mainShown = true;
+    if (modal && modal != last && modal->isVisible()) {
+      last = modal;
+      act(modal);
+    }
+  });
+  poll.start(10);
+  CParamApp app;
+  EXPECT_FALSE(app.InitInstance());
+}
+
+TEST(StartUpTest, CancelShowsNoWindowAndLeavesTheFileAlone) {
+  EnsureApp();
+  TempWorkDir work;
+  {
+    QFile f(kParamFileName);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not a parameter file");
+  }
+  for (bool byEscape : {false, true}) {
+    bool mainShown = false;
+    RunApp(
+        [&](QWidget* modal) {
+          if (byEscape) QTest::keyClick(modal, Qt::Key_Escape);
+          else QTest::mouseClick(static_cast<CDeviceSelectDlg*>(modal)->Control(IDCANCEL), Qt::LeftButton);
+        },
+        &mainShown);
+    EXPECT_FALSE(mainShown);
+    QFile f(kParamFileName);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("not a parameter file"));
+  }
+  EXPECT_STRNE(g_startDir, "");
+}
+
+TEST(StartUpTest, ConfirmedChoiceRunsTheMainWindowWhichSavesOnExit) {
+  EnsureApp();
+  TempWorkDir work;
+  bool mainShown = false;
+  DeviceModel served = CodeTransmitter;
+  RunApp(
+      [&](QWidget* modal) {
+        if (auto* select = qobject_cast<CDeviceSelectDlg*>(modal)) {
+          Click(select->Control(IDC_CODE_BOX));
+          QTest::keyClick(select, Qt::Key_Return);  // the default button
+        } else if (auto* main = qobject_cast<CParamDlg*>(modal)) {
+          served = main->DeviceModel();
+          QTest::keyClick(main->grid, Qt::Key_F2);
+          QTest::keyClick(main->grid, Qt::Key_F9);
+        }
+      },
+      &mainShown);
+  EXPECT_TRUE(mainShown);
+  EXPECT_EQ(served, CodeBox);
+  ParamOptions o;
+  ParamTable t;
+  ASSERT_TRUE(LoadParamFile(kParamFileName, o, t));
+  EXPECT_EQ(CountTable(t).entries, 1);
+}
+
+TEST(AboutTest, OpensFromTheWindowMenuAndClosesByOkOrEscape) {
+  EnsureApp();
+  TempWorkDir work;
+  CParamDlg dlg;
+  dlg.SetDeviceModel(CodeBox);
+  dlg.OnInitDialog();
+  dlg.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+  ASSERT_EQ(dlg.SystemMenu()->actions().size(), 2);  // separator, then the entry
+  EXPECT_EQ(dlg.SystemMenu()->actions()[1]->text(), QString::fromUtf8("关于 KM27A(&A)..."));
+  for (bool byEscape : {false, true}) {
+    bool seen = false;
+    QTimer::singleShot(20, [&] {
+      auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+      ASSERT_NE(about, nullptr);
+      seen = true;
+      EXPECT_EQ(about->windowTitle(), QString::fromUtf8("关于 KM27A"));
+      if (byEscape) QTest::keyClick(about, Qt::Key_Escape);
+      else QTest::mouseClick(about->Control(IDOK), Qt::LeftButton);
+    });
+    dlg.SystemMenu()->actions()[1]->trigger();
+    EXPECT_TRUE(seen);
+  }
+  EXPECT_TRUE(dlg.isVisible());  // Escape in the About box does not reach the main window
+}
+
+}  // namespace
