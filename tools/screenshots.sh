@@ -34,6 +34,22 @@ xdotool windowfocus --sync "$main" 2>/dev/null || true
 for k in F2 F2 F2; do xdotool key "$k"; sleep 0.1; done
 sleep 0.3
 import -window root "$out/3-main-three-entries.png"
+xdotool mousemove --window "$main" 20 640 click 3   # the window menu
+sleep 0.4
+import -window root "$out/4-window-menu.png"
+xdotool key a
+about=$(win "关于 KM27A")
+sleep 0.4
+import -window root "$out/5-about.png"
+xdotool key Escape
+sleep 0.3
+xdotool windowfocus --sync "$main" 2>/dev/null || true
+xdotool key F1
+help=$(win "KM27A - 记事本")
+sleep 0.5
+import -window root "$out/6-help.png"
+xdotool windowunmap "$help" 2>/dev/null || true
+xdotool windowfocus --sync "$main" 2>/dev/null || true
 xdotool key F9
 wait $prog || true
 ls -l "$out"

@@ -91,6 +91,7 @@ CParamDlg::CParamDlg(QWidget* parent) : QDialog(parent), param(catalogue), messa
 CParamDlg::~CParamDlg() {
   qApp->removeEventFilter(this);
   BeginClosing();
+  if (engine && !destroyed) engine->Stop();  // a window deleted without closing still ends its link
   engine.reset();
   if (g_mainDlg == this) g_mainDlg = nullptr;
 }
