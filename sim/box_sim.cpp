@@ -36,6 +36,7 @@ BoxSim::BoxSim(BoxSimOptions options)
     : options_(std::move(options)),
       silent_(options_.silent),
       noAccept_(options_.noAccept),
+      earlyAccept_(options_.earlyAccept),
       badGroupSum_(options_.badGroupSum),
       pieces_(options_.pieces < 1 ? 1 : options_.pieces),
       extraBytes_(options_.extraBytes),
@@ -121,6 +122,7 @@ void BoxSim::Handle(const SimLine::Input& in) {
       receiving_ = true;
       incoming_.clear();
       lastByte_ = Clock::now();
+      if (earlyAccept_ && !noAccept_ && !silent_) Send({CMD_BOX_ACCEPT}, "early accept");
     } else if (b == CMD_BOX_UPLOAD) {
       AnswerUpload();
     }
@@ -139,7 +141,7 @@ void BoxSim::FinishDownload(Clock::time_point firstByte) {
   if (options_.verbose) std::fprintf(stderr, "box: frame %s\n", valid ? "valid" : "with a bad sum");
   if (!valid) return;
   ++accepted_;
-  if (!noAccept_ && !silent_) Send({CMD_BOX_ACCEPT}, "accept");
+  if (!noAccept_ && !earlyAccept_ && !silent_) Send({CMD_BOX_ACCEPT}, "accept");
 }
 
 void BoxSim::AnswerUpload() {
@@ -190,6 +192,7 @@ void Usage() {
                "  --zero-programme   hold 968 zero bytes instead of the demo programme\n"
                "faults:\n"
                "  --no-accept        never answer a download with 'Z'\n"
+               "  --early-accept     answer 'Z' to the announcement, before the frame\n"
                "  --bad-group-sum    answer an upload with a group that does not sum to 0\n"
                "  --silent           send nothing at all\n"
                "  --silent-after MS  fall silent after MS milliseconds (the tool loses the link)\n"
@@ -227,6 +230,8 @@ int RunBoxSim(int argc, char** argv) {
       zero = true;
     } else if (a == "--no-accept") {
       o.noAccept = true;
+    } else if (a == "--early-accept") {
+      o.earlyAccept = true;
     } else if (a == "--bad-group-sum") {
       o.badGroupSum = true;
     } else if (a == "--silent") {

@@ -23,6 +23,7 @@ struct BoxSimOptions {
 
   // Faults.
   bool noAccept = false;      // never answer 'Z'
+  bool earlyAccept = false;   // answer 'Z' to the announcement instead of to the frame
   bool badGroupSum = false;   // the upload answer has one group that does not sum to 0
   bool silent = false;        // send nothing at all (the tool loses the link)
   int pieces = 1;             // the upload answer goes out in this many pieces ...
@@ -50,6 +51,7 @@ class BoxSim {
 
   void SetSilent(bool on) { silent_ = on; }
   void SetNoAccept(bool on) { noAccept_ = on; }
+  void SetEarlyAccept(bool on) { earlyAccept_ = on; }
   void SetBadGroupSum(bool on) { badGroupSum_ = on; }
   void SetPieces(int n) { pieces_ = n < 1 ? 1 : n; }
   void SetExtraBytes(size_t n) { extraBytes_ = n; }
@@ -75,6 +77,7 @@ class BoxSim {
 
   std::atomic<bool> silent_;
   std::atomic<bool> noAccept_;
+  std::atomic<bool> earlyAccept_;
   std::atomic<bool> badGroupSum_;
   std::atomic<int> pieces_;
   std::atomic<size_t> extraBytes_;

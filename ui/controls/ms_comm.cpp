@@ -72,8 +72,7 @@ void CMSComm::OpenPort() {
     std::lock_guard<std::mutex> lock(m_);
     session = ++session_;
     stop_ = false;
-    arrived_.clear();
-    receivePosted_ = false;
+    runs_.clear();
     unwritten_.clear();
     outSeq_ = drainedSeq_ = 0;
   }
@@ -91,7 +90,7 @@ void CMSComm::ClosePort() {
     std::lock_guard<std::mutex> lock(m_);
     stop_ = true;
     ++session_;  // reports still queued for the window belong to the old port
-    arrived_.clear();
+    runs_.clear();
     unwritten_.clear();
   }
   cv_.notify_all();
@@ -112,8 +111,7 @@ int16_t CMSComm::GetInBufferCount() {
   if (!port_.IsOpen() && inBuffer_.empty()) return 0;
   {
     std::lock_guard<std::mutex> lock(m_);
-    inBuffer_.insert(inBuffer_.end(), arrived_.begin(), arrived_.end());
-    arrived_.clear();
+    TakeRunsLocked();
   }
   // Input delivers exactly what was counted here, even if more arrives in between.
   countTaken_ = true;
@@ -123,7 +121,7 @@ int16_t CMSComm::GetInBufferCount() {
 void CMSComm::SetInBufferCount(int16_t) {
   {
     std::lock_guard<std::mutex> lock(m_);
-    arrived_.clear();
+    runs_.clear();  // their queued receive events find nothing and stay silent
   }
   inBuffer_.clear();
   countTaken_ = false;
@@ -133,8 +131,7 @@ void CMSComm::SetInBufferCount(int16_t) {
 std::vector<uint8_t> CMSComm::GetInput() {
   if (!countTaken_) {
     std::lock_guard<std::mutex> lock(m_);
-    inBuffer_.insert(inBuffer_.end(), arrived_.begin(), arrived_.end());
-    arrived_.clear();
+    TakeRunsLocked();
   }
   countTaken_ = false;
   const size_t take = inputLen_ == 0 ? inBuffer_.size() : std::min(inBuffer_.size(), size_t(inputLen_));
@@ -188,11 +185,11 @@ void CMSComm::ReaderLoop(uint64_t session, int fd, int wakeFd) {
     // Output that has left before these bytes came is reported first, so that the window sees
     // the line's order (a request's send event before the answer to it).
     NoteDrainedLocked(session, fd);
-    arrived_.insert(arrived_.end(), buf, buf + n);
-    if (!receivePosted_) {
-      receivePosted_ = true;
-      PostLocked(km27::kCommEventReceive, session, 0);
+    if (runs_.empty() || runs_.back().closed) {
+      runs_.push_back({++lastRunId_, false, {}});
+      PostLocked(km27::kCommEventReceive, session, lastRunId_);
     }
+    runs_.back().bytes.insert(runs_.back().bytes.end(), buf, buf + n);
   }
 }
 
@@ -238,7 +235,16 @@ void CMSComm::DrainLoop(uint64_t session, int fd, int wakeFd) {
   }
 }
 
+// Inside a receive event: the runs up to the one announced; anywhere else: all of them.
+void CMSComm::TakeRunsLocked() {
+  while (!runs_.empty() && (raisedRun_ == 0 || runs_.front().id <= raisedRun_)) {
+    inBuffer_.insert(inBuffer_.end(), runs_.front().bytes.begin(), runs_.front().bytes.end());
+    runs_.pop_front();
+  }
+}
+
 void CMSComm::PostLocked(int16_t code, uint64_t session, uint64_t seq) {
+  if (code == km27::kCommEventSend && !runs_.empty()) runs_.back().closed = true;
   const Pending p{code, session, seq};
   QMetaObject::invokeMethod(this, [this, p] { Deliver(p); }, Qt::QueuedConnection);
 }
@@ -261,8 +267,9 @@ void CMSComm::Raise(const Pending& p) {
     std::lock_guard<std::mutex> lock(m_);
     if (p.session != session_) return;
     if (p.code == km27::kCommEventReceive) {
-      receivePosted_ = false;
-      if (arrived_.empty() && inBuffer_.empty()) return;  // already taken by an earlier handler
+      bool waiting = !inBuffer_.empty();
+      for (const Run& r : runs_) waiting = waiting || (r.id == p.seq && !r.bytes.empty());
+      if (!waiting) return;  // already taken by an earlier handler, or discarded
     } else if (p.seq != outSeq_) {
       return;  // more output followed: its own send event comes when that has left
     }
@@ -270,7 +277,9 @@ void CMSComm::Raise(const Pending& p) {
   if (p.code == km27::kCommEventReceive ? rThreshold_ <= 0 : sThreshold_ <= 0) return;
   inHandler_ = true;
   commEvent_ = p.code;
+  raisedRun_ = p.code == km27::kCommEventReceive ? p.seq : 0;
   if (onComm_) onComm_();
+  raisedRun_ = 0;
   inHandler_ = false;
 }
 

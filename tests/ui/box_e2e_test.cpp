@@ -1,0 +1,334 @@
+// The code-box link end to end: BoxLink driving the real comm control through pseudo-terminals
+// against simulated code boxes, with window timers as QTimers and all periods scaled down.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QTimer>
+#include <QtTest/QTest>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "link/box_frame.h"
+#include "link/box_link.h"
+#include "link/com_names.h"
+#include "model/status_texts.h"
+#include "sim/box_sim.h"
+#include "ui/controls/ms_comm.h"
+#include "ui_test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using km27::sim::BoxSim;
+using km27::sim::BoxSimOptions;
+
+// The window's side of the link: real timers dispatched to the engine, state kept for checks.
+class TimerHost : public km27::LinkHost {
+ public:
+  km27::LinkEngine* engine = nullptr;
+  int lamp = 0;
+  std::string status;
+  km27::ButtonStates buttons;
+
+  void SetLampState(int state) override { lamp = state; }
+  void SetStatusText(const std::string& utf8) override { status = utf8; }
+  void SetButtonStates(const km27::ButtonStates& s) override { buttons = s; }
+  void SetTimer(int id, int ms) override {
+    auto& t = timers_[id];
+    if (!t) {
+      t = std::make_unique<QTimer>();
+      QObject::connect(t.get(), &QTimer::timeout, [this, id] {
+        if (id == km27::TIMER_STATUS_RESET) {
+          timers_[id]->stop();
+          status = km27::text::kWelcome;
+        } else if (engine) {
+          engine->OnTimer(id);
+        }
+      });
+    }
+    t->start(ms);
+  }
+  void KillTimer(int id) override {
+    if (auto it = timers_.find(id); it != timers_.end()) it->second->stop();
+  }
+  void ShowCounts() override {}
+  void ShowMessage(const std::string&) override { ++messages; }
+  bool RunOnWindowThread(const std::function<void()>& fn) override {
+    fn();
+    return true;
+  }
+  bool Running(int id) const {
+    auto it = timers_.find(id);
+    return it != timers_.end() && it->second->isActive();
+  }
+  bool TransferButtons() const {
+    return buttons.enabled[km27::kButtonUpload] && buttons.enabled[km27::kButtonDownload];
+  }
+  int messages = 0;
+
+ private:
+  std::map<int, std::unique_ptr<QTimer>> timers_;
+};
+
+class BoxEndToEnd : public ::testing::Test {
+ protected:
+  BoxEndToEnd() : model(catalogue) {}
+
+  void SetUp() override {
+    EnsureApp();
+    char tmpl[] = "/tmp/km27-boxe2e-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    setenv(km27::kComDirVariable, dir.c_str(), 1);
+    timing = km27::LinkTiming{}.Scaled(5);
+  }
+  void TearDown() override {
+    if (link) link->Stop();
+    link.reset();
+    boxes.clear();
+    rmdir(dir.c_str());
+    unsetenv(km27::kComDirVariable);
+  }
+
+  BoxSim& AddBox(int com, bool silent = false) {
+    BoxSimOptions o;
+    o.comDir = dir;
+    o.com = com;
+    o.presenceMs = 20;  // well inside the scaled watchdog period
+    o.paced = false;
+    o.silent = silent;
+    boxes.push_back(std::make_unique<BoxSim>(o));
+    EXPECT_TRUE(boxes.back()->Start()) << boxes.back()->Error();
+    return *boxes.back();
+  }
+
+  void StartLink() {
+    link = std::make_unique<km27::BoxLink>(model, host, comm, timing);
+    host.engine = link.get();
+    link->Start();
+  }
+
+  bool WaitUp(int ms = 5000) { return QTest::qWaitFor([&] { return link->LinkUp(); }, ms); }
+  bool WaitStatus(int ms = 3000) { return QTest::qWaitFor([&] { return !host.status.empty(); }, ms); }
+
+  std::string dir;
+  km27::LinkTiming timing;
+  km27::CodeCatalogue catalogue;
+  km27::ParamModel model;
+  TimerHost host;
+  CMSComm comm;
+  std::vector<std::unique_ptr<BoxSim>> boxes;
+  std::unique_ptr<km27::BoxLink> link;
+};
+
+TEST_F(BoxEndToEnd, FindsTheBoxOnCom4BehindThreeSilentPorts) {
+  for (int com = 1; com <= 3; ++com) AddBox(com, true);
+  AddBox(4);
+  StartLink();
+  EXPECT_EQ(comm.CommPort(), 1);
+  ASSERT_TRUE(WaitUp());
+  EXPECT_EQ(comm.CommPort(), 4);
+  EXPECT_EQ(link->PortNumber(), 4);
+  EXPECT_EQ(host.lamp, 1);
+  for (bool on : host.buttons.enabled) EXPECT_TRUE(on);
+  EXPECT_FALSE(host.Running(km27::TIMER_PORT_SCAN));
+  EXPECT_TRUE(host.Running(km27::TIMER_LINK_WATCH));
+  QTest::qWait(300);  // the chatter keeps it up through several watchdog periods
+  EXPECT_TRUE(link->LinkUp());
+}
+
+TEST_F(BoxEndToEnd, OnlyAChunkLedByThePresenceByteBringsTheLinkUp) {
+  km27::sim::SimLine line;
+  ASSERT_TRUE(line.Open(dir, 1));
+  timing.portScanMs = 40;  // COM1 is the only port: it comes round every 9 periods
+  std::atomic<bool> leadWithPresence{false}, stop{false};
+  std::thread farEnd([&] {
+    while (!stop) {
+      if (leadWithPresence)
+        line.Write({km27::CMD_BOX_PRESENCE, km27::CMD_BOX_ACCEPT});
+      else
+        line.Write({km27::CMD_BOX_ACCEPT, km27::CMD_BOX_PRESENCE});
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  StartLink();
+  QTest::qWait(1000);  // COM1 open for at least two scan periods
+  EXPECT_FALSE(link->LinkUp());
+  EXPECT_EQ(host.lamp, 0);
+  leadWithPresence = true;
+  EXPECT_TRUE(WaitUp(3000));
+  EXPECT_EQ(comm.CommPort(), 1);
+  stop = true;
+  farEnd.join();
+}
+
+TEST_F(BoxEndToEnd, SilenceLosesTheLinkKeepsTheSelectionAndScansFromCom1) {
+  AddBox(1, true);
+  BoxSim& box = AddBox(2);
+  StartLink();
+  ASSERT_TRUE(WaitUp());
+  model.currentCarrier = 9;
+  model.currentFamily = 2;
+  model.highlightRow = 2;
+  model.lastRow = 3;
+
+  box.SetSilent(true);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !link->LinkUp(); }, 2000));
+  EXPECT_EQ(host.lamp, 0);
+  EXPECT_FALSE(host.buttons.enabled[km27::kButtonUpload]);
+  EXPECT_FALSE(host.buttons.enabled[km27::kButtonDownload]);
+  EXPECT_TRUE(host.buttons.enabled[km27::kButtonClear]);
+  EXPECT_EQ(comm.CommPort(), 1);
+  EXPECT_TRUE(comm.PortOpen());
+  EXPECT_TRUE(host.Running(km27::TIMER_PORT_SCAN));
+  EXPECT_FALSE(host.Running(km27::TIMER_LINK_WATCH));
+  EXPECT_EQ(model.currentCarrier, 9);
+  EXPECT_EQ(model.currentFamily, 2);
+  EXPECT_EQ(model.highlightRow, 2);
+  EXPECT_EQ(model.lastRow, 3);
+
+  box.SetSilent(false);
+  ASSERT_TRUE(WaitUp());
+  EXPECT_EQ(comm.CommPort(), 2);
+}
+
+// The frame as the box must see it, put together byte by byte from the table.
+Bytes HandBuiltFrame(const km27::ParamOptions& o, const km27::ParamTable& t) {
+  Bytes f;
+  uint8_t sum = 0;
+  for (int i = 0; i < 7; ++i) {
+    f.push_back(o.bytes[size_t(i)]);
+    sum = uint8_t(sum + o.bytes[size_t(i)]);
+  }
+  f.push_back(uint8_t(0x100 - sum));
+  for (int g = 0; g < 20; ++g) {
+    sum = 0;
+    for (int i = 0; i < 47; ++i) {
+      const uint8_t b = t.bytes[size_t(48 * g + i)];
+      f.push_back(b);
+      sum = uint8_t(sum + b);
+    }
+    f.push_back(uint8_t(0x100 - sum));
+  }
+  return f;
+}
+
+TEST_F(BoxEndToEnd, DownloadPutsTheFrameOnTheWireAndIsJudgedByZ) {
+  BoxSim& box = AddBox(1);
+  StartLink();
+  ASSERT_TRUE(WaitUp());
+  for (int s = 0; s < 6; ++s) model.table.SetEntry(0, s, {uint8_t(s + 1), uint8_t(3 * s + 3)});
+  model.table.SetEntry(8, 0, {17, 60});
+  model.table.SetEntry(18, 2, {20, 45});
+  km27::UpdateCarrierMask(model.table, model.options);
+  model.options.SetLineOption(0, 1);
+  model.options.SetLineOption(2, 1);
+  const km27::ParamTable tableBefore = model.table;
+  const Bytes expected = HandBuiltFrame(model.options, model.table);
+
+  link->OnDownload();
+  ASSERT_TRUE(WaitStatus());
+  EXPECT_EQ(host.status, km27::text::kDownloadOk);
+  const Bytes wire = box.LastDownloadFrame();
+  ASSERT_EQ(wire.size(), 968u);
+  EXPECT_EQ(wire, expected);
+  uint8_t sum = 0;
+  for (int i = 0; i < 8; ++i) sum = uint8_t(sum + wire[size_t(i)]);
+  EXPECT_EQ(sum, 0);
+  for (int g = 0; g < 20; ++g) {
+    sum = 0;
+    for (int i = 0; i < 48; ++i) sum = uint8_t(sum + wire[size_t(8 + 48 * g + i)]);
+    EXPECT_EQ(sum, 0) << "group " << g;
+  }
+  EXPECT_EQ(model.table, tableBefore);
+  EXPECT_EQ(model.options.CheckByte(), expected[7]);
+  EXPECT_TRUE(host.TransferButtons());
+  EXPECT_TRUE(host.Running(km27::TIMER_LINK_WATCH));
+  EXPECT_TRUE(host.Running(km27::TIMER_STATUS_RESET));
+
+  // 'Z' answered to the announcement reaches the window before the frame's send event.
+  host.status.clear();
+  box.SetEarlyAccept(true);
+  link->OnDownload();
+  ASSERT_TRUE(WaitStatus());
+  EXPECT_EQ(host.status, km27::text::kDownloadOk);
+
+  host.status.clear();
+  box.SetEarlyAccept(false);
+  box.SetNoAccept(true);
+  link->OnDownload();
+  ASSERT_TRUE(WaitStatus());
+  EXPECT_EQ(host.status, km27::text::kDownloadFailed);
+  EXPECT_EQ(box.DownloadsReceived(), 3);
+  EXPECT_TRUE(host.TransferButtons());
+  QTest::qWait(300);
+  EXPECT_TRUE(link->LinkUp());  // the watchdog is back and the box still talks
+}
+
+TEST_F(BoxEndToEnd, UploadAcceptsGoodFramesAndRejectsBadOnes) {
+  BoxSim& box = AddBox(1);
+  StartLink();
+  ASSERT_TRUE(WaitUp());
+
+  // In pieces, with bytes beyond the 968.
+  box.SetPieces(4);
+  box.SetExtraBytes(6);
+  link->OnUpload();
+  ASSERT_TRUE(WaitStatus());
+  EXPECT_EQ(host.status, km27::text::kUploadOk);
+  const km27::BoxFrame demo = km27::sim::DemoBoxFrame();
+  km27::ParamOptions o;
+  km27::ParamTable t;
+  ASSERT_TRUE(km27::ParseBoxFrame(demo.data(), o, t));
+  EXPECT_EQ(model.options, o);
+  EXPECT_EQ(model.table, t);
+  EXPECT_TRUE(host.TransferButtons());
+
+  // A bad group sum changes nothing.
+  model.table.SetEntry(3, 0, {1, 1});
+  const km27::ParamTable t0 = model.table;
+  const km27::ParamOptions o0 = model.options;
+  host.status.clear();
+  box.SetPieces(1);
+  box.SetExtraBytes(0);
+  box.SetBadGroupSum(true);
+  link->OnUpload();
+  ASSERT_TRUE(WaitStatus());
+  EXPECT_EQ(host.status, km27::text::kUploadFailed);
+  EXPECT_EQ(model.table, t0);
+  EXPECT_EQ(model.options, o0);
+
+  // 968 zero bytes are a valid frame.
+  host.status.clear();
+  box.SetBadGroupSum(false);
+  box.SetFrame(km27::BoxFrame{});
+  link->OnUpload();
+  ASSERT_TRUE(WaitStatus());
+  EXPECT_EQ(host.status, km27::text::kUploadOk);
+  EXPECT_EQ(model.table, km27::ParamTable{});
+  EXPECT_EQ(model.options, km27::ParamOptions{});
+
+  // No answer within the time limit.
+  host.status.clear();
+  box.SetSilent(true);
+  link->OnUpload();
+  ASSERT_TRUE(WaitStatus());
+  EXPECT_EQ(host.status, km27::text::kUploadFailed);
+  EXPECT_EQ(box.UploadsAnswered(), 3);
+}
+
+TEST_F(BoxEndToEnd, UploadWithNoPortOpenFailsByItsTimeLimit) {
+  StartLink();
+  EXPECT_FALSE(comm.PortOpen());
+  link->OnUpload();
+  ASSERT_TRUE(WaitStatus());
+  EXPECT_EQ(host.status, km27::text::kUploadFailed);
+  EXPECT_EQ(host.messages, 0);
+  EXPECT_TRUE(host.buttons.enabled[km27::kButtonAdd]);
+  EXPECT_FALSE(host.TransferButtons());
+}
+
+}  // namespace

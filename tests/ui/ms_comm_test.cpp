@@ -1,0 +1,184 @@
+#include "ui/controls/ms_comm.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QEventLoop>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <atomic>
+#include <thread>
+
+#include "link/com_names.h"
+#include "sim/sim_line.h"
+#include "ui_test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using km27::sim::SimLine;
+
+// A comm control on COM3 of a private COM directory, with the far end of the line in the test.
+class MsCommTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    char tmpl[] = "/tmp/km27-mscomm-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    setenv(km27::kComDirVariable, dir.c_str(), 1);
+    ASSERT_TRUE(line.Open(dir, 3)) << line.Error();
+    comm.SetOnComm([this] { OnComm(); });
+  }
+  void TearDown() override {
+    comm.SetPortOpen(false);
+    line.Close();
+    rmdir(dir.c_str());
+    unsetenv(km27::kComDirVariable);
+  }
+
+  void OpenCom3() {
+    comm.SetRThreshold(1);
+    comm.SetSThreshold(1);
+    comm.SetInputLen(0);
+    comm.SetInputMode(km27::kInputModeBinary);
+    comm.SetCommPort(3);
+    comm.SetPortOpen(true);
+    ASSERT_TRUE(comm.PortOpen());
+  }
+
+  // The handler reads the way the code-box link does: count first, then the bytes.
+  void OnComm() {
+    ++depth;
+    maxDepth = std::max(maxDepth, depth);
+    const int16_t e = comm.GetCommEvent();
+    events.push_back(e);
+    if (e == km27::kCommEventReceive && readOnReceive) {
+      const int n = comm.GetInBufferCount();
+      Bytes b = comm.GetInput();
+      EXPECT_EQ(size_t(n), b.size());
+      received.insert(received.end(), b.begin(), b.end());
+    }
+    if (duringHandler) duringHandler();
+    --depth;
+  }
+
+  Bytes ReadFarEnd(size_t want, int ms = 500) {
+    Bytes got;
+    for (int waited = 0; got.size() < want && waited < ms; waited += 10) {
+      SimLine::Input in = line.Read(10);
+      got.insert(got.end(), in.bytes.begin(), in.bytes.end());
+    }
+    return got;
+  }
+
+  std::string dir;
+  SimLine line;
+  CMSComm comm;
+  std::vector<int16_t> events;
+  Bytes received;
+  bool readOnReceive = true;
+  int depth = 0, maxDepth = 0;
+  std::function<void()> duringHandler;
+};
+
+TEST_F(MsCommTest, OpensWithItsStoredLineSettings) {
+  OpenCom3();
+  EXPECT_EQ(line.Baud(), 9600);
+  EXPECT_EQ(line.BitsPerChar(), 10);
+  EXPECT_FALSE(km27::ProbeComPort(3));  // held while open
+  comm.SetPortOpen(false);
+  EXPECT_TRUE(km27::ProbeComPort(3));
+}
+
+TEST_F(MsCommTest, OutputLeavesAtOnceAndOneSendEventFollowsTheLastOutput) {
+  OpenCom3();
+  comm.SetOutput({0x55});
+  // No event loop has run: the byte must already be on the line.
+  EXPECT_EQ(ReadFarEnd(1), Bytes{0x55});
+  Bytes frame(968);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(i);
+  comm.SetOutput(frame);
+  EXPECT_EQ(ReadFarEnd(968), frame);
+  QTest::qWait(100);
+  EXPECT_EQ(events, std::vector<int16_t>{km27::kCommEventSend});
+
+  comm.SetSThreshold(0);  // no send events wanted
+  comm.SetOutput({0x01});
+  QTest::qWait(50);
+  EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(MsCommTest, ReceiveEventDeliversExactlyWhatIsWaiting) {
+  OpenCom3();
+  line.Write({0xA5, 0x5A});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !received.empty(); }, 1000));
+  EXPECT_EQ(received, (Bytes{0xA5, 0x5A}));
+  EXPECT_EQ(comm.GetInBufferCount(), 0);
+  EXPECT_TRUE(comm.GetInput().empty());
+
+  // InBufferCount = 0 throws away what is waiting; its event, if already queued, stays silent.
+  readOnReceive = false;
+  events.clear();
+  line.Write({1, 2, 3});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  comm.SetInBufferCount(0);
+  QTest::qWait(50);
+  EXPECT_TRUE(events.empty());
+  EXPECT_EQ(comm.GetInBufferCount(), 0);
+  EXPECT_TRUE(comm.GetInput().empty());
+}
+
+TEST_F(MsCommTest, NoEventWhileAHandlerRuns) {
+  OpenCom3();
+  bool first = true;
+  duringHandler = [&] {
+    if (!first) return;
+    first = false;
+    line.Write({0x02});
+    QEventLoop loop;  // as a modal box inside a handler would
+    QTimer::singleShot(100, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(events.size(), 1u);
+  };
+  line.Write({0x01});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 2; }, 1000));
+  EXPECT_EQ(maxDepth, 1);
+  EXPECT_EQ(events.size(), 2u);
+}
+
+TEST_F(MsCommTest, ClosedPortIgnoresOutputAndRaisesNothing) {
+  comm.SetSThreshold(1);
+  comm.SetOutput({0xAA});
+  EXPECT_EQ(comm.GetInBufferCount(), 0);
+  EXPECT_TRUE(comm.GetInput().empty());
+  comm.SetCommPort(7);  // nothing behind COM7
+  comm.SetPortOpen(true);
+  EXPECT_FALSE(comm.PortOpen());
+  QTest::qWait(30);
+  EXPECT_TRUE(events.empty());
+}
+
+TEST_F(MsCommTest, AnAnswerToARequestComesAfterTheRequestsSendEvent) {
+  OpenCom3();
+  std::atomic<bool> stop{false};
+  std::thread farEnd([&] {  // answers every request at once, as the box does
+    while (!stop) {
+      SimLine::Input in = line.Read(5);
+      for (uint8_t b : in.bytes)
+        if (b == 0xAA) line.Write({0x10, 0x20});
+    }
+  });
+  for (int round = 0; round < 20; ++round) {
+    events.clear();
+    comm.SetOutput({0xAA});
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the window thread is busy
+    ASSERT_TRUE(QTest::qWaitFor([&] { return events.size() >= 2; }, 1000)) << round;
+    EXPECT_EQ(events.front(), km27::kCommEventSend) << round;
+  }
+  stop = true;
+  farEnd.join();
+}
+
+}  // namespace
