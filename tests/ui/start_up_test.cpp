@@ -1,6 +1,8 @@
 #include <QAbstractButton>
 #include <QFile>
 #include <QLabel>
+#include <QRadioButton>
+#include <QStyle>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
@@ -153,6 +155,61 @@ TEST(AboutTest, OpensFromTheWindowMenuAndClosesByOkOrEscape) {
     EXPECT_TRUE(seen);
   }
   EXPECT_TRUE(dlg.isVisible());  // Escape in the About box does not reach the main window
+}
+
+}  // namespace
+
+namespace {
+
+// No caption of any dialog is cut off by its control, in the font the dialogs actually use.
+TEST(DialogLayoutTest, EveryCaptionFitsItsControl) {
+  EnsureApp();
+  TempWorkDir work;
+  CParamDlg main;
+  main.SetDeviceModel(CodeBox);
+  main.OnInitDialog();
+  CDeviceSelectDlg select;
+  CAboutDlg about;
+  const std::vector<std::pair<QDialog*, int>> dialogs = {{&main, IDD_PARAM}, {&select, IDD_DEVICE_SELECT},
+                                                         {&about, IDD_ABOUTBOX}};
+  for (auto [dlg, id] : dialogs) {
+    const QFontMetrics fm(dlg->font());
+    for (QWidget* w : dlg->findChildren<QWidget*>()) {
+      QString text;
+      int room = w->width();
+      if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        text = b->text();
+        if (qobject_cast<QRadioButton*>(w))
+          room -= w->style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth) +
+                  w->style()->pixelMetric(QStyle::PM_RadioButtonLabelSpacing);
+      } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        text = l->text();
+        room -= 2 * l->frameWidth();
+      } else {
+        continue;
+      }
+      EXPECT_LE(fm.horizontalAdvance(text), room) << id << " " << text.toStdString();
+      EXPECT_LE(fm.height(), w->height()) << id << " " << text.toStdString();
+      for (QChar ch : text) EXPECT_TRUE(fm.inFont(ch) || ch.isSpace()) << text.toStdString();
+    }
+  }
+  // The longest line captions and the welcome text fit as well.
+  const QFontMetrics fm(main.font());
+  EXPECT_LE(fm.horizontalAdvance(QString::fromUtf8("TB3060-2002")) + 20, main.Control(IDC_LINE_SECOND)->width());
+  EXPECT_EQ(main.Control(1001)->geometry(), ui::BaseUnitsOf(main.font()).ToPixels(21, 43, 47, 11));
+}
+
+TEST(AboutTest, AltSpaceOpensTheWindowMenu) {
+  EnsureApp();
+  TempWorkDir work;
+  CParamDlg dlg;
+  dlg.SetDeviceModel(CodeTransmitter);
+  dlg.OnInitDialog();
+  dlg.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+  QTest::keyClick(dlg.grid, Qt::Key_Space, Qt::AltModifier);
+  QTRY_VERIFY(dlg.SystemMenu()->isVisible());
+  dlg.SystemMenu()->hide();
 }
 
 }  // namespace
