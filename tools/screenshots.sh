@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Starts the real program under a virtual X server, picks the code box, adds a few entries
-# and stores screenshots: tools/screenshots.sh [output dir] [build dir]
+# and stores screenshots: tools/screenshots.sh [output dir (build/screenshots)] [build dir (build)]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-out=$(mkdir -p "${1:-$here/screenshots}" && cd "${1:-$here/screenshots}" && pwd)
 build=$(cd "${2:-${KM27_BUILD_DIR:-$here/build}}" && pwd)
+out=$(mkdir -p "${1:-$build/screenshots}" && cd "${1:-$build/screenshots}" && pwd)
 work=$(mktemp -d)
 display=:${KM27_DISPLAY:-99}
 

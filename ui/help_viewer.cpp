@@ -6,6 +6,11 @@
 
 #include "res/app_icon.h"
 #include "store/gbk.h"
+#include "ui/dialog_builder.h"
+
+namespace {
+constexpr int kViewerPointSize = 11;
+}  // namespace
 
 CHelpViewer::CHelpViewer(const QString& fileName, QWidget* owner) : QWidget(owner, Qt::Window) {
   setAttribute(Qt::WA_DeleteOnClose);
@@ -13,8 +18,9 @@ CHelpViewer::CHelpViewer(const QString& fileName, QWidget* owner) : QWidget(owne
   setWindowIcon(km27::res::AppIcon());
   view = new QPlainTextEdit(this);
   view->setReadOnly(true);
+  view->setFont(km27::ui::DialogFont("宋体", kViewerPointSize));
   view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  view->setTabStopDistance(view->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 4);
+  view->setTabStopDistance(QFontMetrics(view->font()).horizontalAdvance(QLatin1Char(' ')) * 4);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(view);

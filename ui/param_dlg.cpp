@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -471,8 +472,8 @@ bool CParamDlg::SaveWithRetry() {
   for (;;) {
     const SaveResult r = SaveParamFile(kParamFileName, param.options, param.table);
     if (r.ok) return true;
-    const QString text = QString::fromUtf8(kSaveFailedText)
-                             .arg(QString::fromStdString(r.path), QString::fromStdString(r.reason));
+    const QString file = QFileInfo(QString::fromStdString(r.path.empty() ? kParamFileName : r.path)).absoluteFilePath();
+    const QString text = QString::fromUtf8(kSaveFailedText).arg(file, QString::fromStdString(r.reason));
     const auto answer = Ask(QMessageBox::Critical, QString::fromUtf8(kWindowCaption), text,
                             QMessageBox::Retry | QMessageBox::Cancel | QMessageBox::Discard);
     if (answer == QMessageBox::Retry) continue;

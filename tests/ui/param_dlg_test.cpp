@@ -359,7 +359,7 @@ TEST_F(MainWindowTest, FailedSaveOffersRetryAndLosesNothing) {
   int failures = 0;
   answers.answer = [&](const ScriptedAnswers::Asked& a) {
     EXPECT_EQ(a.icon, QMessageBox::Critical);
-    EXPECT_TRUE(a.text.contains(kParamFileName)) << a.text.toStdString();
+    EXPECT_TRUE(a.text.contains(QDir::current().absoluteFilePath(kParamFileName))) << a.text.toStdString();
     ++failures;
     if (failures == 1) return QMessageBox::Cancel;  // back to the window
     if (failures == 2) return QMessageBox::Retry;   // still failing
