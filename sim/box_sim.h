@@ -65,7 +65,7 @@ class BoxSim {
   void Run();
   void Tick();
   void Handle(const SimLine::Input& in);
-  void FinishDownload(SimLine::Clock::time_point firstByte);
+  void FinishDownload();
   void AnswerUpload();
   void Send(const std::vector<uint8_t>& bytes, const char* what);
 
@@ -92,7 +92,6 @@ class BoxSim {
   // Device thread only.
   bool receiving_ = false;
   std::vector<uint8_t> incoming_;
-  SimLine::Clock::time_point frameStart_{};
   SimLine::Clock::time_point lastByte_{};
   SimLine::Clock::time_point nextChatter_{};
   bool presenceNext_ = true;

@@ -93,12 +93,12 @@ class BoxEndToEnd : public ::testing::Test {
     unsetenv(km27::kComDirVariable);
   }
 
-  BoxSim& AddBox(int com, bool silent = false) {
+  BoxSim& AddBox(int com, bool silent = false, bool paced = false) {
     BoxSimOptions o;
     o.comDir = dir;
     o.com = com;
     o.presenceMs = 20;  // well inside the scaled watchdog period
-    o.paced = false;
+    o.paced = paced;
     o.silent = silent;
     boxes.push_back(std::make_unique<BoxSim>(o));
     EXPECT_TRUE(boxes.back()->Start()) << boxes.back()->Error();
@@ -318,6 +318,27 @@ TEST_F(BoxEndToEnd, UploadAcceptsGoodFramesAndRejectsBadOnes) {
   ASSERT_TRUE(WaitStatus());
   EXPECT_EQ(host.status, km27::text::kUploadFailed);
   EXPECT_EQ(box.UploadsAnswered(), 3);
+}
+
+// With the real periods and a box that sends at 9600 baud, both transfers still fit their
+// windows: the frame's acceptance is counted from the drain, and a paced answer takes ~1 s of 2.
+TEST_F(BoxEndToEnd, TransfersSucceedAtTheRealPeriodsAgainstAPacedBox) {
+  timing = km27::LinkTiming{};
+  BoxSim& box = AddBox(1, false, true);
+  StartLink();
+  ASSERT_TRUE(WaitUp());
+  model.table.SetEntry(1, 0, {4, 9});
+  link->OnDownload();
+  ASSERT_TRUE(WaitStatus(5000));
+  EXPECT_EQ(host.status, km27::text::kDownloadOk);
+  EXPECT_EQ(box.DownloadsAccepted(), 1);
+
+  host.status.clear();
+  model.table.Clear();
+  link->OnUpload();
+  ASSERT_TRUE(WaitStatus(5000));
+  EXPECT_EQ(host.status, km27::text::kUploadOk);
+  EXPECT_EQ(model.table.Entry(1, 0), (km27::ParamEntry{4, 9}));
 }
 
 TEST_F(BoxEndToEnd, UploadWithNoPortOpenFailsByItsTimeLimit) {
