@@ -6,7 +6,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${2:-${KM27_BUILD_DIR:-$here/build}}" && pwd)
 out=$(mkdir -p "${1:-$build/screenshots}" && cd "${1:-$build/screenshots}" && pwd)
 work=$(mktemp -d)
-display=:${KM27_DISPLAY:-99}
+n=${KM27_DISPLAY:-99}
+while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done  # another X server may hold :99
+display=:$n
 
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
