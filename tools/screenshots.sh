@@ -36,6 +36,10 @@ xdotool windowfocus --sync "$main" 2>/dev/null || true
 for k in F2 F2 F2; do xdotool key "$k"; sleep 0.1; done
 sleep 0.3
 import -window root "$out/3-main-three-entries.png"
+xdotool mousemove --window "$main" 568 89 click 1   # row 2 of the grid
+xdotool mousemove --window "$main" 400 560          # off the grid, so no hover shows
+sleep 0.3
+import -window root "$out/3b-main-row-two-clicked.png"
 xdotool mousemove --window "$main" 20 640 click 3   # the window menu
 sleep 0.4
 import -window root "$out/4-window-menu.png"
