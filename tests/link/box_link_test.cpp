@@ -332,6 +332,20 @@ TEST_F(BoxLinkTest, UploadWithoutAnyPortFailsByItsTimeLimit) {
   EXPECT_TRUE(host.statusHistory.empty());
 }
 
+TEST_F(BoxLinkTest, WatchdogAfterAnUploadWithoutLinkClosesTheScannedPortFirst) {
+  Make();
+  link->Start();
+  link->OnTimer(TIMER_PORT_SCAN);  // COM2 open, nothing talks
+  link->OnUpload();
+  link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  comm.calls.clear();
+  link->OnTimer(TIMER_LINK_WATCH);
+  ASSERT_GE(comm.calls.size(), 2u);
+  EXPECT_EQ(comm.calls.front(), "PortOpen(false)");
+  EXPECT_EQ(comm.calls.back(), "PortOpen(true)");
+  EXPECT_EQ(comm.port, 1);
+}
+
 TEST_F(BoxLinkTest, BoxFoundDuringAnUploadKeepsTheButtonsDisabled) {
   Make();
   link->Start();
