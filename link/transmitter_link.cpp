@@ -187,11 +187,19 @@ bool TransmitterLink::OpenTransmitterPort(int n, const std::string& devicePath) 
   return ok;
 }
 
+bool TransmitterLink::SendRequest(const std::vector<uint8_t>& frame) {
+  // Whatever waits before a request (the answer to the closing identification frame, or one
+  // that came after its read gave up) is no answer to it: read it, and every later answer is
+  // read one exchange late.
+  LinkPort.Purge(true, false);
+  IoResult w = LinkPort.Write(frame.data(), frame.size());
+  return w.Ok() && w.count == frame.size();
+}
+
 bool TransmitterLink::IdentifyExchange(bool pauseFirst) {
   static const Frame poll = BuildIdentifyFrame();
   if (pauseFirst && !Pause(timing_.exchangePauseMs)) return false;
-  IoResult w = LinkPort.Write(poll.data(), poll.size());
-  if (!w.Ok() || w.count != poll.size()) return false;
+  if (!SendRequest(poll)) return false;
   if (!Pause(timing_.exchangePauseMs)) return false;
   uint8_t answer[kShortFrameBytes] = {};
   IoResult r = LinkPort.Read(answer, sizeof answer);
@@ -230,8 +238,7 @@ bool TransmitterLink::OpeningStage(bool download) {
     if (!LinkRunning) return false;
     if (attempt > 1) ReportProgress(download, 0, attempt);
     if (!Pause(timing_.exchangePauseMs)) return false;
-    IoResult w = LinkPort.Write(open.data(), open.size());
-    if (!w.Ok() || w.count != open.size()) continue;
+    if (!SendRequest(open)) continue;
     if (!Pause(timing_.exchangePauseMs)) return false;
     uint8_t answer[kOpenAnswerBytes] = {};
     IoResult r = LinkPort.Read(answer, sizeof answer);
@@ -257,8 +264,7 @@ void TransmitterLink::DownloadThread() {
       for (int attempt = 1; attempt <= kExchangeAttempts && !acked && LinkRunning; ++attempt) {
         ReportProgress(true, k, attempt);
         if (!Pause(timing_.exchangePauseMs)) break;
-        IoResult w = LinkPort.Write(frame.data(), frame.size());
-        if (!w.Ok() || w.count != frame.size()) continue;
+        if (!SendRequest(frame)) continue;
         if (!Pause(timing_.exchangePauseMs)) break;
         uint8_t ack[kShortFrameBytes] = {};
         IoResult r = LinkPort.Read(ack, sizeof ack);
@@ -282,8 +288,7 @@ void TransmitterLink::UploadThread() {
       for (int attempt = 1; attempt <= kExchangeAttempts && !received && LinkRunning; ++attempt) {
         ReportProgress(false, k, attempt);
         if (!Pause(timing_.exchangePauseMs)) break;
-        IoResult w = LinkPort.Write(request.data(), request.size());
-        if (!w.Ok() || w.count != request.size()) continue;
+        if (!SendRequest(request)) continue;
         if (!Pause(timing_.exchangePauseMs)) break;
         uint8_t answer[kBlockFrameBytes] = {};
         IoResult r = LinkPort.Read(answer, sizeof answer);

@@ -69,6 +69,7 @@ class TransmitterLink : public LinkEngine {
   void UploadThread();
   bool OpeningStage(bool download);
   void SendIdentifyFrame();
+  bool SendRequest(const std::vector<uint8_t>& frame);
   bool IdentifyExchange(bool pauseFirst);
   bool Pause(int ms);  // false when the link is stopping
   bool Report(const std::function<void()>& fn);

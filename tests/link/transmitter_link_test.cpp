@@ -1,0 +1,213 @@
+#include <fstream>
+#include <iterator>
+
+#include "link/transmitter_fixture.h"
+#include "model/status_texts.h"
+#include "store/device_info.h"
+
+namespace km27::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+sim::TransmitterSimOptions Silent() {
+  sim::TransmitterSimOptions o;
+  o.silent = true;
+  return o;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(TransmitterLinkTest, FindsTheDeviceOnCom3BehindSilentPorts) {
+  auto& com1 = AddSim(1, Silent());
+  auto& com2 = AddSim(2, Silent());
+  auto& com3 = AddSim(3);
+  StartLink();
+  ASSERT_TRUE(WaitLamp(1));
+  EXPECT_GE(com1.GetStats().identify, 1);
+  EXPECT_GE(com2.GetStats().identify, 1);
+  {
+    auto lock = window.Lock();
+    EXPECT_EQ(window.lampChanges, 1);  // the first report of 0 changes nothing
+    EXPECT_TRUE(window.buttons.enabled[kButtonUpload]);
+    EXPECT_TRUE(window.buttons.enabled[kButtonDownload]);
+    EXPECT_EQ(window.offThreadCalls, 0);
+  }
+  // Later cycles poll COM3 only.
+  int before1 = com1.GetStats().identify, before3 = com3.GetStats().identify;
+  ASSERT_TRUE(window.WaitFor([&] { return com3.GetStats().identify >= before3 + 5; }, 5000));
+  EXPECT_EQ(com1.GetStats().identify, before1);
+  EXPECT_EQ(window.lampChanges, 1);  // repeated reports of 1 change nothing
+}
+
+TEST_F(TransmitterLinkTest, UnpluggedDeviceDropsTheLinkAndTheScanStartsAgainAtCom1) {
+  auto& com1 = AddSim(1, Silent());
+  auto& com2 = AddSim(2);
+  StartLink();
+  ASSERT_TRUE(WaitLamp(1));
+  int scansOfCom1 = com1.GetStats().identify;
+  com2.Unplug();
+  ASSERT_TRUE(window.WaitFor([&] { return window.lamp == 0 && !window.buttons.enabled[kButtonUpload]; }, 10000));
+  {
+    auto lock = window.Lock();
+    EXPECT_FALSE(window.buttons.enabled[kButtonUpload]);
+    EXPECT_FALSE(window.buttons.enabled[kButtonDownload]);
+    EXPECT_TRUE(window.buttons.enabled[kButtonAdd]);
+  }
+  ASSERT_TRUE(window.WaitFor([&] { return com1.GetStats().identify > scansOfCom1; }, 5000));
+  ASSERT_TRUE(com2.Plug());
+  EXPECT_TRUE(WaitLamp(1));
+}
+
+TEST_F(TransmitterLinkTest, BlockNeverAcknowledgedFailsTheDownloadAfterTwentyAttempts) {
+  sim::TransmitterSimOptions o;
+  o.noAckBlock = 5;
+  auto& dev = AddSim(1, o);
+  StartLink();
+  ASSERT_TRUE(WaitLamp(1));
+  window.Do([&] { link->OnDownload(); });
+  ASSERT_TRUE(WaitText(text::kDownloadFailed));
+  auto st = dev.GetStats();
+  for (int k = 0; k < 5; ++k) EXPECT_EQ(st.writes[size_t(k)], 1) << k;
+  EXPECT_EQ(st.writes[5], 20);
+  for (int k = 6; k < kTransferBlocks; ++k) EXPECT_EQ(st.writes[size_t(k)], 0) << k;
+  EXPECT_TRUE(SawText(TransferProgressText(true, 5, 1)));
+  EXPECT_TRUE(SawText(" 下载中… 5/17"));
+  auto lock = window.Lock();
+  for (bool on : window.buttons.enabled) EXPECT_TRUE(on);  // enabled again
+  EXPECT_EQ(window.timers.back(), std::make_pair(TIMER_STATUS_RESET, TestTiming().statusResetMs));
+}
+
+TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
+  // Device information comes from the file and goes to the device with the programme.
+  TransmitterImage info;
+  for (size_t i = 0; i < kDeviceInfoBytes; ++i) info.bytes[i] = uint8_t(255 - i);
+  ASSERT_TRUE(SaveDeviceInfo(start.path, info));
+  const std::string infoFile = ReadFile(start.path + "/DDINFO.txt");
+
+  for (int b = 0; b < 19; ++b)
+    for (int s = 0; s <= b % 4; ++s) model.table.SetEntry(b, s, {uint8_t(s + 1), uint8_t(b + 3)});
+  UpdateCarrierMask(model.table, model.options);
+  model.options.SetLineOption(1, 1);
+  const ParamTable table = model.table;
+  const ParamOptions options = model.options;
+
+  sim::TransmitterSimOptions vo; vo.verbose = getenv("SIMV") != nullptr;
+  auto& dev = AddSim(1, vo);
+  StartLink();
+  ASSERT_TRUE(WaitLamp(1));
+  window.Do([&] { link->OnDownload(); });
+  ASSERT_TRUE(WaitText(text::kDownloadOk));
+
+  // On the wire the carriers are in the device's order: 650 Hz travels as block 2.
+  TransmitterImage onDevice = dev.Image();
+  for (size_t i = 0; i < kDeviceInfoBytes; ++i) ASSERT_EQ(onDevice.bytes[i], info.bytes[i]);
+  for (size_t i = 0; i < size_t(kBlockBytes); ++i)
+    ASSERT_EQ(onDevice.bytes[kImageTableOffset + 2 * kBlockBytes + i], table.Block(1)[i]);
+  EXPECT_EQ(onDevice.bytes[96], TransmitterImage::ExchangeMask(0, options.MaskByte(0)));
+
+  window.Do([&] {
+    model.table.Clear();
+    for (int f = 0; f < 4; ++f) model.options.SetMaskByte(f, 0);
+  });
+  std::remove((start.path + "/DDINFO.txt").c_str());
+  window.Do([&] { link->OnUpload(); });
+  ASSERT_TRUE(WaitText(text::kUploadOk)) << Texts();
+  window.Do([&] {
+    EXPECT_EQ(model.table, table);
+    EXPECT_EQ(model.options, options);
+  });
+  EXPECT_EQ(ReadFile(start.path + "/DDINFO.txt"), infoFile);
+  auto lock = window.Lock();
+  EXPECT_EQ(window.countsShown, 1);
+  EXPECT_TRUE(window.buttons.enabled[kButtonDownload]);
+}
+
+TEST_F(TransmitterLinkTest, FailedUploadLeavesTableOptionsAndFileAlone) {
+  TransmitterImage info;
+  info.bytes[3] = 42;
+  ASSERT_TRUE(SaveDeviceInfo(start.path, info));
+  const std::string infoFile = ReadFile(start.path + "/DDINFO.txt");
+  model.table.SetEntry(0, 0, {2, 5});
+  UpdateCarrierMask(model.table, model.options);
+  const ParamTable table = model.table;
+  const ParamOptions options = model.options;
+
+  sim::TransmitterSimOptions o;
+  o.noAckBlock = 8;
+  auto& dev = AddSim(1, o);
+  TransmitterImage other;
+  other.bytes.fill(0x11);
+  dev.SetImage(other);
+  StartLink();
+  ASSERT_TRUE(WaitLamp(1));
+  window.Do([&] { link->OnUpload(); });
+  ASSERT_TRUE(WaitText(text::kUploadFailed));
+  EXPECT_EQ(dev.GetStats().reads[8], 20);
+  window.Do([&] {
+    EXPECT_EQ(model.table, table);
+    EXPECT_EQ(model.options, options);
+  });
+  EXPECT_EQ(ReadFile(start.path + "/DDINFO.txt"), infoFile);
+  auto lock = window.Lock();
+  EXPECT_EQ(window.countsShown, 0);
+  for (bool on : window.buttons.enabled) EXPECT_TRUE(on);
+}
+
+TEST_F(TransmitterLinkTest, TransferCommandsAreRefusedWhileOneRuns) {
+  auto& dev = AddSim(1);
+  StartLink();
+  ASSERT_TRUE(WaitLamp(1));
+  dev.SetSilent(true);  // the upload's opening stage now takes its 20 attempts
+  window.Do([&] { link->OnUpload(); });
+  ASSERT_TRUE(window.WaitFor([&] { return dev.GetStats().open >= 2; }, 5000));
+  window.Do([&] {
+    EXPECT_TRUE(link->TransferRunning());
+    link->OnDownload();  // F7
+    link->OnUpload();    // F6
+  });
+  ASSERT_TRUE(WaitText(text::kUploadFailed));
+  auto st = dev.GetStats();
+  EXPECT_EQ(st.open, 20);  // one transfer only
+  for (int w : st.writes) EXPECT_EQ(w, 0);
+  EXPECT_FALSE(SawText(text::kDownloadFailed));
+  EXPECT_FALSE(SawText(text::kDownloadOk));
+  // Once it has ended, the next command is taken.
+  dev.SetSilent(false);
+  window.Do([&] { link->OnDownload(); });
+  ASSERT_TRUE(WaitLamp(1));
+  EXPECT_TRUE(WaitText(text::kDownloadOk));
+}
+
+TEST_F(TransmitterLinkTest, DownloadWithoutLinkDoesNothing) {
+  StartLink();
+  window.Do([&] { link->OnDownload(); });
+  window.Do([&] { EXPECT_FALSE(link->TransferRunning()); });
+  auto lock = window.Lock();
+  EXPECT_TRUE(window.texts.empty());
+  EXPECT_TRUE(window.killed.size() == 1 && window.killed[0] == TIMER_LINK_START);
+}
+
+TEST_F(TransmitterLinkTest, ClosingDuringATransferEndsPromptlyAndQuietly) {
+  auto& dev = AddSim(1);
+  LinkTiming slow = TestTiming();
+  slow.readTotalConstantMs = 6000;  // a silent exchange would hold the thread for seconds
+  StartLink(slow);
+  ASSERT_TRUE(WaitLamp(1));
+  dev.SetSilent(true);
+  window.Do([&] { link->OnUpload(); });
+  ASSERT_TRUE(window.WaitFor([&] { return dev.GetStats().open >= 1; }, 5000));
+  auto t0 = Clock::now();
+  window.Close(*link);
+  auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+  EXPECT_LT(took, slow.readTotalConstantMs);  // the wait was cut short, not sat out
+  auto lock = window.Lock();
+  EXPECT_EQ(window.callsAfterClose, 0);
+  for (auto& t : window.texts) EXPECT_NE(t, text::kUploadFailed);
+}
+
+}  // namespace
+}  // namespace km27::testing
