@@ -191,8 +191,9 @@ class TransmitterLinkTest : public ::testing::Test {
     window.Do([&] { link->OnTimer(TIMER_LINK_START); });
   }
 
+  // The lamp and the buttons that go with it (the window gets them one after the other).
   bool WaitLamp(int state, int ms = 10000) {
-    return window.WaitFor([&] { return window.lamp == state; }, ms);
+    return window.WaitFor([&] { return window.lamp == state && window.buttons.enabled[kButtonUpload] == (state == 1); }, ms);
   }
   bool WaitText(const std::string& text, int ms = 20000) {
     return window.WaitFor([&] { return !window.texts.empty() && window.texts.back() == text; }, ms);

@@ -70,6 +70,7 @@ TEST_F(TransmitterLinkTest, BlockNeverAcknowledgedFailsTheDownloadAfterTwentyAtt
   ASSERT_TRUE(WaitLamp(1));
   window.Do([&] { link->OnDownload(); });
   ASSERT_TRUE(WaitText(text::kDownloadFailed));
+  ASSERT_TRUE(window.WaitFor([&] { return !window.timers.empty() && window.timers.back().first == TIMER_STATUS_RESET; }, 5000));
   auto st = dev.GetStats();
   for (int k = 0; k < 5; ++k) EXPECT_EQ(st.writes[size_t(k)], 1) << k;
   EXPECT_EQ(st.writes[5], 20);
@@ -177,8 +178,10 @@ TEST_F(TransmitterLinkTest, TransferCommandsAreRefusedWhileOneRuns) {
   EXPECT_FALSE(SawText(text::kDownloadOk));
   // Once it has ended, the next command is taken.
   dev.SetSilent(false);
-  window.Do([&] { link->OnDownload(); });
+  int polls = dev.GetStats().identify;
+  ASSERT_TRUE(window.WaitFor([&] { return dev.GetStats().identify >= polls + 3; }, 10000));
   ASSERT_TRUE(WaitLamp(1));
+  window.Do([&] { link->OnDownload(); });
   EXPECT_TRUE(WaitText(text::kDownloadOk));
 }
 
