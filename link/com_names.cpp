@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -46,7 +47,15 @@ long NumberAfter(const std::string& name, const char* prefix) {
 }
 
 // The kernel makes ttyS nodes with no UART behind them; opening those is slow and useless.
-bool HasRealUart(const std::string& path) {
+// sysfs tells without opening the device (so also to a user who may not open it).
+bool HasRealUart(const std::string& path, const std::string& sysTtyDir) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  if (FILE* f = fopen((sysTtyDir + "/" + name + "/type").c_str(), "r")) {
+    int type = PORT_UNKNOWN;
+    bool read = fscanf(f, "%d", &type) == 1;
+    fclose(f);
+    if (read) return type != PORT_UNKNOWN;
+  }
   static std::mutex m;
   static std::map<std::string, bool> known;  // hardware does not come and go under ttyS
   std::lock_guard<std::mutex> lock(m);
@@ -79,7 +88,7 @@ std::vector<std::string> SerialDevices(const ComEnvironment& env, const std::vec
     std::sort(groups[g].begin(), groups[g].end());
     for (auto& [num, path] : groups[g]) {
       (void)num;
-      if (g == 2 && !HasRealUart(path)) continue;
+      if (g == 2 && !HasRealUart(path, env.sysTtyDir)) continue;
       std::string real = RealPath(path);
       if (std::find(pinned.begin(), pinned.end(), real) != pinned.end()) continue;
       result.push_back(path);

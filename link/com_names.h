@@ -15,6 +15,7 @@ struct ComEnvironment {
   std::string comDir;  // $KM27_COM_DIR; empty = not set
   std::string userDir;  // ~/.config/km27/com
   std::string devDir = "/dev";
+  std::string sysTtyDir = "/sys/class/tty";  // <name>/type: the UART type, readable by anyone
 
   static ComEnvironment FromProcess();
 };

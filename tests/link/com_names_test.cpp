@@ -39,19 +39,27 @@ TEST(ComNames, ComDirectoryIsTheOnlySourceWhenSet) {
 }
 
 TEST(ComNames, DevicesInStableOrderWithPinnedLinksFirst) {
-  TempDir dev, user;
-  // Named out of order on purpose; a ttyS without a UART (here: no tty at all) is left out.
+  TempDir dev, user, sys;
+  // Named out of order on purpose; of the ttyS nodes only the one with a UART counts.
   std::string usb10 = dev.Make("ttyUSB10"), usb2 = dev.Make("ttyUSB2"), acm0 = dev.Make("ttyACM0");
   dev.Make("ttyS0");
+  std::string s1 = dev.Make("ttyS1");
+  dev.Make("ttyS2");
   dev.Make("ttyUSBx");
+  mkdir((sys.path + "/ttyS0").c_str(), 0755);
+  mkdir((sys.path + "/ttyS1").c_str(), 0755);
+  std::ofstream(sys.path + "/ttyS0/type") << "0\n";
+  std::ofstream(sys.path + "/ttyS1/type") << "4\n";
   ComEnvironment env;
   env.devDir = dev.path;
   env.userDir = user.path;
+  env.sysTtyDir = sys.path;
   auto paths = ComDevicePaths(5, env);
   EXPECT_EQ(paths[0], usb2);
   EXPECT_EQ(paths[1], usb10);
   EXPECT_EQ(paths[2], acm0);
-  EXPECT_EQ(paths[3], "");
+  EXPECT_EQ(paths[3], s1);
+  EXPECT_EQ(paths[4], "");
   EXPECT_EQ(ComDevicePath(2, env), usb10);
 
   // The operator pins COM2 to a stable name; that device drops out of the numbered list.
@@ -59,7 +67,8 @@ TEST(ComNames, DevicesInStableOrderWithPinnedLinksFirst) {
   paths = ComDevicePaths(5, env);
   EXPECT_EQ(paths[0], usb2);
   EXPECT_EQ(paths[1], user.path + "/COM2");
-  EXPECT_EQ(paths[2], "");  // the third unpinned device does not exist now
+  EXPECT_EQ(paths[2], s1);  // numbering goes on without the pinned device
+  EXPECT_EQ(paths[3], "");
   EXPECT_EQ(ComDevicePath(2, env), user.path + "/COM2");
 }
 
