@@ -185,6 +185,39 @@ TEST_F(TransmitterLinkTest, TransferCommandsAreRefusedWhileOneRuns) {
   EXPECT_TRUE(WaitText(text::kDownloadOk));
 }
 
+TEST_F(TransmitterLinkTest, DamagedAnswersAreRetriedNotTrusted) {
+  sim::TransmitterSimOptions o;
+  o.corruptFraction = 0.01;  // about one 70-byte answer in two is damaged
+  o.seed = 7;
+  auto& dev = AddSim(1, o);
+  StartLink();
+  for (int b = 0; b < 19; ++b) model.table.SetEntry(b, 0, {uint8_t(b), 9});
+  UpdateCarrierMask(model.table, model.options);
+  const ParamTable table = model.table;
+  // Damaged polls may drop the link now and then: start once it is up.
+  auto startWhenUp = [&](bool download) {
+    for (int i = 0; i < 50; ++i) {
+      if (!WaitLamp(1)) return false;
+      bool started = false;
+      window.Do([&] {
+        download ? link->OnDownload() : link->OnUpload();
+        started = link->TransferRunning();
+      });
+      if (started) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(startWhenUp(true));
+  ASSERT_TRUE(WaitText(text::kDownloadOk, 30000)) << Texts();
+  window.Do([&] { model.table.Clear(); });
+  ASSERT_TRUE(startWhenUp(false));
+  ASSERT_TRUE(WaitText(text::kUploadOk, 30000)) << Texts();
+  window.Do([&] { EXPECT_EQ(model.table, table); });  // no damaged block was taken
+  int reads = 0;
+  for (int r : dev.GetStats().reads) reads += r;
+  EXPECT_GT(reads, kTransferBlocks);  // some answers were damaged and asked for again
+}
+
 TEST_F(TransmitterLinkTest, DownloadWithoutLinkDoesNothing) {
   StartLink();
   window.Do([&] { link->OnDownload(); });
