@@ -1,5 +1,7 @@
 #include "sim/box_sim.h"
 
+#include <poll.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -102,6 +104,10 @@ void BoxSim::Tick() {
   const bool presence = presenceNext_ || !options_.otherData;
   presenceNext_ = !presence;
   if (silent_) return;
+  // A request already waiting is answered first: chatter sent after the tool's request has left
+  // would land in front of the answer and spoil its frame.
+  pollfd pending{line_.MasterFd(), POLLIN, 0};
+  if (::poll(&pending, 1, 0) > 0 && (pending.revents & POLLIN)) return;
   Send({presence ? CMD_BOX_PRESENCE : kStatusByte}, nullptr);
 }
 

@@ -97,7 +97,7 @@ class BoxEndToEnd : public ::testing::Test {
     BoxSimOptions o;
     o.comDir = dir;
     o.com = com;
-    o.presenceMs = 20;  // well inside the scaled watchdog period
+    o.presenceMs = paced ? 100 : 20;  // well inside the (scaled) watchdog period
     o.paced = paced;
     o.silent = silent;
     boxes.push_back(std::make_unique<BoxSim>(o));
