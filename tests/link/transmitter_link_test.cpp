@@ -218,6 +218,24 @@ TEST_F(TransmitterLinkTest, DamagedAnswersAreRetriedNotTrusted) {
   EXPECT_GT(reads, kTransferBlocks);  // some answers were damaged and asked for again
 }
 
+TEST_F(TransmitterLinkTest, RealTimesAgainstALineAtItsRealSpeed) {
+  sim::TransmitterSimOptions o;
+  o.paced = true;  // 0.52 ms per byte at 19200 baud, as on a real line
+  auto& dev = AddSim(1, o);
+  StartLink(LinkTiming());
+  ASSERT_TRUE(WaitLamp(1));
+  model.table.SetEntry(4, 0, {3, 7});
+  const ParamTable table = model.table;
+  window.Do([&] { link->OnDownload(); });
+  ASSERT_TRUE(WaitText(text::kDownloadOk)) << Texts();
+  window.Do([&] { model.table.Clear(); });
+  window.Do([&] { link->OnUpload(); });
+  ASSERT_TRUE(WaitText(text::kUploadOk)) << Texts();
+  window.Do([&] { EXPECT_EQ(model.table, table); });
+  auto st = dev.GetStats();
+  for (int k = 0; k < kTransferBlocks; ++k) EXPECT_EQ(st.writes[size_t(k)] + st.reads[size_t(k)], 2) << k;
+}
+
 TEST_F(TransmitterLinkTest, DownloadWithoutLinkDoesNothing) {
   StartLink();
   window.Do([&] { link->OnDownload(); });
