@@ -251,9 +251,9 @@ TEST_F(TransmitterLinkTest, ClosingDuringATransferEndsPromptlyAndQuietly) {
   slow.readTotalConstantMs = 6000;  // a silent exchange would hold the thread for seconds
   StartLink(slow);
   ASSERT_TRUE(WaitLamp(1));
-  dev.SetSilent(true);
+  dev.SetNoAckBlock(3);  // the upload stalls in a read of block 3
   window.Do([&] { link->OnUpload(); });
-  ASSERT_TRUE(window.WaitFor([&] { return dev.GetStats().open >= 1; }, 5000));
+  ASSERT_TRUE(window.WaitFor([&] { return dev.GetStats().reads[3] >= 1; }, 10000));
   auto t0 = Clock::now();
   window.Close(*link);
   auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
