@@ -6,6 +6,8 @@
 #   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   4. the link and window tests under ThreadSanitizer.
 # KM27_TEST_STAGES picks stages (e.g. "1" for a quick run); default: all of them.
+# KM27_FUZZ_RUNS runs each fuzz target for that many executions instead of KM27_FUZZ_SECONDS.
+# KM27_BUILD_DIR, KM27_FUZZ_BUILD_DIR, KM27_ASAN_BUILD_DIR, KM27_TSAN_BUILD_DIR move the builds.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 stages=${KM27_TEST_STAGES:-1234}
@@ -29,8 +31,9 @@ if stage 1; then
 fi
 
 if stage 2; then
-  echo "== stage 2: fuzz targets, ${KM27_FUZZ_SECONDS:-15} s each"
-  fuzzbuild=$here/build-fuzz
+  if [ -n "${KM27_FUZZ_RUNS:-}" ]; then limit=-runs=$KM27_FUZZ_RUNS; else limit=-max_total_time=${KM27_FUZZ_SECONDS:-15}; fi
+  echo "== stage 2: fuzz targets, ${limit#-} each"
+  fuzzbuild=${KM27_FUZZ_BUILD_DIR:-$here/build-fuzz}
   CXX=clang++ configure_build "$fuzzbuild" -DKM27_FUZZ=ON -DKM27_SANITIZE=fuzzer-no-link,address,undefined \
     -DKM27_BUILD_GUI=OFF -DKM27_BUILD_TESTS=OFF -DKM27_BUILD_BENCH=OFF
   for target in "$fuzzbuild"/fuzz/*_fuzz; do
@@ -38,8 +41,8 @@ if stage 2; then
     work=$(mktemp -d)
     cp -r "$here/fuzz/corpus/$name/." "$work/"
     status=0
-    "$target" -max_total_time="${KM27_FUZZ_SECONDS:-15}" -print_final_stats=1 "$work" >"$work.log" 2>&1 || status=$?
-    echo "$name: $(grep -E 'stat::number_of_executed_units' "$work.log" || true)"
+    "$target" "$limit" -print_final_stats=1 "$work" >"$work.log" 2>&1 || status=$?
+    echo "$name: $(grep -E 'stat::number_of_executed_units' "$work.log" || true) $(grep -E 'stat::average_exec_per_sec' "$work.log" || true)"
     if [ "$status" -ne 0 ]; then tail -n 40 "$work.log"; exit "$status"; fi
     rm -rf "$work" "$work.log"
   done
@@ -47,7 +50,7 @@ fi
 
 if stage 3; then
   echo "== stage 3: whole suite under AddressSanitizer + UndefinedBehaviorSanitizer"
-  asan=$here/build-asan
+  asan=${KM27_ASAN_BUILD_DIR:-$here/build-asan}
   configure_build "$asan" -DKM27_SANITIZE=address,undefined -DKM27_BUILD_BENCH=OFF
   (cd "$asan" && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$here/tests/lsan.supp \
      UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ctest --output-on-failure -j "$jobs" --timeout 600)
@@ -55,7 +58,7 @@ fi
 
 if stage 4; then
   echo "== stage 4: link and window tests under ThreadSanitizer"
-  tsan=$here/build-tsan
+  tsan=${KM27_TSAN_BUILD_DIR:-$here/build-tsan}
   configure_build "$tsan" -DKM27_SANITIZE=thread -DKM27_BUILD_BENCH=OFF
   (cd "$tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/tests/tsan.supp" \
      ctest --output-on-failure -j "$jobs" --timeout 600 -L 'link|ui|sim')
