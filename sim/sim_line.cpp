@@ -162,14 +162,15 @@ bool SimLine::Write(const uint8_t* data, size_t n) {
     return true;
   };
   if (!paced_) return writeAll(out.data(), out.size());
-  // Absolute deadlines: sleeping late for one byte does not delay all the following ones.
+  // Absolute deadlines: sleeping late for one byte does not delay all the following ones. A
+  // byte is handed over when its stop bit has ended, as a UART delivers it, so a frame of n
+  // bytes is complete n byte times after it began to leave.
   auto byteTime = ByteTime();
   auto start = Clock::now();
   for (size_t i = 0; i < out.size(); ++i) {
-    SleepUntil(start + byteTime * int64_t(i));
+    SleepUntil(start + byteTime * int64_t(i + 1));
     if (!writeAll(&out[i], 1)) return false;
   }
-  SleepUntil(start + byteTime * int64_t(out.size()));
   return true;
 }
 

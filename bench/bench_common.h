@@ -1,0 +1,161 @@
+#pragma once
+// Shared pieces of the benchmarks: statistics, a window that notes when the link shows its
+// results, a meter of the window thread's event gaps, and a time-stamped record of the frames a
+// simulated code transmitter sees and sends.
+#include <QApplication>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "link/link_timing.h"
+#include "link/transmitter_link.h"
+#include "sim/transmitter_sim.h"
+#include "ui/param_dlg.h"
+
+namespace km27::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> v);
+double Percentile(std::vector<double> v, double p);  // p in 0..100, nearest rank
+double Min(const std::vector<double>& v);
+double Max(const std::vector<double>& v);
+
+// --name value / --flag on the command line.
+class Args {
+ public:
+  Args(int argc, char** argv) : argc_(argc), argv_(argv) {}
+  int Int(const char* name, int def) const;
+  double Double(const char* name, double def) const;
+  bool Flag(const char* name) const;
+  std::string Str(const char* name, const std::string& def) const;
+
+ private:
+  const char* Value(const char* name) const;
+  int argc_;
+  char** argv_;
+};
+
+struct TempDir {
+  std::string path;
+  explicit TempDir(const char* tag);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+};
+
+// The Qt application of a benchmark: offscreen unless the caller chose a platform.
+QApplication& App(int& argc, char** argv);
+
+// Processor time of the whole process (user + system), seconds.
+double CpuSeconds();
+// A "VmXxx:" line of /proc/<pid>/status in kB (pid 0 = this process); -1 when missing.
+long StatusKb(const char* field, int pid = 0);
+// Directory of this program (to find km27sim and km27param beside it).
+std::string ProgramDir();
+
+// Runs the window thread's event loop until pred holds (checked every millisecond) or the
+// time runs out; returns pred's last value.
+bool RunUntil(const std::function<bool()>& pred, int timeoutMs);
+void RunFor(int ms);
+
+// How long the window thread goes without handling events: a 1 ms timer on that thread
+// records the gaps between its ticks.
+class GapMeter : public QObject {
+ public:
+  GapMeter();
+  void Start();
+  void Stop();
+  double MaxMs() const { return Max(gaps_); }
+  double PercentileMs(double p) const { return Percentile(gaps_, p); }
+  size_t Ticks() const { return gaps_.size(); }
+  void Reset() { gaps_.clear(); }
+
+ private:
+  QTimer timer_;
+  Clock::time_point last_{};
+  bool running_ = false;
+  std::vector<double> gaps_;
+};
+
+// The real main window, noting the moments the link changes what it shows.
+class BenchWindow : public CParamDlg {
+ public:
+  void SetStatusText(const std::string& utf8) override;
+  void SetButtonStates(const km27::ButtonStates& states) override;
+  void SetLampState(int state) override;
+
+  std::string status;
+  Clock::time_point statusAt{};
+  bool allButtons = false;  // all eight command buttons enabled
+  Clock::time_point buttonsAt{};
+  int lampState = 0;
+  Clock::time_point lampAt{};
+  int lampReports = 0;
+};
+
+// The code transmitter's link driven through the real main window. When the window's link
+// factory does not yet make a code-transmitter engine, the bench makes one itself with the
+// window as its host, so the reports still travel through the window's own queued calls.
+class TransmitterWindow {
+ public:
+  explicit TransmitterWindow(const std::string& workDir, bool show = true);
+  ~TransmitterWindow();
+
+  BenchWindow& Window() { return *dlg_; }
+  bool OwnEngine() const { return bool(own_); }
+  void StartMonitor();  // what timer 110 does when it fires
+  bool LinkUp() const;
+  void Download();
+  void Upload();
+  void Close();  // the exit path: reports are cut, the link stops, the file is saved
+
+ private:
+  std::unique_ptr<BenchWindow> dlg_;
+  std::unique_ptr<TransmitterLink> own_;
+  std::string workDir_;
+  bool closed_ = false;
+};
+
+// Code-box window: the factory's code-box engine with the real comm control.
+std::unique_ptr<BenchWindow> OpenBoxWindow(bool show = true);
+
+// Frames at the simulated device, time-stamped as the device sees them: a request when its
+// last byte has arrived, an answer when its first byte leaves.
+struct SimEvent {
+  Clock::time_point at;
+  bool toDevice;
+  size_t bytes;
+  uint8_t cmd;
+  int block;
+};
+
+class SimTrace {
+ public:
+  void Attach(sim::TransmitterSim& sim);
+  void Clear();
+  std::vector<SimEvent> Events() const;
+
+ private:
+  void Note(const std::string& line);
+  mutable std::mutex m_;
+  std::vector<SimEvent> events_;
+};
+
+// Line time of n bytes, 10 bits each, in milliseconds.
+inline double LineMs(double bytes, int baud) { return bytes * 10.0 * 1000.0 / baud; }
+
+// Prints a row of columns padded to fixed widths.
+void Row(const std::vector<std::string>& cols, const std::vector<int>& widths);
+std::string Fmt(double v, int decimals = 1);
+
+}  // namespace km27::bench
