@@ -22,6 +22,7 @@
 #include "store/help_text.h"
 #include "store/param_file.h"
 #include "ui/controls/hover_button.h"
+#include "link/com_names.h"
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/help_viewer.h"
@@ -181,6 +182,13 @@ bool CParamDlg::OnInitDialog() {
   engine = CreateLinkEngine(model, param, *this, this);
   if (engine) engine->Start();
   if (!IsCodeTransmitter(model)) ShowCounts();
+  // Why the lamp stays dark: ports that exist but could not be opened, and the fix.
+  lamp->SetToolTipSource([this] {
+    if (engine && engine->LinkUp()) return QString::fromUtf8("通信正常");
+    const std::string problems = PortProblemText();
+    if (problems.empty()) return QString::fromUtf8("通信中断：未找到下位机");
+    return QString::fromUtf8(("通信中断：\n" + problems).c_str());
+  });
   return true;
 }
 

@@ -90,7 +90,7 @@ class BoxEndToEnd : public ::testing::Test {
     link.reset();
     boxes.clear();
     rmdir(dir.c_str());
-    unsetenv(km27::kComDirVariable);
+    setenv(km27::kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
   }
 
   BoxSim& AddBox(int com, bool silent = false, bool paced = false) {

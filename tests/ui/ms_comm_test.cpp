@@ -35,7 +35,7 @@ class MsCommTest : public ::testing::Test {
     comm.SetPortOpen(false);
     line.Close();
     rmdir(dir.c_str());
-    unsetenv(km27::kComDirVariable);
+    setenv(km27::kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
   }
 
   void OpenCom3() {

@@ -18,6 +18,8 @@ inline QApplication* EnsureApp() {
   static char* argv[] = {name, nullptr};
   static QApplication* app = [] {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A window serving the code transmitter scans COM ports: never let it reach real ones.
+    qputenv("KM27_COM_DIR", "/nonexistent/km27-no-com-ports");
     auto* a = new QApplication(argc, argv);
     QApplication::setStyle(QStringLiteral("Windows"));
     return a;

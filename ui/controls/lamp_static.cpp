@@ -1,6 +1,8 @@
 #include "ui/controls/lamp_static.h"
 
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
 
 namespace {
 // COLORREF 0x000000FF, i.e. RGB(255, 0, 0).
@@ -35,4 +37,17 @@ void CLampStatic::paintEvent(QPaintEvent* event) {
   p.setPen(QPen(c, 1));
   p.setBrush(c);
   p.drawEllipse(QRect(2, 2, d - 5, d - 5));
+}
+
+bool CLampStatic::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && toolTipSource) {
+    const QString text = toolTipSource();
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+    } else {
+      QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, this);
+    }
+    return true;
+  }
+  return QFrame::event(event);
 }
