@@ -1,0 +1,124 @@
+// The main window serving a simulated code transmitter through a pty: the real engine, the real
+// queued reports to the window thread, the real exit path.
+#include <QAbstractButton>
+#include <QLabel>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <memory>
+
+#include "link/com_names.h"
+#include "link/link_timing.h"
+#include "link/transmitter_image.h"
+#include "model/status_texts.h"
+#include "res/dialog_templates.h"
+#include "sim/transmitter_sim.h"
+#include "store/param_file.h"
+#include "ui/controls/lamp_static.h"
+#include "ui/controls/ms_flex_grid.h"
+#include "ui/param_dlg.h"
+#include "ui_test_support.h"
+
+using namespace km27;
+using namespace km27::res;
+
+namespace {
+
+class TransmitterWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    comDir = work.Path("com").toStdString();
+    ASSERT_EQ(mkdir(comDir.c_str(), 0700), 0);
+    setenv(kComDirVariable, comDir.c_str(), 1);
+    savedTiming = ActiveLinkTiming();
+    ActiveLinkTiming() = LinkTiming{}.Scaled(5);
+    ASSERT_TRUE(sim.Start(comDir, 1)) << sim.Error();
+  }
+  void TearDown() override {
+    dlg.reset();
+    sim.Stop();
+    ActiveLinkTiming() = savedTiming;
+    setenv(kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
+  }
+  void Open() {
+    dlg = std::make_unique<CParamDlg>();
+    answers.InstallOn(*dlg);
+    dlg->SetDeviceModel(CodeTransmitter);
+    dlg->OnInitDialog();
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+  }
+  QAbstractButton* Btn(int id) { return static_cast<QAbstractButton*>(dlg->Control(id)); }
+  QString Status() { return dlg->statusLine->text(); }
+  bool WaitStatus(const char* text, int ms = 20000) {
+    return QTest::qWaitFor([&] { return Status() == QString::fromUtf8(text); }, ms);
+  }
+  void Key(Qt::Key k) { QTest::keyClick(dlg->grid, k); }
+
+  TempWorkDir work;
+  ScriptedAnswers answers;
+  std::string comDir;
+  LinkTiming savedTiming;
+  sim::TransmitterSim sim;
+  std::unique_ptr<CParamDlg> dlg;
+};
+
+TEST_F(TransmitterWindow, LinkDownloadAndUploadThroughTheWindow) {
+  Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
+  for (int id : {IDC_UPLOAD, IDC_DOWNLOAD, IDC_CLEAR, IDC_ADD}) EXPECT_TRUE(Btn(id)->isEnabled()) << id;
+  EXPECT_EQ(dlg->typeCountText->text(), "");  // counts wait for the first edit
+
+  // Two steps on 650 Hz, which the device keeps in its block 2.
+  QTest::mouseClick(dlg->Control(Carrier(1).radioId), Qt::LeftButton, {}, QPoint(6, 5));
+  Key(Qt::Key_F2);
+  Key(Qt::Key_F2);
+  const ParamTable programme = dlg->Param().table;
+  Key(Qt::Key_F7);
+  EXPECT_FALSE(Btn(IDC_DOWNLOAD)->isEnabled());
+  Key(Qt::Key_F6);  // refused while the download runs
+  ASSERT_TRUE(WaitStatus(text::kDownloadOk)) << Status().toStdString();
+  EXPECT_TRUE(Btn(IDC_UPLOAD)->isEnabled());
+  QTest::qWait(300);  // time enough for a wrongly queued upload to show itself
+  EXPECT_EQ(Status(), QString::fromUtf8(text::kDownloadOk));
+  EXPECT_EQ(sim.GetStats().reads[0], 0) << "no upload may have started during the download";
+  const TransmitterImage image = sim.Image();
+  EXPECT_EQ(image.bytes[kImageTableOffset + 2 * kBlockBytes + 1], programme.bytes[1 * kBlockBytes + 1]);
+  EXPECT_NE(image.bytes[kImageTableOffset + 2 * kBlockBytes + 1], 0);
+
+  Key(Qt::Key_F8);  // Clear, answered No by the scripted operator: nothing changes
+  dlg->Param().table.Clear();
+  Key(Qt::Key_F6);
+  ASSERT_TRUE(WaitStatus(text::kUploadOk)) << Status().toStdString();
+  EXPECT_TRUE(dlg->Param().table == programme);
+  EXPECT_EQ(dlg->codeCountText->text(), QString::fromUtf8(" 低频:2"));
+  // The welcome text comes back after the status period.
+  EXPECT_TRUE(WaitStatus(text::kWelcome, 5000));
+}
+
+TEST_F(TransmitterWindow, ClosingDuringATransferEndsPromptlyAndSaves) {
+  ActiveLinkTiming().readTotalConstantMs = 6000;  // a silent read waits the full 6 s
+  Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
+  Key(Qt::Key_F2);
+  sim.SetSilent(true);  // the transfer now sits in reads that never get an answer
+  Key(Qt::Key_F7);
+  QTest::qWait(200);
+  const auto t0 = std::chrono::steady_clock::now();
+  Key(Qt::Key_F9);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_FALSE(dlg->isVisible());
+  // Leaving cuts the read short instead of sitting out its 6 s limit.
+  EXPECT_LT(ms, 3000) << "the exit path waited for the transfer";
+  ParamOptions o;
+  ParamTable t;
+  ASSERT_TRUE(LoadParamFile(kParamFileName, o, t));
+  EXPECT_EQ(CountTable(t).entries, 1);
+  dlg.reset();  // the threads are gone: destroying the window reaches nothing freed
+  QTest::qWait(50);
+}
+
+}  // namespace
