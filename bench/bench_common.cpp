@@ -138,7 +138,9 @@ GapMeter::GapMeter() {
 }
 
 void GapMeter::Start() {
-  running_ = false;
+  // The first gap runs from here: the thread may block before the timer ticks even once.
+  last_ = Clock::now();
+  running_ = true;
   timer_.start();
 }
 
