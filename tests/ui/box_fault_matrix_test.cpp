@@ -1,0 +1,284 @@
+// Code-box transfers against a misbehaving box: answers with a bad sum, in pieces, with bytes
+// beyond the frame, or nothing at all; a download the box never accepts. Every success must
+// carry exactly the programme sent, every failure must be shown and leave the tool's programme
+// as it was, no run may outlast its time limit, and a box that falls silent must be found again.
+//
+// The suite runs a few runs per cell; KM27_FAULT_RUNS=50 runs the full matrix and prints one
+// table row per cell.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QtTest/QTest>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <random>
+
+#include "link/box_frame.h"
+#include "link/box_link.h"
+#include "link/com_names.h"
+#include "model/status_texts.h"
+#include "sim/box_sim.h"
+#include "ui/controls/ms_comm.h"
+#include "ui_test_support.h"
+
+namespace {
+
+using km27::sim::BoxSim;
+
+int RunsPerCell() {
+  const char* v = std::getenv("KM27_FAULT_RUNS");
+  const int n = v ? std::atoi(v) : 0;
+  return n > 0 ? n : 2;
+}
+
+// Window timers as QTimers dispatched to the link; the status line kept for the checks.
+class MatrixHost : public km27::LinkHost {
+ public:
+  km27::LinkEngine* engine = nullptr;
+  std::string status;
+  km27::ButtonStates buttons;
+
+  void SetLampState(int) override {}
+  void SetStatusText(const std::string& utf8) override { status = utf8; }
+  void SetButtonStates(const km27::ButtonStates& s) override { buttons = s; }
+  void SetTimer(int id, int ms) override {
+    auto& t = timers_[id];
+    if (!t) {
+      t = std::make_unique<QTimer>();
+      QObject::connect(t.get(), &QTimer::timeout, [this, id] {
+        if (id == km27::TIMER_STATUS_RESET) timers_[id]->stop();
+        else if (engine) engine->OnTimer(id);
+      });
+    }
+    t->start(ms);
+  }
+  void KillTimer(int id) override {
+    if (auto it = timers_.find(id); it != timers_.end()) it->second->stop();
+  }
+  void ShowCounts() override {}
+  void ShowMessage(const std::string&) override {}
+  bool RunOnWindowThread(const std::function<void()>& fn) override {
+    fn();
+    return true;
+  }
+
+ private:
+  std::map<int, std::unique_ptr<QTimer>> timers_;
+};
+
+struct Cell {
+  std::string name;
+  int runs = 0, ok = 0, failed = 0, hung = 0, wrong = 0;
+  double maxSeconds = 0;
+  void Print() const {
+    std::printf("| %s | %d | %d | %d | %d | %d | %.2f |\n", name.c_str(), runs, ok, failed, hung, wrong, maxSeconds);
+    std::fflush(stdout);
+  }
+};
+
+void RandomProgramme(unsigned seed, km27::ParamTable& table, km27::ParamOptions& options) {
+  std::mt19937 rng(seed);
+  table.Clear();
+  for (int b = 0; b < 19; ++b) {
+    const int steps = int(rng() % 21);
+    for (int s = 0; s < steps; ++s) table.SetEntry(b, s, {uint8_t(rng() % 21), uint8_t(1 + rng() % 255)});
+  }
+  for (int f = 0; f < 3; ++f) options.SetLineOption(f, uint8_t(rng() % 2));
+  km27::UpdateCarrierMask(table, options);
+  km27::SealBoxHeader(options);
+}
+
+enum class Fault { kNone, kBadSum, kPieces, kExtraBytes, kSilent, kNoAccept };
+
+class BoxFaultMatrix : public ::testing::Test {
+ protected:
+  BoxFaultMatrix() : model(catalogue) {}
+
+  void SetUp() override {
+    EnsureApp();
+    char tmpl[] = "/tmp/km27-boxfm-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    setenv(km27::kComDirVariable, dir.c_str(), 1);
+    km27::sim::BoxSimOptions o;
+    o.comDir = dir;
+    o.com = 1;
+    o.presenceMs = 20;
+    o.paced = false;
+    o.pieceGapMs = 5;
+    box = std::make_unique<BoxSim>(o);
+    ASSERT_TRUE(box->Start()) << box->Error();
+    link = std::make_unique<km27::BoxLink>(model, host, comm, timing);
+    host.engine = link.get();
+    link->Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return link->LinkUp(); }, 5000));
+  }
+  void TearDown() override {
+    if (link) link->Stop();
+    link.reset();
+    box.reset();
+    rmdir(dir.c_str());
+    setenv(km27::kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
+  }
+
+  // Longest a transfer may take at this timing before its verdict: the upload's time limit, or
+  // the download's announcement pause and acceptance window, plus the settling waits.
+  int LimitMs() const {
+    return timing.uploadTimeoutMs + timing.boxFramePauseMs + timing.boxAcceptWaitMs + 2 * timing.boxSettleMs + 1000;
+  }
+
+  // Waits for the link (a silent box loses it; it comes back when the box talks again).
+  bool Ready() { return QTest::qWaitFor([&] { return link->LinkUp() && !link->TransferRunning(); }, 5000); }
+
+  void Upload(Fault fault, unsigned seed, Cell& cell) {
+    km27::ParamTable sent, before;
+    km27::ParamOptions sentOptions, beforeOptions;
+    RandomProgramme(seed, sent, sentOptions);
+    RandomProgramme(seed + 100000, before, beforeOptions);
+    box->SetFrame(km27::BuildBoxFrame(sentOptions, sent));
+    model.table = before;
+    model.options = beforeOptions;
+    ASSERT_TRUE(Ready()) << cell.name << ": link not up before run " << seed;
+    host.status.clear();
+    QElapsedTimer t;
+    t.start();
+    ++cell.runs;
+    link->OnUpload();
+    const bool done = QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, LimitMs());
+    cell.maxSeconds = std::max(cell.maxSeconds, double(t.elapsed()) / 1000);
+    if (!done) {
+      ++cell.hung;
+      ADD_FAILURE() << cell.name << " run " << seed << ": no verdict within " << LimitMs() << " ms";
+      return;
+    }
+    if (host.status == km27::text::kUploadOk) {
+      ++cell.ok;
+      // The group check bytes travel in slot 23's time byte: compare with the frame as sent.
+      km27::ParamTable expected;
+      km27::ParamOptions expectedOptions;
+      const km27::BoxFrame frame = km27::BuildBoxFrame(sentOptions, sent);
+      ASSERT_TRUE(km27::ParseBoxFrame(frame.data(), expectedOptions, expected));
+      if (!(model.table == expected) || !(model.options == expectedOptions)) {
+        ++cell.wrong;
+        ADD_FAILURE() << cell.name << " run " << seed << ": success reported, but the table differs";
+      }
+      if (fault == Fault::kBadSum || fault == Fault::kSilent) {
+        ++cell.wrong;
+        ADD_FAILURE() << cell.name << " run " << seed << ": success reported for a bad answer";
+      }
+    } else {
+      ++cell.failed;
+      EXPECT_EQ(host.status, km27::text::kUploadFailed);
+      EXPECT_EQ(model.table, before) << cell.name << ": a failed upload changed the tool's programme";
+      EXPECT_EQ(model.options, beforeOptions);
+    }
+  }
+
+  void Download(unsigned seed, Cell& cell) {
+    km27::ParamTable table;
+    km27::ParamOptions options;
+    RandomProgramme(seed, table, options);
+    model.table = table;
+    model.options = options;
+    ASSERT_TRUE(Ready()) << cell.name << ": link not up before run " << seed;
+    const int accepted = box->DownloadsAccepted();
+    host.status.clear();
+    QElapsedTimer t;
+    t.start();
+    ++cell.runs;
+    link->OnDownload();
+    const bool done = QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, LimitMs());
+    cell.maxSeconds = std::max(cell.maxSeconds, double(t.elapsed()) / 1000);
+    if (!done) {
+      ++cell.hung;
+      ADD_FAILURE() << cell.name << " run " << seed << ": no verdict within " << LimitMs() << " ms";
+      return;
+    }
+    const km27::BoxFrame frame = km27::BuildBoxFrame(options, table);
+    const std::vector<uint8_t> expected(frame.begin(), frame.end());
+    if (host.status == km27::text::kDownloadOk) {
+      ++cell.ok;
+      if (box->LastDownloadFrame() != expected || box->DownloadsAccepted() != accepted + 1) {
+        ++cell.wrong;
+        ADD_FAILURE() << cell.name << " run " << seed << ": success reported, but the box holds another frame";
+      }
+    } else {
+      ++cell.failed;
+      EXPECT_EQ(host.status, km27::text::kDownloadFailed);
+    }
+    EXPECT_EQ(model.table, table) << "a download changed the tool's programme";
+  }
+
+  void RunCell(const std::string& name, bool download, Fault fault) {
+    Cell cell{name};
+    for (int run = 1; run <= RunsPerCell() && !HasFatalFailure(); ++run) {
+      box->SetBadGroupSum(fault == Fault::kBadSum);
+      box->SetPieces(fault == Fault::kPieces ? 1 + run % 24 : 1);
+      box->SetExtraBytes(fault == Fault::kExtraBytes ? size_t(run * 7 % 200 + 1) : 0);
+      box->SetNoAccept(fault == Fault::kNoAccept);
+      if (fault == Fault::kSilent) {
+        // The box stops talking with the link up: the watchdog drops it, the upload gets no
+        // answer, and once the box talks again the scan finds it.
+        ASSERT_TRUE(Ready());
+        box->SetSilent(true);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !link->LinkUp(); }, 3000)) << "silence not noticed";
+        model.table.SetEntry(0, 0, {1, 1});
+        const km27::ParamTable before = model.table;
+        host.status.clear();
+        QElapsedTimer t;
+        t.start();
+        ++cell.runs;
+        link->OnUpload();
+        const bool done = QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, LimitMs());
+        cell.maxSeconds = std::max(cell.maxSeconds, double(t.elapsed()) / 1000);
+        if (!done) ++cell.hung;
+        else if (host.status == km27::text::kUploadOk) ++cell.wrong;
+        else ++cell.failed;
+        EXPECT_EQ(model.table, before);
+        box->SetSilent(false);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return link->LinkUp(); }, 10000)) << "box not found again";
+        continue;
+      }
+      if (download) Download(unsigned(run), cell);
+      else Upload(fault, unsigned(run), cell);
+    }
+    box->SetBadGroupSum(false);
+    box->SetPieces(1);
+    box->SetExtraBytes(0);
+    box->SetNoAccept(false);
+    cell.Print();
+    EXPECT_EQ(cell.hung, 0);
+    EXPECT_EQ(cell.wrong, 0);
+    if (fault == Fault::kNone || fault == Fault::kExtraBytes) {
+      EXPECT_GT(cell.ok, 0);
+    }
+    if (fault == Fault::kBadSum || fault == Fault::kSilent || fault == Fault::kNoAccept) {
+      EXPECT_EQ(cell.ok, 0);
+    }
+  }
+
+  std::string dir;
+  km27::LinkTiming timing = km27::LinkTiming{}.Scaled(5);
+  km27::CodeCatalogue catalogue;
+  km27::ParamModel model;
+  MatrixHost host;
+  CMSComm comm;
+  std::unique_ptr<BoxSim> box;
+  std::unique_ptr<km27::BoxLink> link;
+};
+
+TEST_F(BoxFaultMatrix, DownloadAccepted) { RunCell("code box: download", true, Fault::kNone); }
+TEST_F(BoxFaultMatrix, DownloadNeverAccepted) { RunCell("code box: download, never accepted", true, Fault::kNoAccept); }
+TEST_F(BoxFaultMatrix, Upload) { RunCell("code box: upload", false, Fault::kNone); }
+TEST_F(BoxFaultMatrix, UploadWithBadGroupSum) { RunCell("code box: upload, bad group sum", false, Fault::kBadSum); }
+TEST_F(BoxFaultMatrix, UploadInPieces) { RunCell("code box: upload in 1..24 pieces", false, Fault::kPieces); }
+TEST_F(BoxFaultMatrix, UploadWithExtraBytes) {
+  RunCell("code box: upload with 1..200 extra bytes", false, Fault::kExtraBytes);
+}
+TEST_F(BoxFaultMatrix, BoxFallsSilent) { RunCell("code box: nothing at all (upload)", false, Fault::kSilent); }
+
+}  // namespace
