@@ -1,5 +1,5 @@
 #pragma once
-// Shared pieces of the benchmarks: statistics, a window that notes when the link shows its
+// Shared pieces of the benchmarks: a window that notes when the link shows its
 // results, a meter of the window thread's event gaps, and a time-stamped record of the frames a
 // simulated code transmitter sees and sends.
 #include <QApplication>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_stats.h"
 #include "link/link_timing.h"
 #include "link/transmitter_link.h"
 #include "sim/transmitter_sim.h"
@@ -21,47 +22,8 @@
 
 namespace km27::bench {
 
-using Clock = std::chrono::steady_clock;
-
-inline double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v);
-double Percentile(std::vector<double> v, double p);  // p in 0..100, nearest rank
-double Min(const std::vector<double>& v);
-double Max(const std::vector<double>& v);
-
-// --name value / --flag on the command line.
-class Args {
- public:
-  Args(int argc, char** argv) : argc_(argc), argv_(argv) {}
-  int Int(const char* name, int def) const;
-  double Double(const char* name, double def) const;
-  bool Flag(const char* name) const;
-  std::string Str(const char* name, const std::string& def) const;
-
- private:
-  const char* Value(const char* name) const;
-  int argc_;
-  char** argv_;
-};
-
-struct TempDir {
-  std::string path;
-  explicit TempDir(const char* tag);
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-};
-
 // The Qt application of a benchmark: offscreen unless the caller chose a platform.
 QApplication& App(int& argc, char** argv);
-
-// Processor time of the whole process (user + system), seconds.
-double CpuSeconds();
-// A "VmXxx:" line of /proc/<pid>/status in kB (pid 0 = this process); -1 when missing.
-long StatusKb(const char* field, int pid = 0);
-// Directory of this program (to find km27sim and km27param beside it).
-std::string ProgramDir();
 
 // Runs the window thread's event loop until pred holds (checked every millisecond) or the
 // time runs out; returns pred's last value.
