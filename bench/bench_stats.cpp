@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -85,6 +86,15 @@ std::string ProgramDir() {
   buf[n] = '\0';
   std::string p = buf;
   return p.substr(0, p.rfind('/'));
+}
+
+std::string MachineLine() {
+  std::ifstream in("/proc/loadavg");
+  double a = 0, b = 0, c = 0;
+  in >> a >> b >> c;
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%ld cores, load average %.2f %.2f %.2f", sysconf(_SC_NPROCESSORS_ONLN), a, b, c);
+  return buf;
 }
 
 }  // namespace km27::bench

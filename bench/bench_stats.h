@@ -43,6 +43,8 @@ struct TempDir {
 double CpuSeconds();
 // A "VmXxx:" line of /proc/<pid>/status in kB (pid 0 = this process); -1 when missing.
 long StatusKb(const char* field, int pid = 0);
+// "2 cores, load average 0.35 0.40 0.51": the conditions a figure was taken under.
+std::string MachineLine();
 // Directory of this program (to find km27sim and km27param beside it).
 std::string ProgramDir();
 

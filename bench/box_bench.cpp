@@ -24,6 +24,7 @@ using namespace km27::bench;
 
 int main(int argc, char** argv) {
   Args args(argc, argv);
+  std::printf("Machine at the start: %s\n\n", MachineLine().c_str());
   const int runs = args.Int("--runs", 10);
   App(argc, argv);
 
@@ -95,5 +96,6 @@ int main(int argc, char** argv) {
   w->reject();
   w.reset();
   if (chdir("/") != 0) return 1;
+  std::printf("\nMachine at the end: %s\n", MachineLine().c_str());
   return 0;
 }

@@ -109,6 +109,7 @@ void BoxCase(const std::string& what, int seconds, bool withBox) {
 
 int main(int argc, char** argv) {
   Args args(argc, argv);
+  std::printf("Machine at the start: %s\n\n", MachineLine().c_str());
   const int seconds = args.Int("--seconds", 10);
   App(argc, argv);
 
@@ -131,5 +132,6 @@ int main(int argc, char** argv) {
   std::printf("Processor time of the tool's process (window + link threads), share of one core\n\n");
   std::printf("| while | seconds | processor share (%%) |\n|---|---:|---:|\n");
   for (const Result& r : g_results) std::printf("| %s | %.1f | %.2f |\n", r.what.c_str(), r.seconds, r.share);
+  std::printf("\nMachine at the end: %s\n", MachineLine().c_str());
   return 0;
 }

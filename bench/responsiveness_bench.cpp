@@ -71,6 +71,7 @@ bool BoxTransfer(BenchWindow& w, bool download) {
 
 int main(int argc, char** argv) {
   Args args(argc, argv);
+  std::printf("Machine at the start: %s\n\n", MachineLine().c_str());
   const int seconds = args.Int("--seconds", 5);
   const int transfers = args.Int("--transfers", 5);
   App(argc, argv);
@@ -169,5 +170,6 @@ int main(int argc, char** argv) {
   std::printf("|---|---:|---:|---:|---:|---:|\n");
   for (const Line& l : g_lines)
     std::printf("| %s | %.1f | %zu | %.2f | %.2f | %.2f |\n", l.what.c_str(), l.seconds, l.ticks, l.p99, l.p999, l.max);
+  std::printf("\nMachine at the end: %s\n", MachineLine().c_str());
   return 0;
 }

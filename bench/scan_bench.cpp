@@ -20,6 +20,7 @@ using namespace km27::bench;
 
 int main(int argc, char** argv) {
   Args args(argc, argv);
+  std::printf("Machine at the start: %s\n\n", MachineLine().c_str());
   const int runs = args.Int("--runs", 3);
   const int silentMax = args.Int("--silent-max", 2);
   App(argc, argv);
@@ -71,5 +72,6 @@ int main(int argc, char** argv) {
   std::printf("\nExpected: per silent port %.0f ms opening sequence + 2 x %d ms pauses + %.0f ms read limit; "
               "the answering port %.0f ms + %.1f ms of answer beyond the pause before its read.\n",
               opening, t.exchangePauseMs, silentRead, perPort, answer);
+  std::printf("\nMachine at the end: %s\n", MachineLine().c_str());
   return 0;
 }

@@ -119,6 +119,7 @@ int FreeDisplay() {
 
 int main(int argc, char** argv) {
   Args args(argc, argv);
+  std::printf("Machine at the start: %s\n\n", MachineLine().c_str());
   const int runs = args.Int("--runs", 10);
   const int settleMs = args.Int("--settle-ms", 2000);
   const std::string program = ProgramDir() + "/../km27param";
@@ -186,5 +187,6 @@ int main(int argc, char** argv) {
               Median(hwmMain) / 1024, Min(hwmMain) / 1024, Max(hwmMain) / 1024);
   std::printf("| resident memory with the main window, VmRSS (MiB) | %.1f | %.1f..%.1f |\n", Median(rssMain) / 1024,
               Min(rssMain) / 1024, Max(rssMain) / 1024);
+  std::printf("\nMachine at the end: %s\n", MachineLine().c_str());
   return 0;
 }

@@ -9,7 +9,9 @@
 // byte has arrived.
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -152,10 +154,29 @@ void PauseAccuracy(int count) {
               count, Median(over), Max(over), cpuMs);
 }
 
+// A worker's synchronous report to the idle window and back, as each progress report costs.
+void ReportRoundTrip(BenchWindow& w, int count) {
+  std::vector<double> trips;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    for (int k = 0; k < count; ++k) {
+      auto a = Clock::now();
+      w.RunOnWindowThread([] {});
+      trips.push_back(Ms(Clock::now() - a));
+    }
+    done = true;
+  });
+  RunUntil([&] { return done.load(); }, 60000);
+  worker.join();
+  std::printf("Worker's report to the window and back, %d reports: median %.3f ms, 99th percentile %.3f ms\n", count,
+              Median(trips), Percentile(trips, 99));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Args args(argc, argv);
+  std::printf("Machine at the start: %s\n\n", MachineLine().c_str());
   const int runs = args.Int("--runs", 10);
   const bool trace = args.Flag("--trace");
   App(argc, argv);
@@ -232,7 +253,7 @@ int main(int argc, char** argv) {
               "%.1f ms until its last byte is at the device.\n", all[0].floor.identWritten, all[0].floor.lineEnd);
 
   std::printf("\nWhere the time beyond the floor goes (medians over the runs, ms):\n\n");
-  std::printf("| transfer | button to first write, beyond 20 ms | sum over 17 turnarounds beyond 20 ms | worst turnaround | before identification, beyond 10 ms | identification written to result shown |\n");
+  std::printf("| transfer | button to first write, beyond 20 ms (min..max) | sum over 17 turnarounds beyond 20 ms | worst turnaround, all runs | before identification, beyond 10 ms | identification written to result shown |\n");
   std::printf("|---|---:|---:|---:|---:|---:|\n");
   for (const auto& s : all) {
     std::vector<double> a, b, c, d, e;
@@ -243,14 +264,16 @@ int main(int argc, char** argv) {
       d.push_back(r.identExcess);
       e.push_back(r.tail);
     }
-    std::printf("| %s | %.2f (max %.2f) | %.2f | %.2f | %.2f | %.2f |\n", s.name, Median(a), Max(a), Median(b), Max(c),
-                Median(d), Median(e));
+    std::printf("| %s | %.2f (%.2f..%.2f) | %.2f | %.2f | %.2f | %.2f |\n", s.name, Median(a), Min(a), Max(a), Median(b),
+                Max(c), Median(d), Median(e));
   }
   if (trace)
     for (const auto& s : all)
       if (!s.results.empty()) PrintTrace(s.results.back(), std::string(s.name) == "download");
   PauseAccuracy(100);
+  ReportRoundTrip(tw.Window(), 200);
   tw.Close();
   if (chdir("/") != 0) return 1;  // the working directory is about to go
+  std::printf("\nMachine at the end: %s\n", MachineLine().c_str());
   return 0;
 }
