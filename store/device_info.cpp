@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "store/file_size_signal.h"
 #include "store/gbk.h"
 
 namespace km27 {
@@ -45,6 +46,7 @@ void ParseValueLine(std::string line, uint8_t* row) {
 }
 
 bool WriteAll(int fd, const std::string& s) {
+  const HoldFileSizeSignal held;
   size_t done = 0;
   while (done < s.size()) {
     ssize_t w = ::write(fd, s.data() + done, s.size() - done);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "store/file_size_signal.h"
 #include "store/gbk.h"
 
 namespace km27 {
@@ -50,6 +51,7 @@ HelpFileResult EnsureHelpFile(const std::string& path, const std::string& firstU
     r.reason = Reason("create");
     return r;
   }
+  const HoldFileSizeSignal held;
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/status_texts.h"
+#include "store/file_size_signal.h"
 #include "store/gbk.h"
 
 namespace km27 {
@@ -62,6 +63,7 @@ void RemoveLeftovers(const std::string& dir, const std::string& base, const std:
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t n, int* err) {
+  const HoldFileSizeSignal held;
   while (n > 0) {
     ssize_t w = ::write(fd, data, n);
     if (w < 0) {

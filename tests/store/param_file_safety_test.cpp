@@ -96,8 +96,9 @@ TEST(ParamFileSafety, FullFileSystemFailsTheSaveAndKeepsTheOldFile) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     close(fds[0]);
-    // A file-size limit below the file's size stands in for a full disk.
-    signal(SIGXFSZ, SIG_IGN);
+    // A file-size limit below the file's size stands in for a full disk. The signal keeps its
+    // default action (the end of the process): the save itself must hold it back.
+    signal(SIGXFSZ, SIG_DFL);
     rlimit lim{500, 500};
     setrlimit(RLIMIT_FSIZE, &lim);
     ParamOptions no;
