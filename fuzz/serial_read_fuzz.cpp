@@ -4,7 +4,7 @@
 // more than asked for, succeed only with the full count, and lose or repeat nothing: what it did
 // not take stays on the line for the next read.
 //
-// Input: byte 0 = count asked for (1..96); byte 1 = piece sizes (bits 0-5) and how a short
+// Input: byte 0 = count asked for (1..96); byte 1 = piece sizes (bits 0-5; at most eight pieces) and how a short
 // answer ends (bit 6: the device hangs up, else the reader is cut short by Abort); byte 2 seeds
 // the piece sizes; the rest is what the device sends (at most 160 bytes: enough for the longest answer and what may follow it).
 #include <poll.h>
@@ -188,7 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   job.hangUp = hangUp;
   for (size_t pos = 0; pos < total;) {
     rng = rng * 1664525u + 1013904223u;
-    const size_t n = std::min(total - pos, 1 + size_t(rng >> 8) % maxPiece);
+    // At most eight pieces: each costs two thread switches, and the last one takes the rest.
+    const size_t n = job.pieces.size() == 7 ? total - pos : std::min(total - pos, 1 + size_t(rng >> 8) % maxPiece);
     job.pieces.emplace_back(stream + pos, stream + pos + n);
     pos += n;
   }
@@ -218,6 +219,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Nothing lost, nothing repeated: the bytes not taken are still there, in order.
   const std::vector<uint8_t> rest = DrainRest(port, total - r.count);
   Check(rest.size() == total - r.count);
-  Check(std::memcmp(rest.data(), stream + r.count, rest.size()) == 0);
+  Check(rest.empty() || std::memcmp(rest.data(), stream + r.count, rest.size()) == 0);
   return 0;
 }
