@@ -204,6 +204,12 @@ class TransmitterLinkTest : public ::testing::Test {
     for (auto& t : window.texts) all += t + "|";
     return all;
   }
+  int CountTexts(const std::string& text) {
+    auto lock = window.Lock();
+    int n = 0;
+    for (auto& t : window.texts) n += t == text;
+    return n;
+  }
   bool SawText(const std::string& text) {
     auto lock = window.Lock();
     for (auto& t : window.texts)

@@ -162,20 +162,23 @@ TEST_F(TransmitterLinkTest, TransferCommandsAreRefusedWhileOneRuns) {
   auto& dev = AddSim(1);
   StartLink();
   ASSERT_TRUE(WaitLamp(1));
-  dev.SetSilent(true);  // the upload's opening stage now takes its 20 attempts
+  dev.SetSilent(true);  // the upload can't get through its opening stage
   window.Do([&] { link->OnUpload(); });
-  ASSERT_TRUE(window.WaitFor([&] { return dev.GetStats().open >= 2; }, 5000));
   window.Do([&] {
     EXPECT_TRUE(link->TransferRunning());
     link->OnDownload();  // F7
     link->OnUpload();    // F6
   });
   ASSERT_TRUE(WaitText(text::kUploadFailed));
+  // Whether the monitor's failed poll closed the port before the upload took it or not, one
+  // transfer ran: at most one opening stage of 20 attempts, no block written, one result.
   auto st = dev.GetStats();
-  EXPECT_EQ(st.open, 20);  // one transfer only
+  EXPECT_LE(st.open, 20);
   for (int w : st.writes) EXPECT_EQ(w, 0);
   EXPECT_FALSE(SawText(text::kDownloadFailed));
   EXPECT_FALSE(SawText(text::kDownloadOk));
+  window.WaitFor([] { return false; }, 200);
+  EXPECT_EQ(CountTexts(text::kUploadFailed), 1);
   // Once it has ended, the next command is taken.
   dev.SetSilent(false);
   int polls = dev.GetStats().identify;
