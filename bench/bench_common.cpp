@@ -4,6 +4,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <QEventLoop>
 #include <QStyle>
 
@@ -51,27 +53,56 @@ void RunFor(int ms) {
 }
 
 GapMeter::GapMeter() {
+  schedFd_ = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
   timer_.setTimerType(Qt::PreciseTimer);
   timer_.setInterval(1);
-  QObject::connect(&timer_, &QTimer::timeout, this, [this] {
-    auto now = Clock::now();
-    if (running_) gaps_.push_back(Ms(now - last_));
-    last_ = now;
-    running_ = true;
-  });
+  QObject::connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
+}
+
+GapMeter::~GapMeter() {
+  if (schedFd_ >= 0) ::close(schedFd_);
+}
+
+bool GapMeter::ReadSchedStat(double& runMs, double& waitMs) const {
+  char buf[128];
+  ssize_t n = schedFd_ >= 0 ? ::pread(schedFd_, buf, sizeof buf - 1, 0) : -1;
+  if (n <= 0) return false;
+  buf[n] = '\0';
+  unsigned long long run = 0, wait = 0;
+  if (std::sscanf(buf, "%llu %llu", &run, &wait) != 2) return false;
+  runMs = double(run) / 1e6;
+  waitMs = double(wait) / 1e6;
+  return true;
+}
+
+void GapMeter::Tick() {
+  auto now = Clock::now();
+  double run = 0, wait = 0;
+  bool sched = ReadSchedStat(run, wait);
+  if (running_) {
+    double gap = Ms(now - last_);
+    gaps_.push_back(gap);
+    double onCpu = sched ? run - lastRun_ : 0, waiting = sched ? wait - lastWait_ : 0;
+    if (gap > longest_.gap) longest_ = {gap, onCpu, waiting};
+    maxOwn_ = std::max(maxOwn_, gap - waiting);
+  }
+  last_ = now;
+  lastRun_ = run;
+  lastWait_ = wait;
+  running_ = true;
 }
 
 void GapMeter::Start() {
   // The first gap runs from here: the thread may block before the timer ticks even once.
-  last_ = Clock::now();
-  running_ = true;
+  running_ = false;
+  Tick();
   timer_.start();
 }
 
 void GapMeter::Stop() {
   timer_.stop();
   // The time since the last tick counts too: a blocked thread may not have ticked again yet.
-  if (running_) gaps_.push_back(Ms(Clock::now() - last_));
+  Tick();
   running_ = false;
 }
 

@@ -32,21 +32,36 @@ void RunFor(int ms);
 
 // How long the window thread goes without handling events: a 1 ms timer on that thread
 // records the gaps between its ticks.
+// The kernel's account of the thread (/proc/thread-self/schedstat) splits each gap into time
+// on a CPU (the window's own work), time runnable but waiting for a CPU (other load on the
+// machine) and the rest (asleep or blocked).
 class GapMeter : public QObject {
  public:
   GapMeter();
+  ~GapMeter() override;
   void Start();
   void Stop();
   double MaxMs() const { return Max(gaps_); }
   double PercentileMs(double p) const { return Percentile(gaps_, p); }
   size_t Ticks() const { return gaps_.size(); }
-  void Reset() { gaps_.clear(); }
+  // The longest gap and how it was spent; the longest gap once its wait for a CPU is taken out.
+  struct Longest {
+    double gap = 0, onCpu = 0, waitingForCpu = 0;
+  };
+  Longest LongestGap() const { return longest_; }
+  double MaxOwnMs() const { return maxOwn_; }
 
  private:
+  void Tick();
+  bool ReadSchedStat(double& runMs, double& waitMs) const;
   QTimer timer_;
+  int schedFd_ = -1;
   Clock::time_point last_{};
+  double lastRun_ = 0, lastWait_ = 0;
   bool running_ = false;
   std::vector<double> gaps_;
+  Longest longest_;
+  double maxOwn_ = 0;
 };
 
 // The real main window, noting the moments the link changes what it shows.
