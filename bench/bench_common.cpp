@@ -54,6 +54,7 @@ void RunFor(int ms) {
 
 GapMeter::GapMeter() {
   schedFd_ = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  statFd_ = ::open("/proc/thread-self/stat", O_RDONLY | O_CLOEXEC);
   timer_.setTimerType(Qt::PreciseTimer);
   timer_.setInterval(1);
   QObject::connect(&timer_, &QTimer::timeout, this, [this] { Tick(); });
@@ -61,6 +62,20 @@ GapMeter::GapMeter() {
 
 GapMeter::~GapMeter() {
   if (schedFd_ >= 0) ::close(schedFd_);
+  if (statFd_ >= 0) ::close(statFd_);
+}
+
+long GapMeter::ReadMajorFaults() const {
+  char buf[1024];
+  ssize_t n = statFd_ >= 0 ? ::pread(statFd_, buf, sizeof buf - 1, 0) : -1;
+  if (n <= 0) return 0;
+  buf[n] = '\0';
+  // Fields after the command name: state ppid pgrp session tty tpgid flags minflt cminflt majflt.
+  const char* p = std::strrchr(buf, ')');
+  if (!p) return 0;
+  long majflt = 0;
+  std::sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %ld", &majflt);
+  return majflt;
 }
 
 bool GapMeter::ReadSchedStat(double& runMs, double& waitMs) const {
@@ -79,16 +94,18 @@ void GapMeter::Tick() {
   auto now = Clock::now();
   double run = 0, wait = 0;
   bool sched = ReadSchedStat(run, wait);
+  long faults = ReadMajorFaults();
   if (running_) {
     double gap = Ms(now - last_);
     gaps_.push_back(gap);
     double onCpu = sched ? run - lastRun_ : 0, waiting = sched ? wait - lastWait_ : 0;
-    if (gap > longest_.gap) longest_ = {gap, onCpu, waiting};
-    maxOwn_ = std::max(maxOwn_, gap - waiting);
+    if (gap > longest_.gap) longest_ = {gap, onCpu, waiting, faults - lastFaults_};
+    if (gap - waiting > longestOwn_.gap - longestOwn_.waitingForCpu) longestOwn_ = {gap, onCpu, waiting, faults - lastFaults_};
   }
   last_ = now;
   lastRun_ = run;
   lastWait_ = wait;
+  lastFaults_ = faults;
   running_ = true;
 }
 

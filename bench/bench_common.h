@@ -47,21 +47,26 @@ class GapMeter : public QObject {
   // The longest gap and how it was spent; the longest gap once its wait for a CPU is taken out.
   struct Longest {
     double gap = 0, onCpu = 0, waitingForCpu = 0;
+    long majorFaults = 0;  // page faults that had to read from the disk
   };
   Longest LongestGap() const { return longest_; }
-  double MaxOwnMs() const { return maxOwn_; }
+  // The gap with the most time not spent waiting for a CPU.
+  Longest LongestOwnGap() const { return longestOwn_; }
 
  private:
   void Tick();
   bool ReadSchedStat(double& runMs, double& waitMs) const;
+  long ReadMajorFaults() const;
   QTimer timer_;
   int schedFd_ = -1;
+  int statFd_ = -1;
+  long lastFaults_ = 0;
   Clock::time_point last_{};
   double lastRun_ = 0, lastWait_ = 0;
   bool running_ = false;
   std::vector<double> gaps_;
   Longest longest_;
-  double maxOwn_ = 0;
+  Longest longestOwn_;
 };
 
 // The real main window, noting the moments the link changes what it shows.
