@@ -142,53 +142,25 @@ void BenchWindow::SetLampState(int state) {
   ++lampReports;
 }
 
-TransmitterWindow::TransmitterWindow(const std::string& workDir, bool show) : workDir_(workDir) {
-  if (chdir(workDir.c_str()) != 0) std::perror("chdir");
+TransmitterWindow::TransmitterWindow(const std::string& workDir, bool show) {
+  if (chdir(workDir.c_str()) != 0) std::perror("chdir");  // the parameter file lives there
   dlg_ = std::make_unique<BenchWindow>();
   dlg_->SetDeviceModel(CodeTransmitter);
   dlg_->OnInitDialog();
-  // A window whose own link starts the monitor later has set timer 110.
-  if (!dlg_->TimerActive(TIMER_LINK_START)) {
-    own_ = std::make_unique<TransmitterLink>(dlg_->Param(), *dlg_, workDir, ActiveLinkTiming());
-    own_->Start();
-  }
   if (show) dlg_->show();
 }
 
 TransmitterWindow::~TransmitterWindow() {
   Close();
-  own_.reset();
   dlg_.reset();
 }
 
-void TransmitterWindow::StartMonitor() {
-  if (own_)
-    own_->OnTimer(TIMER_LINK_START);
-  else
-    dlg_->OnTimer(TIMER_LINK_START);
-}
-
-bool TransmitterWindow::LinkUp() const { return own_ ? own_->LinkUp() : dlg_->LinkUp(); }
-
-void TransmitterWindow::Download() {
-  if (own_)
-    own_->OnDownload();
-  else
-    dlg_->OnDownload();
-}
-
-void TransmitterWindow::Upload() {
-  if (own_)
-    own_->OnUpload();
-  else
-    dlg_->OnUpload();
-}
+void TransmitterWindow::StartMonitor() { dlg_->OnTimer(TIMER_LINK_START); }
 
 void TransmitterWindow::Close() {
   if (closed_) return;
   closed_ = true;
   dlg_->reject();  // the exit path, as the close box takes it
-  if (own_) own_->Stop();
 }
 
 std::unique_ptr<BenchWindow> OpenBoxWindow(bool show) {

@@ -16,7 +16,6 @@
 
 #include "bench/bench_stats.h"
 #include "link/link_timing.h"
-#include "link/transmitter_link.h"
 #include "sim/transmitter_sim.h"
 #include "ui/param_dlg.h"
 
@@ -85,26 +84,22 @@ class BenchWindow : public CParamDlg {
   int lampReports = 0;
 };
 
-// The code transmitter's link driven through the real main window. When the window's link
-// factory does not yet make a code-transmitter engine, the bench makes one itself with the
-// window as its host, so the reports still travel through the window's own queued calls.
+// The code transmitter's link driven through the real main window and its own link engine, so
+// the workers' reports travel through the window's queued calls as in the program.
 class TransmitterWindow {
  public:
   explicit TransmitterWindow(const std::string& workDir, bool show = true);
   ~TransmitterWindow();
 
   BenchWindow& Window() { return *dlg_; }
-  bool OwnEngine() const { return bool(own_); }
   void StartMonitor();  // what timer 110 does when it fires
-  bool LinkUp() const;
-  void Download();
-  void Upload();
+  bool LinkUp() const { return dlg_->LinkUp(); }
+  void Download() { dlg_->OnDownload(); }
+  void Upload() { dlg_->OnUpload(); }
   void Close();  // the exit path: reports are cut, the link stops, the file is saved
 
  private:
   std::unique_ptr<BenchWindow> dlg_;
-  std::unique_ptr<TransmitterLink> own_;
-  std::string workDir_;
   bool closed_ = false;
 };
 

@@ -201,8 +201,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the link did not come up\n");
     return 1;
   }
-  std::printf("Code transmitter at 19200 baud 8N1, simulator paced, real timing; engine: %s\n",
-              tw.OwnEngine() ? "made by the bench, window as host" : "the window's own");
+  std::printf("Code transmitter at 19200 baud 8N1, simulator paced, real timing, through the main window\n");
 
   struct Summary {
     const char* name;
