@@ -139,7 +139,6 @@ void BenchWindow::SetLampState(int state) {
   CParamDlg::SetLampState(state);
   lampState = state;
   lampAt = Clock::now();
-  ++lampReports;
 }
 
 TransmitterWindow::TransmitterWindow(const std::string& workDir, bool show) {
@@ -202,24 +201,6 @@ void SimTrace::Note(const std::string& line) {
   if (bytes.size() < 4) return;
   std::lock_guard<std::mutex> lock(m_);
   events_.push_back({at, toDevice, bytes.size(), uint8_t(bytes[2]), bytes[3]});
-}
-
-void Row(const std::vector<std::string>& cols, const std::vector<int>& widths) {
-  std::string s = "|";
-  for (size_t i = 0; i < cols.size(); ++i) {
-    int w = i < widths.size() ? widths[i] : 10;
-    std::string c = cols[i];
-    // Column widths count characters, not bytes (the headers are ASCII; keep it simple).
-    if (int(c.size()) < w) c = std::string(size_t(w) - c.size(), ' ') + c;
-    s += " " + c + " |";
-  }
-  std::printf("%s\n", s.c_str());
-}
-
-std::string Fmt(double v, int decimals) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  return buf;
 }
 
 }  // namespace km27::bench

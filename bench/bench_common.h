@@ -30,10 +30,9 @@ bool RunUntil(const std::function<bool()>& pred, int timeoutMs);
 void RunFor(int ms);
 
 // How long the window thread goes without handling events: a 1 ms timer on that thread
-// records the gaps between its ticks.
-// The kernel's account of the thread (/proc/thread-self/schedstat) splits each gap into time
-// on a CPU (the window's own work), time runnable but waiting for a CPU (other load on the
-// machine) and the rest (asleep or blocked).
+// records the gaps between its ticks. The kernel's account of the thread
+// (/proc/thread-self/schedstat) splits each gap into time on a CPU (the window's own work), time
+// runnable but waiting for a CPU (other load on the machine) and the rest (asleep or blocked).
 class GapMeter : public QObject {
  public:
   GapMeter();
@@ -43,7 +42,7 @@ class GapMeter : public QObject {
   double MaxMs() const { return Max(gaps_); }
   double PercentileMs(double p) const { return Percentile(gaps_, p); }
   size_t Ticks() const { return gaps_.size(); }
-  // The longest gap and how it was spent; the longest gap once its wait for a CPU is taken out.
+  // A gap and how it was spent.
   struct Longest {
     double gap = 0, onCpu = 0, waitingForCpu = 0;
     long majorFaults = 0;  // page faults that had to read from the disk
@@ -81,7 +80,6 @@ class BenchWindow : public CParamDlg {
   Clock::time_point buttonsAt{};
   int lampState = 0;
   Clock::time_point lampAt{};
-  int lampReports = 0;
 };
 
 // The code transmitter's link driven through the real main window and its own link engine, so
@@ -130,9 +128,5 @@ class SimTrace {
 
 // Line time of n bytes, 10 bits each, in milliseconds.
 inline double LineMs(double bytes, int baud) { return bytes * 10.0 * 1000.0 / baud; }
-
-// Prints a row of columns padded to fixed widths.
-void Row(const std::vector<std::string>& cols, const std::vector<int>& widths);
-std::string Fmt(double v, int decimals = 1);
 
 }  // namespace km27::bench
