@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "store/param_file.h"
 
 using namespace km27;
@@ -90,30 +91,15 @@ TEST(ParamFileSafety, FullFileSystemFailsTheSaveAndKeepsTheOldFile) {
   ASSERT_TRUE(SaveParamFile(path, o, t).ok);
   const Bytes old = ReadFile(path);
 
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    close(fds[0]);
+  const std::string msg = RunInChild([&] {
     // A file-size limit below the file's size stands in for a full disk. The signal keeps its
     // default action (the end of the process): the save itself must hold it back.
     signal(SIGXFSZ, SIG_DFL);
     rlimit lim{500, 500};
     setrlimit(RLIMIT_FSIZE, &lim);
-    ParamOptions no;
-    ParamTable nt;
-    SaveResult r = SaveParamFile(path, no, nt);
-    const std::string msg = (r.ok ? "1" : "0") + r.reason;
-    ssize_t w = write(fds[1], msg.data(), msg.size());
-    _exit(w > 0 ? 0 : 4);
-  }
-  close(fds[1]);
-  std::string msg;
-  char buf[512];
-  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) msg.append(buf, size_t(n));
-  close(fds[0]);
-  waitpid(pid, nullptr, 0);
+    SaveResult r = SaveParamFile(path, ParamOptions{}, ParamTable{});
+    return (r.ok ? "1" : "0") + r.reason;
+  });
   ASSERT_FALSE(msg.empty());
   EXPECT_EQ(msg[0], '0');
   EXPECT_NE(msg.find("File too large"), std::string::npos) << msg;

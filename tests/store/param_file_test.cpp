@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "store/gbk.h"
 #include "store/param_file.h"
 
@@ -187,26 +188,11 @@ TEST_F(ParamFile, FailedSaveReportsWhyAndKeepsTheOldFile) {
   ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
 
   // Root ignores directory permissions, so the save runs as an unprivileged user.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    close(fds[0]);
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+  const std::string msg = RunInChild([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string();
     SaveResult r = SaveParamFile(path, {}, {});
-    std::string msg = (r.ok ? "1" : "0") + r.path + "|" + r.reason;
-    ssize_t w = write(fds[1], msg.data(), msg.size());
-    _exit(w > 0 ? 0 : 4);
-  }
-  close(fds[1]);
-  std::string msg;
-  char buf[512];
-  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) msg.append(buf, size_t(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return (r.ok ? "1" : "0") + r.path + "|" + r.reason;
+  });
   ASSERT_FALSE(msg.empty());
   EXPECT_EQ(msg[0], '0') << "a save into a read-only folder must fail";
   EXPECT_NE(msg.find(path), std::string::npos);
