@@ -107,6 +107,29 @@ class FaultMatrix : public TransmitterLinkTest {
     return window.texts.size();
   }
 
+  // Starts one transfer and tallies its verdict in `cell`: 1 success, 0 failure shown, -1 none
+  // in time (or the transfer could not be started).
+  int RunTransfer(sim::TransmitterSim& dev, unsigned seed, Cell& cell, bool download) {
+    const size_t from = TextCount();
+    const int opensBefore = dev.GetStats().open;
+    const auto t0 = Clock::now();
+    ++cell.runs;
+    if (!StartTransfer(download)) {
+      ADD_FAILURE() << cell.name << " run " << seed << ": the transfer could not be started";
+      return -1;
+    }
+    const int verdict = WaitVerdict(from, download, TransferLimitMs());
+    cell.maxSeconds = std::max(cell.maxSeconds, std::chrono::duration<double>(Clock::now() - t0).count());
+    if (verdict < 0) {
+      ++cell.hung;
+      ADD_FAILURE() << cell.name << " run " << seed << ": no verdict within " << TransferLimitMs() << " ms";
+      return -1;
+    }
+    verdict == 1 ? ++cell.ok : ++cell.failed;
+    if (verdict == 0 && dev.GetStats().open == opensBefore) ++cell.notReached;
+    return verdict;
+  }
+
   // One download of programme `seed`; judged against the device's image.
   void Download(sim::TransmitterSim& dev, unsigned seed, Cell& cell) {
     ParamTable table;
@@ -118,20 +141,8 @@ class FaultMatrix : public TransmitterLinkTest {
     });
     TransmitterImage expected;  // no device information file: zeros
     expected.BuildFrom(options, table);
-    const size_t from = TextCount();
-    const int opensBefore = dev.GetStats().open;
-    const auto t0 = Clock::now();
-    ++cell.runs;
-    ASSERT_TRUE(StartTransfer(true)) << cell.name;
-    const int verdict = WaitVerdict(from, true, TransferLimitMs());
-    cell.maxSeconds = std::max(cell.maxSeconds, std::chrono::duration<double>(Clock::now() - t0).count());
-    if (verdict < 0) {
-      ++cell.hung;
-      ADD_FAILURE() << cell.name << " run " << seed << ": no verdict within " << TransferLimitMs() << " ms";
-      return;
-    }
-    verdict == 1 ? ++cell.ok : ++cell.failed;
-    if (verdict == 0 && dev.GetStats().open == opensBefore) ++cell.notReached;
+    const int verdict = RunTransfer(dev, seed, cell, true);
+    if (verdict < 0) return;
     if (verdict == 0 && std::getenv("KM27_FAULT_VERBOSE")) std::printf("failed run %u: %s\n", seed, Texts().c_str());
     if (verdict == 1 && !(dev.Image() == expected)) {
       ++cell.wrong;
@@ -158,20 +169,8 @@ class FaultMatrix : public TransmitterLinkTest {
       model.options = beforeOptions;
     });
     std::remove((start.path + "/DDINFO.txt").c_str());
-    const size_t from = TextCount();
-    const int opensBefore = dev.GetStats().open;
-    const auto t0 = Clock::now();
-    ++cell.runs;
-    ASSERT_TRUE(StartTransfer(false)) << cell.name;
-    const int verdict = WaitVerdict(from, false, TransferLimitMs());
-    cell.maxSeconds = std::max(cell.maxSeconds, std::chrono::duration<double>(Clock::now() - t0).count());
-    if (verdict < 0) {
-      ++cell.hung;
-      ADD_FAILURE() << cell.name << " run " << seed << ": no verdict within " << TransferLimitMs() << " ms";
-      return;
-    }
-    verdict == 1 ? ++cell.ok : ++cell.failed;
-    if (verdict == 0 && dev.GetStats().open == opensBefore) ++cell.notReached;
+    const int verdict = RunTransfer(dev, seed, cell, false);
+    if (verdict < 0) return;
     window.Do([&] {
       if (verdict == 1) {
         if (!(model.table == sent) || !MasksEqual(model.options, sentOptions)) {
