@@ -134,6 +134,23 @@ class BoxFaultMatrix : public ::testing::Test {
   // Waits for the link (a silent box loses it; it comes back when the box talks again).
   bool Ready() { return QTest::qWaitFor([&] { return link->LinkUp() && !link->TransferRunning(); }, 5000); }
 
+  // Starts one transfer and waits for its verdict in the status line; false (and the cell
+  // counts a hang) when none came within the limit.
+  bool RunTransfer(bool download, unsigned seed, Cell& cell) {
+    host.status.clear();
+    QElapsedTimer t;
+    t.start();
+    ++cell.runs;
+    download ? link->OnDownload() : link->OnUpload();
+    const bool done = QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, LimitMs());
+    cell.maxSeconds = std::max(cell.maxSeconds, double(t.elapsed()) / 1000);
+    if (!done) {
+      ++cell.hung;
+      ADD_FAILURE() << cell.name << " run " << seed << ": no verdict within " << LimitMs() << " ms";
+    }
+    return done;
+  }
+
   void Upload(Fault fault, unsigned seed, Cell& cell) {
     km27::ParamTable sent, before;
     km27::ParamOptions sentOptions, beforeOptions;
@@ -143,18 +160,7 @@ class BoxFaultMatrix : public ::testing::Test {
     model.table = before;
     model.options = beforeOptions;
     ASSERT_TRUE(Ready()) << cell.name << ": link not up before run " << seed;
-    host.status.clear();
-    QElapsedTimer t;
-    t.start();
-    ++cell.runs;
-    link->OnUpload();
-    const bool done = QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, LimitMs());
-    cell.maxSeconds = std::max(cell.maxSeconds, double(t.elapsed()) / 1000);
-    if (!done) {
-      ++cell.hung;
-      ADD_FAILURE() << cell.name << " run " << seed << ": no verdict within " << LimitMs() << " ms";
-      return;
-    }
+    if (!RunTransfer(false, seed, cell)) return;
     if (host.status == km27::text::kUploadOk) {
       ++cell.ok;
       // The group check bytes travel in slot 23's time byte: compare with the frame as sent.
@@ -186,18 +192,7 @@ class BoxFaultMatrix : public ::testing::Test {
     model.options = options;
     ASSERT_TRUE(Ready()) << cell.name << ": link not up before run " << seed;
     const int accepted = box->DownloadsAccepted();
-    host.status.clear();
-    QElapsedTimer t;
-    t.start();
-    ++cell.runs;
-    link->OnDownload();
-    const bool done = QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, LimitMs());
-    cell.maxSeconds = std::max(cell.maxSeconds, double(t.elapsed()) / 1000);
-    if (!done) {
-      ++cell.hung;
-      ADD_FAILURE() << cell.name << " run " << seed << ": no verdict within " << LimitMs() << " ms";
-      return;
-    }
+    if (!RunTransfer(true, seed, cell)) return;
     const km27::BoxFrame frame = km27::BuildBoxFrame(options, table);
     const std::vector<uint8_t> expected(frame.begin(), frame.end());
     if (host.status == km27::text::kDownloadOk) {
