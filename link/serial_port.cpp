@@ -230,8 +230,7 @@ IoResult SerialPort::Write(const uint8_t* data, size_t n) {
       return res;
     }
     if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      lastError_ = EIO;
-      res.status = IoStatus::HungUp;
+      res.status = Fail(EIO);  // the device is gone
       return res;
     }
   }
@@ -281,14 +280,12 @@ IoResult SerialPort::Read(uint8_t* buf, size_t n) {
         continue;
       }
       if (got == 0) {  // end of file on a tty: the other end is gone
-        lastError_ = EIO;
-        res.status = IoStatus::HungUp;
+        res.status = Fail(EIO);  // the device is gone
         return res;
       }
       if (errno == EAGAIN || errno == EINTR) {
         if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-          lastError_ = EIO;
-          res.status = IoStatus::HungUp;
+          res.status = Fail(EIO);  // the device is gone
           return res;
         }
         continue;
@@ -314,16 +311,14 @@ IoResult SerialPort::ReadAvailable(uint8_t* buf, size_t max) {
       continue;
     }
     if (got == 0) {
-      lastError_ = EIO;
-      res.status = IoStatus::HungUp;
+      res.status = Fail(EIO);  // the device is gone
       return res;
     }
     if (errno == EINTR) continue;
     if (errno == EAGAIN) {
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(p.revents & POLLIN)) {
-        lastError_ = EIO;
-        res.status = IoStatus::HungUp;
+        res.status = Fail(EIO);  // the device is gone
       }
       return res;
     }
