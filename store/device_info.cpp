@@ -1,17 +1,10 @@
 #include "store/device_info.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
-#include "store/file_size_signal.h"
 #include "store/gbk.h"
 
 namespace km27 {
@@ -20,6 +13,8 @@ namespace {
 
 constexpr const char* kHeaders[kDeviceInfoRows] = {"//国内移频", "//UM71", "//ZPW2000", "//交流计数"};
 constexpr char kLineEnd[] = "\r\n";
+// Four lines of 24 values are a few hundred bytes; anything past this is no such file.
+constexpr size_t kLargestDeviceInfoFile = size_t(1) << 20;
 
 // atoi's reading (leading space, sign, digits) without its undefined overflow.
 uint8_t FieldValue(const std::string& field) {
@@ -43,20 +38,6 @@ void ParseValueLine(std::string line, uint8_t* row) {
     row[stored++] = FieldValue(line.substr(start, comma - start));
     start = comma + 1;
   }
-}
-
-bool WriteAll(int fd, const std::string& s) {
-  const HoldFileSizeSignal held;
-  size_t done = 0;
-  while (done < s.size()) {
-    ssize_t w = ::write(fd, s.data() + done, s.size() - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += size_t(w);
-  }
-  return true;
 }
 
 }  // namespace
@@ -101,31 +82,27 @@ std::string FormatDeviceInfo(const uint8_t* info96) {
 
 bool LoadDeviceInfo(const std::string& startDir, TransmitterImage& image) {
   image.Clear();
-  std::string path = DeviceInfoPath(startDir);
+  const std::string path = DeviceInfoPath(startDir);
   if (path.empty()) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  ParseDeviceInfo(text, image.bytes.data());
+  // Read as bytes through the one reader: a folder of that name is a failed read, not an
+  // exception out of a stream.
+  const ReadResult f = ReadFileBytes(path, kLargestDeviceInfoFile);
+  if (!f.ok) return false;
+  ParseDeviceInfo(f.bytes, image.bytes.data());
   return true;
 }
 
-bool SaveDeviceInfo(const std::string& startDir, const TransmitterImage& image) {
-  std::string path = DeviceInfoPath(startDir);
-  if (path.empty()) return false;
-  std::string tmp = path + ".XXXXXX";
-  if (tmp.size() + 1 > size_t(PATH_MAX)) return false;
-  std::string text = FormatDeviceInfo(image.bytes.data());
-  int fd = mkstemp(tmp.data());
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, text) && fchmod(fd, 0644) == 0 && fdatasync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  // Write beside and rename over: a failed save never leaves half a file.
-  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return false;
+SaveResult SaveDeviceInfo(const std::string& startDir, const TransmitterImage& image) {
+  const std::string path = DeviceInfoPath(startDir);
+  if (path.empty()) {
+    SaveResult r;
+    r.path = startDir + "/" + kDeviceInfoFileName;
+    r.error = ENAMETOOLONG;
+    r.reason = FileErrorText("路径过长", ENAMETOOLONG);
+    return r;
   }
-  return true;
+  const std::string text = FormatDeviceInfo(image.bytes.data());
+  return WriteFileAtomically(path, text.data(), text.size());
 }
 
 }  // namespace km27

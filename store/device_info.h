@@ -3,6 +3,7 @@
 #include <string>
 
 #include "link/transmitter_image.h"
+#include "store/file_io.h"
 
 // "DDINFO.txt": the code transmitter's 96 bytes of device information as GBK text, four
 // comment lines and four lines of 24 "%d," values, CR LF line ends.
@@ -29,6 +30,6 @@ std::string FormatDeviceInfo(const uint8_t* info96);
 // Zeroes the whole image, then fills bytes 0..95 from the file; false when it can't be read.
 bool LoadDeviceInfo(const std::string& startDir, TransmitterImage& image);
 // Replaces the file with image bytes 0..95; the old file stays whole if writing fails.
-bool SaveDeviceInfo(const std::string& startDir, const TransmitterImage& image);
+SaveResult SaveDeviceInfo(const std::string& startDir, const TransmitterImage& image);
 
 }  // namespace km27

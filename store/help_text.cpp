@@ -1,14 +1,8 @@
 #include "store/help_text.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
-#include "store/file_size_signal.h"
+#include "store/file_io.h"
 #include "store/gbk.h"
 
 namespace km27 {
@@ -25,8 +19,6 @@ std::string WithCrLf(const std::string& s) {
   return out;
 }
 
-std::string Reason(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
 }  // namespace
 
 std::string HelpFileContent(const std::string& firstUtf8, const std::string& secondUtf8, bool* ok) {
@@ -42,44 +34,19 @@ HelpFileResult EnsureHelpFile(const std::string& path, const std::string& firstU
   bool converted = false;
   const std::string bytes = HelpFileContent(firstUtf8, secondUtf8, &converted);
   if (!converted) {
-    r.reason = "text has no GBK form";
+    r.reason = "帮助文字含有 GBK 无法表示的字符";
     return r;
   }
-  std::string tmp = path + ".XXXXXX";
-  const int fd = mkstemp(tmp.data());
-  if (fd < 0) {
-    r.reason = Reason("create");
-    return r;
-  }
-  const HoldFileSizeSignal held;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      r.reason = Reason("write");
-      close(fd);
-      unlink(tmp.c_str());
-      return r;
-    }
-    done += size_t(n);
-  }
-  fchmod(fd, 0644);
-  if (close(fd) != 0) {
-    r.reason = Reason("close");
-    unlink(tmp.c_str());
-    return r;
-  }
-  // link() refuses to replace a file that appeared meanwhile: that one wins, unchanged.
-  if (link(tmp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
-    r.reason = Reason("rename");
-    unlink(tmp.c_str());
-    return r;
-  }
-  unlink(tmp.c_str());
-  r.ok = true;
-  r.created = true;
+  // Complete or not at all: a torn help file would be kept for good, as an existing one is.
+  const SaveResult s = WriteFileAtomically(path, bytes.data(), bytes.size(), ExistingFile::kKeep, &r.created);
+  r.ok = s.ok;
+  r.reason = s.reason;
   return r;
+}
+
+HelpFileText ReadHelpFile(const std::string& path) {
+  const ReadResult f = ReadFileBytes(path, kLargestHelpFile);
+  return {f.ok, f.bytes, f.reason};
 }
 
 }  // namespace km27

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 namespace km27 {
@@ -18,5 +19,15 @@ std::string HelpFileContent(const std::string& firstUtf8, const std::string& sec
 // Writes the help file only when it is missing; an existing file is never rewritten. The
 // file appears complete or not at all, since a torn one would be kept for good.
 HelpFileResult EnsureHelpFile(const std::string& path, const std::string& firstUtf8, const std::string& secondUtf8);
+
+// A help file bigger than this is no help text of ours and is not shown.
+inline constexpr size_t kLargestHelpFile = size_t(4) << 20;
+
+struct HelpFileText {
+  bool ok = false;
+  std::string bytes;   // the file as it is (GBK, CR LF)
+  std::string reason;  // why it could not be read
+};
+HelpFileText ReadHelpFile(const std::string& path);
 
 }  // namespace km27

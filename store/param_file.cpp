@@ -1,19 +1,17 @@
 #include "store/param_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "model/status_texts.h"
-#include "store/file_size_signal.h"
 #include "store/gbk.h"
 
 namespace km27 {
@@ -33,50 +31,6 @@ bool FieldEquals(const uint8_t* field, size_t width, const std::string& expected
   return len == expected.size() && std::memcmp(field, expected.data(), len) == 0;
 }
 
-std::string Reason(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-constexpr const char kTempMarker[] = ".tmp-";
-
-// A save killed between creating and renaming its temporary file leaves it behind; such
-// leftovers never hold the only copy of anything, so they are removed at the next save.
-void RemoveLeftovers(const std::string& dir, const std::string& base, const std::string& keep) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) return;
-  const std::string prefix = base + kTempMarker;
-  while (dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name.compare(0, prefix.size(), prefix) == 0 && name != keep) unlinkat(dirfd(d), name.c_str(), 0);
-  }
-  closedir(d);
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t n, int* err) {
-  const HoldFileSizeSignal held;
-  while (n > 0) {
-    ssize_t w = ::write(fd, data, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      *err = errno;
-      return false;
-    }
-    data += w;
-    n -= size_t(w);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::array<uint8_t, kParamFileSize> BuildParamFileImage(const ParamOptions& options, const ParamTable& table) {
@@ -90,9 +44,7 @@ std::array<uint8_t, kParamFileSize> BuildParamFileImage(const ParamOptions& opti
 }
 
 bool ParseParamFileImage(const uint8_t* data, size_t size, ParamOptions& options, ParamTable& table) {
-  if (size != kParamFileSize) return false;
-  if (!FieldEquals(data, kMakerFieldSize, MakerGbk())) return false;
-  if (!FieldEquals(data + kMakerFieldSize, kVersionFieldSize, text::kFileVersion)) return false;
+  if (!ParamFileProblem(data, size).empty()) return false;
   std::memcpy(options.bytes.data(), data + kParamHeaderSize, kOptionsBytes);
   std::memcpy(table.bytes.data(), data + kParamHeaderSize + kOptionsBytes, kTableBytes);
   return true;
@@ -108,58 +60,101 @@ bool LoadParamFile(const std::string& path, ParamOptions& options, ParamTable& t
   return ParseParamFileImage(data.data(), n, options, table);
 }
 
-SaveResult SaveParamFile(const std::string& path, const ParamOptions& options, const ParamTable& table) {
-  SaveResult result;
-  result.path = path;
-  const auto image = BuildParamFileImage(options, table);
-  const std::string dir = DirectoryOf(path);
-  const std::string base = BaseName(path);
+std::string ParamFileProblem(const uint8_t* data, size_t size) {
+  if (size != kParamFileSize)
+    return "文件长度为 " + std::to_string(size) + " 字节，应为 " + std::to_string(kParamFileSize) + " 字节";
+  if (!FieldEquals(data, kMakerFieldSize, MakerGbk())) return std::string("文件头的厂家名称不是“") + text::kMaker + "”";
+  if (!FieldEquals(data + kMakerFieldSize, kVersionFieldSize, text::kFileVersion))
+    return std::string("文件头的版本不是“") + text::kFileVersion + "”，可能由其他版本的软件生成";
+  return {};
+}
 
-  std::string tmpl = dir + "/" + base + kTempMarker + "XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
-    result.reason = Reason("无法在该文件夹中建立文件", errno);
-    return result;
+namespace {
+
+// Files bigger than this are not copied into memory to be kept; they are left alone instead.
+constexpr size_t kLargestKeptFile = size_t(64) << 20;
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (!getcwd(cwd, sizeof cwd)) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+std::string KeptName(const std::string& path, time_t now, int n) {
+  tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  std::string name = path + ".unreadable-" + stamp;
+  if (n > 1) name += "-" + std::to_string(n);
+  return name;
+}
+
+// The file's bytes under a name of its own that no earlier copy has.
+void KeepAside(const std::string& bytes, ParamFileStart& r, time_t now) {
+  for (int n = 1; n < 1000; ++n) {
+    const std::string name = KeptName(r.path, now, n);
+    bool created = false;
+    const SaveResult s = WriteFileAtomically(name, bytes.data(), bytes.size(), ExistingFile::kKeep, &created);
+    if (!s.ok) {
+      r.keepFailure = s.reason;
+      return;
+    }
+    if (created) {
+      r.keptAs = name;
+      return;
+    }
   }
-  const std::string tmpPath = name.data();
-  int err = 0;
-  bool ok = WriteAll(fd, image.data(), image.size(), &err);
-  if (ok && ::fsync(fd) != 0) {
-    err = errno;
-    ok = false;
+  r.keepFailure = "同名的副本过多";
+}
+
+}  // namespace
+
+ParamFileStart LoadParamFileAtStart(const std::string& path, ParamOptions& options, ParamTable& table, time_t now) {
+  ParamFileStart r;
+  r.path = Absolute(path);
+  const ReadResult f = ReadFileBytes(path, kLargestKeptFile);
+  if (!f.ok && !f.tooLarge) {
+    r.kind = f.error == ENOENT ? ParamFileStart::kMissing : ParamFileStart::kUnopenable;
+    if (f.error != ENOENT) r.reason = f.reason;
+    return r;
   }
-  if (ok) {
-    // mkstemp creates 0600; give the file the usual permissions of a new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(f.bytes.data());
+  if (ParseParamFileImage(bytes, f.bytes.size(), options, table)) {
+    r.kind = ParamFileStart::kLoaded;
+    return r;
   }
-  if (::close(fd) != 0 && ok) {
-    err = errno;
-    ok = false;
+  r.kind = ParamFileStart::kUnreadable;
+  if (f.tooLarge) {
+    r.reason = ParamFileProblem(nullptr, f.fileSize);
+    r.keepFailure = f.reason;
+    return r;
   }
-  if (!ok) {
-    ::unlink(tmpPath.c_str());
-    result.reason = Reason("无法写入文件", err);
-    return result;
+  r.reason = ParamFileProblem(bytes, f.bytes.size());
+  KeepAside(f.bytes, r, now);
+  return r;
+}
+
+std::string ParamFileStart::Message() const {
+  switch (kind) {
+    case kLoaded:
+    case kMissing: return {};
+    case kUnopenable:
+      return "参数文件无法打开：\n" + path + "\n原因：" + reason + "\n\n程序表从空表开始。该文件不会被覆盖。";
+    case kUnreadable:
+      if (!keptAs.empty())
+        return "参数文件无法读取：\n" + path + "\n原因：" + reason + "\n\n原文件已原样另存为：\n" + keptAs +
+               "\n\n程序表从空表开始，退出时保存为新的参数文件。";
+      return "参数文件无法读取：\n" + path + "\n原因：" + reason + "\n\n也无法另存一份原文件：" + keepFailure +
+             "\n\n程序表从空表开始。该文件不会被覆盖。";
   }
-  if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
-    err = errno;
-    ::unlink(tmpPath.c_str());
-    result.reason = Reason("无法替换原文件", err);
-    return result;
-  }
-  // Make the rename itself durable.
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  RemoveLeftovers(dir, base, BaseName(tmpPath));
-  result.ok = true;
-  return result;
+  return {};
+}
+
+SaveResult SaveParamFile(const std::string& path, const ParamOptions& options, const ParamTable& table) {
+  const auto image = BuildParamFileImage(options, table);
+  return WriteFileAtomically(path, image.data(), image.size());
 }
 
 }  // namespace km27

@@ -1,9 +1,11 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "model/param_table.h"
+#include "store/file_io.h"
 
 namespace km27 {
 
@@ -13,23 +15,41 @@ inline constexpr size_t kMakerFieldSize = 50;
 inline constexpr size_t kVersionFieldSize = 38;
 inline constexpr size_t kParamHeaderSize = kMakerFieldSize + kVersionFieldSize;  // 88
 
-struct SaveResult {
-  bool ok = false;
-  std::string path;    // the file that was (or failed to be) written
-  std::string reason;  // operating-system reason when !ok
-};
-
 // The whole 1056-byte file image for the given state.
 std::array<uint8_t, kParamFileSize> BuildParamFileImage(const ParamOptions& options, const ParamTable& table);
 
 // Accepts exactly 1056 bytes whose maker and version texts (up to their first zero) match.
 bool ParseParamFileImage(const uint8_t* data, size_t size, ParamOptions& options, ParamTable& table);
 
+// Why bytes are not a valid file (in Chinese); empty for a valid one.
+std::string ParamFileProblem(const uint8_t* data, size_t size);
+
 // Fills options and table when the file is valid; otherwise leaves them untouched and returns false.
 bool LoadParamFile(const std::string& path, ParamOptions& options, ParamTable& table);
 
-// Writes a temporary file beside the target, flushes it to disk and renames it over the
-// target, so the file is always either the old or the new complete one.
+// What the window found in its working file at start-up. A file it could not use may be the
+// operator's only copy of a programme (made by another version of the tool, say): its bytes
+// are kept aside before the exit save replaces it, and one that could not even be read, or
+// not kept, is never replaced.
+struct ParamFileStart {
+  enum Kind { kLoaded, kMissing, kUnreadable, kUnopenable };
+  Kind kind = kMissing;
+  std::string path;         // the working file
+  std::string reason;       // why it could not be used (Chinese)
+  std::string keptAs;       // where its bytes were kept
+  std::string keepFailure;  // why they could not be kept
+  // The exit save may write the file: it held nothing of the operator's that is not kept.
+  bool MayReplace() const { return kind == kLoaded || kind == kMissing || !keptAs.empty(); }
+  // The operator's message about it; empty when there is nothing to tell.
+  std::string Message() const;
+};
+
+// Loads the working file; a file that is there but unusable is copied to
+// "<path>.unreadable-YYYYMMDD-HHMMSS" (local time `now`; "-2", "-3", ... appended rather than
+// overwrite an earlier copy).
+ParamFileStart LoadParamFileAtStart(const std::string& path, ParamOptions& options, ParamTable& table, time_t now);
+
+// Writes the whole file atomically (WriteFileAtomically).
 SaveResult SaveParamFile(const std::string& path, const ParamOptions& options, const ParamTable& table);
 
 }  // namespace km27

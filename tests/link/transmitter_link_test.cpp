@@ -86,7 +86,7 @@ TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
   // Device information comes from the file and goes to the device with the programme.
   TransmitterImage info;
   for (size_t i = 0; i < kDeviceInfoBytes; ++i) info.bytes[i] = uint8_t(255 - i);
-  ASSERT_TRUE(SaveDeviceInfo(start.path, info));
+  ASSERT_TRUE(SaveDeviceInfo(start.path, info).ok);
   const std::string infoFile = ReadFile(start.path + "/DDINFO.txt");
 
   for (int b = 0; b < 19; ++b)
@@ -130,7 +130,7 @@ TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
 TEST_F(TransmitterLinkTest, FailedUploadLeavesTableOptionsAndFileAlone) {
   TransmitterImage info;
   info.bytes[3] = 42;
-  ASSERT_TRUE(SaveDeviceInfo(start.path, info));
+  ASSERT_TRUE(SaveDeviceInfo(start.path, info).ok);
   const std::string infoFile = ReadFile(start.path + "/DDINFO.txt");
   model.table.SetEntry(0, 0, {2, 5});
   UpdateCarrierMask(model.table, model.options);

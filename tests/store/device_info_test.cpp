@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -60,7 +61,7 @@ TEST(DeviceInfo, SaveThenLoadGivesBackAll96Values) {
   img.bytes[0] = 0;
   img.bytes[95] = 255;
   img.bytes[500] = 9;  // not device information: never written
-  ASSERT_TRUE(SaveDeviceInfo(dir.path, img));
+  ASSERT_TRUE(SaveDeviceInfo(dir.path, img).ok);
   TransmitterImage back;
   back.bytes.fill(0x77);
   ASSERT_TRUE(LoadDeviceInfo(dir.path, back));
@@ -136,8 +137,22 @@ TEST(DeviceInfo, OverlongStartDirectorySkipsTheFile) {
   EXPECT_EQ(DeviceInfoPath(dir), "");
   TransmitterImage img;
   EXPECT_FALSE(LoadDeviceInfo(dir, img));
-  EXPECT_FALSE(SaveDeviceInfo(dir, img));
+  EXPECT_FALSE(SaveDeviceInfo(dir, img).ok);
   EXPECT_EQ(DeviceInfoPath("/tmp/x"), "/tmp/x/DDINFO.txt");
+}
+
+TEST(DeviceInfo, AFolderOfThatNameIsAFailedReadAndAFailedSave) {
+  // Read through a stream, a folder threw out of the window's start-up and ended the tool.
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir.path + "/DDINFO.txt").c_str(), 0755), 0);
+  TransmitterImage img;
+  img.bytes[5] = 7;
+  EXPECT_FALSE(LoadDeviceInfo(dir.path, img));
+  EXPECT_EQ(img.bytes[5], 0);
+  const SaveResult r = SaveDeviceInfo(dir.path, img);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.path, dir.path + "/DDINFO.txt");
+  EXPECT_FALSE(r.reason.empty());
 }
 
 TEST(DeviceInfo, FailedSaveKeepsTheOldFile) {
@@ -145,9 +160,9 @@ TEST(DeviceInfo, FailedSaveKeepsTheOldFile) {
   dir.Write("DDINFO.txt", "old");
   TransmitterImage img;
   std::string missing = dir.path + "/no/such/dir";
-  EXPECT_FALSE(SaveDeviceInfo(missing, img));
+  EXPECT_FALSE(SaveDeviceInfo(missing, img).ok);
   EXPECT_EQ(dir.Read("DDINFO.txt"), "old");
-  ASSERT_TRUE(SaveDeviceInfo(dir.path, img));
+  ASSERT_TRUE(SaveDeviceInfo(dir.path, img).ok);
   EXPECT_EQ(dir.Read("DDINFO.txt"), FormatDeviceInfo(img.bytes.data()));
 }
 

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -191,13 +192,99 @@ TEST_F(ParamFile, FailedSaveReportsWhyAndKeepsTheOldFile) {
   const std::string msg = RunInChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string();
     SaveResult r = SaveParamFile(path, {}, {});
-    return (r.ok ? "1" : "0") + r.path + "|" + r.reason;
+    return (r.ok ? "1" : "0") + r.path + "|" + std::to_string(r.error) + "|" + r.reason;
   });
   ASSERT_FALSE(msg.empty());
   EXPECT_EQ(msg[0], '0') << "a save into a read-only folder must fail";
   EXPECT_NE(msg.find(path), std::string::npos);
-  EXPECT_NE(msg.find("Permission denied"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("|" + std::to_string(EACCES) + "|"), std::string::npos) << msg;
   EXPECT_EQ(Read(), old);
+}
+
+// A working file the tool cannot use may be the operator's only copy of a programme: its bytes
+// are kept under a name of their own before anything replaces it.
+TEST_F(ParamFile, UnusableFilesAreKeptAsideBeforeAnythingReplacesThem) {
+  const Bytes good = GoldenFile({}, {});
+  Bytes otherVersion = good;
+  otherVersion[50 + 6] = '2';  // "KM27A 2.0"
+  Bytes otherMaker = good;
+  otherMaker[0] = 'X';
+  Bytes shorter = good;
+  shorter.resize(1000, 0x5A);
+  const time_t now = 1765121400;  // any fixed moment: two starts in one second keep both copies
+  for (const Bytes* b : {&otherVersion, &otherMaker, &shorter}) {
+    std::system(("rm -f '" + dir + "'/*").c_str());
+    Write(*b);
+    for (int start = 1; start <= 2; ++start) {
+      ParamOptions o;
+      ParamTable t;
+      t.SetEntry(0, 0, {1, 3});
+      const ParamFileStart r = LoadParamFileAtStart(path, o, t, now);
+      EXPECT_EQ(r.kind, ParamFileStart::kUnreadable);
+      EXPECT_EQ(t.Entry(0, 0), (ParamEntry{1, 3})) << "nothing of it is loaded";
+      EXPECT_TRUE(r.MayReplace());
+      ASSERT_FALSE(r.keptAs.empty()) << r.keepFailure;
+      const std::string name = r.keptAs.substr(dir.size() + 1);
+      EXPECT_EQ(name.rfind("KM27A.dat.unreadable-", 0), 0u) << name;
+      EXPECT_EQ(name.size(), std::string("KM27A.dat.unreadable-20251207-153000").size() + (start == 1 ? 0 : 2)) << name;
+      std::ifstream kept(r.keptAs, std::ios::binary);
+      EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(kept), {}), *b);
+      // What the operator is told: the file, why, and where its bytes are.
+      const std::string m = r.Message();
+      EXPECT_NE(m.find(path), std::string::npos) << m;
+      EXPECT_NE(m.find(r.reason), std::string::npos) << m;
+      EXPECT_NE(m.find(r.keptAs), std::string::npos) << m;
+    }
+  }
+  // The reasons tell the cases apart.
+  ParamOptions o;
+  ParamTable t;
+  EXPECT_NE(ParamFileProblem(shorter.data(), shorter.size()).find("1000"), std::string::npos);
+  EXPECT_NE(ParamFileProblem(otherVersion.data(), otherVersion.size()).find("版本"), std::string::npos);
+  EXPECT_NE(ParamFileProblem(otherMaker.data(), otherMaker.size()).find("厂家"), std::string::npos);
+  EXPECT_EQ(ParamFileProblem(good.data(), good.size()), "");
+}
+
+TEST_F(ParamFile, StartUpTellsLoadedMissingAndUnopenableApart) {
+  ParamOptions o;
+  ParamTable t;
+  ParamFileStart r = LoadParamFileAtStart(path, o, t, 0);
+  EXPECT_EQ(r.kind, ParamFileStart::kMissing);
+  EXPECT_TRUE(r.MayReplace());
+  EXPECT_EQ(r.Message(), "");
+
+  ParamOptions so;
+  ParamTable st;
+  Sample(so, st);
+  Write(GoldenFile(so, st));
+  r = LoadParamFileAtStart(path, o, t, 0);
+  EXPECT_EQ(r.kind, ParamFileStart::kLoaded);
+  EXPECT_EQ(t, st);
+  EXPECT_EQ(r.Message(), "");
+
+  // A folder of that name: reported, and never to be replaced.
+  unlink(path.c_str());
+  ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+  r = LoadParamFileAtStart(path, o, t, 0);
+  EXPECT_EQ(r.kind, ParamFileStart::kUnopenable);
+  EXPECT_FALSE(r.MayReplace());
+  EXPECT_NE(r.Message().find(path), std::string::npos);
+  rmdir(path.c_str());
+
+  // A file its owner may not read (root reads anything, so an unprivileged user tries).
+  Write(GoldenFile(so, st));
+  ASSERT_EQ(chmod(path.c_str(), 0200), 0);
+  ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  const std::string own = RunInChild([&] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string("skip");
+    ParamOptions co;
+    ParamTable ct;
+    const ParamFileStart c = LoadParamFileAtStart(path, co, ct, 0);
+    return std::to_string(c.kind) + (c.MayReplace() ? " replace" : " keep");
+  });
+  if (own == "skip") GTEST_SKIP() << "cannot change to user 65534";
+  EXPECT_EQ(own, std::to_string(ParamFileStart::kUnopenable) + " keep");
 }
 
 TEST(Gbk, MakerNameRoundTrips) {

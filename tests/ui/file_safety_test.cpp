@@ -115,8 +115,9 @@ class WindowFileSafety : public ::testing::Test {
 
 TEST_F(WindowFileSafety, ReadOnlyDirectoryIsReportedAndRetriedOnceWritable) {
   WriteOldFile(dir);
-  // The operator owns the directory but has made it read-only; root would write regardless,
-  // so the window runs as another user.
+  // The operator owns the directory and the file but has made the directory read-only; root
+  // would write regardless, so the window runs as another user.
+  ASSERT_EQ(chown((dir + "/" + kParamFileName).c_str(), 65534, 65534), 0);
   ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
   ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
   const ChildResult r = RunChild(dir, "chmod", [] {

@@ -1,0 +1,43 @@
+#pragma once
+#include <cstddef>
+#include <string>
+
+namespace km27 {
+
+struct SaveResult {
+  bool ok = false;
+  std::string path;    // the file that was (or failed to be) written
+  std::string reason;  // for the operator, in Chinese with the system's own words; empty when ok
+  int error = 0;       // errno of the failure; 0 when ok
+};
+
+// Whether an existing file of that name is replaced or wins.
+enum class ExistingFile { kReplace, kKeep };
+
+// The one way the tool writes a file: a temporary file beside the target, flushed to disk and
+// renamed over it, so that the target is always either the old or the new complete file; the
+// directory is flushed too, so the rename survives a power cut. A target the operator made
+// read-only is protected (the save fails, naming the reason); a writable one keeps its mode
+// and, where the system lets us, its owner. A link is followed and its target written.
+// Temporary files left by a save that was killed half way are removed. With kKeep an existing
+// file is left as it is and counts as success (`created` says which happened).
+SaveResult WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                               ExistingFile existing = ExistingFile::kReplace, bool* created = nullptr);
+
+struct ReadResult {
+  bool ok = false;
+  std::string bytes;
+  size_t fileSize = 0;  // as the file system gives it
+  bool tooLarge = false;  // fileSize is above the limit: nothing was read
+  std::string reason;   // why it could not be read (Chinese); empty when ok
+  int error = 0;
+};
+
+// Reads a regular file whole. Anything else (a folder, a pipe, a device) is refused without
+// waiting on it; so is a file above `limit` bytes, which is then not read at all.
+ReadResult ReadFileBytes(const std::string& path, size_t limit);
+
+// "<lead>：<the system's reason>", the form of every file error the operator sees.
+std::string FileErrorText(const char* lead, int err);
+
+}  // namespace km27
