@@ -9,6 +9,11 @@
 
 namespace km27 {
 
+std::string DeviceInfoNotSavedMessage(const SaveResult& r) {
+  return "参数数据已上传，但设备信息文件无法保存：\n" + r.path + "\n原因：" + r.reason +
+         "\n\n本次收到的设备信息仍用于下次下载，直到程序关闭。";
+}
+
 std::string TransferProgressText(bool download, int blocksDone, int attempt) {
   std::string s = download ? " 下载中… " : " 上传中… ";
   s += std::to_string(blocksDone) + "/" + std::to_string(kTransferBlocks);
@@ -129,7 +134,7 @@ void TransmitterLink::OnLinkResult(int wParam, int lParam) {
 void TransmitterLink::ApplyTransmitterImage() {
   image_.ExchangeMasks();
   for (int f = 0; f < 4; ++f) model_.options.SetMaskByte(f, image_.bytes[kImageMaskOffset + size_t(f)]);
-  SaveDeviceInfo(startDir_, image_);
+  const SaveResult saved = SaveDeviceInfo(startDir_, image_);
   image_.ExchangeBlocks();
   std::memcpy(model_.table.bytes.data(), image_.bytes.data() + kImageTableOffset, kTableBytes);
   model_.RefreshRows();
@@ -137,6 +142,11 @@ void TransmitterLink::ApplyTransmitterImage() {
   host_.ShowCounts();
   EnableButtons(true);
   RestartStatusReset();
+  if (!saved.ok) {
+    // The programme arrived; only its device information could not be kept on disk.
+    host_.SetStatusText(std::string(text::kUploadOk) + text::kDeviceInfoNotSaved);
+    host_.ShowMessage(DeviceInfoNotSavedMessage(saved));
+  }
 }
 
 void TransmitterLink::Stop() {

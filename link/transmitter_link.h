@@ -12,6 +12,7 @@
 #include "link/serial_port.h"
 #include "link/transmitter_image.h"
 #include "model/param_model.h"
+#include "store/file_io.h"
 
 namespace km27 {
 
@@ -23,6 +24,9 @@ inline constexpr uint8_t kWakeByte = 0x03;  // sent at 9600 baud while the port 
 
 // The worker threads' report to the window (wParam of the report).
 enum LinkReport { kReportLinkState = 0, kReportDownload = 1, kReportUpload = 2 };
+
+// The operator's message when an upload arrived but DDINFO.txt could not be written.
+std::string DeviceInfoNotSavedMessage(const SaveResult& r);
 
 // Status text while a transfer runs: " 下载中… 5/17", with the retry count once retrying.
 std::string TransferProgressText(bool download, int blocksDone, int attempt);

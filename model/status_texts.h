@@ -8,6 +8,7 @@ inline constexpr const char kDownloadOk[] = " KM27A参数数据下载成功!";
 inline constexpr const char kDownloadFailed[] = " KM27A参数数据下载失败!";
 inline constexpr const char kUploadOk[] = " KM27A参数数据上传成功!";
 inline constexpr const char kUploadFailed[] = " KM27A参数数据上传失败!";
+inline constexpr const char kDeviceInfoNotSaved[] = "  但设备信息文件未能保存";
 inline constexpr const char kThreadStartFailed[] = "建立传输线程失败";
 inline constexpr const char kClearQuestion[] = "确定要清空所有数据吗？";
 inline constexpr const char kClearCaption[] = "KM27A参数数据设置";
