@@ -1,6 +1,5 @@
 #include "ui/help_viewer.h"
 
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
@@ -12,7 +11,7 @@ namespace {
 constexpr int kViewerPointSize = 11;
 }  // namespace
 
-CHelpViewer::CHelpViewer(const QString& fileName, QWidget* owner) : QWidget(owner, Qt::Window) {
+CHelpViewer::CHelpViewer(const std::string& fileBytes, QWidget* owner) : QWidget(owner, Qt::Window) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QString::fromUtf8(kHelpViewerTitle));
   setWindowIcon(km27::res::AppIcon());
@@ -25,16 +24,11 @@ CHelpViewer::CHelpViewer(const QString& fileName, QWidget* owner) : QWidget(owne
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(view);
 
-  QFile f(fileName);
-  QString text;
-  if (f.open(QIODevice::ReadOnly)) {
-    const QByteArray raw = f.readAll();
-    bool ok = false;
-    const std::string utf8 = km27::GbkToUtf8(raw.toStdString(), &ok);
-    // A file that is not GBK (edited elsewhere) is shown as UTF-8 rather than not at all.
-    text = ok ? QString::fromStdString(utf8) : QString::fromUtf8(raw);
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  }
+  bool ok = false;
+  const std::string utf8 = km27::GbkToUtf8(fileBytes, &ok);
+  // A file that is not GBK (edited elsewhere) is shown as UTF-8 rather than not at all.
+  QString text = QString::fromStdString(ok ? utf8 : fileBytes);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   view->setPlainText(text);
   resize(640, 480);
 }

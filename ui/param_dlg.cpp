@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFileInfo>
+#include <ctime>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -161,7 +162,14 @@ bool CParamDlg::OnInitDialog() {
   catalogue.BuildCodeCatalogue();
   param.AttachGrid(grid);
   param.ResetSelection();
-  LoadParamFile(kParamFileName, param.options, param.table);
+  paramFileStart = LoadParamFileAtStart(kParamFileName, param.options, param.table, std::time(nullptr));
+  if (const std::string told = paramFileStart.Message(); !told.empty()) {
+    // Once the window is up, so the operator sees what the message is about.
+    QTimer::singleShot(0, this, [this, told] {
+      if (!destroyed)
+        Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), QString::fromStdString(told), QMessageBox::Ok);
+    });
+  }
   param.SetupColumns();
   param.RefreshGrid();
 
@@ -405,6 +413,10 @@ void CParamDlg::BeginClosing() {
 }
 
 bool CParamDlg::PreTranslateMessage(QKeyEvent* key) {
+  // Function keys with Alt, Ctrl or Super held belong to the desktop (Alt+F4 closes the
+  // window); only the plain keys, or with Shift, are the window's commands.
+  const bool desktopChord = key->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier);
+  if (desktopChord && key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F9) return false;
   switch (key->key()) {
     case Qt::Key_Escape:
     case Qt::Key_Return:
@@ -455,11 +467,12 @@ CHelpViewer* CParamDlg::HelpViewer() const {
 }
 
 void CParamDlg::ShowHelpText(const QString& fileName) {
+  const QString shown = QFileInfo(fileName).absoluteFilePath();
   const HelpFileResult file =
       EnsureHelpFile(fileName.toStdString(), LoadString(IDS_HELP_1), LoadString(IDS_HELP_2));
   if (!file.ok) {
     Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption),
-        QStringLiteral("无法创建帮助文件 %1：%2").arg(fileName, QString::fromStdString(file.reason)),
+        QStringLiteral("无法创建帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(file.reason)),
         QMessageBox::Ok);
     return;
   }
@@ -472,13 +485,38 @@ void CParamDlg::ShowHelpText(const QString& fileName) {
       return;
     }
   }
-  auto* viewer = new CHelpViewer(fileName, this);
+  // A file that is there but cannot be read would open an empty viewer: say why instead.
+  const HelpFileText text = ReadHelpFile(fileName.toStdString());
+  if (!text.ok) {
+    Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption),
+        QStringLiteral("无法读取帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(text.reason)),
+        QMessageBox::Ok);
+    return;
+  }
+  auto* viewer = new CHelpViewer(text.bytes, this);
   viewer->show();
+}
+
+SaveResult CParamDlg::SaveParamFileAtExit() {
+  if (!paramFileStart.MayReplace()) {
+    // What could not be read or kept at start-up is not replaced, unless it has since become
+    // something we may replace (the operator fixed it, or removed it).
+    ParamOptions o;
+    ParamTable t;
+    paramFileStart = LoadParamFileAtStart(kParamFileName, o, t, std::time(nullptr));
+    if (!paramFileStart.MayReplace()) {
+      SaveResult r;
+      r.path = paramFileStart.path;
+      r.reason = "启动时无法读取该文件，为免丢失其内容，不予覆盖（" + paramFileStart.reason + "）";
+      return r;
+    }
+  }
+  return SaveParamFile(kParamFileName, param.options, param.table);
 }
 
 bool CParamDlg::SaveWithRetry() {
   for (;;) {
-    const SaveResult r = SaveParamFile(kParamFileName, param.options, param.table);
+    const SaveResult r = SaveParamFileAtExit();
     if (r.ok) return true;
     const QString file = QFileInfo(QString::fromStdString(r.path.empty() ? kParamFileName : r.path)).absoluteFilePath();
     const QString text = QString::fromUtf8(kSaveFailedText).arg(file, QString::fromStdString(r.reason));
@@ -491,20 +529,14 @@ bool CParamDlg::SaveWithRetry() {
 
 bool CParamDlg::DestroyWindow() {
   if (destroyed) return true;
+  // Saved while the link still runs, so that an operator who goes back to the window (cancel
+  // in the failure message) finds it exactly as alive as before. The file is the same as if
+  // the link had been stopped first: from here to the link's stop below this thread handles
+  // no event, so nothing can change the programme in between.
+  if (!SaveWithRetry()) return false;
   BeginClosing();
   if (engine) engine->Stop();
   for (auto& [id, t] : timers) t->stop();
-  if (!SaveWithRetry()) {
-    // The operator keeps the window and the programme; the link starts again.
-    {
-      std::lock_guard<std::mutex> lock(callMutex);
-      closing = false;
-    }
-    engine = CreateLinkEngine(model, param, *this, this);
-    if (engine) engine->Start();
-    EnableButtons(false);
-    return false;
-  }
   destroyed = true;
   qApp->removeEventFilter(this);
   return true;

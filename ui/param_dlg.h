@@ -14,6 +14,7 @@
 #include "model/code_catalogue.h"
 #include "model/device_model.h"
 #include "model/param_model.h"
+#include "store/param_file.h"
 #include "ui/dialog_builder.h"
 
 class CHoverButton;
@@ -111,6 +112,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
                                   QMessageBox::StandardButtons buttons);
   void BeginClosing();
   bool SaveWithRetry();
+  km27::SaveResult SaveParamFileAtExit();
 
   km27::CodeCatalogue catalogue;
   km27::ParamModel param;
@@ -121,6 +123,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   std::map<int, QTimer*> timers;
   QMenu* sysMenu = nullptr;
   MessageBoxFn messageBox;
+  km27::ParamFileStart paramFileStart;  // what start-up found in the working file
   int familyLastFilled = -1;  // the code combo is refilled only when the family changes
   bool initialised = false;
   bool destroyed = false;
