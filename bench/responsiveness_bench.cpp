@@ -3,9 +3,9 @@
 //
 //   responsiveness_bench [--seconds S] [--transfers N]
 //
-// Real main windows, real timing, paced simulators. The code box waits on the window's thread
-// by design (200 ms before its frame, 1000 ms + 500 ms after it, 500 ms after an upload): those
-// waits show here as they are.
+// Real main windows, real timing, paced simulators. The code box's pauses (200 ms before its
+// frame, 1000 ms + 500 ms after it, 500 ms after an upload) run from the event loop: what shows
+// here is the window's own work around them.
 #include <unistd.h>
 
 #include <cstdio>

@@ -51,7 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   model.table.bytes.fill(kUntouched);
   testing::FakeHost host;
   testing::FakeComm comm;
-  BoxLink link(model, host, comm, LinkTiming{}, [](int) { return true; }, [](int) {});
+  BoxLink link(model, host, comm, LinkTiming{}, [](int) { return true; });
+  // The window's timer ends each pause; the events held meanwhile follow.
+  auto endPauses = [&] {
+    while (host.Running(TIMER_BOX_PAUSE)) {
+      link.OnTimer(TIMER_BOX_PAUSE);
+      comm.Pump();
+    }
+  };
   link.Start();
   if (linkFirst) {
     comm.Receive({CMD_BOX_PRESENCE});
@@ -65,8 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t n = std::min(nextPiece(), total);
     comm.Receive(std::vector<uint8_t>(stream, stream + n));
     pos = n;
-    Check(AllUntouched(model) && host.status.empty());
   }
+  endPauses();
+  Check(AllUntouched(model) && host.status.empty());
   comm.Drain();
   const size_t answerStart = pos;
 
@@ -86,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       continue;
     }
     judged = true;
+    endPauses();
     const uint8_t* frame = stream + answerStart;
     if (BoxFrameValid(frame)) {
       Check(host.status == text::kUploadOk);
@@ -103,11 +112,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The time limit ends an answer that never completed.
     Check(host.Running(TIMER_UPLOAD_TIMEOUT));
     link.OnTimer(TIMER_UPLOAD_TIMEOUT);
+    endPauses();
     Check(host.status == text::kUploadFailed && AllUntouched(model));
   }
   Check(!link.TransferRunning() && host.Running(TIMER_LINK_WATCH));
   // Nothing that arrives later changes the programme.
   comm.Receive(std::vector<uint8_t>(stream, stream + std::min(total, size_t(kBoxFrameBytes))));
+  endPauses();
   Check(model.options == options && model.table == table);
   link.Stop();
   return 0;

@@ -1,8 +1,6 @@
 #include "link/box_link.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "link/box_frame.h"
 #include "link/com_names.h"
@@ -14,22 +12,18 @@ namespace {
 constexpr uint8_t kFirstComPort = 1;
 constexpr uint8_t kLastComPort = 9;
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 // A count from the control never reaches past the bytes actually delivered.
 size_t Usable(const std::vector<uint8_t>& bytes, int count) {
   return count <= 0 ? 0 : std::min(bytes.size(), size_t(count));
 }
 }  // namespace
 
-BoxLink::BoxLink(ParamModel& model, LinkHost& host, CommControl& comm, LinkTiming timing,
-                 PortProbe probe, Waiter wait)
+BoxLink::BoxLink(ParamModel& model, LinkHost& host, CommControl& comm, LinkTiming timing, PortProbe probe)
     : model_(model),
       host_(host),
       comm_(comm),
       timing_(timing),
-      probe_(probe ? std::move(probe) : PortProbe([](int n) { return ProbeComPort(n); })),
-      wait_(wait ? std::move(wait) : Waiter(SleepMs)) {
+      probe_(probe ? std::move(probe) : PortProbe([](int n) { return ProbeComPort(n); })) {
   comm_.SetOnComm([this] { OnCommEvent(); });
 }
 
@@ -45,6 +39,9 @@ void BoxLink::Stop() {
   host_.KillTimer(TIMER_PORT_SCAN);
   host_.KillTimer(TIMER_LINK_WATCH);
   host_.KillTimer(TIMER_UPLOAD_TIMEOUT);
+  host_.KillTimer(TIMER_BOX_PAUSE);
+  pause_ = Pause::kNone;
+  heldTimers_.clear();
   if (linkUp_ || portOpen_) comm_.SetPortOpen(false);
   portOpen_ = false;
   comm_.SetOnComm(nullptr);
@@ -68,6 +65,15 @@ void BoxLink::TryNextPort() {
 }
 
 void BoxLink::OnTimer(int id) {
+  if (id == TIMER_BOX_PAUSE) {
+    EndPause();
+    return;
+  }
+  if (Paused()) {
+    // Expiries of one timer within a pause count once, as queued timer messages do.
+    if (std::find(heldTimers_.begin(), heldTimers_.end(), id) == heldTimers_.end()) heldTimers_.push_back(id);
+    return;
+  }
   switch (id) {
     case TIMER_PORT_SCAN: ScanStep(); break;
     case TIMER_LINK_WATCH: WatchStep(); break;
@@ -137,17 +143,57 @@ void BoxLink::OnCommEvent() {
       collecting_ = true;
       uploadRequested_ = false;
     }
-    if (downloadPending_) JudgeDownload();
+    if (downloadPending_) {
+      downloadPending_ = false;
+      BeginPause(Pause::kBeforeJudging, timing_.boxAcceptWaitMs);
+    }
   }
 }
 
+void BoxLink::BeginPause(Pause next, int ms) {
+  pause_ = next;
+  comm_.SetEventsHeld(true);
+  host_.SetTimer(TIMER_BOX_PAUSE, ms);
+}
+
+void BoxLink::EndPause() {
+  host_.KillTimer(TIMER_BOX_PAUSE);
+  const Pause ended = pause_;
+  pause_ = Pause::kNone;
+  switch (ended) {
+    case Pause::kNone: return;  // a tick already queued when the link stopped
+    case Pause::kBeforeFrame: SendFrame(); break;
+    case Pause::kBeforeJudging: JudgeDownload(); break;
+    case Pause::kAfterDownload: FinishDownload(); break;
+    case Pause::kAfterUploadRequest:
+      receiveBuffer_.clear();
+      host_.SetTimer(TIMER_UPLOAD_TIMEOUT, timing_.uploadTimeoutMs);
+      break;
+    case Pause::kAfterUpload: FinishUpload(); break;
+  }
+  if (Paused()) return;  // the step began the next pause: what is held stays held
+  comm_.SetEventsHeld(false);
+  std::vector<int> ticks;
+  ticks.swap(heldTimers_);
+  for (int id : ticks) OnTimer(id);
+}
+
+void BoxLink::SendFrame() {
+  awaitingAccept_ = true;
+  acceptSeen_ = false;
+  downloadPending_ = true;
+  comm_.SetInputLen(0);
+  comm_.SetOutput(frame_);
+}
+
 void BoxLink::JudgeDownload() {
-  downloadPending_ = false;
-  wait_(timing_.boxAcceptWaitMs);
   const int n = comm_.GetInBufferCount();
   ScanForAccept(comm_.GetInput(), n);
   host_.SetStatusText(acceptSeen_ ? text::kDownloadOk : text::kDownloadFailed);
-  wait_(timing_.boxSettleMs);
+  BeginPause(Pause::kAfterDownload, timing_.boxSettleMs);
+}
+
+void BoxLink::FinishDownload() {
   transfer_ = Transfer::kNone;
   EnableButtons(true);
   RestartStatusReset();
@@ -202,10 +248,9 @@ void BoxLink::AcceptBoxFrame() {
 }
 
 void BoxLink::SendBoxFrame() {
-  comm_.SetInputLen(0);
   SealBoxHeader(model_.options);
   const BoxFrame frame = BuildBoxFrame(model_.options, model_.table);
-  comm_.SetOutput(std::vector<uint8_t>(frame.begin(), frame.end()));
+  frame_.assign(frame.begin(), frame.end());
 }
 
 void BoxLink::EndBoxUpload() {
@@ -214,7 +259,10 @@ void BoxLink::EndBoxUpload() {
   // A request whose send event never came (no port open) must not turn a later download's
   // send event into the start of an upload answer.
   uploadRequested_ = false;
-  wait_(timing_.boxSettleMs);
+  BeginPause(Pause::kAfterUpload, timing_.boxSettleMs);
+}
+
+void BoxLink::FinishUpload() {
   transfer_ = Transfer::kNone;
   EnableButtons(true);
   RestartStatusReset();
@@ -236,11 +284,10 @@ void BoxLink::OnDownload() {
   transfer_ = Transfer::kDownload;
   comm_.SetInputLen(0);
   comm_.SetOutput({CMD_BOX_DOWNLOAD});
-  wait_(timing_.boxFramePauseMs);
-  awaitingAccept_ = true;
-  acceptSeen_ = false;
-  downloadPending_ = true;
+  // The frame is the programme as it is now: a host blocked in the pause could not have been
+  // edited before sending it.
   SendBoxFrame();
+  BeginPause(Pause::kBeforeFrame, timing_.boxFramePauseMs);
 }
 
 void BoxLink::OnUpload() {
@@ -251,9 +298,7 @@ void BoxLink::OnUpload() {
   uploadRequested_ = true;
   comm_.SetInBufferCount(0);
   comm_.SetOutput({CMD_BOX_UPLOAD});
-  wait_(timing_.boxUploadPauseMs);
-  receiveBuffer_.clear();
-  host_.SetTimer(TIMER_UPLOAD_TIMEOUT, timing_.uploadTimeoutMs);
+  BeginPause(Pause::kAfterUploadRequest, timing_.boxUploadPauseMs);
 }
 
 void BoxLink::EnableButtons(bool enable) { host_.SetButtonStates(ButtonStatesFor(linkUp_, enable)); }

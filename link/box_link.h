@@ -13,15 +13,19 @@ namespace km27 {
 
 // The code box's link, run entirely on the window's thread: the port scan (timer 101), the
 // watchdog (timer 104), the download and upload of the BoxFrame through the comm control, and
-// the upload time limit (timer 109). Waits block the window's thread, as the box expects.
+// the upload time limit (timer 109).
+//
+// The box is built for a host that pauses between the steps of a transfer (200 ms before the
+// frame, 1000 ms and 500 ms after it, 10 ms and 500 ms around an upload) and handles what
+// arrived meanwhile only afterwards. Each pause is a one-shot timer (TIMER_BOX_PAUSE) during
+// which the comm control's events and the link's own timers are held back and then handled in
+// their order: the same bytes, order and pauses on the wire, and a window that never blocks.
 class BoxLink : public LinkEngine {
  public:
   using PortProbe = std::function<bool(int port)>;  // port exists and is free
-  using Waiter = std::function<void(int ms)>;       // blocks the calling thread
 
-  // Without `probe` the COM ports are probed for real; without `wait` the waits sleep.
-  BoxLink(ParamModel& model, LinkHost& host, CommControl& comm, LinkTiming timing,
-          PortProbe probe = nullptr, Waiter wait = nullptr);
+  // Without `probe` the COM ports are probed for real.
+  BoxLink(ParamModel& model, LinkHost& host, CommControl& comm, LinkTiming timing, PortProbe probe = nullptr);
   ~BoxLink() override;
   BoxLink(const BoxLink&) = delete;
   BoxLink& operator=(const BoxLink&) = delete;
@@ -40,9 +44,18 @@ class BoxLink : public LinkEngine {
   int PortNumber() const { return portNumber_; }
   bool PortOpenFlag() const { return portOpen_; }
   bool TransferRunning() const { return transfer_ != Transfer::kNone; }
+  bool Paused() const { return pause_ != Pause::kNone; }
 
  private:
   enum class Transfer { kNone, kDownload, kUpload };
+  // What follows each pause.
+  enum class Pause { kNone, kBeforeFrame, kBeforeJudging, kAfterDownload, kAfterUploadRequest, kAfterUpload };
+
+  void BeginPause(Pause next, int ms);
+  void EndPause();
+  void SendFrame();
+  void FinishDownload();
+  void FinishUpload();
 
   void ScanStep();
   void WatchStep();
@@ -64,7 +77,6 @@ class BoxLink : public LinkEngine {
   CommControl& comm_;
   LinkTiming timing_;
   PortProbe probe_;
-  Waiter wait_;
 
   uint8_t portNumber_ = 0;  // COM port last tried, 1..9; 0 = start from COM1
   bool portOpen_ = false;
@@ -77,6 +89,9 @@ class BoxLink : public LinkEngine {
   bool collecting_ = false;
   Transfer transfer_ = Transfer::kNone;
   std::vector<uint8_t> receiveBuffer_;
+  Pause pause_ = Pause::kNone;
+  std::vector<int> heldTimers_;  // ticks of the link's timers that fell into a pause
+  std::vector<uint8_t> frame_;   // the download's frame, taken when the operator asked
 };
 
 }  // namespace km27

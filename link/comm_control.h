@@ -31,6 +31,11 @@ class CommControl {
 
   // OnComm: called for each receive or send condition (an empty function detaches).
   virtual void SetOnComm(std::function<void()> handler) = 0;
+
+  // While held, events are kept back and then raised in their order once released, after the
+  // releasing call has returned: what a thread blocked in a wait would see of them, without
+  // blocking it. The code box's link holds them through its timed pauses.
+  virtual void SetEventsHeld(bool held) = 0;
 };
 
 }  // namespace km27

@@ -11,6 +11,7 @@ inline constexpr int TIMER_LINK_WATCH = 104;      // code box: link watchdog
 inline constexpr int TIMER_STATUS_RESET = 105;    // both: welcome text back after a transfer
 inline constexpr int TIMER_UPLOAD_TIMEOUT = 109;  // code box: upload time limit
 inline constexpr int TIMER_LINK_START = 110;      // code transmitter: start the link monitor
+inline constexpr int TIMER_BOX_PAUSE = 111;       // code box: end of a timed pause within a transfer
 
 // The eight command buttons, in the window's order.
 enum CommandButton {

@@ -342,6 +342,8 @@ void CParamDlg::SetTimer(int id, int ms) {
   QTimer*& t = timers[id];
   if (!t) {
     t = new QTimer(this);
+    // The code box's pauses are timed to the millisecond on the wire, as a blocking wait was.
+    t->setTimerType(Qt::PreciseTimer);
     connect(t, &QTimer::timeout, this, [this, id] { OnTimer(id); });
   }
   t->start(ms);  // setting a running timer again restarts its period

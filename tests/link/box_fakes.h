@@ -81,12 +81,31 @@ class FakeComm : public CommControl {
   void SetInputMode(int32_t m) override { calls.push_back("InputMode"); inputMode = m; }
   void SetOnComm(std::function<void()> h) override { onComm = std::move(h); }
 
+  void SetEventsHeld(bool h) override { held = h; }
+
   void Arrive(const std::vector<uint8_t>& bytes) { input.insert(input.end(), bytes.begin(), bytes.end()); }
+  // Raised at once, or kept back while the link holds events.
   void Raise(int16_t e) {
+    if (held) {
+      heldEvents.push_back(e);
+      return;
+    }
     event = e;
     if (onComm) onComm();
     event = 0;
   }
+  // What the event loop does once the link has released its events: raises them in order; a
+  // receive event whose bytes were taken meanwhile stays silent, as the real control's does.
+  void Pump() {
+    while (!held && !heldEvents.empty()) {
+      const int16_t e = heldEvents.front();
+      heldEvents.erase(heldEvents.begin());
+      if (e == kCommEventReceive && input.empty()) continue;
+      Raise(e);
+    }
+  }
+  bool held = false;
+  std::vector<int16_t> heldEvents;
   void Receive(const std::vector<uint8_t>& bytes) {
     Arrive(bytes);
     Raise(kCommEventReceive);

@@ -24,16 +24,22 @@ class BoxLinkTest : public ::testing::Test {
  protected:
   BoxLinkTest() : model(catalogue) {}
 
-  // COM ports in `present` exist and are free; the waits only record themselves and run the
-  // test's hook, which stands for bytes arriving while the window's thread is blocked.
+  // COM ports in `present` exist and are free.
   void Make(std::set<int> present = {1, 2, 3, 4, 5, 6, 7, 8, 9}) {
     ports = std::move(present);
-    link = std::make_unique<BoxLink>(
-        model, host, comm, LinkTiming{}, [this](int n) { return ports.count(n) != 0; },
-        [this](int ms) {
-          waits.push_back(ms);
-          if (duringWait) duringWait(ms);
-        });
+    link = std::make_unique<BoxLink>(model, host, comm, LinkTiming{}, [this](int n) { return ports.count(n) != 0; });
+  }
+
+  // Ends the pauses the link asks for, as the window's timer would, and records their lengths;
+  // the test's hook stands for bytes arriving during a pause. Held events follow each pause.
+  void RunPauses() {
+    while (host.Running(TIMER_BOX_PAUSE)) {
+      const int ms = host.timers.at(TIMER_BOX_PAUSE);
+      waits.push_back(ms);
+      if (duringWait) duringWait(ms);
+      link->OnTimer(TIMER_BOX_PAUSE);
+      comm.Pump();
+    }
   }
 
   void BringUp() {
@@ -46,6 +52,7 @@ class BoxLinkTest : public ::testing::Test {
   // The upload up to the point where the box may answer.
   void StartUpload() {
     link->OnUpload();
+    RunPauses();
     comm.Drain();
   }
 
@@ -155,6 +162,8 @@ TEST_F(BoxLinkTest, DownloadSendsAnnouncementThenTheFrameAndStoresTheCheckByte) 
   link->OnDownload();
   EXPECT_FALSE(host.Running(TIMER_LINK_WATCH));
   for (bool on : host.buttons.enabled) EXPECT_FALSE(on);
+  ASSERT_EQ(comm.written.size(), 1u) << "the frame waits for its pause";
+  RunPauses();
   ASSERT_EQ(comm.written.size(), 2u);
   EXPECT_EQ(comm.written[0], Bytes{CMD_BOX_DOWNLOAD});
   EXPECT_EQ(waits, std::vector<int>{200});
@@ -167,8 +176,10 @@ TEST_F(BoxLinkTest, DownloadIsJudgedByTheAcceptByteBeforeOrDuringTheWait) {
   BringUp();
   comm.Receive({CMD_BOX_ACCEPT});  // before the download: does not count
   link->OnDownload();
+  RunPauses();
   comm.Receive({0x00, CMD_BOX_ACCEPT});
   comm.Drain();
+  RunPauses();
   EXPECT_EQ(host.status, text::kDownloadOk);
   EXPECT_EQ(waits, (std::vector<int>{200, 1000, 500}));
   EXPECT_TRUE(host.TransferButtonsEnabled());
@@ -176,25 +187,61 @@ TEST_F(BoxLinkTest, DownloadIsJudgedByTheAcceptByteBeforeOrDuringTheWait) {
   EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
   EXPECT_FALSE(link->TransferRunning());
 
-  duringWait = [this](int ms) {
-    if (ms == 1000) comm.Arrive({0x11, CMD_BOX_ACCEPT, 0x22});
-  };
-  link->OnDownload();
-  comm.Drain();
-  EXPECT_EQ(host.status, text::kDownloadOk);
+  // Bytes and their events that come during a pause are handled after it, as a host blocked in
+  // the pause would handle them: an accept during the pause before the frame counts.
+  for (int pause : {200, 1000}) {
+    duringWait = [this, pause](int ms) {
+      if (ms == pause) comm.Receive({0x11, CMD_BOX_ACCEPT, 0x22});
+    };
+    link->OnDownload();
+    RunPauses();
+    comm.Drain();
+    RunPauses();
+    EXPECT_EQ(host.status, text::kDownloadOk) << pause;
+    EXPECT_TRUE(comm.heldEvents.empty());
+  }
 
   duringWait = nullptr;
   link->OnDownload();
+  RunPauses();
   comm.Receive({CMD_BOX_PRESENCE});
   comm.Drain();
+  RunPauses();
   EXPECT_EQ(host.status, text::kDownloadFailed);
   EXPECT_TRUE(host.TransferButtonsEnabled());
 
   // A 'Z' left over after a download does not count for the next one.
   comm.Receive({CMD_BOX_ACCEPT});
   link->OnDownload();
+  RunPauses();
   comm.Drain();
+  RunPauses();
   EXPECT_EQ(host.status, text::kDownloadFailed);
+}
+
+TEST_F(BoxLinkTest, TheEditedProgrammeIsTheOneAskedForAndTimersWaitForThePause) {
+  BringUp();
+  model.table.SetEntry(0, 0, {3, 8});
+  const ParamTable asked = model.table;
+  link->OnDownload();
+  model.table.SetEntry(0, 1, {4, 9});  // an edit during the pause before the frame
+  RunPauses();
+  ASSERT_EQ(comm.written.size(), 2u);
+  EXPECT_EQ(comm.written[1], FrameBytes(model.options, asked));
+  comm.Drain();
+  RunPauses();
+
+  // An upload without a link while the scan runs: scan ticks that fall into a pause run once,
+  // after it.
+  Make({1, 2, 3});
+  link->Start();
+  link->OnUpload();
+  ASSERT_TRUE(link->Paused());
+  link->OnTimer(TIMER_PORT_SCAN);
+  link->OnTimer(TIMER_PORT_SCAN);
+  EXPECT_EQ(link->PortNumber(), 1);
+  RunPauses();
+  EXPECT_EQ(link->PortNumber(), 2);
 }
 
 TEST_F(BoxLinkTest, DownloadNeedsTheLinkAndRefusesASecondTransfer) {
@@ -205,12 +252,15 @@ TEST_F(BoxLinkTest, DownloadNeedsTheLinkAndRefusesASecondTransfer) {
 
   comm.Receive({CMD_BOX_PRESENCE});
   link->OnDownload();
+  link->OnDownload();  // F7 while the buttons are disabled, in the pause ...
+  RunPauses();
   ASSERT_EQ(comm.written.size(), 2u);
-  link->OnDownload();  // F7 while the buttons are disabled
+  link->OnDownload();  // ... and after it
   link->OnUpload();    // F6 likewise
   EXPECT_EQ(comm.written.size(), 2u);
   EXPECT_FALSE(host.Running(TIMER_UPLOAD_TIMEOUT));
   comm.Drain();
+  RunPauses();
   EXPECT_FALSE(link->TransferRunning());
 }
 
@@ -228,6 +278,8 @@ TEST_F(BoxLinkTest, UploadInPiecesReplacesTableAndOptions) {
   comm.Receive({CMD_BOX_PRESENCE});
   link->OnUpload();
   EXPECT_EQ(comm.written.back(), Bytes{CMD_BOX_UPLOAD});
+  RunPauses();
+  EXPECT_EQ(waits, std::vector<int>{10});
   EXPECT_EQ(host.timers.at(TIMER_UPLOAD_TIMEOUT), 2000);
   EXPECT_FALSE(host.Running(TIMER_LINK_WATCH));
   comm.Receive({CMD_BOX_PRESENCE});  // before the send event: not part of the answer
@@ -238,8 +290,10 @@ TEST_F(BoxLinkTest, UploadInPiecesReplacesTableAndOptions) {
   Bytes tail(answer.begin() + 900, answer.end());
   tail.insert(tail.end(), {0xEE, 0xEE, 0xEE});  // beyond 968: dropped with the buffer
   comm.Receive(tail);
+  RunPauses();
 
   EXPECT_EQ(host.status, text::kUploadOk);
+  EXPECT_EQ(waits, (std::vector<int>{10, 500}));
   EXPECT_EQ(model.options, boxOptions);
   ParamTable expected = boxTable;
   for (int g = 0; g < kBlockCount; ++g) expected.bytes[size_t(48 * g + 47)] = answer[size_t(8 + 48 * g + 47)];
@@ -271,6 +325,7 @@ TEST_F(BoxLinkTest, UploadWithBadGroupSumLeavesTableAndOptions) {
 
   StartUpload();
   comm.Receive(answer);
+  RunPauses();
   EXPECT_EQ(host.status, text::kUploadFailed);
   EXPECT_EQ(model.table, t0);
   EXPECT_EQ(model.options, o0);
@@ -295,6 +350,7 @@ TEST_F(BoxLinkTest, UploadTimesOutAndLateBytesAreIgnored) {
   StartUpload();
   comm.Receive(Bytes(500, 0));
   link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  RunPauses();
   EXPECT_EQ(host.status, text::kUploadFailed);
   EXPECT_FALSE(link->TransferRunning());
   EXPECT_TRUE(host.TransferButtonsEnabled());
@@ -309,8 +365,10 @@ TEST_F(BoxLinkTest, UploadWithoutAnyPortFailsByItsTimeLimit) {
   Make({});
   link->Start();
   link->OnUpload();
+  RunPauses();
   EXPECT_EQ(comm.outputsWhileClosed, 1);
   link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  RunPauses();
   EXPECT_EQ(host.status, text::kUploadFailed);
   EXPECT_TRUE(host.buttons.enabled[kButtonAdd]);
   EXPECT_FALSE(host.TransferButtonsEnabled());
@@ -323,7 +381,9 @@ TEST_F(BoxLinkTest, UploadWithoutAnyPortFailsByItsTimeLimit) {
   ASSERT_TRUE(link->LinkUp());
   const ParamTable before = model.table;
   link->OnDownload();
+  RunPauses();
   comm.Drain();
+  RunPauses();
   host.statusHistory.clear();
   ParamTable other;
   other.SetEntry(0, 0, {2, 9});
@@ -337,7 +397,9 @@ TEST_F(BoxLinkTest, WatchdogAfterAnUploadWithoutLinkClosesTheScannedPortFirst) {
   link->Start();
   link->OnTimer(TIMER_PORT_SCAN);  // COM2 open, nothing talks
   link->OnUpload();
+  RunPauses();
   link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  RunPauses();
   comm.calls.clear();
   link->OnTimer(TIMER_LINK_WATCH);
   ASSERT_GE(comm.calls.size(), 2u);
@@ -350,10 +412,12 @@ TEST_F(BoxLinkTest, BoxFoundDuringAnUploadKeepsTheButtonsDisabled) {
   Make();
   link->Start();
   link->OnUpload();
+  RunPauses();
   comm.Receive({CMD_BOX_PRESENCE});
   EXPECT_TRUE(link->LinkUp());
   for (bool on : host.buttons.enabled) EXPECT_FALSE(on);
   link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  RunPauses();
   EXPECT_TRUE(host.TransferButtonsEnabled());
 }
 

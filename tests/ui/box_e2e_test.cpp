@@ -116,7 +116,10 @@ class BoxEndToEnd : public ::testing::Test {
   }
 
   bool WaitUp(int ms = 5000) { return QTest::qWaitFor([&] { return link->LinkUp(); }, ms); }
-  bool WaitStatus(int ms = 3000) { return QTest::qWaitFor([&] { return !host.status.empty(); }, ms); }
+  // Until the transfer has said how it went and has ended (its last pause included).
+  bool WaitStatus(int ms = 3000) {
+    return QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, ms);
+  }
 
   std::string dir;
   km27::LinkTiming timing;

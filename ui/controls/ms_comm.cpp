@@ -250,16 +250,27 @@ void CMSComm::PostLocked(int16_t code, uint64_t session, uint64_t seq) {
 }
 
 void CMSComm::Deliver(const Pending& p) {
-  if (inHandler_) {  // a handler spun an event loop: raise this one after it returns
+  // A handler spun an event loop, or the link holds events: raise this one later, in order.
+  if (inHandler_ || held_) {
     deferred_.push_back(p);
     return;
   }
   Raise(p);
-  while (!deferred_.empty() && !inHandler_) {
+  RaiseDeferred();
+}
+
+void CMSComm::RaiseDeferred() {
+  while (!deferred_.empty() && !inHandler_ && !held_) {
     const Pending next = deferred_.front();
     deferred_.pop_front();
     Raise(next);
   }
+}
+
+void CMSComm::SetEventsHeld(bool held) {
+  held_ = held;
+  // What was held comes from the event loop, after the caller has finished its step.
+  if (!held_ && !deferred_.empty()) QMetaObject::invokeMethod(this, [this] { RaiseDeferred(); }, Qt::QueuedConnection);
 }
 
 void CMSComm::Raise(const Pending& p) {

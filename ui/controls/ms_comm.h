@@ -46,6 +46,7 @@ class CMSComm : public QObject, public km27::CommControl {
   int16_t GetCommEvent() override { return commEvent_; }
   void SetInputMode(int32_t mode) override { inputMode_ = mode; }
   void SetOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
+  void SetEventsHeld(bool held) override;
 
   bool PortOpen() const { return port_.IsOpen(); }
   int16_t CommPort() const { return commPort_; }
@@ -66,6 +67,7 @@ class CMSComm : public QObject, public km27::CommControl {
   void Deliver(const Pending& p);
   void Raise(const Pending& p);
   void TakeRunsLocked();
+  void RaiseDeferred();
 
   // Window thread only.
   int16_t commPort_ = 1;
@@ -76,6 +78,7 @@ class CMSComm : public QObject, public km27::CommControl {
   int16_t commEvent_ = 0;
   std::function<void()> onComm_;
   bool inHandler_ = false;
+  bool held_ = false;
   std::deque<Pending> deferred_;
   std::vector<uint8_t> inBuffer_;  // what the last InBufferCount reported, for Input
   bool countTaken_ = false;
