@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/about_dlg.h"
 #include "app/device_select_dlg.h"
 #include "ui/param_dlg.h"
 
@@ -14,10 +15,19 @@ bool CParamApp::InitInstance() {
   if (!getcwd(g_startDir, sizeof g_startDir)) g_startDir[0] = '\0';
 
   CParamDlg dlg;
+  PrepareMainWindow(dlg);
   CDeviceSelectDlg select;
   if (select.DoModal() == QDialog::Accepted) {
     dlg.SetDeviceModel(select.GetDeviceModel());
     dlg.DoModal();
   }
   return false;
+}
+
+void CParamApp::PrepareMainWindow(CParamDlg& dlg) {
+  if (g_startDir[0] != '\0') dlg.SetStartDir(g_startDir);
+  dlg.SetAboutBox([](QWidget* parent) {
+    CAboutDlg about(parent);
+    about.DoModal();
+  });
 }

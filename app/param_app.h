@@ -3,9 +3,13 @@
 // The working directory at start-up (the device information file is found through it).
 extern char g_startDir[260];
 
+class CParamDlg;
+
 // Start-up: remembers the directory, asks which lower machine is served, runs the main window.
 class CParamApp {
  public:
   // Returns false always: the process ends when this returns.
   bool InitInstance();
+  // What the application gives its main window: the start-up directory and the About box.
+  static void PrepareMainWindow(CParamDlg& dlg);
 };

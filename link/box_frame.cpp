@@ -4,14 +4,6 @@
 
 namespace km27 {
 
-namespace {
-uint8_t Sum(const uint8_t* data, size_t n) {
-  uint8_t s = 0;
-  for (size_t i = 0; i < n; ++i) s = uint8_t(s + data[i]);
-  return s;
-}
-}  // namespace
-
 void SealBoxHeader(ParamOptions& options) {
   options.SetCheckByte(CheckByteFor(options.bytes.data(), ParamOptions::kCheckOffset));
 }
@@ -30,9 +22,9 @@ BoxFrame BuildBoxFrame(const ParamOptions& options, const ParamTable& table) {
 }
 
 bool BoxFrameValid(const uint8_t* frame) {
-  if (Sum(frame, kBoxHeaderBytes) != 0) return false;
+  if (Sum8(frame, kBoxHeaderBytes) != 0) return false;
   for (int g = 0; g < kBlockCount; ++g) {
-    if (Sum(frame + kBoxHeaderBytes + size_t(g) * kBoxGroupBytes, kBoxGroupBytes) != 0) return false;
+    if (Sum8(frame + kBoxHeaderBytes + size_t(g) * kBoxGroupBytes, kBoxGroupBytes) != 0) return false;
   }
   return true;
 }

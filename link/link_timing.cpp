@@ -19,7 +19,7 @@ LinkTiming LinkTiming::Scaled(int divisor) const {
        {&LinkTiming::readIntervalMs, &LinkTiming::readTotalPerByteMs, &LinkTiming::readTotalConstantMs,
         &LinkTiming::writeTotalPerByteMs, &LinkTiming::writeTotalConstantMs, &LinkTiming::exchangePauseMs,
         &LinkTiming::identifyPauseMs, &LinkTiming::openBreakMs, &LinkTiming::openRtsSettleMs,
-        &LinkTiming::exitWaitMs, &LinkTiming::portScanMs, &LinkTiming::linkWatchMs,
+        &LinkTiming::portScanMs, &LinkTiming::linkWatchMs,
         &LinkTiming::statusResetMs, &LinkTiming::uploadTimeoutMs, &LinkTiming::linkStartMs,
         &LinkTiming::boxFramePauseMs, &LinkTiming::boxAcceptWaitMs, &LinkTiming::boxSettleMs,
         &LinkTiming::boxUploadPauseMs}) {

@@ -17,7 +17,6 @@ struct LinkTiming {
   int identifyPauseMs = 10;   // before the closing identification frame
   int openBreakMs = 100;      // around the 0x03 byte while opening a port
   int openRtsSettleMs = 10;   // after raising RTS
-  int exitWaitMs = 1000;      // exit path: time the threads get to leave
 
   // Window timers.
   int portScanMs = 800;        // 101 TIMER_PORT_SCAN

@@ -7,13 +7,10 @@ namespace km27 {
 namespace {
 
 const CarrierInfo kCarriers[kCarrierCount] = {
-    {1001, "550 Hz", 0, 0, 0},    {1002, "650 Hz", 0, 0, 1},    {1003, "750 Hz", 0, 0, 2},
-    {1004, "850 Hz", 0, 0, 3},    {1005, "1700 Hz", 1, 1, 0},   {1006, "2000 Hz", 1, 1, 1},
-    {1007, "2300 Hz", 1, 1, 2},   {1008, "2600 Hz", 1, 1, 3},   {1033, "1701.4Hz", 2, 2, 0},
-    {1034, "2001.4Hz", 2, 2, 1},  {1035, "2301.4Hz", 2, 2, 2},  {1036, "2601.4Hz", 2, 2, 3},
-    {1037, "1698.7Hz", 2, 2, 4},  {1038, "1998.7HZ", 2, 2, 5},  {1039, "2298.7Hz", 2, 2, 6},
-    {1040, "2598.7Hz", 2, 2, 7},  {1061, "25 Hz", 3, 3, 0},     {1062, "50 Hz", 3, 3, 1},
-    {1063, "75 Hz", 3, 3, 2},
+    {"550 Hz", 0, 0},   {"650 Hz", 0, 1},   {"750 Hz", 0, 2},   {"850 Hz", 0, 3},   {"1700 Hz", 1, 0},
+    {"2000 Hz", 1, 1},  {"2300 Hz", 1, 2},  {"2600 Hz", 1, 3},  {"1701.4Hz", 2, 0}, {"2001.4Hz", 2, 1},
+    {"2301.4Hz", 2, 2}, {"2601.4Hz", 2, 3}, {"1698.7Hz", 2, 4}, {"1998.7HZ", 2, 5}, {"2298.7Hz", 2, 6},
+    {"2598.7Hz", 2, 7}, {"25 Hz", 3, 0},    {"50 Hz", 3, 1},    {"75 Hz", 3, 2},
 };
 
 const char* const kFrequencyShiftCodes[kCodesPerFamily] = {
@@ -65,12 +62,7 @@ const CarrierInfo& Carrier(int index) {
   return kCarriers[index];
 }
 
-SignalFamily FamilyOfCarrier(int carrier) {
-  if (carrier <= 3) return 0;
-  if (carrier <= 7) return 1;
-  if (carrier <= 15) return 2;
-  return 3;
-}
+SignalFamily FamilyOfCarrier(int carrier) { return Carrier(carrier).family; }
 
 const char* FamilyCaption(SignalFamily family) {
   return family < kFamilyCount ? kFamilyCaptions[family] : "";

@@ -17,11 +17,10 @@ inline constexpr int kCarrierCount = 19;
 inline constexpr int kCodesPerFamily = 21;
 inline constexpr int kLineOptionFamilies = 3;  // family 3 has no line option
 
+// A carrier's family is also the CarrierMask byte that holds its bit.
 struct CarrierInfo {
-  int radioId;          // control id of its radio in the main window
-  const char* caption;  // radio caption
+  const char* caption;  // its name, as the radio shows it
   SignalFamily family;
-  int maskByte;  // CarrierMask byte 0..3 (ParamOptions byte 3 + maskByte)
   int maskBit;
 };
 
@@ -44,7 +43,7 @@ class CodeCatalogue {
 };
 
 const CarrierInfo& Carrier(int index);  // index 0..18
-SignalFamily FamilyOfCarrier(int carrier);
+SignalFamily FamilyOfCarrier(int carrier);  // Carrier(carrier).family
 const char* FamilyCaption(SignalFamily family);  // group box caption
 
 // The line radios (controls 1091/1092) as they must look for a family.

@@ -9,10 +9,10 @@ void UpdateCarrierMask(const ParamTable& table, ParamOptions& options) {
     bool inUse = false;
     for (int s = 0; s < kSlotsPerBlock && !inUse; ++s) inUse = table.Occupied(c, s);
     const CarrierInfo& info = Carrier(c);
-    uint8_t byte = options.MaskByte(info.maskByte);
+    uint8_t byte = options.MaskByte(info.family);
     const uint8_t bit = uint8_t(1u << info.maskBit);
     byte = inUse ? uint8_t(byte | bit) : uint8_t(byte & ~bit);
-    options.SetMaskByte(info.maskByte, byte);
+    options.SetMaskByte(info.family, byte);
   }
 }
 
@@ -47,10 +47,12 @@ std::array<std::string, 3> CountTexts(const TableCounts& counts) {
           " 低频:" + std::to_string(counts.entries)};
 }
 
-uint8_t CheckByteFor(const uint8_t* data, size_t n) {
+uint8_t Sum8(const uint8_t* data, size_t n) {
   uint8_t sum = 0;
   for (size_t i = 0; i < n; ++i) sum = uint8_t(sum + data[i]);
-  return uint8_t(-sum);
+  return sum;
 }
+
+uint8_t CheckByteFor(const uint8_t* data, size_t n) { return uint8_t(-Sum8(data, n)); }
 
 }  // namespace km27

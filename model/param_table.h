@@ -75,7 +75,8 @@ TableCounts CountTable(const ParamTable& table);
 // " 类型:%d", " 载频:%d", " 低频:%d" for statics 1030, 1031, 1032.
 std::array<std::string, 3> CountTexts(const TableCounts& counts);
 
-// Two's complement of the 8-bit sum of n bytes: appended, it makes them sum to 0 modulo 256.
+// The 8-bit sum of n bytes, and its two's complement: appended, it makes them sum to 0 modulo 256.
+uint8_t Sum8(const uint8_t* data, size_t n);
 uint8_t CheckByteFor(const uint8_t* data, size_t n);
 
 }  // namespace km27

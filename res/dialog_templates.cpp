@@ -82,6 +82,17 @@ const DialogTemplate kParam{
 
 }  // namespace
 
+int CarrierRadioId(int carrier) {
+  // The template's radios in order: the nineteen of the carrier group, then the two line radios.
+  static const std::vector<int> ids = [] {
+    std::vector<int> v;
+    for (const ControlTemplate& c : FindDialogTemplate(IDD_PARAM)->controls)
+      if (c.kind == ControlKind::Radio && c.id != IDC_LINE_FIRST && c.id != IDC_LINE_SECOND) v.push_back(c.id);
+    return v;
+  }();
+  return carrier >= 0 && size_t(carrier) < ids.size() ? ids[size_t(carrier)] : ids.front();
+}
+
 const DialogTemplate* FindDialogTemplate(int id) {
   switch (id) {
     case IDD_ABOUTBOX: return &kAbout;

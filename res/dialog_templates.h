@@ -35,6 +35,9 @@ inline constexpr int IDC_LAMP = 1043;
 inline constexpr int IDC_LINE_FIRST = 1091;
 inline constexpr int IDC_LINE_SECOND = 1092;
 
+// The radio of carrier 0..18, in the order of the carrier group.
+int CarrierRadioId(int carrier);
+
 // Control ids of the lower-machine choice.
 inline constexpr int IDC_CODE_TRANSMITTER = 1045;
 inline constexpr int IDC_CODE_BOX = 1046;

@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <ctime>
 #include <QKeyEvent>
@@ -15,7 +16,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/about_dlg.h"
 #include "model/status_texts.h"
 #include "res/app_icon.h"
 #include "res/dialog_templates.h"
@@ -31,8 +31,6 @@
 
 using namespace km27;
 using namespace km27::res;
-
-CParamDlg* g_mainDlg = nullptr;
 
 namespace {
 
@@ -78,14 +76,12 @@ QAbstractButton* AsButton(QWidget* w) { return static_cast<QAbstractButton*>(w);
 
 }  // namespace
 
-struct CParamDlg::PendingCall {
-  std::function<void()> fn;
-  std::condition_variable done;
-  bool finished = false;
-  bool ran = false;
-};
-
-CParamDlg::CParamDlg(QWidget* parent) : QDialog(parent), param(catalogue), messageBox(DefaultMessageBox) {
+CParamDlg::CParamDlg(QWidget* parent)
+    : QDialog(parent),
+      param(catalogue),
+      messageBox(DefaultMessageBox),
+      startDir(QDir::currentPath().toStdString()),
+      calls([this] { QMetaObject::invokeMethod(this, [this] { calls.RunPending(); }, Qt::QueuedConnection); }) {
   // A fixed-size window with a minimise box and no help button.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -96,7 +92,6 @@ CParamDlg::~CParamDlg() {
   BeginClosing();
   if (engine && !destroyed) engine->Stop();  // a window deleted without closing still ends its link
   engine.reset();
-  if (g_mainDlg == this) g_mainDlg = nullptr;
 }
 
 bool CParamDlg::OnInitDialog() {
@@ -125,7 +120,7 @@ bool CParamDlg::OnInitDialog() {
   UpdateData(false);
 
   for (int i = 0; i < kCarrierCount; ++i)
-    connect(AsButton(Control(Carrier(i).radioId)), &QAbstractButton::clicked, this, &CParamDlg::OnCarrierRadio);
+    connect(AsButton(Control(CarrierRadioId(i))), &QAbstractButton::clicked, this, &CParamDlg::OnCarrierRadio);
   for (int id : {IDC_LINE_FIRST, IDC_LINE_SECOND})
     connect(AsButton(Control(id)), &QAbstractButton::clicked, this, &CParamDlg::OnLineRadio);
   const std::pair<int, void (CParamDlg::*)()> commands[] = {
@@ -183,11 +178,10 @@ bool CParamDlg::OnInitDialog() {
   // 16.-18.
   statusLine->setText(QString::fromUtf8(text::kWelcome));
   EnableButtons(false);
-  g_mainDlg = this;
   qApp->installEventFilter(this);
 
   // 19. The link of the model; the code box shows its counts from the start.
-  engine = CreateLinkEngine(model, param, *this, this);
+  engine = CreateLinkEngine(model, param, *this, startDir);
   if (engine) engine->Start();
   if (!IsCodeTransmitter(model)) ShowCounts();
   // Why the lamp stays dark: ports that exist but could not be opened, and the fix.
@@ -229,7 +223,7 @@ void CParamDlg::SetButtonStates(const ButtonStates& states) {
 }
 
 void CParamDlg::UpdateData(bool saveAndValidate) {
-  QButtonGroup* carriers = built.GroupOf(Carrier(0).radioId);
+  QButtonGroup* carriers = built.GroupOf(CarrierRadioId(0));
   QButtonGroup* lines = built.GroupOf(IDC_LINE_FIRST);
   if (saveAndValidate) {
     carrierChoice = carriers->checkedId();
@@ -373,46 +367,13 @@ QMessageBox::StandardButton CParamDlg::Ask(QMessageBox::Icon icon, const QString
 }
 
 bool CParamDlg::RunOnWindowThread(const std::function<void()>& fn) {
-  if (QThread::currentThread() == thread()) {
-    if (closing) return false;
-    fn();
-    return true;
-  }
-  // A plain blocking queued call would leave the worker stuck if the window closed first; a
-  // pending call is instead released, unrun, as soon as the window starts closing.
-  auto call = std::make_shared<PendingCall>();
-  call->fn = fn;
-  std::unique_lock<std::mutex> lock(callMutex);
-  if (closing) return false;
-  pendingCalls.insert(call);
-  QMetaObject::invokeMethod(
-      this,
-      [this, call] {
-        {
-          std::lock_guard<std::mutex> l(callMutex);
-          if (call->finished) return;  // cancelled by closing
-        }
-        call->fn();
-        std::lock_guard<std::mutex> l(callMutex);
-        call->ran = true;
-        call->finished = true;
-        pendingCalls.erase(call);
-        call->done.notify_all();
-      },
-      Qt::QueuedConnection);
-  call->done.wait(lock, [&] { return call->finished; });
-  return call->ran;
+  if (QThread::currentThread() != thread()) return calls.Call(fn);
+  if (calls.Closed()) return false;
+  fn();
+  return true;
 }
 
-void CParamDlg::BeginClosing() {
-  std::lock_guard<std::mutex> lock(callMutex);
-  closing = true;
-  for (const auto& call : pendingCalls) {
-    call->finished = true;
-    call->done.notify_all();
-  }
-  pendingCalls.clear();
-}
+void CParamDlg::BeginClosing() { calls.Close(); }
 
 bool CParamDlg::PreTranslateMessage(QKeyEvent* key) {
   // Function keys with Alt, Ctrl or Super held belong to the desktop (Alt+F4 closes the
@@ -453,8 +414,7 @@ bool CParamDlg::eventFilter(QObject* obj, QEvent* event) {
 void CParamDlg::contextMenuEvent(QContextMenuEvent* event) { sysMenu->popup(event->globalPos()); }
 
 void CParamDlg::OnSysCommand() {
-  CAboutDlg about(this);
-  about.DoModal();
+  if (aboutBox) aboutBox(this);
 }
 
 bool CParamDlg::OnHelpInfo() {

@@ -2,15 +2,14 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <array>
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <set>
+#include <string>
 
 #include "link/link_engine.h"
 #include "link/link_host.h"
+#include "link/window_call_queue.h"
 #include "model/code_catalogue.h"
 #include "model/device_model.h"
 #include "model/param_model.h"
@@ -41,6 +40,11 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   ~CParamDlg() override;
 
   void SetDeviceModel(km27::DeviceModel m) { model = m; }
+  // The directory of the device information file; the current one unless the application
+  // gives its start-up directory.
+  void SetStartDir(const std::string& dir) { startDir = dir; }
+  // What the About entry of the window's menu opens (the application's About box).
+  void SetAboutBox(std::function<void(QWidget* parent)> show) { aboutBox = std::move(show); }
   km27::DeviceModel DeviceModel() const { return model; }
   void SetMessageBox(MessageBoxFn fn) { messageBox = std::move(fn); }
 
@@ -106,7 +110,6 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  struct PendingCall;
   bool PreTranslateMessage(QKeyEvent* key);
   QMessageBox::StandardButton Ask(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                   QMessageBox::StandardButtons buttons);
@@ -123,16 +126,14 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   std::map<int, QTimer*> timers;
   QMenu* sysMenu = nullptr;
   MessageBoxFn messageBox;
+  std::function<void(QWidget*)> aboutBox;
+  std::string startDir;
   km27::ParamFileStart paramFileStart;  // what start-up found in the working file
   int familyLastFilled = -1;  // the code combo is refilled only when the family changes
   bool initialised = false;
   bool destroyed = false;
 
-  // Workers' synchronous reports; cancelled when the window starts closing.
-  std::mutex callMutex;
-  bool closing = false;
-  std::set<std::shared_ptr<PendingCall>> pendingCalls;
+  // Workers' synchronous reports; dropped once the window starts closing.
+  km27::WindowCallQueue calls;
 };
 
-// The running main window (read by the link's worker threads only to reach the window).
-extern CParamDlg* g_mainDlg;

@@ -43,7 +43,7 @@ class MainWindowTest : public ::testing::Test {
     QWidget* r = dlg->Control(id);
     QTest::mouseClick(r, Qt::LeftButton, {}, QPoint(6, r->height() / 2));
   }
-  void ClickCarrier(int carrier) { ClickRadio(Carrier(carrier).radioId); }
+  void ClickCarrier(int carrier) { ClickRadio(CarrierRadioId(carrier)); }
   void ClickButton(int id) { QTest::mouseClick(Btn(id), Qt::LeftButton); }
   void Key(QWidget* w, Qt::Key k) { QTest::keyClick(w, k); }
   QStringList ComboTexts(QComboBox* c) {
@@ -108,6 +108,19 @@ TEST_F(MainWindowTest, CodeTransmitterCountsStayEmptyUntilFirstAdd) {
     ClickCarrier(carrier);
     EXPECT_FALSE(Btn(IDC_LINE_FIRST)->isEnabled());
     EXPECT_EQ(Btn(IDC_LINE_SECOND)->text(), QString::fromUtf8("无"));
+  }
+}
+
+TEST_F(MainWindowTest, EachCarrierRadioSelectsItsOwnCarrier) {
+  Open(CodeBox);
+  EXPECT_EQ(CarrierRadioId(0), 1001);
+  EXPECT_EQ(CarrierRadioId(8), 1033);
+  EXPECT_EQ(CarrierRadioId(18), 1063);
+  for (int c : {18, 0, 12, 7, 16, 3, 9}) {
+    ClickCarrier(c);
+    EXPECT_EQ(dlg->Param().currentCarrier, c);
+    EXPECT_EQ(dlg->Param().currentFamily, FamilyOfCarrier(c));
+    EXPECT_EQ(Btn(CarrierRadioId(c))->text(), QString::fromUtf8(Carrier(c).caption)) << c;
   }
 }
 

@@ -135,6 +135,7 @@ TEST(AboutTest, OpensFromTheWindowMenuAndClosesByOkOrEscape) {
   EnsureApp();
   TempWorkDir work;
   CParamDlg dlg;
+  CParamApp::PrepareMainWindow(dlg);
   dlg.SetDeviceModel(CodeBox);
   dlg.OnInitDialog();
   dlg.show();

@@ -73,7 +73,7 @@ TEST_F(TransmitterWindow, LinkDownloadAndUploadThroughTheWindow) {
   EXPECT_EQ(dlg->typeCountText->text(), "");  // counts wait for the first edit
 
   // Two steps on 650 Hz, which the device keeps in its block 2.
-  QTest::mouseClick(dlg->Control(Carrier(1).radioId), Qt::LeftButton, {}, QPoint(6, 5));
+  QTest::mouseClick(dlg->Control(CarrierRadioId(1)), Qt::LeftButton, {}, QPoint(6, 5));
   Key(Qt::Key_F2);
   Key(Qt::Key_F2);
   const ParamTable programme = dlg->Param().table;
