@@ -172,10 +172,10 @@ int main(int argc, char** argv) {
   // An upload ends on the window's thread by saving the device information file, which is
   // flushed to the disk before it replaces the old one: that flush is part of the longest gap.
   std::vector<double> saves;
-  TransmitterImage image;
+  DeviceInfo info{};
   for (int k = 0; k < 20; ++k) {
     auto a = Clock::now();
-    SaveDeviceInfo(work.path, image);
+    SaveDeviceInfo(work.path, info);
     saves.push_back(Ms(Clock::now() - a));
   }
   if (chdir("/") != 0) return 1;

@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "model/device_info_bytes.h"
+
 namespace km27 {
 
 // Window timer ids; one handler on the window dispatches them by id.
@@ -46,6 +48,9 @@ class LinkHost {
   virtual void KillTimer(int id) = 0;
   virtual void ShowCounts() = 0;
   virtual void ShowMessage(const std::string& utf8) = 0;  // modal box, OK only
+  // A code-transmitter upload brought the device's information: the host keeps it (in its
+  // device information file).
+  virtual void DeviceInfoReceived(const DeviceInfo& info) = 0;
   // Runs `fn` on the window's thread and returns when it has run (a worker's synchronous
   // report). Returns false when the window is gone and `fn` was dropped.
   virtual bool RunOnWindowThread(const std::function<void()>& fn) = 0;

@@ -46,6 +46,14 @@ void TransmitterImage::BuildFrom(const ParamOptions& options, const ParamTable& 
   ExchangeBlocks();
 }
 
+DeviceInfo TransmitterImage::Info() const {
+  DeviceInfo info;
+  std::copy(bytes.begin(), bytes.begin() + kDeviceInfoBytes, info.begin());
+  return info;
+}
+
+void TransmitterImage::SetInfo(const DeviceInfo& info) { std::copy(info.begin(), info.end(), bytes.begin()); }
+
 size_t TransmitterImage::BlockBytes(int block) {
   if (block < 0 || block >= kTransferBlocks) return 0;
   return block == kTransferBlocks - 1 ? kLastBlockBytes : kTransferBlockBytes;

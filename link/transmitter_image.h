@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "model/device_info_bytes.h"
 #include "model/param_table.h"
 
 namespace km27 {
@@ -11,10 +12,7 @@ namespace km27 {
 // 24, one per family), the four carrier masks and the 960-byte table, the last two in the
 // device's carrier order.
 inline constexpr size_t kImageBytes = 1060;
-inline constexpr size_t kDeviceInfoBytes = 96;
-inline constexpr size_t kDeviceInfoRowBytes = 24;
-inline constexpr size_t kDeviceInfoRows = 4;
-inline constexpr size_t kImageMaskOffset = 96;
+inline constexpr size_t kImageMaskOffset = kDeviceInfoBytes;
 inline constexpr size_t kImageTableOffset = 100;
 inline constexpr int kTransferBlocks = 17;
 inline constexpr size_t kTransferBlockBytes = 64;
@@ -42,6 +40,8 @@ class TransmitterImage {
   void StoreBlock(int block, const uint8_t* payload64);
 
   void Clear() { bytes.fill(0); }
+  DeviceInfo Info() const;                  // bytes 0..95
+  void SetInfo(const DeviceInfo& info);
   bool operator==(const TransmitterImage& o) const { return bytes == o.bytes; }
 };
 

@@ -5,14 +5,8 @@
 
 #include "link/transfer_frame.h"
 #include "model/status_texts.h"
-#include "store/device_info.h"
 
 namespace km27 {
-
-std::string DeviceInfoNotSavedMessage(const SaveResult& r) {
-  return "参数数据已上传，但设备信息文件无法保存：\n" + r.path + "\n原因：" + r.reason +
-         "\n\n本次收到的设备信息仍用于下次下载，直到程序关闭。";
-}
 
 std::string TransferProgressText(bool download, int blocksDone, int attempt) {
   std::string s = download ? " 下载中… " : " 上传中… ";
@@ -21,8 +15,8 @@ std::string TransferProgressText(bool download, int blocksDone, int attempt) {
   return s;
 }
 
-TransmitterLink::TransmitterLink(ParamModel& model, LinkHost& host, std::string startDir, LinkTiming timing)
-    : model_(model), host_(host), startDir_(std::move(startDir)), timing_(timing) {}
+TransmitterLink::TransmitterLink(ParamModel& model, LinkHost& host, const DeviceInfo& info, LinkTiming timing)
+    : model_(model), host_(host), startInfo_(info), timing_(timing) {}
 
 TransmitterLink::~TransmitterLink() { Stop(); }
 
@@ -41,7 +35,8 @@ ComEnvironment TransmitterLink::CurrentComEnvironment() {
 
 void TransmitterLink::Start() {
   LinkRunning = true;
-  LoadDeviceInfo(startDir_, image_);
+  image_.Clear();
+  image_.SetInfo(startInfo_);
   host_.SetTimer(TIMER_LINK_START, timing_.linkStartMs);
 }
 
@@ -134,7 +129,7 @@ void TransmitterLink::OnLinkResult(int wParam, int lParam) {
 void TransmitterLink::ApplyTransmitterImage() {
   image_.ExchangeMasks();
   for (int f = 0; f < 4; ++f) model_.options.SetMaskByte(f, image_.bytes[kImageMaskOffset + size_t(f)]);
-  const SaveResult saved = SaveDeviceInfo(startDir_, image_);
+  host_.DeviceInfoReceived(image_.Info());
   image_.ExchangeBlocks();
   std::memcpy(model_.table.bytes.data(), image_.bytes.data() + kImageTableOffset, kTableBytes);
   model_.RefreshRows();
@@ -142,11 +137,6 @@ void TransmitterLink::ApplyTransmitterImage() {
   host_.ShowCounts();
   EnableButtons(true);
   RestartStatusReset();
-  if (!saved.ok) {
-    // The programme arrived; only its device information could not be kept on disk.
-    host_.SetStatusText(std::string(text::kUploadOk) + text::kDeviceInfoNotSaved);
-    host_.ShowMessage(DeviceInfoNotSavedMessage(saved));
-  }
 }
 
 void TransmitterLink::Stop() {

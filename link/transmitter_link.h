@@ -11,8 +11,8 @@
 #include "link/link_timing.h"
 #include "link/serial_port.h"
 #include "link/transmitter_image.h"
+#include "model/device_info_bytes.h"
 #include "model/param_model.h"
-#include "store/file_io.h"
 
 namespace km27 {
 
@@ -24,9 +24,6 @@ inline constexpr uint8_t kWakeByte = 0x03;  // sent at 9600 baud while the port 
 
 // The worker threads' report to the window (wParam of the report).
 enum LinkReport { kReportLinkState = 0, kReportDownload = 1, kReportUpload = 2 };
-
-// The operator's message when an upload arrived but DDINFO.txt could not be written.
-std::string DeviceInfoNotSavedMessage(const SaveResult& r);
 
 // Status text while a transfer runs: " 下载中… 5/17", with the retry count once retrying.
 std::string TransferProgressText(bool download, int blocksDone, int attempt);
@@ -40,14 +37,14 @@ std::string TransferProgressText(bool download, int blocksDone, int attempt);
 // waits for the threads, which may be waiting for such a call.
 class TransmitterLink : public LinkEngine {
  public:
-  TransmitterLink(ParamModel& model, LinkHost& host, std::string startDir,
-                  LinkTiming timing = ActiveLinkTiming());
+  // `info`: the device information the first download sends (from the host's file).
+  TransmitterLink(ParamModel& model, LinkHost& host, const DeviceInfo& info, LinkTiming timing = ActiveLinkTiming());
   ~TransmitterLink() override;
   TransmitterLink(const TransmitterLink&) = delete;
   TransmitterLink& operator=(const TransmitterLink&) = delete;
 
   bool LinkUp() const override { return linkUp_; }
-  void Start() override;  // device information, then timer 110
+  void Start() override;  // the image from the device information, then timer 110
   void OnDownload() override;
   void OnUpload() override;
   void OnTimer(int id) override;
@@ -85,7 +82,7 @@ class TransmitterLink : public LinkEngine {
 
   ParamModel& model_;
   LinkHost& host_;
-  std::string startDir_;
+  DeviceInfo startInfo_;
   LinkTiming timing_;
 
   // Shared with the threads.

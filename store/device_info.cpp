@@ -80,19 +80,19 @@ std::string FormatDeviceInfo(const uint8_t* info96) {
   return out;
 }
 
-bool LoadDeviceInfo(const std::string& startDir, TransmitterImage& image) {
-  image.Clear();
+bool LoadDeviceInfo(const std::string& startDir, DeviceInfo& info) {
+  info.fill(0);
   const std::string path = DeviceInfoPath(startDir);
   if (path.empty()) return false;
   // Read as bytes through the one reader: a folder of that name is a failed read, not an
   // exception out of a stream.
   const ReadResult f = ReadFileBytes(path, kLargestDeviceInfoFile);
   if (!f.ok) return false;
-  ParseDeviceInfo(f.bytes, image.bytes.data());
+  ParseDeviceInfo(f.bytes, info.data());
   return true;
 }
 
-SaveResult SaveDeviceInfo(const std::string& startDir, const TransmitterImage& image) {
+SaveResult SaveDeviceInfo(const std::string& startDir, const DeviceInfo& info) {
   const std::string path = DeviceInfoPath(startDir);
   if (path.empty()) {
     SaveResult r;
@@ -101,7 +101,7 @@ SaveResult SaveDeviceInfo(const std::string& startDir, const TransmitterImage& i
     r.reason = FileErrorText("路径过长", ENAMETOOLONG);
     return r;
   }
-  const std::string text = FormatDeviceInfo(image.bytes.data());
+  const std::string text = FormatDeviceInfo(info.data());
   return WriteFileAtomically(path, text.data(), text.size());
 }
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/transmitter_image.h"
+#include "model/device_info_bytes.h"
 #include "store/file_io.h"
 
 // "DDINFO.txt": the code transmitter's 96 bytes of device information as GBK text, four
@@ -27,9 +27,9 @@ void ParseDeviceInfo(const std::string& text, uint8_t* info96);
 // The file's bytes (GBK) for 96 values.
 std::string FormatDeviceInfo(const uint8_t* info96);
 
-// Zeroes the whole image, then fills bytes 0..95 from the file; false when it can't be read.
-bool LoadDeviceInfo(const std::string& startDir, TransmitterImage& image);
-// Replaces the file with image bytes 0..95; the old file stays whole if writing fails.
-SaveResult SaveDeviceInfo(const std::string& startDir, const TransmitterImage& image);
+// Zeroes the values, then fills them from the file; false when it can't be read.
+bool LoadDeviceInfo(const std::string& startDir, DeviceInfo& info);
+// Replaces the file with the values; the old file stays whole if writing fails.
+SaveResult SaveDeviceInfo(const std::string& startDir, const DeviceInfo& info);
 
 }  // namespace km27

@@ -1,14 +1,14 @@
 #pragma once
 #include <memory>
-#include <string>
 
 #include "link/link_engine.h"
 #include "link/link_host.h"
+#include "model/device_info_bytes.h"
 #include "model/device_model.h"
 #include "model/param_model.h"
 
 // The one place where the main window gets the link of its lower machine. nullptr means no
-// link: the lamp stays black and upload/download stay disabled. `startDir` holds the device
-// information file.
+// link: the lamp stays black and upload/download stay disabled. `info`: the device information
+// a code transmitter's first download sends.
 std::unique_ptr<km27::LinkEngine> CreateLinkEngine(km27::DeviceModel model, km27::ParamModel& param,
-                                                   km27::LinkHost& host, const std::string& startDir);
+                                                   km27::LinkHost& host, const km27::DeviceInfo& info);

@@ -20,6 +20,7 @@
 #include "res/app_icon.h"
 #include "res/dialog_templates.h"
 #include "res/strings.h"
+#include "store/device_info.h"
 #include "store/help_text.h"
 #include "store/param_file.h"
 #include "ui/controls/hover_button.h"
@@ -181,7 +182,10 @@ bool CParamDlg::OnInitDialog() {
   qApp->installEventFilter(this);
 
   // 19. The link of the model; the code box shows its counts from the start.
-  engine = CreateLinkEngine(model, param, *this, startDir);
+  // The code transmitter's device information travels with every download.
+  DeviceInfo info{};
+  if (IsCodeTransmitter(model)) LoadDeviceInfo(startDir, info);
+  engine = CreateLinkEngine(model, param, *this, info);
   if (engine) engine->Start();
   if (!IsCodeTransmitter(model)) ShowCounts();
   // Why the lamp stays dark: ports that exist but could not be opened, and the fix.
@@ -359,6 +363,20 @@ void CParamDlg::SetStatusText(const std::string& utf8) { statusLine->setText(QSt
 
 void CParamDlg::ShowMessage(const std::string& utf8) {
   Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), QString::fromStdString(utf8), QMessageBox::Ok);
+}
+
+void CParamDlg::DeviceInfoReceived(const DeviceInfo& info) {
+  const SaveResult r = SaveDeviceInfo(startDir, info);
+  if (r.ok) return;
+  // The programme arrived; only its device information could not be kept on disk. The message
+  // waits until the upload has been applied in full.
+  statusLine->setText(statusLine->text() + QString::fromUtf8(text::kDeviceInfoNotSaved));
+  const QString told = QStringLiteral("参数数据已上传，但设备信息文件无法保存：\n%1\n原因：%2\n\n"
+                                      "本次收到的设备信息仍用于下次下载，直到程序关闭。")
+                           .arg(QString::fromStdString(r.path), QString::fromStdString(r.reason));
+  QTimer::singleShot(0, this, [this, told] {
+    if (!destroyed) Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), told, QMessageBox::Ok);
+  });
 }
 
 QMessageBox::StandardButton CParamDlg::Ask(QMessageBox::Icon icon, const QString& caption, const QString& text,

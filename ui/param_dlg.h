@@ -82,6 +82,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   void KillTimer(int id) override;
   void ShowCounts() override;
   void ShowMessage(const std::string& utf8) override;
+  void DeviceInfoReceived(const km27::DeviceInfo& info) override;
   bool RunOnWindowThread(const std::function<void()>& fn) override;
 
   // For the window's own use and for tests.

@@ -31,6 +31,7 @@ class FakeHost : public LinkHost {
   void KillTimer(int id) override { timers.erase(id); }
   void ShowCounts() override { ++showCounts; }
   void ShowMessage(const std::string& utf8) override { messages.push_back(utf8); }
+  void DeviceInfoReceived(const DeviceInfo&) override {}  // the code box has none
   bool RunOnWindowThread(const std::function<void()>& fn) override {
     fn();
     return true;

@@ -139,7 +139,7 @@ class FaultMatrix : public TransmitterLinkTest {
       model.table = table;
       model.options = options;
     });
-    TransmitterImage expected;  // no device information file: zeros
+    TransmitterImage expected;  // the window had no device information: zeros
     expected.BuildFrom(options, table);
     const int verdict = RunTransfer(dev, seed, cell, true);
     if (verdict < 0) return;
@@ -168,7 +168,7 @@ class FaultMatrix : public TransmitterLinkTest {
       model.table = before;
       model.options = beforeOptions;
     });
-    std::remove((start.path + "/DDINFO.txt").c_str());
+    const size_t infoBefore = InfoReceived();
     const int verdict = RunTransfer(dev, seed, cell, false);
     if (verdict < 0) return;
     window.Do([&] {
@@ -182,8 +182,10 @@ class FaultMatrix : public TransmitterLinkTest {
         EXPECT_EQ(model.options, beforeOptions);
       }
     });
-    std::ifstream info(start.path + "/DDINFO.txt");
-    EXPECT_EQ(bool(info), verdict == 1) << "the device information file is written after a success only";
+    // The device information reaches the window after a success only, and as the device held it.
+    auto lock = window.Lock();
+    ASSERT_EQ(window.infoReceived.size(), infoBefore + (verdict == 1 ? 1 : 0));
+    if (verdict == 1) EXPECT_TRUE(window.infoReceived.back() == image.Info());
   }
 
   void CorruptionCell(bool download, double fraction) {

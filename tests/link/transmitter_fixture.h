@@ -89,6 +89,7 @@ class FakeWindow : public LinkHost {
   void KillTimer(int id) override { Record([&] { killed.push_back(id); }); }
   void ShowCounts() override { Record([&] { ++countsShown; }); }
   void ShowMessage(const std::string& utf8) override { Record([&] { messages.push_back(utf8); }); }
+  void DeviceInfoReceived(const DeviceInfo& info) override { Record([&] { infoReceived.push_back(info); }); }
   bool RunOnWindowThread(const std::function<void()>& fn) override { return queue_.Call(fn); }
 
   // Records (guarded by m_; read them inside WaitFor or after Lock()).
@@ -101,6 +102,7 @@ class FakeWindow : public LinkHost {
   std::vector<int> killed;
   int countsShown = 0;
   std::vector<std::string> messages;
+  std::vector<DeviceInfo> infoReceived;
   int callsAfterClose = 0;
   bool onWindowThread() const { return std::this_thread::get_id() == thread_.get_id(); }
   int offThreadCalls = 0;
@@ -185,7 +187,7 @@ class TransmitterLinkTest : public ::testing::Test {
   }
 
   void StartLink(LinkTiming timing = TestTiming()) {
-    link = std::make_unique<TransmitterLink>(model, window, start.path, timing);
+    link = std::make_unique<TransmitterLink>(model, window, startInfo, timing);
     link->SetComEnvironment(env);
     window.Do([&] { link->Start(); });
     window.Do([&] { link->OnTimer(TIMER_LINK_START); });
@@ -197,6 +199,10 @@ class TransmitterLinkTest : public ::testing::Test {
   }
   bool WaitText(const std::string& text, int ms = 20000) {
     return window.WaitFor([&] { return !window.texts.empty() && window.texts.back() == text; }, ms);
+  }
+  size_t InfoReceived() {
+    auto lock = window.Lock();
+    return window.infoReceived.size();
   }
   std::string Texts() {
     auto lock = window.Lock();
@@ -217,7 +223,8 @@ class TransmitterLinkTest : public ::testing::Test {
     return false;
   }
 
-  TempDir com, start;
+  TempDir com;
+  DeviceInfo startInfo{};  // what the window read from its device information file
   ComEnvironment env;
   CodeCatalogue catalogue;
   ParamModel model;

@@ -1,9 +1,6 @@
-#include <fstream>
-#include <iterator>
 
 #include "link/transmitter_fixture.h"
 #include "model/status_texts.h"
-#include "store/device_info.h"
 
 namespace km27::testing {
 namespace {
@@ -16,10 +13,6 @@ sim::TransmitterSimOptions Silent() {
   return o;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 TEST_F(TransmitterLinkTest, FindsTheDeviceOnCom3BehindSilentPorts) {
   auto& com1 = AddSim(1, Silent());
@@ -83,11 +76,10 @@ TEST_F(TransmitterLinkTest, BlockNeverAcknowledgedFailsTheDownloadAfterTwentyAtt
 }
 
 TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
-  // Device information comes from the file and goes to the device with the programme.
+  // Device information comes from the window and goes to the device with the programme.
   TransmitterImage info;
   for (size_t i = 0; i < kDeviceInfoBytes; ++i) info.bytes[i] = uint8_t(255 - i);
-  ASSERT_TRUE(SaveDeviceInfo(start.path, info).ok);
-  const std::string infoFile = ReadFile(start.path + "/DDINFO.txt");
+  startInfo = info.Info();
 
   for (int b = 0; b < 19; ++b)
     for (int s = 0; s <= b % 4; ++s) model.table.SetEntry(b, s, {uint8_t(s + 1), uint8_t(b + 3)});
@@ -114,24 +106,26 @@ TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
     model.table.Clear();
     for (int f = 0; f < 4; ++f) model.options.SetMaskByte(f, 0);
   });
-  std::remove((start.path + "/DDINFO.txt").c_str());
+  dev.SetImage([&] {
+    TransmitterImage i = dev.Image();
+    i.bytes[0] = 7;  // the device's own information comes back to the window
+    return i;
+  }());
   window.Do([&] { link->OnUpload(); });
   ASSERT_TRUE(WaitText(text::kUploadOk)) << Texts();
   window.Do([&] {
     EXPECT_EQ(model.table, table);
     EXPECT_EQ(model.options, options);
   });
-  EXPECT_EQ(ReadFile(start.path + "/DDINFO.txt"), infoFile);
   auto lock = window.Lock();
+  ASSERT_EQ(window.infoReceived.size(), 1u);
+  EXPECT_EQ(window.infoReceived[0][0], 7);
+  EXPECT_EQ(window.infoReceived[0][95], info.bytes[95]);
   EXPECT_EQ(window.countsShown, 1);
   EXPECT_TRUE(window.buttons.enabled[kButtonDownload]);
 }
 
 TEST_F(TransmitterLinkTest, FailedUploadLeavesTableOptionsAndFileAlone) {
-  TransmitterImage info;
-  info.bytes[3] = 42;
-  ASSERT_TRUE(SaveDeviceInfo(start.path, info).ok);
-  const std::string infoFile = ReadFile(start.path + "/DDINFO.txt");
   model.table.SetEntry(0, 0, {2, 5});
   UpdateCarrierMask(model.table, model.options);
   const ParamTable table = model.table;
@@ -152,8 +146,8 @@ TEST_F(TransmitterLinkTest, FailedUploadLeavesTableOptionsAndFileAlone) {
     EXPECT_EQ(model.table, table);
     EXPECT_EQ(model.options, options);
   });
-  EXPECT_EQ(ReadFile(start.path + "/DDINFO.txt"), infoFile);
   auto lock = window.Lock();
+  EXPECT_TRUE(window.infoReceived.empty()) << "a failed upload hands no device information over";
   EXPECT_EQ(window.countsShown, 0);
   for (bool on : window.buttons.enabled) EXPECT_TRUE(on);
 }

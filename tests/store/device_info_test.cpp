@@ -56,25 +56,23 @@ TEST(DeviceInfo, HeadersAndWrittenForm) {
 
 TEST(DeviceInfo, SaveThenLoadGivesBackAll96Values) {
   TempDir dir;
-  TransmitterImage img;
-  for (size_t i = 0; i < 96; ++i) img.bytes[i] = uint8_t(i * 37);
-  img.bytes[0] = 0;
-  img.bytes[95] = 255;
-  img.bytes[500] = 9;  // not device information: never written
+  DeviceInfo img;
+  for (size_t i = 0; i < 96; ++i) img[i] = uint8_t(i * 37);
+  img[0] = 0;
+  img[95] = 255;
   ASSERT_TRUE(SaveDeviceInfo(dir.path, img).ok);
-  TransmitterImage back;
-  back.bytes.fill(0x77);
+  DeviceInfo back;
+  back.fill(0x77);
   ASSERT_TRUE(LoadDeviceInfo(dir.path, back));
-  for (size_t i = 0; i < 96; ++i) ASSERT_EQ(back.bytes[i], img.bytes[i]) << i;
-  for (size_t i = 96; i < kImageBytes; ++i) ASSERT_EQ(back.bytes[i], 0) << i;  // the whole image was zeroed
+  EXPECT_EQ(back, img);
 }
 
 TEST(DeviceInfo, MissingFileZeroesTheImage) {
   TempDir dir;
-  TransmitterImage img;
-  img.bytes.fill(3);
+  DeviceInfo img;
+  img.fill(3);
   EXPECT_FALSE(LoadDeviceInfo(dir.path, img));
-  for (uint8_t b : img.bytes) ASSERT_EQ(b, 0);
+  for (uint8_t b : img) ASSERT_EQ(b, 0);
 }
 
 TEST(DeviceInfo, LenientReader) {
@@ -135,7 +133,7 @@ TEST(DeviceInfo, OverlongStartDirectorySkipsTheFile) {
   std::string dir(PATH_MAX, 'd');
   dir = "/tmp/" + dir;
   EXPECT_EQ(DeviceInfoPath(dir), "");
-  TransmitterImage img;
+  DeviceInfo img{};
   EXPECT_FALSE(LoadDeviceInfo(dir, img));
   EXPECT_FALSE(SaveDeviceInfo(dir, img).ok);
   EXPECT_EQ(DeviceInfoPath("/tmp/x"), "/tmp/x/DDINFO.txt");
@@ -145,10 +143,10 @@ TEST(DeviceInfo, AFolderOfThatNameIsAFailedReadAndAFailedSave) {
   // Read through a stream, a folder threw out of the window's start-up and ended the tool.
   TempDir dir;
   ASSERT_EQ(mkdir((dir.path + "/DDINFO.txt").c_str(), 0755), 0);
-  TransmitterImage img;
-  img.bytes[5] = 7;
+  DeviceInfo img{};
+  img[5] = 7;
   EXPECT_FALSE(LoadDeviceInfo(dir.path, img));
-  EXPECT_EQ(img.bytes[5], 0);
+  EXPECT_EQ(img[5], 0);
   const SaveResult r = SaveDeviceInfo(dir.path, img);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.path, dir.path + "/DDINFO.txt");
@@ -158,12 +156,12 @@ TEST(DeviceInfo, AFolderOfThatNameIsAFailedReadAndAFailedSave) {
 TEST(DeviceInfo, FailedSaveKeepsTheOldFile) {
   TempDir dir;
   dir.Write("DDINFO.txt", "old");
-  TransmitterImage img;
+  DeviceInfo img{};
   std::string missing = dir.path + "/no/such/dir";
   EXPECT_FALSE(SaveDeviceInfo(missing, img).ok);
   EXPECT_EQ(dir.Read("DDINFO.txt"), "old");
   ASSERT_TRUE(SaveDeviceInfo(dir.path, img).ok);
-  EXPECT_EQ(dir.Read("DDINFO.txt"), FormatDeviceInfo(img.bytes.data()));
+  EXPECT_EQ(dir.Read("DDINFO.txt"), FormatDeviceInfo(img.data()));
 }
 
 }  // namespace

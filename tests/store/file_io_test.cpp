@@ -153,7 +153,7 @@ TEST_F(FileIo, AllThreeFilesGoThroughTheSameRules) {
   Write(path, "operator's programme");
   ASSERT_EQ(chmod(info.c_str(), 0444), 0);
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-  EXPECT_FALSE(SaveDeviceInfo(dir, TransmitterImage{}).ok);
+  EXPECT_FALSE(SaveDeviceInfo(dir, DeviceInfo{}).ok);
   EXPECT_FALSE(SaveParamFile(path, {}, {}).ok);
   EXPECT_EQ(Read(info), "operator's info");
   EXPECT_EQ(Read(path), "operator's programme");

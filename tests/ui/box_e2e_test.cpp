@@ -56,6 +56,7 @@ class TimerHost : public km27::LinkHost {
   }
   void ShowCounts() override {}
   void ShowMessage(const std::string&) override { ++messages; }
+  void DeviceInfoReceived(const km27::DeviceInfo&) override {}
   bool RunOnWindowThread(const std::function<void()>& fn) override {
     fn();
     return true;

@@ -61,6 +61,7 @@ class MatrixHost : public km27::LinkHost {
   }
   void ShowCounts() override {}
   void ShowMessage(const std::string&) override {}
+  void DeviceInfoReceived(const km27::DeviceInfo&) override {}
   bool RunOnWindowThread(const std::function<void()>& fn) override {
     fn();
     return true;
