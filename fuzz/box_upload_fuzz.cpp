@@ -13,7 +13,7 @@
 #include "link/box_frame.h"
 #include "link/box_link.h"
 #include "model/status_texts.h"
-#include "tests/link/box_fakes.h"
+#include "link/box_fakes.h"
 
 namespace {
 

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Installs every build and test dependency from Debian 12 packages. Safe to run again.
+# Installs what the build and the tests use, from Debian 12 packages. Safe to run again.
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PKGS=(
+  # building
   build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  qt6-base-dev qt6-base-dev-tools libqt6serialport6-dev qt6-tools-dev-tools
-  libgl-dev libxkbcommon-dev
+  qt6-base-dev libxkbcommon-dev libx11-dev
+  # the test suites: GoogleTest, a CJK font for the dialogs' texts, an X server and input for
+  # the real programs, clang's libFuzzer and sanitizers (with the symbolizer for their reports)
+  libgtest-dev libgmock-dev
   fonts-wqy-zenhei
-  xvfb xauth xdotool x11-apps imagemagick
+  xvfb xdotool
   clang-14 libclang-rt-14-dev llvm-14
-  valgrind util-linux
 )
 missing=()
 for p in "${PKGS[@]}"; do

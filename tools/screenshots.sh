@@ -3,6 +3,16 @@
 # and stores screenshots: tools/screenshots.sh [output dir (build/screenshots)] [build dir (build)]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# What this tool needs beyond the build: an X server, input, and screen capture.
+need=()
+for p in xvfb xdotool x11-utils imagemagick; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+done
+if [ "${#need[@]}" -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
 build=$(cd "${2:-${KM27_BUILD_DIR:-$here/build}}" && pwd)
 out=$(mkdir -p "${1:-$build/screenshots}" && cd "${1:-$build/screenshots}" && pwd)
 work=$(mktemp -d)

@@ -185,7 +185,9 @@ class FaultMatrix : public TransmitterLinkTest {
     // The device information reaches the window after a success only, and as the device held it.
     auto lock = window.Lock();
     ASSERT_EQ(window.infoReceived.size(), infoBefore + (verdict == 1 ? 1 : 0));
-    if (verdict == 1) EXPECT_TRUE(window.infoReceived.back() == image.Info());
+    if (verdict == 1) {
+      EXPECT_TRUE(window.infoReceived.back() == image.Info());
+    }
   }
 
   void CorruptionCell(bool download, double fraction) {

@@ -76,7 +76,9 @@ TEST_F(FileIo, AWritableFileKeepsItsModeAndOwner) {
   Write(path, "old");
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
   const bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);  // the operator's file, saved by root
+  if (root) {
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);  // the operator's file, saved by root
+  }
   ASSERT_TRUE(Save("new").ok);
   EXPECT_EQ(Read(path), "new");
   EXPECT_EQ(Mode(path), 0640u);
