@@ -15,7 +15,7 @@
 #include "store/param_file.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/param_dlg.h"
-#include "ui_test_support.h"
+#include "ui/ui_test_support.h"
 
 using namespace km27;
 using namespace km27::res;
