@@ -31,8 +31,6 @@ const char* const kAcCountingCodes[kCodesPerFamily] = {
 // "FF" marks an index that carries no code: never offered, shown as is when stored.
 constexpr const char kNoCodePlaceholder[] = "FF";
 
-const char* const kFamilyCaptions[kFamilyCount] = {"移频", "UM71", "ZPW2000", "交流计数"};
-
 }  // namespace
 
 CodeCatalogue::CodeCatalogue() { BuildCodeCatalogue(); }
@@ -63,10 +61,6 @@ const CarrierInfo& Carrier(int index) {
 }
 
 SignalFamily FamilyOfCarrier(int carrier) { return Carrier(carrier).family; }
-
-const char* FamilyCaption(SignalFamily family) {
-  return family < kFamilyCount ? kFamilyCaptions[family] : "";
-}
 
 LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const ParamOptions& options) {
   LineRadioState s;

@@ -44,7 +44,6 @@ class CodeCatalogue {
 
 const CarrierInfo& Carrier(int index);  // index 0..18
 SignalFamily FamilyOfCarrier(int carrier);  // Carrier(carrier).family
-const char* FamilyCaption(SignalFamily family);  // group box caption
 
 // The line radios (controls 1091/1092) as they must look for a family.
 struct LineRadioState {

@@ -60,9 +60,14 @@ bool LoadParamFile(const std::string& path, ParamOptions& options, ParamTable& t
   return ParseParamFileImage(data.data(), n, options, table);
 }
 
+namespace {
+std::string SizeProblem(size_t size) {
+  return "文件长度为 " + std::to_string(size) + " 字节，应为 " + std::to_string(kParamFileSize) + " 字节";
+}
+}  // namespace
+
 std::string ParamFileProblem(const uint8_t* data, size_t size) {
-  if (size != kParamFileSize)
-    return "文件长度为 " + std::to_string(size) + " 字节，应为 " + std::to_string(kParamFileSize) + " 字节";
+  if (size != kParamFileSize) return SizeProblem(size);
   if (!FieldEquals(data, kMakerFieldSize, MakerGbk())) return std::string("文件头的厂家名称不是“") + text::kMaker + "”";
   if (!FieldEquals(data + kMakerFieldSize, kVersionFieldSize, text::kFileVersion))
     return std::string("文件头的版本不是“") + text::kFileVersion + "”，可能由其他版本的软件生成";
@@ -127,7 +132,7 @@ ParamFileStart LoadParamFileAtStart(const std::string& path, ParamOptions& optio
   }
   r.kind = ParamFileStart::kUnreadable;
   if (f.tooLarge) {
-    r.reason = ParamFileProblem(nullptr, f.fileSize);
+    r.reason = SizeProblem(f.fileSize);
     r.keepFailure = f.reason;
     return r;
   }

@@ -99,7 +99,7 @@ bool CParamDlg::OnInitDialog() {
   if (initialised) return true;
   initialised = true;
 
-  // 1. Controls from the template; the buttons and the lamp are our own classes.
+  // Controls from the template; the buttons and the lamp are our own classes.
   const DialogTemplate* t = FindDialogTemplate(IDD_PARAM);
   built = ui::BuildDialog(this, *t, [](const ControlTemplate& c, QWidget* parent) -> QWidget* {
     if (c.kind == ControlKind::PushButton) {
@@ -134,7 +134,7 @@ bool CParamDlg::OnInitDialog() {
   connect(grid, &CMSFlexGrid::KeyUp, this, [this](int keyCode, int) { param.OnGridKeyUp(keyCode); });
   connect(grid, &CMSFlexGrid::MouseDown, this, [this](int, int, int, int) { param.OnGridMouseDown(); });
 
-  // 3. The About entry, where the window's menu is reached by mouse and keyboard.
+  // The About entry, where the window's menu is reached by mouse and keyboard.
   const QString about = QString::fromUtf8(LoadString(IDS_ABOUTBOX));
   sysMenu = new QMenu(this);
   if (!about.isEmpty()) {
@@ -142,19 +142,16 @@ bool CParamDlg::OnInitDialog() {
     sysMenu->addAction(about, this, &CParamDlg::OnSysCommand);
   }
 
-  // 4. Icon.
   setWindowIcon(AppIcon());
 
-  // 5.-6. Empty programme; the status line.
+  // An empty programme until the file is read.
   param.table.Clear();
   param.options.Clear();
   statusLine = static_cast<QLabel*>(Control(IDC_STATUS_LINE));
 
-  // 7.-8.
   SetupButtons();
   LayoutStatusBar();
 
-  // 9.-12. Catalogue, selection, file, grid.
   catalogue.BuildCodeCatalogue();
   param.AttachGrid(grid);
   param.ResetSelection();
@@ -169,19 +166,17 @@ bool CParamDlg::OnInitDialog() {
   param.SetupColumns();
   param.RefreshGrid();
 
-  // 13.-15.
   FillCodeCombo(param.currentFamily);
   ApplyFamilyControls(param.currentFamily);
   timeCombo->setCurrentIndex(0);
   carrierChoice = param.currentCarrier;
   UpdateData(false);
 
-  // 16.-18.
   statusLine->setText(QString::fromUtf8(text::kWelcome));
   EnableButtons(false);
   qApp->installEventFilter(this);
 
-  // 19. The link of the model; the code box shows its counts from the start.
+  // The link of the model; the code box shows its counts from the start.
   // The code transmitter's device information travels with every download.
   DeviceInfo info{};
   if (IsCodeTransmitter(model)) LoadDeviceInfo(startDir, info);

@@ -41,6 +41,7 @@ class TimerHost : public km27::LinkHost {
     if (!t) {
       t = std::make_unique<QTimer>();
       QObject::connect(t.get(), &QTimer::timeout, [this, id] {
+        ++ticks[id];
         if (id == km27::TIMER_STATUS_RESET) {
           timers_[id]->stop();
           status = km27::text::kWelcome;
@@ -69,6 +70,7 @@ class TimerHost : public km27::LinkHost {
     return buttons.enabled[km27::kButtonUpload] && buttons.enabled[km27::kButtonDownload];
   }
   int messages = 0;
+  std::map<int, int> ticks;  // expiries per timer
 
  private:
   std::map<int, std::unique_ptr<QTimer>> timers_;
@@ -117,6 +119,11 @@ class BoxEndToEnd : public ::testing::Test {
   }
 
   bool WaitUp(int ms = 5000) { return QTest::qWaitFor([&] { return link->LinkUp(); }, ms); }
+  // Until timer `id` has expired `n` more times.
+  bool WaitTicks(int id, int n, int ms = 10000) {
+    const int until = host.ticks[id] + n;
+    return QTest::qWaitFor([&] { return host.ticks[id] >= until; }, ms);
+  }
   // Until the transfer has said how it went and has ended (its last pause included).
   bool WaitStatus(int ms = 3000) {
     return QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, ms);
@@ -144,7 +151,7 @@ TEST_F(BoxEndToEnd, FindsTheBoxOnCom4BehindThreeSilentPorts) {
   for (bool on : host.buttons.enabled) EXPECT_TRUE(on);
   EXPECT_FALSE(host.Running(km27::TIMER_PORT_SCAN));
   EXPECT_TRUE(host.Running(km27::TIMER_LINK_WATCH));
-  QTest::qWait(300);  // the chatter keeps it up through several watchdog periods
+  ASSERT_TRUE(WaitTicks(km27::TIMER_LINK_WATCH, 3));  // the chatter keeps it up through watchdog periods
   EXPECT_TRUE(link->LinkUp());
 }
 
@@ -163,7 +170,7 @@ TEST_F(BoxEndToEnd, OnlyAChunkLedByThePresenceByteBringsTheLinkUp) {
     }
   });
   StartLink();
-  QTest::qWait(1000);  // COM1 open for at least two scan periods
+  ASSERT_TRUE(WaitTicks(km27::TIMER_PORT_SCAN, 2 * 9 + 1));  // COM1 has come round twice
   EXPECT_FALSE(link->LinkUp());
   EXPECT_EQ(host.lamp, 0);
   leadWithPresence = true;
@@ -272,7 +279,7 @@ TEST_F(BoxEndToEnd, DownloadPutsTheFrameOnTheWireAndIsJudgedByZ) {
   EXPECT_EQ(host.status, km27::text::kDownloadFailed);
   EXPECT_EQ(box.DownloadsReceived(), 3);
   EXPECT_TRUE(host.TransferButtons());
-  QTest::qWait(300);
+  ASSERT_TRUE(WaitTicks(km27::TIMER_LINK_WATCH, 3));
   EXPECT_TRUE(link->LinkUp());  // the watchdog is back and the box still talks
 }
 

@@ -101,13 +101,23 @@ TEST_F(MsCommTest, OutputLeavesAtOnceAndOneSendEventFollowsTheLastOutput) {
   for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(i);
   comm.SetOutput(frame);
   EXPECT_EQ(ReadFarEnd(968), frame);
-  QTest::qWait(100);
-  EXPECT_EQ(events, std::vector<int16_t>{km27::kCommEventSend});
+  // A byte from the far end afterwards: its event comes after any send event of the outputs.
+  readOnReceive = false;
+  line.Write({0x7E});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return events.size() >= 2; }, 2000));
+  EXPECT_EQ(events, (std::vector<int16_t>{km27::kCommEventSend, km27::kCommEventReceive}));
 
-  comm.SetSThreshold(0);  // no send events wanted
+  comm.SetSThreshold(0);  // no send events wanted ...
   comm.SetOutput({0x01});
-  QTest::qWait(50);
-  EXPECT_EQ(events.size(), 1u);
+  EXPECT_EQ(ReadFarEnd(1), Bytes{0x01});
+  comm.SetSThreshold(1);  // ... until the next output, whose event then comes alone
+  comm.SetOutput({0x02});
+  EXPECT_EQ(ReadFarEnd(1), Bytes{0x02});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return events.size() >= 3; }, 2000));
+  line.Write({0x7F});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return events.size() >= 4; }, 2000));
+  EXPECT_EQ(events, (std::vector<int16_t>{km27::kCommEventSend, km27::kCommEventReceive, km27::kCommEventSend,
+                                          km27::kCommEventReceive}));
 }
 
 TEST_F(MsCommTest, ReceiveEventDeliversExactlyWhatIsWaiting) {

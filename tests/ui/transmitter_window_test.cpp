@@ -82,7 +82,10 @@ TEST_F(TransmitterWindow, LinkDownloadAndUploadThroughTheWindow) {
   Key(Qt::Key_F6);  // refused while the download runs
   ASSERT_TRUE(WaitStatus(text::kDownloadOk)) << Status().toStdString();
   EXPECT_TRUE(Btn(IDC_UPLOAD)->isEnabled());
-  QTest::qWait(300);  // time enough for a wrongly queued upload to show itself
+  // A wrongly queued upload would start at once and hold the line; the monitor polling twice
+  // more shows the line free.
+  const int polls = sim.GetStats().identify;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return sim.GetStats().identify >= polls + 2; }, 10000));
   EXPECT_EQ(Status(), QString::fromUtf8(text::kDownloadOk));
   EXPECT_EQ(sim.GetStats().reads[0], 0) << "no upload may have started during the download";
   const TransmitterImage image = sim.Image();
@@ -105,8 +108,9 @@ TEST_F(TransmitterWindow, ClosingDuringATransferEndsPromptlyAndSaves) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
   Key(Qt::Key_F2);
   sim.SetSilent(true);  // the transfer now sits in reads that never get an answer
+  const int opens = sim.GetStats().open;
   Key(Qt::Key_F7);
-  QTest::qWait(200);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return sim.GetStats().open > opens; }, 5000));
   const auto t0 = std::chrono::steady_clock::now();
   Key(Qt::Key_F9);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
