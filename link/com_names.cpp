@@ -150,13 +150,14 @@ std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
   }
   std::vector<std::string> devices;
   bool listed = false;
+  size_t next = 0;
   for (int n = 1; n <= count; ++n) {
     if (isPinned[size_t(n - 1)]) continue;
     if (!listed) {
       devices = SerialDevices(env, pinned);
       listed = true;
     }
-    if (size_t(n - 1) < devices.size()) paths[size_t(n - 1)] = devices[size_t(n - 1)];
+    if (next < devices.size()) paths[size_t(n - 1)] = devices[next++];
   }
   return paths;
 }

@@ -9,8 +9,9 @@ class SerialPort;
 // Linux has no COM namespace, so the tool keeps one: COM n is
 //  - $KM27_COM_DIR/COMn when that variable is set, and nothing else (tests, simulators);
 //  - else the COMn link in ~/.config/km27/com when the operator made one;
-//  - else the n-th serial device present: /dev/ttyUSB*, /dev/ttyACM*, then /dev/ttyS* with a
-//    real UART behind them, each by number (devices pinned by a link are left out).
+//  - else the next serial device present: /dev/ttyUSB*, /dev/ttyACM*, then /dev/ttyS* with a
+//    real UART behind them, each by number. The devices no link pins fill the numbers no link
+//    takes, in order, so pinning one adapter leaves no other without a number.
 struct ComEnvironment {
   std::string comDir;  // $KM27_COM_DIR; empty = not set
   std::string userDir;  // ~/.config/km27/com
