@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "link/port_claim.h"
+
 namespace km27 {
 
 class SerialPort;
@@ -31,9 +33,10 @@ std::string ComDevicePath(int n);
 // looks at /dev once.
 std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env);
 
-// Opens COM n exclusively into `port` (raw, 9600 8N1). Failures other than "no such device"
-// are remembered for the operator (PortProblemText).
-bool OpenComPort(SerialPort& port, int n, const std::string& devicePath);
+// Opens COM n exclusively into `port` (raw, 9600 8N1); a port another program holds is
+// skipped untouched (see SerialPort::Open, also for `seen`). Failures other than "no such
+// device" are remembered for the operator (PortProblemText).
+bool OpenComPort(SerialPort& port, int n, const std::string& devicePath, OpenDevices* seen = nullptr);
 bool OpenComPort(SerialPort& port, int n);
 
 // True when COM n exists and nobody else holds it; the port is closed again.
@@ -44,7 +47,8 @@ bool ProbeComPort(int n);
 std::string PortProblemText();
 void ForgetPortProblems();
 
-// One line of that text for a given failure (exposed for tests).
-std::string DescribePortFailure(int n, const std::string& devicePath, int err);
+// One line of that text for a given failure (exposed for tests); `holder` names who has a
+// busy port, where known.
+std::string DescribePortFailure(int n, const std::string& devicePath, int err, const PortHolder& holder = {});
 
 }  // namespace km27

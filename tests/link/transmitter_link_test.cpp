@@ -1,6 +1,9 @@
+#include <termios.h>
+
 #include <fstream>
 #include <iterator>
 
+#include "link/held_port.h"
 #include "link/transmitter_fixture.h"
 #include "model/status_texts.h"
 #include "store/device_info.h"
@@ -41,6 +44,30 @@ TEST_F(TransmitterLinkTest, FindsTheDeviceOnCom3BehindSilentPorts) {
   ASSERT_TRUE(window.WaitFor([&] { return com3.GetStats().identify >= before3 + 5; }, 5000));
   EXPECT_EQ(com1.GetStats().identify, before1);
   EXPECT_EQ(window.lampChanges, 1);  // repeated reports of 1 change nothing
+}
+
+TEST_F(TransmitterLinkTest, APortAnotherProgramHoldsIsSkippedUntouched) {
+  sim::SimLine com1;
+  ASSERT_TRUE(com1.Open(com.path, 1)) << com1.Error();
+  HeldPort other(com1.SlavePath());
+  ASSERT_TRUE(other.Ready());
+  termios before{};
+  ASSERT_EQ(tcgetattr(com1.MasterFd(), &before), 0);
+  auto& com3 = AddSim(3);
+  StartLink();
+  ASSERT_TRUE(WaitLamp(1));
+  EXPECT_GE(com3.GetStats().identify, 1);
+  // A whole scan has passed COM1: its line still runs at the other program's speed, and not a
+  // byte of ours (no wake-up byte, no poll) reached it.
+  termios after{};
+  ASSERT_EQ(tcgetattr(com1.MasterFd(), &after), 0);
+  EXPECT_EQ(cfgetospeed(&after), speed_t(B4800));
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_TRUE(com1.Read(0).bytes.empty());
+  const std::string why = PortProblemText();
+  EXPECT_NE(why.find("COM1"), std::string::npos) << why;
+  EXPECT_NE(why.find(HeldPort::kName), std::string::npos) << why;
 }
 
 TEST_F(TransmitterLinkTest, UnpluggedDeviceDropsTheLinkAndTheScanStartsAgainAtCom1) {
