@@ -70,6 +70,19 @@ TEST_F(TransmitterLinkTest, APortAnotherProgramHoldsIsSkippedUntouched) {
   EXPECT_NE(why.find(HeldPort::kName), std::string::npos) << why;
 }
 
+TEST_F(TransmitterLinkTest, APortIsTriedAgainOnceTheProgramHoldingItLetsGo) {
+  ForgetPortProblems();
+  auto& dev = AddSim(1);
+  auto other = std::make_unique<HeldPort>(dev.SlavePath());
+  ASSERT_TRUE(other->Ready());
+  StartLink();
+  ASSERT_TRUE(window.WaitFor([] { return PortProblemText().find("COM1") != std::string::npos; }, 5000));
+  EXPECT_EQ(dev.GetStats().identify, 0);
+  other.reset();
+  EXPECT_TRUE(WaitLamp(1));
+  EXPECT_EQ(PortProblemText(), "");
+}
+
 TEST_F(TransmitterLinkTest, UnpluggedDeviceDropsTheLinkAndTheScanStartsAgainAtCom1) {
   auto& com1 = AddSim(1, Silent());
   auto& com2 = AddSim(2);
