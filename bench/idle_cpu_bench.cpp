@@ -23,8 +23,25 @@ using namespace km27::bench;
 
 namespace {
 
+// A child process, ended (SIGTERM) and reaped with the object.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+ protected:
+  pid_t pid_ = -1;
+};
+
 // km27sim beside this program's directory, as a child process.
-class SimProcess {
+class SimProcess : ChildProcess {
  public:
   SimProcess(const std::vector<std::string>& args, const std::string& link) {
     std::string exe = ProgramDir() + "/../km27sim";
@@ -42,15 +59,18 @@ class SimProcess {
     struct stat st;
     for (int k = 0; k < 500 && lstat(link.c_str(), &st) != 0; ++k) usleep(10000);
   }
-  ~SimProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+};
+
+// Another program that holds a serial line open (as a getty would).
+class HolderProcess : ChildProcess {
+ public:
+  explicit HolderProcess(const std::string& link) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) < 0) _exit(1);
+      for (;;) pause();
     }
   }
-
- private:
-  pid_t pid_ = -1;
 };
 
 struct Result {
@@ -71,13 +91,14 @@ void MeasureCpu(const std::string& what, int seconds) {
 }
 
 void TransmitterCase(const std::string& what, int seconds, const std::function<std::unique_ptr<SimProcess>(const std::string&)>& sim,
-                     bool useComDir = true, bool startMonitor = true) {
+                     bool useComDir = true, bool startMonitor = true, bool held = false) {
   TempDir com("com"), work("work");
   if (useComDir)
     setenv(kComDirVariable, com.path.c_str(), 1);
   else
     unsetenv(kComDirVariable);
   auto device = sim ? sim(com.path) : nullptr;
+  auto holder = held ? std::make_unique<HolderProcess>(com.path + "/COM1") : nullptr;
   {
     TransmitterWindow tw(work.path);
     if (startMonitor)
@@ -125,6 +146,7 @@ int main(int argc, char** argv) {
   TransmitterCase("code transmitter: polling a present device", seconds, present);
   TransmitterCase("code transmitter: scanning, no port at all", seconds, nullptr);
   TransmitterCase("code transmitter: scanning, one silent port", seconds, silent);
+  TransmitterCase("code transmitter: scanning, the only port held by another program", seconds, present, true, true, true);
   TransmitterCase("code transmitter: scanning this machine's own serial devices ($KM27_COM_DIR unset)", seconds, nullptr, false);
   BoxCase("code box: link up", seconds, true);
   BoxCase("code box: scanning, no port", seconds, false);

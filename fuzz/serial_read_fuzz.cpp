@@ -43,6 +43,8 @@ struct Job {
 class Line {
  public:
   Line() {
+    // The pty is the harness's own and the port is never closed: leave no lock file behind.
+    setenv(km27::kLockDirVariable, "", 1);
     Reopen();
     writer_ = std::thread([this] { WriterLoop(); });
     writer_.detach();  // lives as long as the process
@@ -80,11 +82,11 @@ class Line {
     tcgetattr(master_, &t);
     cfmakeraw(&t);
     tcsetattr(master_, TCSANOW, &t);
-    Check(port_.Open(name));
-    // The slave fd kept here must not count as another user of the port: close it, the port
-    // holds its own.
+    // The slave fd kept here would count as another program holding the port, which the port
+    // refuses to open: close it first.
     close(slave_);
     slave_ = -1;
+    Check(port_.Open(name));
     km27::SerialTimeouts to;
     const km27::LinkTiming timing;
     to.readIntervalMs = timing.readIntervalMs;

@@ -61,7 +61,8 @@ bool HasRealUart(const std::string& path, const std::string& sysTtyDir) {
   std::lock_guard<std::mutex> lock(m);
   auto it = known.find(path);
   if (it != known.end()) return it->second;
-  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  // Read-only: the question must not disturb a program that has the line open.
+  int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == EACCES || errno == EBUSY;  // can't tell: keep it, open will say why
   serial_struct ss{};
   bool real = ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type != PORT_UNKNOWN;
@@ -150,13 +151,14 @@ std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
   }
   std::vector<std::string> devices;
   bool listed = false;
+  size_t next = 0;
   for (int n = 1; n <= count; ++n) {
     if (isPinned[size_t(n - 1)]) continue;
     if (!listed) {
       devices = SerialDevices(env, pinned);
       listed = true;
     }
-    if (size_t(n - 1) < devices.size()) paths[size_t(n - 1)] = devices[size_t(n - 1)];
+    if (next < devices.size()) paths[size_t(n - 1)] = devices[next++];
   }
   return paths;
 }
@@ -173,35 +175,43 @@ std::string ComDevicePath(int n, const ComEnvironment& env) {
 
 std::string ComDevicePath(int n) { return ComDevicePath(n, ComEnvironment::FromProcess()); }
 
-std::string DescribePortFailure(int n, const std::string& devicePath, int err) {
+std::string DescribePortFailure(int n, const std::string& devicePath, int err, const PortHolder& holder) {
   std::string head = ComName(n) + " (" + devicePath + "): ";
+  if (err == EBUSY || err == EWOULDBLOCK) {
+    std::string who;
+    if (!holder.program.empty()) who = holder.program + "，";
+    if (holder.pid > 0) who += "进程 " + std::to_string(holder.pid);
+    if (!who.empty()) who = "（" + who + "）";
+    return head + "已被其他程序占用" + who + "，已跳过。";
+  }
   char buf[256];
   std::string reason = strerror_r(err, buf, sizeof buf);
   if (err == EACCES || err == EPERM)
     return head + "无权打开 (" + reason + ")。请把当前用户加入 dialout 组，然后重新登录。";
-  if (err == EBUSY || err == EWOULDBLOCK)
-    return head + "已被其他程序占用 (" + reason + ")。";
   return head + "无法打开 (" + reason + ")。";
 }
 
-bool OpenComPort(SerialPort& port, int n, const std::string& devicePath) {
+bool OpenComPort(SerialPort& port, int n, const std::string& devicePath, OpenDevices* seen) {
   Problems& p = ProblemStore();
   if (devicePath.empty()) {
     std::lock_guard<std::mutex> lock(p.m);
     p.byPort.erase(n);
     return false;
   }
-  if (port.Open(devicePath)) {
+  if (port.Open(devicePath, seen)) {
     std::lock_guard<std::mutex> lock(p.m);
     p.byPort.erase(n);
     return true;
   }
   int err = port.LastError();
   std::lock_guard<std::mutex> lock(p.m);
-  if (IsAbsence(err))
+  if (IsAbsence(err)) {
     p.byPort.erase(n);
-  else
-    p.byPort[n] = DescribePortFailure(n, devicePath, err);
+  } else {
+    // The device itself, not the COM link that led to it, is what the operator recognises.
+    const std::string device = RealPath(devicePath);
+    p.byPort[n] = DescribePortFailure(n, device.empty() ? devicePath : device, err, port.Holder());
+  }
   return false;
 }
 

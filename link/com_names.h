@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "link/port_claim.h"
+
 namespace km27 {
 
 class SerialPort;
@@ -9,8 +11,9 @@ class SerialPort;
 // Linux has no COM namespace, so the tool keeps one: COM n is
 //  - $KM27_COM_DIR/COMn when that variable is set, and nothing else (tests, simulators);
 //  - else the COMn link in ~/.config/km27/com when the operator made one;
-//  - else the n-th serial device present: /dev/ttyUSB*, /dev/ttyACM*, then /dev/ttyS* with a
-//    real UART behind them, each by number (devices pinned by a link are left out).
+//  - else the next serial device present: /dev/ttyUSB*, /dev/ttyACM*, then /dev/ttyS* with a
+//    real UART behind them, each by number. The devices no link pins fill the numbers no link
+//    takes, in order, so pinning one adapter leaves no other without a number.
 struct ComEnvironment {
   std::string comDir;  // $KM27_COM_DIR; empty = not set
   std::string userDir;  // ~/.config/km27/com
@@ -30,9 +33,10 @@ std::string ComDevicePath(int n);
 // looks at /dev once.
 std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env);
 
-// Opens COM n exclusively into `port` (raw, 9600 8N1). Failures other than "no such device"
-// are remembered for the operator (PortProblemText).
-bool OpenComPort(SerialPort& port, int n, const std::string& devicePath);
+// Opens COM n exclusively into `port` (raw, 9600 8N1); a port another program holds is
+// skipped untouched (see SerialPort::Open, also for `seen`). Failures other than "no such
+// device" are remembered for the operator (PortProblemText).
+bool OpenComPort(SerialPort& port, int n, const std::string& devicePath, OpenDevices* seen = nullptr);
 bool OpenComPort(SerialPort& port, int n);
 
 // True when COM n exists and nobody else holds it; the port is closed again.
@@ -43,7 +47,8 @@ bool ProbeComPort(int n);
 std::string PortProblemText();
 void ForgetPortProblems();
 
-// One line of that text for a given failure (exposed for tests).
-std::string DescribePortFailure(int n, const std::string& devicePath, int err);
+// One line of that text for a given failure (exposed for tests); `holder` names who has a
+// busy port, where known.
+std::string DescribePortFailure(int n, const std::string& devicePath, int err, const PortHolder& holder = {});
 
 }  // namespace km27

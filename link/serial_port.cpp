@@ -5,11 +5,16 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace km27 {
@@ -27,6 +32,22 @@ int PollUntil(pollfd* fds, nfds_t n, const Clock::time_point* deadline) {
   if (left < 0) left = 0;
   timespec ts{time_t(left / 1000000000), long(left % 1000000000)};
   return ::ppoll(fds, n, &ts, nullptr);
+}
+
+// A device that sysfs says is no tty (/dev/null, say) is refused as such before anyone's claims
+// on it are looked at: it is open in every process. Ptys have no sysfs entry; open tells then.
+bool KnownNotATty(const std::string& device) {
+  struct stat st;
+  if (stat(device.c_str(), &st) != 0) return false;  // open will say why
+  if (!S_ISCHR(st.st_mode)) return true;
+  char link[64];
+  std::snprintf(link, sizeof link, "/sys/dev/char/%u:%u/subsystem", major(st.st_rdev), minor(st.st_rdev));
+  char target[PATH_MAX];
+  const ssize_t n = readlink(link, target, sizeof target - 1);
+  if (n <= 0) return false;
+  target[n] = '\0';
+  const char* name = std::strrchr(target, '/');
+  return std::strcmp(name ? name + 1 : target, "tty") != 0;
 }
 
 struct SpeedPair {
@@ -62,25 +83,36 @@ IoStatus SerialPort::Fail(int err) {
   return (err == EIO || err == ENXIO || err == ENODEV) ? IoStatus::HungUp : IoStatus::Error;
 }
 
-bool SerialPort::Open(const std::string& devicePath) {
+bool SerialPort::Refuse(int fd, int err) {
+  if (fd >= 0) ::close(fd);
+  lock_.Release();
+  lastError_ = err;
+  return false;
+}
+
+bool SerialPort::Open(const std::string& devicePath, OpenDevices* seen) {
   Close();
-  int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    lastError_ = errno;
-    return false;
-  }
-  // The advisory lock keeps out every other opener that plays by the same rules (our own tool
-  // in another process included); TIOCEXCL keeps out the rest (it does not stop root).
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    lastError_ = (errno == EWOULDBLOCK) ? EBUSY : errno;
-    ::close(fd);
-    return false;
-  }
-  if (!isatty(fd)) {
-    lastError_ = ENOTTY;
-    ::close(fd);
-    return false;
-  }
+  holder_ = PortHolder{};
+  // Other programs' claims name the device itself, whichever link led us to it.
+  char* resolved = realpath(devicePath.c_str(), nullptr);
+  if (!resolved) return Refuse(-1, errno);
+  const std::string device(resolved);
+  free(resolved);
+  if (KnownNotATty(device)) return Refuse(-1, ENOTTY);
+  // A line we may not open is refused before we claim anything for it.
+  if (faccessat(AT_FDCWD, device.c_str(), R_OK | W_OK, AT_EACCESS) != 0) return Refuse(-1, errno);
+  OpenDevices now;
+  if ((seen ? *seen : now).Holder(device, -1, &holder_)) return Refuse(-1, EBUSY);
+  if (!lock_.Acquire(device, LockDirectory(), &holder_)) return Refuse(-1, EBUSY);
+  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return Refuse(-1, errno);
+  // flock keeps out the programs that use it rather than lock files.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return Refuse(fd, errno == EWOULDBLOCK ? EBUSY : errno);
+  if (!isatty(fd)) return Refuse(fd, ENOTTY);
+  // Someone may have opened the line since we looked: TIOCEXCL only on a line that is ours
+  // alone, or we would lock its holder out of its next open.
+  OpenDevices after;
+  if (after.Holder(device, fd, &holder_)) return Refuse(fd, EBUSY);
   ioctl(fd, TIOCEXCL);
   fd_ = fd;
   path_ = devicePath;
@@ -97,9 +129,13 @@ bool SerialPort::Open(const std::string& devicePath) {
 
 void SerialPort::Close() {
   if (fd_ >= 0) {
-    ::close(fd_);  // drops the lock and TIOCEXCL's hold with it
+    // The flag outlives our descriptor while another one stays open; it must not lock out
+    // whoever opens the line next.
+    ioctl(fd_, TIOCNXCL);
+    ::close(fd_);  // drops the flock with it
     fd_ = -1;
   }
+  lock_.Release();
   path_.clear();
 }
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "link/port_claim.h"
+
 namespace km27 {
 
 enum class Parity { None, Odd, Even };
@@ -42,9 +44,12 @@ class SerialPort {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  // Exclusive: refused (EBUSY) while any other open file, in this process or another, holds
-  // the device. Leaves the line raw, 9600 8N1, with stale input discarded.
-  bool Open(const std::string& devicePath);
+  // Exclusive: refused (EBUSY) while another program holds the device — an open file in any
+  // process we can see (this one included), a lock file or flock — and then the line is not
+  // touched at all. Otherwise holds a lock file and TIOCEXCL until Close(), and leaves the line
+  // raw, 9600 8N1, with stale input discarded. `seen` is what a scan over many ports read of
+  // /proc; without it /proc is read here. Either way it is read afresh once the line is open.
+  bool Open(const std::string& devicePath, OpenDevices* seen = nullptr);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   int Fd() const { return fd_; }
@@ -75,16 +80,21 @@ class SerialPort {
 
   int LastError() const { return lastError_; }
   std::string LastErrorText() const;  // the OS reason, for the operator
+  // Who holds the device when Open failed with EBUSY, where known.
+  const PortHolder& Holder() const { return holder_; }
 
  private:
   bool ApplyTermios(int baud, Parity parity, int dataBits, int stopBits);
   IoStatus Fail(int err);
+  bool Refuse(int fd, int err);  // closes `fd` and drops the lock; false
 
   int fd_ = -1;
   int abortFd_ = -1;  // eventfd: readable while an abort is pending
   std::string path_;
   SerialTimeouts timeouts_;
   int lastError_ = 0;
+  PortLock lock_;
+  PortHolder holder_;
 };
 
 // Baud rate as a number → termios speed constant; 0 when the rate is not supported.

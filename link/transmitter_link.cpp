@@ -167,7 +167,7 @@ void TransmitterLink::ReportProgress(bool download, int blocksDone, int attempt)
 void TransmitterLink::ClosePort() { LinkPort.Close(); }
 
 bool TransmitterLink::OpenTransmitterPort(int n, const std::string& devicePath) {
-  if (!OpenComPort(LinkPort, n, devicePath)) return false;
+  if (!OpenComPort(LinkPort, n, devicePath, &inUse_)) return false;
   SerialTimeouts t;
   t.readIntervalMs = timing_.readIntervalMs;
   t.readTotalPerByteMs = timing_.readTotalPerByteMs;

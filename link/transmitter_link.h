@@ -90,6 +90,9 @@ class TransmitterLink : public LinkEngine {
   std::mutex LinkLock;
   std::atomic<bool> LinkRunning{false};
   TransmitterImage image_;  // handed over between the threads by the order of the reports
+  // Which devices other programs have open, for the monitor's scans: a scan that finds no free
+  // port ends within milliseconds, and reading /proc at that pace would cost more than the scan.
+  OpenDevices inUse_{std::chrono::seconds(1)};
   std::mutex envLock_;
   bool envSet_ = false;
   ComEnvironment env_;

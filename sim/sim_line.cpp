@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -41,18 +42,17 @@ bool SimLine::OpenAt(const std::string& linkPath) {
     ::close(slave);
     return false;
   }
+  // The raw settings made through the slave stay with the pty after this close.
+  ::close(slave);
   fcntl(master, F_SETFD, FD_CLOEXEC);
-  fcntl(slave, F_SETFD, FD_CLOEXEC);
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   ::unlink(linkPath_.c_str());
   if (symlink(name, linkPath_.c_str()) != 0) {
     error_ = "symlink " + linkPath_ + ": " + strerror(errno);
     ::close(master);
-    ::close(slave);
     return false;
   }
   master_ = master;
-  slave_ = slave;
   slavePath_ = name;
   error_.clear();
   return true;
@@ -62,8 +62,7 @@ void SimLine::Close() {
   if (master_ < 0) return;
   ::unlink(linkPath_.c_str());
   ::close(master_);
-  ::close(slave_);
-  master_ = slave_ = -1;
+  master_ = -1;
   slavePath_.clear();
 }
 
@@ -86,27 +85,6 @@ std::chrono::nanoseconds SimLine::ByteTime() const {
   return std::chrono::nanoseconds(int64_t(BitsPerChar()) * 1000000000LL / baud);
 }
 
-SimLine::Input SimLine::Read(int timeoutMs) {
-  Input in;
-  if (master_ < 0) return in;
-  pollfd p{master_, POLLIN, 0};
-  int r = ::poll(&p, 1, timeoutMs);
-  if (r <= 0) return in;
-  in.firstByte = Clock::now();
-  uint8_t buf[512];
-  for (;;) {
-    ssize_t got = ::read(master_, buf, sizeof buf);
-    if (got > 0) {
-      in.bytes.insert(in.bytes.end(), buf, buf + got);
-      continue;
-    }
-    if (got < 0 && errno == EINTR) continue;
-    if (got == 0 || (got < 0 && errno != EAGAIN)) in.hungUp = in.bytes.empty() && (p.revents & POLLHUP);
-    break;
-  }
-  return in;
-}
-
 namespace {
 timespec ToTimespec(SimLine::Clock::time_point tp) {
   // steady_clock is CLOCK_MONOTONIC on Linux.
@@ -121,7 +99,50 @@ void SleepUntil(SimLine::Clock::time_point tp) {
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
   }
 }
+
+// How long a read waits before it looks again while nobody has the port open (the master
+// reports that at once, every time).
+constexpr auto kNobodyRetry = std::chrono::milliseconds(10);
+// How long a write waits for a tool that has the port open but takes nothing.
+constexpr auto kStuckWrite = std::chrono::milliseconds(500);
 }  // namespace
+
+bool SimLine::NobodyOnPort() const {
+  pollfd p{master_, 0, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
+}
+
+SimLine::Input SimLine::Read(int timeoutMs) {
+  Input in;
+  if (master_ < 0) return in;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd p{master_, POLLIN, 0};
+    const int r = ::poll(&p, 1, left > 0 ? int(left) : 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return in;
+    if (p.revents & POLLIN) {
+      in.firstByte = Clock::now();
+      uint8_t buf[512];
+      for (;;) {
+        ssize_t got = ::read(master_, buf, sizeof buf);
+        if (got > 0) {
+          in.bytes.insert(in.bytes.end(), buf, buf + got);
+          continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        break;  // EAGAIN, or EIO once a tool that has closed the port has been read out
+      }
+      if (!in.bytes.empty()) return in;
+    }
+    if (!(p.revents & POLLHUP)) return in;
+    in.nobodyOnPort = true;
+    const auto now = Clock::now();
+    if (now >= deadline) return in;
+    SleepUntil(std::min(deadline, now + kNobodyRetry));
+  }
+}
 
 void SimLine::WaitReceived(Clock::time_point first, size_t n) const {
   if (!paced_ || n == 0) return;
@@ -147,14 +168,19 @@ bool SimLine::Write(const uint8_t* data, size_t n) {
       }
   }
   auto writeAll = [this](const uint8_t* p, size_t len) {
+    if (NobodyOnPort()) return true;  // lost, as on a line nobody listens to
     size_t done = 0;
+    auto giveUp = Clock::now() + kStuckWrite;
     while (done < len) {
       ssize_t w = ::write(master_, p + done, len - done);
       if (w > 0) {
         done += size_t(w);
+        giveUp = Clock::now() + kStuckWrite;
       } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
         pollfd pf{master_, POLLOUT, 0};
         ::poll(&pf, 1, 10);
+        // The tool closed the port, or keeps it open without reading: the rest is lost.
+        if ((pf.revents & POLLHUP) || Clock::now() >= giveUp) return true;
       } else {
         return false;
       }

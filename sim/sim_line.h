@@ -9,10 +9,12 @@
 // The device end of a simulated serial line, shared by the simulated lower machines.
 //
 // A SimLine owns a pseudo-terminal: the tool opens the slave side through a COM link
-// (DIR/COMn → /dev/pts/N); the simulator reads and writes the master side. The simulator keeps
-// its own slave descriptor open, so the master never reports a hang-up just because the tool
-// has not opened the port yet. Unplug() closes both sides and removes the link (the tool sees
-// a hang-up); Plug() makes a new pty and link under the same name.
+// (DIR/COMn → /dev/pts/N); the simulator reads and writes the master side. It holds no slave
+// descriptor of its own, or the port would look taken by another program to a tool that checks
+// before it opens. So while nobody has the port open the master reports a hang-up: reads then
+// wait out their time and bring nothing, and what the device sends is lost, as on a real line
+// with nobody listening. Unplug() closes the pty and removes the link (the tool sees a
+// hang-up); Plug() makes a new pty and link under the same name.
 //
 // Faults it can apply to everything the device sends: Mute (nothing leaves), a fraction of
 // corrupted bytes (one bit flipped, from a seeded generator), and pacing: each byte leaves on
@@ -58,11 +60,13 @@ class SimLine {
   struct Input {
     std::vector<uint8_t> bytes;
     Clock::time_point firstByte{};
-    bool hungUp = false;  // never on a master while we hold the slave; kept for completeness
+    bool nobodyOnPort = false;  // nobody had the port open while we waited
   };
   Input Read(int timeoutMs);
 
-  // Sends bytes through the fault filters; returns false when the line is closed.
+  // Sends bytes through the fault filters; returns false when the line is closed. Bytes nobody
+  // takes (the port is not open, or its input has stayed full for a while) are dropped: a
+  // device that chatters never blocks on a tool that does not read.
   bool Write(const uint8_t* data, size_t n);
   bool Write(const std::vector<uint8_t>& bytes) { return Write(bytes.data(), bytes.size()); }
 
@@ -77,8 +81,9 @@ class SimLine {
   size_t CorruptedCount() const { return corrupted_; }
 
  private:
+  bool NobodyOnPort() const;
+
   int master_ = -1;
-  int slave_ = -1;
   std::string slavePath_;
   std::string linkPath_;
   std::string error_;

@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <termios.h>
+
+#include <cstdlib>
 #include <set>
 
 #include "box_fakes.h"
+#include "link/com_names.h"
+#include "link/held_port.h"
 #include "link/box_frame.h"
 #include "model/status_texts.h"
+#include "sim/sim_line.h"
 
 namespace km27 {
 namespace {
@@ -108,6 +114,32 @@ TEST_F(BoxLinkTest, ScanFindsTheBoxBehindSilentPortsAndSkipsMissingOnes) {
   link->OnTimer(TIMER_PORT_SCAN);
   EXPECT_EQ(link->PortNumber(), 1);
   EXPECT_TRUE(comm.open);
+}
+
+TEST_F(BoxLinkTest, TheRealProbeSkipsAPortAnotherProgramHolds) {
+  char tmpl[] = "/tmp/km27-boxprobe-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  setenv(kComDirVariable, dir.c_str(), 1);
+  {
+    sim::SimLine com1, com3;
+    ASSERT_TRUE(com1.Open(dir, 1)) << com1.Error();
+    ASSERT_TRUE(com3.Open(dir, 3)) << com3.Error();
+    testing::HeldPort other(com1.SlavePath());
+    ASSERT_TRUE(other.Ready());
+    link = std::make_unique<BoxLink>(model, host, comm, LinkTiming{});
+    link->Start();
+    EXPECT_FALSE(comm.open);  // COM1 is taken
+    link->OnTimer(TIMER_PORT_SCAN);
+    EXPECT_FALSE(comm.open);  // COM2 is absent
+    link->OnTimer(TIMER_PORT_SCAN);
+    EXPECT_TRUE(comm.open);
+    EXPECT_EQ(comm.port, 3);
+    termios t{};
+    ASSERT_EQ(tcgetattr(com1.MasterFd(), &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));  // the probe did not set the taken line
+  }
+  setenv(kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
+  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST_F(BoxLinkTest, OnlyAChunkStartingWithPresenceBringsTheLinkUp) {

@@ -62,14 +62,47 @@ TEST(ComNames, DevicesInStableOrderWithPinnedLinksFirst) {
   EXPECT_EQ(paths[4], "");
   EXPECT_EQ(ComDevicePath(2, env), usb10);
 
-  // The operator pins COM2 to a stable name; that device drops out of the numbered list.
-  ASSERT_EQ(symlink(acm0.c_str(), (user.path + "/COM2").c_str()), 0);
-  paths = ComDevicePaths(5, env);
-  EXPECT_EQ(paths[0], usb2);
-  EXPECT_EQ(paths[1], user.path + "/COM2");
-  EXPECT_EQ(paths[2], s1);  // numbering goes on without the pinned device
-  EXPECT_EQ(paths[3], "");
-  EXPECT_EQ(ComDevicePath(2, env), user.path + "/COM2");
+}
+
+// Pinned numbers keep their links; every other device present fills the numbers left, in order.
+TEST(ComNames, PinningANumberLeavesNoOtherDeviceWithoutOne) {
+  TempDir dev, user, sys;
+  const std::string x = dev.Make("ttyUSB0"), y = dev.Make("ttyUSB1"), z = dev.Make("ttyACM0");
+  ComEnvironment env;
+  env.devDir = dev.path;
+  env.userDir = user.path;
+  env.sysTtyDir = sys.path;
+  auto pin = [&](int n, const std::string& target) {
+    ASSERT_EQ(symlink(target.c_str(), (user.path + "/COM" + std::to_string(n)).c_str()), 0);
+  };
+  auto unpinAll = [&] {
+    for (int n = 1; n <= 5; ++n) unlink((user.path + "/COM" + std::to_string(n)).c_str());
+  };
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int, std::string>> pins;
+    std::vector<std::string> expected;  // COM1..COM4; "@n" = the link of COM n
+  };
+  const Case cases[] = {
+      {"COM1 pinned to the first adapter", {{1, x}}, {"@1", y, z, ""}},
+      {"COM1 pinned to the second adapter", {{1, y}}, {"@1", x, z, ""}},
+      {"COM2 pinned only", {{2, z}}, {x, "@2", y, ""}},
+      {"pin to an adapter that is not plugged in", {{1, dev.path + "/ttyUSB7"}}, {"@1", x, y, z}},
+      {"pin above the numbers asked for", {{5, x}}, {y, z, "", ""}},
+      {"two pins", {{3, x}, {1, z}}, {"@1", y, "@3", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    unpinAll();
+    for (const auto& [n, target] : c.pins) pin(n, target);
+    const auto paths = ComDevicePaths(4, env);
+    for (int n = 1; n <= 4; ++n) {
+      std::string want = c.expected[size_t(n - 1)];
+      if (!want.empty() && want[0] == '@') want = user.path + "/COM" + want.substr(1);
+      EXPECT_EQ(paths[size_t(n - 1)], want) << "COM" << n;
+      EXPECT_EQ(ComDevicePath(n, env), want) << "COM" << n;  // one number alone agrees
+    }
+  }
 }
 
 TEST(ComNames, ProbeAndTheOperatorsHint) {

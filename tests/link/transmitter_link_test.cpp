@@ -1,4 +1,6 @@
+#include <termios.h>
 
+#include "link/held_port.h"
 #include "link/transmitter_fixture.h"
 #include "model/status_texts.h"
 
@@ -34,6 +36,43 @@ TEST_F(TransmitterLinkTest, FindsTheDeviceOnCom3BehindSilentPorts) {
   ASSERT_TRUE(window.WaitFor([&] { return com3.GetStats().identify >= before3 + 5; }, 5000));
   EXPECT_EQ(com1.GetStats().identify, before1);
   EXPECT_EQ(window.lampChanges, 1);  // repeated reports of 1 change nothing
+}
+
+TEST_F(TransmitterLinkTest, APortAnotherProgramHoldsIsSkippedUntouched) {
+  sim::SimLine com1;
+  ASSERT_TRUE(com1.Open(com.path, 1)) << com1.Error();
+  HeldPort other(com1.SlavePath());
+  ASSERT_TRUE(other.Ready());
+  termios before{};
+  ASSERT_EQ(tcgetattr(com1.MasterFd(), &before), 0);
+  auto& com3 = AddSim(3);
+  StartLink();
+  ASSERT_TRUE(WaitLamp(1));
+  EXPECT_GE(com3.GetStats().identify, 1);
+  // A whole scan has passed COM1: its line still runs at the other program's speed, and not a
+  // byte of ours (no wake-up byte, no poll) reached it.
+  termios after{};
+  ASSERT_EQ(tcgetattr(com1.MasterFd(), &after), 0);
+  EXPECT_EQ(cfgetospeed(&after), speed_t(B4800));
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+  EXPECT_TRUE(com1.Read(0).bytes.empty());
+  const std::string why = PortProblemText();
+  EXPECT_NE(why.find("COM1"), std::string::npos) << why;
+  EXPECT_NE(why.find(HeldPort::kName), std::string::npos) << why;
+}
+
+TEST_F(TransmitterLinkTest, APortIsTriedAgainOnceTheProgramHoldingItLetsGo) {
+  ForgetPortProblems();
+  auto& dev = AddSim(1);
+  auto other = std::make_unique<HeldPort>(dev.SlavePath());
+  ASSERT_TRUE(other->Ready());
+  StartLink();
+  ASSERT_TRUE(window.WaitFor([] { return PortProblemText().find("COM1") != std::string::npos; }, 5000));
+  EXPECT_EQ(dev.GetStats().identify, 0);
+  other.reset();
+  EXPECT_TRUE(WaitLamp(1));
+  EXPECT_EQ(PortProblemText(), "");
 }
 
 TEST_F(TransmitterLinkTest, UnpluggedDeviceDropsTheLinkAndTheScanStartsAgainAtCom1) {
@@ -171,7 +210,9 @@ TEST_F(TransmitterLinkTest, TransferCommandsAreRefusedWhileOneRuns) {
   for (int w : st.writes) EXPECT_EQ(w, 0);
   EXPECT_FALSE(SawText(text::kDownloadFailed));
   EXPECT_FALSE(SawText(text::kDownloadOk));
-  window.WaitFor([] { return false; }, 200);
+  // A second result would come at once; the monitor's next polls come after it.
+  const int seen = dev.GetStats().identify;
+  ASSERT_TRUE(window.WaitFor([&] { return dev.GetStats().identify >= seen + 2; }, 10000));
   EXPECT_EQ(CountTexts(text::kUploadFailed), 1);
   // Once it has ended, the next command is taken.
   dev.SetSilent(false);

@@ -2,6 +2,7 @@
 // against simulated code boxes, with window timers as QTimers and all periods scaled down.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QTimer>
@@ -14,6 +15,7 @@
 #include "link/box_frame.h"
 #include "link/box_link.h"
 #include "link/com_names.h"
+#include "link/held_port.h"
 #include "model/status_texts.h"
 #include "sim/box_sim.h"
 #include "ui/controls/ms_comm.h"
@@ -153,6 +155,24 @@ TEST_F(BoxEndToEnd, FindsTheBoxOnCom4BehindThreeSilentPorts) {
   EXPECT_TRUE(host.Running(km27::TIMER_LINK_WATCH));
   ASSERT_TRUE(WaitTicks(km27::TIMER_LINK_WATCH, 3));  // the chatter keeps it up through watchdog periods
   EXPECT_TRUE(link->LinkUp());
+}
+
+TEST_F(BoxEndToEnd, FindsTheBoxBehindAPortAnotherProgramHolds) {
+  km27::sim::SimLine com1;
+  ASSERT_TRUE(com1.Open(dir, 1)) << com1.Error();
+  km27::testing::HeldPort other(com1.SlavePath());
+  ASSERT_TRUE(other.Ready());
+  com1.Write({0x31, 0x32});  // the other program's input, which no flush of ours may drop
+  ASSERT_TRUE(QTest::qWaitFor([&] { return other.InputCount() == 2; }, 1000));
+  AddBox(3);
+  StartLink();
+  EXPECT_FALSE(comm.PortOpen());  // COM1 was not opened
+  ASSERT_TRUE(WaitUp());
+  EXPECT_EQ(comm.CommPort(), 3);
+  termios t{};
+  ASSERT_EQ(tcgetattr(com1.MasterFd(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+  EXPECT_EQ(other.InputCount(), 2);
 }
 
 TEST_F(BoxEndToEnd, OnlyAChunkLedByThePresenceByteBringsTheLinkUp) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-// One QApplication for the whole test program (offscreen platform, set by the test runner).
+// One QApplication for the whole test program, on the offscreen platform.
 inline QApplication* EnsureApp() {
   static int argc = 1;
   static char name[] = "ui_tests";

@@ -1,0 +1,73 @@
+#pragma once
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// Linux lets any number of programs open a serial line, and each one's settings change it for
+// all. Before touching a line the tool looks for the two traces another program leaves: a UUCP
+// lock file (terminal programs, Qt's serial port) and, for those that take no lock (a getty, a
+// modem manager), the open file itself under /proc.
+namespace km27 {
+
+// Who has a device, as far as we can tell.
+struct PortHolder {
+  pid_t pid = 0;        // 0: not known
+  std::string program;  // /proc/<pid>/comm; empty when not readable
+};
+
+inline constexpr const char kLockDirVariable[] = "KM27_LOCK_DIR";
+
+// Where lock files live: $KM27_LOCK_DIR when set (tests; set but empty: none are written),
+// else /run/lock, else /var/lock.
+std::string LockDirectory();
+
+// "LCK..ttyUSB0" for /dev/ttyUSB0, "LCK..pts_3" for /dev/pts/3; `device` is a resolved path.
+std::string LockFileName(const std::string& device);
+
+// Our lock file for one device, from Acquire until Release (or destruction).
+class PortLock {
+ public:
+  PortLock() = default;
+  ~PortLock() { Release(); }
+  PortLock(const PortLock&) = delete;
+  PortLock& operator=(const PortLock&) = delete;
+
+  // False when a live process holds the lock (`holder` says which). A lock whose process is
+  // gone is removed. Without a usable directory there is nothing to hold, and that is no failure.
+  bool Acquire(const std::string& device, const std::string& dir, PortHolder* holder);
+  void Release();
+
+ private:
+  std::string path_;
+};
+
+// The devices open in the processes we may look at. /proc is read at the first question and
+// the answer kept, so that a scan over many ports reads it once: for good, or for `keepFor`,
+// so that scans that follow each other quickly read it seldom. (Reading costs a few
+// microseconds per open file of every process.)
+class OpenDevices {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit OpenDevices(Clock::duration keepFor = Clock::duration::max()) : keepFor_(keepFor) {}
+
+  // True when some descriptor other than our own `ownFd` (-1: none) refers to `device`, a
+  // resolved path; `holder` gets its process.
+  bool Holder(const std::string& device, int ownFd, PortHolder* holder);
+
+ private:
+  struct Use {
+    pid_t pid;
+    int fd;
+    std::string target;
+  };
+  void Read();
+
+  Clock::duration keepFor_;
+  bool read_ = false;
+  Clock::time_point readAt_{};
+  std::vector<Use> uses_;  // descriptors that refer to something below /dev
+};
+
+}  // namespace km27
