@@ -42,6 +42,8 @@ BoxSim::BoxSim(BoxSimOptions options)
       badGroupSum_(options_.badGroupSum),
       pieces_(options_.pieces < 1 ? 1 : options_.pieces),
       extraBytes_(options_.extraBytes),
+      storeWrongByte_(options_.storeWrongByte),
+      noUploadAnswer_(options_.noUploadAnswer),
       frame_(DemoBoxFrame()) {}
 
 BoxSim::~BoxSim() { Stop(); }
@@ -142,7 +144,10 @@ void BoxSim::FinishDownload() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     lastDownload_ = incoming_;
-    if (valid) std::copy(incoming_.begin(), incoming_.end(), frame_.begin());
+    if (valid) {
+      std::copy(incoming_.begin(), incoming_.end(), frame_.begin());
+      StoreWrongly();
+    }
   }
   if (options_.verbose) std::fprintf(stderr, "box: frame %s\n", valid ? "valid" : "with a bad sum");
   if (!valid) return;
@@ -150,8 +155,22 @@ void BoxSim::FinishDownload() {
   if (!noAccept_ && !earlyAccept_ && !silent_) Send({CMD_BOX_ACCEPT}, "accept");
 }
 
+// The memory fault: one byte kept one higher than it came, its header or group sum put right,
+// as a box that keeps its own sums would hold it.
+void BoxSim::StoreWrongly() {
+  const int at = storeWrongByte_;
+  if (at < 0 || size_t(at) >= kBoxFrameBytes) return;
+  ++frame_[size_t(at)];
+  const size_t start = size_t(at) < kBoxHeaderBytes ? 0 : size_t(at) - (size_t(at) - kBoxHeaderBytes) % kBoxGroupBytes;
+  const size_t len = size_t(at) < kBoxHeaderBytes ? kBoxHeaderBytes : kBoxGroupBytes;
+  if (size_t(at) != start + len - 1) {
+    uint8_t& check = frame_[start + len - 1];
+    check = CheckByteFor(&frame_[start], len - 1);
+  }
+}
+
 void BoxSim::AnswerUpload() {
-  if (silent_) return;
+  if (silent_ || noUploadAnswer_) return;
   std::vector<uint8_t> answer;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -162,6 +181,8 @@ void BoxSim::AnswerUpload() {
     check = uint8_t(check + 1);
   }
   answer.insert(answer.end(), extraBytes_.load(), kExtraByte);
+  // Counted before the bytes go: whoever has read the answer may rely on the count.
+  ++uploads_;
   const size_t pieces = size_t(pieces_.load());
   const size_t step = (answer.size() + pieces - 1) / pieces;
   for (size_t at = 0; at < answer.size(); at += step) {
@@ -169,7 +190,6 @@ void BoxSim::AnswerUpload() {
     const size_t end = std::min(answer.size(), at + step);
     Send(std::vector<uint8_t>(answer.begin() + long(at), answer.begin() + long(end)), "answer");
   }
-  ++uploads_;
   // The answer stands alone: no chatter may follow too closely and look like part of it.
   nextChatter_ = Clock::now() + milliseconds(options_.presenceMs);
   presenceNext_ = true;
@@ -204,6 +224,8 @@ void Usage() {
                "  --silent-after MS  fall silent after MS milliseconds (the tool loses the link)\n"
                "  --pieces N         send an upload answer in N pieces\n"
                "  --extra N          send N more bytes after the 968 of an upload answer\n"
+               "  --store-wrong N    store frame byte N (0..967) of a download one higher (sums kept right)\n"
+               "  --no-upload-answer never answer an upload request (downloads work, read-backs fail)\n"
                "  --verbose          log the exchanges\n");
 }
 
@@ -244,6 +266,9 @@ int RunBoxSim(int argc, char** argv) {
       o.silent = true;
     } else if (a == "--silent-after" && value(silentAfterMs)) {
     } else if (a == "--pieces" && value(o.pieces)) {
+    } else if (a == "--store-wrong" && value(o.storeWrongByte)) {
+    } else if (a == "--no-upload-answer") {
+      o.noUploadAnswer = true;
     } else if (a == "--extra" && value(n)) {
       o.extraBytes = size_t(n < 0 ? 0 : n);
     } else if (a == "--verbose") {

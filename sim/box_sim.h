@@ -29,6 +29,9 @@ struct BoxSimOptions {
   int pieces = 1;             // the upload answer goes out in this many pieces ...
   int pieceGapMs = 20;        // ... with this pause between them
   size_t extraBytes = 0;      // bytes sent after the 968 of an upload answer
+  // Faults of the box's memory and of its read-back, for proving verification.
+  int storeWrongByte = -1;    // frame byte stored one higher than a download sent it (sums kept right)
+  bool noUploadAnswer = false;  // never answer an upload request; downloads work
   bool verbose = false;       // log the exchanges to stderr
 };
 
@@ -55,6 +58,8 @@ class BoxSim {
   void SetBadGroupSum(bool on) { badGroupSum_ = on; }
   void SetPieces(int n) { pieces_ = n < 1 ? 1 : n; }
   void SetExtraBytes(size_t n) { extraBytes_ = n; }
+  void SetStoreWrongByte(int offset) { storeWrongByte_ = offset; }
+  void SetNoUploadAnswer(bool on) { noUploadAnswer_ = on; }
 
   int DownloadsReceived() const { return downloads_; }  // complete frames after 0x55
   int DownloadsAccepted() const { return accepted_; }   // ... of which were valid and stored
@@ -66,6 +71,7 @@ class BoxSim {
   void Tick();
   void Handle(const SimLine::Input& in);
   void FinishDownload();
+  void StoreWrongly();
   void AnswerUpload();
   void Send(const std::vector<uint8_t>& bytes, const char* what);
 
@@ -81,6 +87,8 @@ class BoxSim {
   std::atomic<bool> badGroupSum_;
   std::atomic<int> pieces_;
   std::atomic<size_t> extraBytes_;
+  std::atomic<int> storeWrongByte_;
+  std::atomic<bool> noUploadAnswer_;
   std::atomic<int> downloads_{0};
   std::atomic<int> accepted_{0};
   std::atomic<int> uploads_{0};

@@ -112,6 +112,16 @@ void TransmitterSim::SetNoAckBlock(int block) {
   options_.noAckBlock = block;
 }
 
+void TransmitterSim::SetStoreWrongByte(int offset) {
+  std::lock_guard<std::mutex> lock(m_);
+  options_.storeWrongByte = offset;
+}
+
+void TransmitterSim::SetFailReads(bool on) {
+  std::lock_guard<std::mutex> lock(m_);
+  options_.failReads = on;
+}
+
 void TransmitterSim::SetLog(std::function<void(const std::string&)> log) {
   std::lock_guard<std::mutex> lock(m_);
   log_ = std::move(log);
@@ -243,11 +253,13 @@ void TransmitterSim::Handle(const std::vector<uint8_t>& f, SimLine::Clock::time_
       ++stats_.writes[size_t(block)];
       if (block != options_.noAckBlock) {
         image_.StoreBlock(block, f.data() + kPayloadOffset);
+        const int wrong = options_.storeWrongByte;
+        if (wrong >= 0 && size_t(wrong) < kImageBytes && wrong / int(kTransferBlockBytes) == block) ++image_.bytes[size_t(wrong)];
         answer = BuildFrame(CMD_WRITE_BLOCK, uint8_t(block), nullptr, 0);
       }
     } else if (cmd == CMD_READ_BLOCK && f.size() == kShortFrameBytes && block < kTransferBlocks) {
       ++stats_.reads[size_t(block)];
-      if (block != options_.noAckBlock) {
+      if (block != options_.noAckBlock && !options_.failReads) {
         auto payload = image_.BlockPayload(block);
         answer = BuildFrame(CMD_READ_BLOCK, uint8_t(block), payload.data(), payload.size());
       }
@@ -272,6 +284,8 @@ void Usage() {
                "  --save FILE        save the image after each complete download and at exit\n"
                "  --silent           answer nothing\n"
                "  --no-ack K         never answer block K (write: no acknowledgement; read: no data)\n"
+               "  --store-wrong N    store image byte N (0..1059) one higher than a download sent it\n"
+               "  --fail-reads       never answer a block read (downloads work, read-backs fail)\n"
                "  --corrupt F        flip one bit in a fraction F (0..1) of the bytes sent\n"
                "  --seed S           seed of the corruption\n"
                "  --pace             send and receive at the line's baud rate\n"
@@ -304,6 +318,8 @@ int RunTransmitterSim(int argc, char** argv) {
     else if (a == "--save") savePath = next();
     else if (a == "--silent") options.silent = true;
     else if (a == "--no-ack") options.noAckBlock = std::atoi(next().c_str());
+    else if (a == "--store-wrong") options.storeWrongByte = std::atoi(next().c_str());
+    else if (a == "--fail-reads") options.failReads = true;
     else if (a == "--corrupt") options.corruptFraction = std::atof(next().c_str());
     else if (a == "--seed") options.seed = unsigned(std::strtoul(next().c_str(), nullptr, 10));
     else if (a == "--pace") options.paced = true;

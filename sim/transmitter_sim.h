@@ -20,6 +20,9 @@ struct TransmitterSimOptions {
   bool paced = false;           // bytes leave and arrive at the line's baud
   bool verbose = false;         // log every frame
   bool requireBaud = true;      // bytes arriving while the line is not at 19200 baud are noise
+  // Faults of the device's memory and of its read-back, for proving verification.
+  int storeWrongByte = -1;      // image byte stored one higher than it came (from a download)
+  bool failReads = false;       // block reads never answered; writes work
 };
 
 // A simulated code transmitter on its own thread, answering on a SimLine: the identification
@@ -61,6 +64,8 @@ class TransmitterSim {
   void ResetStats();
   void SetSilent(bool on);
   void SetNoAckBlock(int block);
+  void SetStoreWrongByte(int offset);
+  void SetFailReads(bool on);
   void SetLog(std::function<void(const std::string&)> log);
   std::string SlavePath() const;
 
