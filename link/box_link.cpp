@@ -190,16 +190,33 @@ void BoxLink::JudgeDownload() {
   const int n = comm_.GetInBufferCount();
   ScanForAccept(comm_.GetInput(), n);
   host_.SetStatusText(acceptSeen_ ? text::kDownloadOk : text::kDownloadFailed);
+  readBackNext_ = acceptSeen_ && verify_;
   BeginPause(Pause::kAfterDownload, timing_.boxSettleMs);
 }
 
 void BoxLink::FinishDownload() {
+  acceptSeen_ = false;
+  awaitingAccept_ = false;
+  if (readBackNext_) {
+    // Proof on the box: its frame is asked for as an upload would, and compared with what
+    // was sent; the window's programme is not touched.
+    readBackNext_ = false;
+    transfer_ = Transfer::kReadBack;
+    host_.SetStatusText(std::string(text::kDownloadOk) + text::kVerifying);
+    RequestFrame();
+    return;
+  }
   transfer_ = Transfer::kNone;
   EnableButtons(true);
   RestartStatusReset();
-  acceptSeen_ = false;
-  awaitingAccept_ = false;
   host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
+}
+
+void BoxLink::EndReadBack(VerifyOutcome outcome, const VerifyDifference& difference) {
+  host_.SetStatusText(VerifyStatusText(outcome));
+  collecting_ = false;
+  EndBoxUpload();
+  if (const std::string told = VerifyMessage(outcome, difference); !told.empty()) host_.ShowMessage(told);
 }
 
 void BoxLink::NoteLinkActivity(const std::vector<uint8_t>& bytes) {
@@ -227,6 +244,17 @@ void BoxLink::ScanForAccept(const std::vector<uint8_t>& bytes, int count) {
 
 void BoxLink::AcceptBoxFrame() {
   if (receiveBuffer_.size() < kBoxFrameBytes) return;
+  if (transfer_ == Transfer::kReadBack) {
+    // A frame whose sums fail was damaged on the way: that is a failed read-back, not a
+    // programme the box holds.
+    if (!BoxFrameValid(receiveBuffer_.data())) {
+      EndReadBack(VerifyOutcome::kReadBackFailed, {});
+      return;
+    }
+    const VerifyDifference d = CompareBoxFrames(frame_.data(), receiveBuffer_.data(), model_.Catalogue());
+    EndReadBack(d.Same() ? VerifyOutcome::kSame : VerifyOutcome::kMismatch, d);
+    return;
+  }
   ParamOptions options;
   ParamTable table;
   if (!ParseBoxFrame(receiveBuffer_.data(), options, table)) {
@@ -270,6 +298,10 @@ void BoxLink::FinishUpload() {
 }
 
 void BoxLink::UploadTimedOut() {
+  if (transfer_ == Transfer::kReadBack) {
+    EndReadBack(VerifyOutcome::kReadBackFailed, {});
+    return;
+  }
   if (transfer_ != Transfer::kUpload) return;  // a tick already queued when the upload ended
   host_.SetStatusText(text::kUploadFailed);
   collecting_ = false;
@@ -295,6 +327,10 @@ void BoxLink::OnUpload() {
   EnableButtons(false);
   host_.KillTimer(TIMER_LINK_WATCH);
   transfer_ = Transfer::kUpload;
+  RequestFrame();
+}
+
+void BoxLink::RequestFrame() {
   uploadRequested_ = true;
   comm_.SetInBufferCount(0);
   comm_.SetOutput({CMD_BOX_UPLOAD});

@@ -7,6 +7,7 @@
 #include "link/link_engine.h"
 #include "link/link_host.h"
 #include "link/link_timing.h"
+#include "link/verify.h"
 #include "model/param_model.h"
 
 namespace km27 {
@@ -36,6 +37,7 @@ class BoxLink : public LinkEngine {
   void OnUpload() override;
   void OnTimer(int id) override;
   void Stop() override;
+  void SetVerifyAfterDownload(bool on) override { verify_ = on; }
 
   // Handler of the comm control's event.
   void OnCommEvent();
@@ -47,7 +49,8 @@ class BoxLink : public LinkEngine {
   bool Paused() const { return pause_ != Pause::kNone; }
 
  private:
-  enum class Transfer { kNone, kDownload, kUpload };
+  // kReadBack: a successful download's frame read back with the upload exchange.
+  enum class Transfer { kNone, kDownload, kUpload, kReadBack };
   // What follows each pause.
   enum class Pause { kNone, kBeforeFrame, kBeforeJudging, kAfterDownload, kAfterUploadRequest, kAfterUpload };
 
@@ -56,6 +59,8 @@ class BoxLink : public LinkEngine {
   void SendFrame();
   void FinishDownload();
   void FinishUpload();
+  void RequestFrame();
+  void EndReadBack(VerifyOutcome outcome, const VerifyDifference& difference);
 
   void ScanStep();
   void WatchStep();
@@ -92,6 +97,8 @@ class BoxLink : public LinkEngine {
   Pause pause_ = Pause::kNone;
   std::vector<int> heldTimers_;  // ticks of the link's timers that fell into a pause
   std::vector<uint8_t> frame_;   // the download's frame, taken when the operator asked
+  bool verify_ = true;
+  bool readBackNext_ = false;    // the download succeeded and is to be read back
 };
 
 }  // namespace km27

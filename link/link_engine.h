@@ -12,6 +12,8 @@ class LinkEngine {
   virtual void OnUpload() = 0;       // button 1011 / F6
   virtual void OnTimer(int id) = 0;  // window timers owned by the link (101, 104, 109, 110)
   virtual void Stop() = 0;           // exit path, before the parameter file is saved
+  // Whether a successful download is read back and compared (on unless the operator chose not).
+  virtual void SetVerifyAfterDownload(bool on) = 0;
 };
 
 }  // namespace km27

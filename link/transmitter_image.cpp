@@ -34,6 +34,14 @@ void TransmitterImage::ExchangeMasks() {
   for (int f = 0; f < 3; ++f) bytes[kImageMaskOffset + size_t(f)] = ExchangeMask(f, bytes[kImageMaskOffset + size_t(f)]);
 }
 
+int TransmitterImage::CarrierOfDeviceBlock(int block) {
+  for (const auto& s : kBlockSwaps) {
+    if (block == s[0]) return s[1];
+    if (block == s[1]) return s[0];
+  }
+  return block;
+}
+
 void TransmitterImage::ExchangeBlocks() {
   uint8_t* table = bytes.data() + kImageTableOffset;
   for (const auto& s : kBlockSwaps)

@@ -28,6 +28,8 @@ class TransmitterImage {
   static uint8_t ExchangeMask(int family, uint8_t mask);
   void ExchangeMasks();   // image bytes 96..98 in place
   void ExchangeBlocks();  // the table area in place
+  // The table block (carrier) that travels as device block `block`.
+  static int CarrierOfDeviceBlock(int block);
 
   // Bytes 96..1059 from the options' masks and the table, in device order; 0..95 are kept.
   void BuildFrom(const ParamOptions& options, const ParamTable& table);

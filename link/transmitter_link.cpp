@@ -8,11 +8,20 @@
 
 namespace km27 {
 
+namespace {
+std::string ProgressText(std::string lead, int blocksDone, int attempt) {
+  lead += std::to_string(blocksDone) + "/" + std::to_string(kTransferBlocks);
+  if (attempt > 1) lead += " (重试 " + std::to_string(attempt - 1) + ")";
+  return lead;
+}
+}  // namespace
+
 std::string TransferProgressText(bool download, int blocksDone, int attempt) {
-  std::string s = download ? " 下载中… " : " 上传中… ";
-  s += std::to_string(blocksDone) + "/" + std::to_string(kTransferBlocks);
-  if (attempt > 1) s += " (重试 " + std::to_string(attempt - 1) + ")";
-  return s;
+  return ProgressText(download ? " 下载中… " : " 上传中… ", blocksDone, attempt);
+}
+
+std::string VerifyProgressText(int blocksDone, int attempt) {
+  return ProgressText(std::string(text::kDownloadOk) + text::kVerifying + " ", blocksDone, attempt);
 }
 
 TransmitterLink::TransmitterLink(ParamModel& model, LinkHost& host, const DeviceInfo& info, LinkTiming timing)
@@ -71,6 +80,7 @@ void TransmitterLink::OnDownload() {
   host_.KillTimer(TIMER_LINK_WATCH);
   EnableButtons(false);
   image_.BuildFrom(model_.options, model_.table);
+  verifyThis_ = verify_;
   StartTransfer(Transfer::kDownload);
 }
 
@@ -106,8 +116,10 @@ void TransmitterLink::OnLinkResult(int wParam, int lParam) {
       EnableButtons(lParam != 0);
       return;
     case kReportDownload:
-      transferRunning_ = false;
       host_.SetStatusText(lParam == 1 ? text::kDownloadOk : text::kDownloadFailed);
+      // A download that is read back next keeps the buttons off until its verdict.
+      if (lParam == 1 && verifyThis_) return;
+      transferRunning_ = false;
       EnableButtons(true);
       RestartStatusReset();
       return;
@@ -139,6 +151,14 @@ void TransmitterLink::ApplyTransmitterImage() {
   RestartStatusReset();
 }
 
+void TransmitterLink::OnVerifyResult(VerifyOutcome outcome, const VerifyDifference& difference) {
+  transferRunning_ = false;
+  host_.SetStatusText(VerifyStatusText(outcome));
+  EnableButtons(true);
+  RestartStatusReset();
+  if (const std::string told = VerifyMessage(outcome, difference); !told.empty()) host_.ShowMessage(told);
+}
+
 void TransmitterLink::Stop() {
   if (stopped_) return;
   stopped_ = true;
@@ -159,8 +179,9 @@ bool TransmitterLink::Report(const std::function<void()>& fn) {
   return host_.RunOnWindowThread(fn);
 }
 
-void TransmitterLink::ReportProgress(bool download, int blocksDone, int attempt) {
-  std::string s = TransferProgressText(download, blocksDone, attempt);
+void TransmitterLink::ReportProgress(Stage stage, int blocksDone, int attempt) {
+  const std::string s = stage == Stage::kReadBack ? VerifyProgressText(blocksDone, attempt)
+                                                  : TransferProgressText(stage == Stage::kDownload, blocksDone, attempt);
   Report([this, s] { host_.SetStatusText(s); });
 }
 
@@ -232,11 +253,11 @@ void TransmitterLink::LinkMonitorThread() {
   }
 }
 
-bool TransmitterLink::OpeningStage(bool download) {
+bool TransmitterLink::OpeningStage(Stage stage) {
   static const Frame open = BuildOpenFrame();
   for (int attempt = 1; attempt <= kExchangeAttempts; ++attempt) {
     if (!LinkRunning) return false;
-    if (attempt > 1) ReportProgress(download, 0, attempt);
+    if (attempt > 1) ReportProgress(stage, 0, attempt);
     if (!Pause(timing_.exchangePauseMs)) return false;
     if (!SendRequest(open)) continue;
     if (!Pause(timing_.exchangePauseMs)) return false;
@@ -252,17 +273,42 @@ void TransmitterLink::SendIdentifyFrame() {
   LinkPort.Write(poll.data(), poll.size());
 }
 
+bool TransmitterLink::ReadImage(Stage stage, TransmitterImage& into) {
+  if (!OpeningStage(stage)) return false;
+  for (int k = 0; k < kTransferBlocks; ++k) {
+    Frame request = BuildReadBlockFrame(k);
+    bool received = false;
+    for (int attempt = 1; attempt <= kExchangeAttempts && !received && LinkRunning; ++attempt) {
+      ReportProgress(stage, k, attempt);
+      if (!Pause(timing_.exchangePauseMs)) break;
+      if (!SendRequest(request)) continue;
+      if (!Pause(timing_.exchangePauseMs)) break;
+      uint8_t answer[kBlockFrameBytes] = {};
+      IoResult r = LinkPort.Read(answer, sizeof answer);
+      if (r.Ok() && IsReadAnswer(answer, r.count, k)) {
+        into.StoreBlock(k, answer + kPayloadOffset);
+        received = true;
+      }
+    }
+    if (!received) return false;
+  }
+  return true;
+}
+
 void TransmitterLink::DownloadThread() {
   int result = 1;
+  bool readBack = false;
+  TransmitterImage back;
+  VerifyOutcome outcome = VerifyOutcome::kReadBackFailed;
   {
     std::lock_guard<std::mutex> lock(LinkLock);
-    if (!OpeningStage(true)) result = 0;
+    if (!OpeningStage(Stage::kDownload)) result = 0;
     for (int k = 0; result == 1 && k < kTransferBlocks; ++k) {
       auto payload = image_.BlockPayload(k);
       Frame frame = BuildWriteBlockFrame(k, payload.data());
       bool acked = false;
       for (int attempt = 1; attempt <= kExchangeAttempts && !acked && LinkRunning; ++attempt) {
-        ReportProgress(true, k, attempt);
+        ReportProgress(Stage::kDownload, k, attempt);
         if (!Pause(timing_.exchangePauseMs)) break;
         if (!SendRequest(frame)) continue;
         if (!Pause(timing_.exchangePauseMs)) break;
@@ -273,32 +319,32 @@ void TransmitterLink::DownloadThread() {
       if (!acked) result = 0;
     }
     if (Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
+    // Proof on the device: the same exchange as an upload, into an image of its own, so that
+    // nothing of the window's programme or files can change.
+    if (result == 1 && verifyThis_ && LinkRunning) {
+      readBack = true;
+      Report([this] { OnLinkResult(kReportDownload, 1); });
+      if (ReadImage(Stage::kReadBack, back)) outcome = VerifyOutcome::kSame;
+      if (Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
+    }
   }
-  Report([this, result] { OnLinkResult(kReportDownload, result); });
+  if (!readBack) {
+    Report([this, result] { OnLinkResult(kReportDownload, result); });
+    return;
+  }
+  VerifyDifference difference;
+  if (outcome == VerifyOutcome::kSame) {
+    difference = CompareTransmitterImages(image_, back, model_.Catalogue());
+    if (!difference.Same()) outcome = VerifyOutcome::kMismatch;
+  }
+  Report([this, outcome, difference] { OnVerifyResult(outcome, difference); });
 }
 
 void TransmitterLink::UploadThread() {
   int result = 1;
   {
     std::lock_guard<std::mutex> lock(LinkLock);
-    if (!OpeningStage(false)) result = 0;
-    for (int k = 0; result == 1 && k < kTransferBlocks; ++k) {
-      Frame request = BuildReadBlockFrame(k);
-      bool received = false;
-      for (int attempt = 1; attempt <= kExchangeAttempts && !received && LinkRunning; ++attempt) {
-        ReportProgress(false, k, attempt);
-        if (!Pause(timing_.exchangePauseMs)) break;
-        if (!SendRequest(request)) continue;
-        if (!Pause(timing_.exchangePauseMs)) break;
-        uint8_t answer[kBlockFrameBytes] = {};
-        IoResult r = LinkPort.Read(answer, sizeof answer);
-        if (r.Ok() && IsReadAnswer(answer, r.count, k)) {
-          image_.StoreBlock(k, answer + kPayloadOffset);
-          received = true;
-        }
-      }
-      if (!received) result = 0;
-    }
+    if (!ReadImage(Stage::kUpload, image_)) result = 0;
     if (Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
   }
   Report([this, result] { OnLinkResult(kReportUpload, result); });

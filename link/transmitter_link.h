@@ -11,6 +11,7 @@
 #include "link/link_timing.h"
 #include "link/serial_port.h"
 #include "link/transmitter_image.h"
+#include "link/verify.h"
 #include "model/device_info_bytes.h"
 #include "model/param_model.h"
 
@@ -27,6 +28,8 @@ enum LinkReport { kReportLinkState = 0, kReportDownload = 1, kReportUpload = 2 }
 
 // Status text while a transfer runs: " 下载中… 5/17", with the retry count once retrying.
 std::string TransferProgressText(bool download, int blocksDone, int attempt);
+// The same while a successful download is read back: " KM27A参数数据下载成功!  校验中… 5/17".
+std::string VerifyProgressText(int blocksDone, int attempt);
 
 // The code transmitter's link: a monitor thread that finds and polls the device, and at most
 // one download or upload thread at a time. All port use happens under LinkLock; the threads
@@ -50,10 +53,12 @@ class TransmitterLink : public LinkEngine {
   void OnTimer(int id) override;
   // Tells the threads to stop, cuts their waits short, joins them and closes the port.
   void Stop() override;
+  void SetVerifyAfterDownload(bool on) override { verify_ = on; }
 
   bool StartLinkMonitor();
   void OnLinkResult(int wParam, int lParam);
   void ApplyTransmitterImage();
+  void OnVerifyResult(VerifyOutcome outcome, const VerifyDifference& difference);
 
   bool TransferRunning() const { return transferRunning_; }
   const TransmitterImage& Image() const { return image_; }  // not while a transfer runs
@@ -62,19 +67,23 @@ class TransmitterLink : public LinkEngine {
 
  private:
   enum class Transfer { kDownload, kUpload };
+  // Which transfer the progress reports speak of.
+  enum class Stage { kDownload, kUpload, kReadBack };
 
   bool OpenTransmitterPort(int n, const std::string& devicePath);
   void ClosePort();
   void LinkMonitorThread();
   void DownloadThread();
   void UploadThread();
-  bool OpeningStage(bool download);
+  bool OpeningStage(Stage stage);
+  // The opening stage and the 17 block reads into `into`: an upload, or a download's read-back.
+  bool ReadImage(Stage stage, TransmitterImage& into);
   void SendIdentifyFrame();
   bool SendRequest(const std::vector<uint8_t>& frame);
   bool IdentifyExchange(bool pauseFirst);
   bool Pause(int ms);  // false when the link is stopping
   bool Report(const std::function<void()>& fn);
-  void ReportProgress(bool download, int blocksDone, int attempt);
+  void ReportProgress(Stage stage, int blocksDone, int attempt);
   void StartTransfer(Transfer kind);
   void EnableButtons(bool enable);
   void RestartStatusReset();
@@ -89,6 +98,8 @@ class TransmitterLink : public LinkEngine {
   SerialPort LinkPort;
   std::mutex LinkLock;
   std::atomic<bool> LinkRunning{false};
+  std::atomic<bool> verify_{true};
+  bool verifyThis_ = false;  // the running download is read back (set before its thread starts)
   TransmitterImage image_;  // handed over between the threads by the order of the reports
   // Which devices other programs have open, for the monitor's scans: a scan that finds no free
   // port ends within milliseconds, and reading /proc at that pace would cost more than the scan.

@@ -9,6 +9,14 @@ inline constexpr const char kDownloadFailed[] = " KM27A参数数据下载失败!
 inline constexpr const char kUploadOk[] = " KM27A参数数据上传成功!";
 inline constexpr const char kUploadFailed[] = " KM27A参数数据上传失败!";
 inline constexpr const char kDeviceInfoNotSaved[] = "  但设备信息文件未能保存";
+// After a successful download, the read-back's progress and verdict follow the success text.
+inline constexpr const char kVerifying[] = "  校验中…";
+inline constexpr const char kVerifySame[] = "  校验一致";
+inline constexpr const char kVerifyMismatch[] = "  校验不一致";
+inline constexpr const char kVerifyFailed[] = "  校验失败：未能读回";
+inline constexpr const char kVerifyFailedMessage[] =
+    "下载已完成，但未能从下位机读回参数进行校验（无应答或应答损坏）。\n\n"
+    "下位机中的参数未经证实，请检查连接后重新下载。";
 inline constexpr const char kThreadStartFailed[] = "建立传输线程失败";
 inline constexpr const char kClearQuestion[] = "确定要清空所有数据吗？";
 inline constexpr const char kClearCaption[] = "KM27A参数数据设置";

@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <cstdlib>
+#include <functional>
 #include <set>
 
 #include "box_fakes.h"
@@ -34,6 +35,7 @@ class BoxLinkTest : public ::testing::Test {
   void Make(std::set<int> present = {1, 2, 3, 4, 5, 6, 7, 8, 9}) {
     ports = std::move(present);
     link = std::make_unique<BoxLink>(model, host, comm, LinkTiming{}, [this](int n) { return ports.count(n) != 0; });
+    link->SetVerifyAfterDownload(false);  // the download alone, unless a test asks for its read-back
   }
 
   // Ends the pauses the link asks for, as the window's timer would, and records their lengths;
@@ -450,6 +452,86 @@ TEST_F(BoxLinkTest, BoxFoundDuringAnUploadKeepsTheButtonsDisabled) {
   for (bool on : host.buttons.enabled) EXPECT_FALSE(on);
   link->OnTimer(TIMER_UPLOAD_TIMEOUT);
   RunPauses();
+  EXPECT_TRUE(host.TransferButtonsEnabled());
+}
+
+// After an accepted download the box's frame is read back with the upload request and
+// compared with what was sent; the window's programme is never touched by it.
+TEST_F(BoxLinkTest, AnAcceptedDownloadIsReadBackAndCompared) {
+  BringUp();
+  link->SetVerifyAfterDownload(true);
+  model.table.SetEntry(3, 0, {5, 20});
+  model.table.SetEntry(3, 1, {6, 30});
+  UpdateCarrierMask(model.table, model.options);
+  const ParamTable table = model.table;
+
+  // The box answers with `answer` (or not at all) and the read-back ends.
+  auto downloadAndReadBack = [&](const std::function<Bytes(const Bytes& sent)>& answer) {
+    host.messages.clear();
+    waits.clear();
+    link->OnDownload();
+    RunPauses();
+    comm.Receive({CMD_BOX_ACCEPT});
+    comm.Drain();
+    RunPauses();
+    EXPECT_EQ(comm.written.back(), Bytes{CMD_BOX_UPLOAD});
+    EXPECT_EQ(host.status, std::string(text::kDownloadOk) + text::kVerifying);
+    for (bool on : host.buttons.enabled) EXPECT_FALSE(on);
+    comm.Drain();  // the request has left: what comes now is the answer
+    const Bytes sent = comm.written[comm.written.size() - 2];
+    const Bytes reply = answer(sent);
+    if (reply.empty()) {
+      EXPECT_EQ(host.timers.at(TIMER_UPLOAD_TIMEOUT), 2000);
+      link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+    } else {
+      comm.Receive(reply);
+    }
+    RunPauses();
+    EXPECT_FALSE(link->TransferRunning());
+    EXPECT_TRUE(host.TransferButtonsEnabled());
+    EXPECT_EQ(model.table, table) << "the read-back changed the window's programme";
+  };
+
+  downloadAndReadBack([](const Bytes& sent) { return sent; });
+  EXPECT_EQ(host.status, VerifyStatusText(VerifyOutcome::kSame));
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(waits, (std::vector<int>{200, 1000, 500, 10, 500}));
+  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
+  EXPECT_EQ(host.timers.at(TIMER_STATUS_RESET), 5000);
+
+  // A box holding one other step (its sums right): a mismatch, named.
+  downloadAndReadBack([](const Bytes& sent) {
+    ParamOptions o;
+    ParamTable t;
+    EXPECT_TRUE(ParseBoxFrame(sent.data(), o, t));
+    t.SetEntry(3, 1, {7, 30});
+    return FrameBytes(o, t);
+  });
+  EXPECT_EQ(host.status, VerifyStatusText(VerifyOutcome::kMismatch));
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_NE(host.messages[0].find("载频 850 Hz（移频）第 2 步：下发 11.0 Hz 30 秒，读回 12.5 Hz 30 秒"), std::string::npos)
+      << host.messages[0];
+
+  // An answer damaged on the way (a sum fails), or none at all: the read-back failed.
+  downloadAndReadBack([](const Bytes& sent) {
+    Bytes damaged = sent;
+    damaged[100] ^= 0x01;
+    return damaged;
+  });
+  EXPECT_EQ(host.status, VerifyStatusText(VerifyOutcome::kReadBackFailed));
+  downloadAndReadBack([](const Bytes&) { return Bytes{}; });
+  EXPECT_EQ(host.status, VerifyStatusText(VerifyOutcome::kReadBackFailed));
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0], text::kVerifyFailedMessage);
+
+  // A download the box did not accept is not read back.
+  const size_t written = comm.written.size();
+  link->OnDownload();
+  RunPauses();
+  comm.Drain();
+  RunPauses();
+  EXPECT_EQ(host.status, text::kDownloadFailed);
+  EXPECT_EQ(comm.written.size(), written + 2);
   EXPECT_TRUE(host.TransferButtonsEnabled());
 }
 

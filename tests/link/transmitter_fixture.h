@@ -186,8 +186,10 @@ class TransmitterLinkTest : public ::testing::Test {
     return *sims.back();
   }
 
-  void StartLink(LinkTiming timing = TestTiming()) {
+  // The download alone, unless a test asks for its read-back.
+  void StartLink(LinkTiming timing = TestTiming(), bool verify = false) {
     link = std::make_unique<TransmitterLink>(model, window, startInfo, timing);
+    link->SetVerifyAfterDownload(verify);
     link->SetComEnvironment(env);
     window.Do([&] { link->Start(); });
     window.Do([&] { link->OnTimer(TIMER_LINK_START); });

@@ -129,10 +129,24 @@ TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
 
   sim::TransmitterSimOptions vo; vo.verbose = getenv("SIMV") != nullptr;
   auto& dev = AddSim(1, vo);
-  StartLink();
+  StartLink(TestTiming(), true);
   ASSERT_TRUE(WaitLamp(1));
   window.Do([&] { link->OnDownload(); });
-  ASSERT_TRUE(WaitText(text::kDownloadOk));
+  // Read back and found the same; the read-back changes nothing of the window's.
+  ASSERT_TRUE(WaitText(VerifyStatusText(VerifyOutcome::kSame))) << Texts();
+  EXPECT_TRUE(SawText(text::kDownloadOk));
+  EXPECT_TRUE(SawText(VerifyProgressText(16, 1)));
+  window.Do([&] {
+    EXPECT_EQ(model.table, table);
+    EXPECT_EQ(model.options, options);
+  });
+  {
+    auto lock = window.Lock();
+    EXPECT_TRUE(window.infoReceived.empty());
+    EXPECT_TRUE(window.messages.empty());
+    EXPECT_EQ(window.countsShown, 0);
+  }
+  for (int k = 0; k < kTransferBlocks; ++k) EXPECT_EQ(dev.GetStats().reads[size_t(k)], 1) << k;
 
   // On the wire the carriers are in the device's order: 650 Hz travels as block 2.
   TransmitterImage onDevice = dev.Image();
@@ -302,6 +316,61 @@ TEST_F(TransmitterLinkTest, ClosingDuringATransferEndsPromptlyAndQuietly) {
   auto lock = window.Lock();
   EXPECT_EQ(window.callsAfterClose, 0);
   for (auto& t : window.texts) EXPECT_NE(t, text::kUploadFailed);
+}
+
+}  // namespace
+}  // namespace km27::testing
+
+namespace km27::testing {
+namespace {
+
+// The download proven by reading it back: a device that stored a byte wrongly, one whose
+// read-back never answers, and the operator's choice not to verify.
+TEST_F(TransmitterLinkTest, ReadBackNamesTheFirstWrongByteAndTellsAFailedReadBackApart) {
+  sim::TransmitterSimOptions o;
+  // 750 Hz travels as device block 1; its step 2 code is stored one higher.
+  o.storeWrongByte = int(kImageTableOffset + 1 * kBlockBytes + 2 * 1);
+  auto& dev = AddSim(1, o);
+  StartLink(TestTiming(), true);
+  model.table.SetEntry(2, 0, {1, 3});
+  model.table.SetEntry(2, 1, {4, 10});  // "9.0 Hz" 10 s; stored as "9.5 Hz"
+  UpdateCarrierMask(model.table, model.options);
+  const ParamTable table = model.table;
+  ASSERT_TRUE(WaitLamp(1));
+  window.Do([&] { link->OnDownload(); });
+  ASSERT_TRUE(WaitText(VerifyStatusText(VerifyOutcome::kMismatch))) << Texts();
+  ASSERT_TRUE(window.WaitFor([&] { return window.messages.size() == 1; }, 5000));
+  {
+    auto lock = window.Lock();
+    EXPECT_NE(window.messages[0].find("载频 750 Hz（移频）第 2 步：下发 9.0 Hz 10 秒，读回 9.5 Hz 10 秒"), std::string::npos)
+        << window.messages[0];
+    EXPECT_NE(window.messages[0].find("共 1 个字节不同"), std::string::npos);
+    for (bool on : window.buttons.enabled) EXPECT_TRUE(on);
+  }
+  window.Do([&] { EXPECT_EQ(model.table, table); });
+
+  // Read-backs that are never answered: a failure of its own, after the download succeeded.
+  dev.SetStoreWrongByte(-1);
+  dev.SetFailReads(true);
+  window.Do([&] { link->OnDownload(); });
+  ASSERT_TRUE(WaitText(VerifyStatusText(VerifyOutcome::kReadBackFailed))) << Texts();
+  EXPECT_EQ(dev.GetStats().reads[0], 1 + kExchangeAttempts);  // one good read before, twenty now
+  ASSERT_TRUE(window.WaitFor([&] { return window.messages.size() == 2; }, 5000));
+  {
+    auto lock = window.Lock();
+    EXPECT_EQ(window.messages[1], text::kVerifyFailedMessage);
+  }
+
+  // Verification off: the download ends with its own text and reads nothing.
+  dev.SetFailReads(false);
+  const int readsBefore = dev.GetStats().reads[0];
+  window.Do([&] { link->SetVerifyAfterDownload(false); });
+  const size_t shown = [&] { auto lock = window.Lock(); return window.texts.size(); }();
+  window.Do([&] { link->OnDownload(); });
+  ASSERT_TRUE(window.WaitFor([&] { return window.texts.size() > shown && window.texts.back() == text::kDownloadOk &&
+                                          window.buttons.enabled[kButtonDownload]; },
+                             20000));
+  EXPECT_EQ(dev.GetStats().reads[0], readsBefore);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "link/box_frame.h"
 #include "link/box_link.h"
 #include "link/com_names.h"
+#include "link/verify.h"
 #include "link/held_port.h"
 #include "model/status_texts.h"
 #include "sim/box_sim.h"
@@ -114,8 +115,10 @@ class BoxEndToEnd : public ::testing::Test {
     return *boxes.back();
   }
 
-  void StartLink() {
+  // The download alone, unless a test asks for its read-back.
+  void StartLink(bool verify = false) {
     link = std::make_unique<km27::BoxLink>(model, host, comm, timing);
+    link->SetVerifyAfterDownload(verify);
     host.engine = link.get();
     link->Start();
   }
@@ -377,6 +380,40 @@ TEST_F(BoxEndToEnd, TransfersSucceedAtTheRealPeriodsAgainstAPacedBox) {
   ASSERT_TRUE(WaitStatus(5000));
   EXPECT_EQ(host.status, km27::text::kUploadOk);
   EXPECT_EQ(model.table.Entry(1, 0), (km27::ParamEntry{4, 9}));
+}
+
+// Through the real comm control against the simulated box: a clean read-back, a box that
+// stores one byte wrongly, a box whose read-back never answers.
+TEST_F(BoxEndToEnd, ADownloadIsProvenByReadingItBack) {
+  BoxSim& box = AddBox(1);
+  StartLink(true);
+  ASSERT_TRUE(WaitUp());
+  model.table.SetEntry(6, 0, {3, 5});
+  model.table.SetEntry(6, 1, {9, 7});
+  km27::UpdateCarrierMask(model.table, model.options);
+  const km27::ParamTable table = model.table;
+  auto run = [&] {
+    host.status.clear();
+    link->OnDownload();
+    return WaitStatus(8000);
+  };
+  ASSERT_TRUE(run());
+  EXPECT_EQ(host.status, km27::VerifyStatusText(km27::VerifyOutcome::kSame));
+  EXPECT_EQ(box.UploadsAnswered(), 1);
+
+  // 2300 Hz is block 6; its step 2 seconds byte (frame offset 8 + 6 * 48 + 3) is kept one higher.
+  box.SetStoreWrongByte(8 + 6 * 48 + 3);
+  ASSERT_TRUE(run());
+  EXPECT_EQ(host.status, km27::VerifyStatusText(km27::VerifyOutcome::kMismatch));
+  EXPECT_EQ(host.messages, 1);
+
+  box.SetStoreWrongByte(-1);
+  box.SetNoUploadAnswer(true);
+  ASSERT_TRUE(run());
+  EXPECT_EQ(host.status, km27::VerifyStatusText(km27::VerifyOutcome::kReadBackFailed));
+  EXPECT_EQ(host.messages, 2);
+  EXPECT_EQ(model.table, table);
+  EXPECT_EQ(box.DownloadsAccepted(), 3);
 }
 
 TEST_F(BoxEndToEnd, UploadWithNoPortOpenFailsByItsTimeLimit) {

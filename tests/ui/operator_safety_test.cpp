@@ -14,6 +14,7 @@
 
 #include "link/com_names.h"
 #include "link/link_timing.h"
+#include "link/verify.h"
 #include "model/status_texts.h"
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"
@@ -240,9 +241,9 @@ TEST_F(OperatorSafetyOnTheLine, CancelAfterAFailedExitSaveLeavesTheWindowFullyAl
   answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Ok; };
   Open(CodeTransmitter);
   ASSERT_TRUE(WaitLamp(1));
+  const QString downloaded = QString::fromStdString(VerifyStatusText(VerifyOutcome::kSame));
   Key(Qt::Key_F7);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == QString::fromUtf8(text::kDownloadOk); }, 20000))
-      << Status().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == downloaded; }, 20000)) << Status().toStdString();
 
   answers.asked.clear();
   answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Cancel; };
@@ -262,8 +263,7 @@ TEST_F(OperatorSafetyOnTheLine, CancelAfterAFailedExitSaveLeavesTheWindowFullyAl
   EXPECT_TRUE(dlg->Button(kButtonDownload)->isEnabled());
   // ... and transfers work as before.
   Key(Qt::Key_F7);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Status() == QString::fromUtf8(text::kDownloadOk); }, 20000))
-      << Status().toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Status() == downloaded; }, 20000)) << Status().toStdString();
 
   answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Discard; };
   Key(Qt::Key_F9);

@@ -12,6 +12,7 @@
 #include "link/com_names.h"
 #include "link/link_timing.h"
 #include "link/transmitter_image.h"
+#include "link/verify.h"
 #include "model/status_texts.h"
 #include "res/dialog_templates.h"
 #include "sim/transmitter_sim.h"
@@ -80,14 +81,16 @@ TEST_F(TransmitterWindow, LinkDownloadAndUploadThroughTheWindow) {
   Key(Qt::Key_F7);
   EXPECT_FALSE(Btn(IDC_DOWNLOAD)->isEnabled());
   Key(Qt::Key_F6);  // refused while the download runs
-  ASSERT_TRUE(WaitStatus(text::kDownloadOk)) << Status().toStdString();
+  // Read back after the download, on by default: the status line keeps the success and adds the verdict.
+  const std::string verified = VerifyStatusText(VerifyOutcome::kSame);
+  ASSERT_TRUE(WaitStatus(verified.c_str())) << Status().toStdString();
   EXPECT_TRUE(Btn(IDC_UPLOAD)->isEnabled());
   // A wrongly queued upload would start at once and hold the line; the monitor polling twice
   // more shows the line free.
   const int polls = sim.GetStats().identify;
   ASSERT_TRUE(QTest::qWaitFor([&] { return sim.GetStats().identify >= polls + 2; }, 10000));
-  EXPECT_EQ(Status(), QString::fromUtf8(text::kDownloadOk));
-  EXPECT_EQ(sim.GetStats().reads[0], 0) << "no upload may have started during the download";
+  EXPECT_EQ(Status(), QString::fromStdString(verified));
+  EXPECT_EQ(sim.GetStats().reads[0], 1) << "only the read-back may have read the device";
   const TransmitterImage image = sim.Image();
   EXPECT_EQ(image.bytes[kImageTableOffset + 2 * kBlockBytes + 1], programme.bytes[1 * kBlockBytes + 1]);
   EXPECT_NE(image.bytes[kImageTableOffset + 2 * kBlockBytes + 1], 0);

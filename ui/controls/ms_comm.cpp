@@ -307,6 +307,7 @@ class BoxLinkEngine : public km27::LinkEngine {
   void OnUpload() override { link_.OnUpload(); }
   void OnTimer(int id) override { link_.OnTimer(id); }
   void Stop() override { link_.Stop(); }
+  void SetVerifyAfterDownload(bool on) override { link_.SetVerifyAfterDownload(on); }
 
  private:
   CMSComm comm_;
