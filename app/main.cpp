@@ -4,6 +4,9 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Where the operator's choices are remembered (~/.config/km27/km27param.conf).
+  QCoreApplication::setOrganizationName(QStringLiteral("km27"));
+  QCoreApplication::setApplicationName(QStringLiteral("km27param"));
   // The classic look: group box captions sit on the frame, as the dialog layouts assume.
   QApplication::setStyle(QStringLiteral("Windows"));
   CParamApp theApp;

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QThread>
 #include <QTimer>
 
@@ -57,6 +58,8 @@ constexpr StatusPlace kStatusPlaces[] = {
 };
 
 const char kWindowCaption[] = "参数设置工具";
+const char kVerifyEntry[] = "下载后校验";
+const char kVerifySetting[] = "transfer/verifyAfterDownload";
 const char kSaveFailedText[] =
     "参数文件保存失败：\n%1\n原因：%2\n\n"
     "“重试”：再次保存；\n“取消”：回到窗口，程序表保留；\n“放弃”：不保存本次修改，关闭窗口（原文件不变）。";
@@ -137,6 +140,14 @@ bool CParamDlg::OnInitDialog() {
   // The About entry, where the window's menu is reached by mouse and keyboard.
   const QString about = QString::fromUtf8(LoadString(IDS_ABOUTBOX));
   sysMenu = new QMenu(this);
+  // Proof on the device after every download, unless the operator turned it off (remembered).
+  verifyAction = sysMenu->addAction(QString::fromUtf8(kVerifyEntry));
+  verifyAction->setCheckable(true);
+  verifyAction->setChecked(QSettings().value(kVerifySetting, true).toBool());
+  connect(verifyAction, &QAction::toggled, this, [this](bool on) {
+    QSettings().setValue(kVerifySetting, on);
+    if (engine) engine->SetVerifyAfterDownload(on);
+  });
   if (!about.isEmpty()) {
     sysMenu->addSeparator();
     sysMenu->addAction(about, this, &CParamDlg::OnSysCommand);
@@ -181,7 +192,10 @@ bool CParamDlg::OnInitDialog() {
   DeviceInfo info{};
   if (IsCodeTransmitter(model)) LoadDeviceInfo(startDir, info);
   engine = CreateLinkEngine(model, param, *this, info);
-  if (engine) engine->Start();
+  if (engine) {
+    engine->SetVerifyAfterDownload(verifyAction->isChecked());
+    engine->Start();
+  }
   if (!IsCodeTransmitter(model)) ShowCounts();
   // Why the lamp stays dark: ports that exist but could not be opened, and the fix.
   lamp->SetToolTipSource([this] {
@@ -357,21 +371,21 @@ void CParamDlg::SetLampState(int state) { lamp->SetLampState(state); }
 void CParamDlg::SetStatusText(const std::string& utf8) { statusLine->setText(QString::fromStdString(utf8)); }
 
 void CParamDlg::ShowMessage(const std::string& utf8) {
-  Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), QString::fromStdString(utf8), QMessageBox::Ok);
+  // From the event loop, once the link's report has run to its end: a worker waiting for its
+  // report is never held up by the operator reading a message.
+  const QString text = QString::fromStdString(utf8);
+  QTimer::singleShot(0, this, [this, text] {
+    if (!destroyed) Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), text, QMessageBox::Ok);
+  });
 }
 
 void CParamDlg::DeviceInfoReceived(const DeviceInfo& info) {
   const SaveResult r = SaveDeviceInfo(startDir, info);
   if (r.ok) return;
-  // The programme arrived; only its device information could not be kept on disk. The message
-  // waits until the upload has been applied in full.
+  // The programme arrived; only its device information could not be kept on disk.
   statusLine->setText(statusLine->text() + QString::fromUtf8(text::kDeviceInfoNotSaved));
-  const QString told = QStringLiteral("参数数据已上传，但设备信息文件无法保存：\n%1\n原因：%2\n\n"
-                                      "本次收到的设备信息仍用于下次下载，直到程序关闭。")
-                           .arg(QString::fromStdString(r.path), QString::fromStdString(r.reason));
-  QTimer::singleShot(0, this, [this, told] {
-    if (!destroyed) Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), told, QMessageBox::Ok);
-  });
+  ShowMessage("参数数据已上传，但设备信息文件无法保存：\n" + r.path + "\n原因：" + r.reason +
+              "\n\n本次收到的设备信息仍用于下次下载，直到程序关闭。");
 }
 
 QMessageBox::StandardButton CParamDlg::Ask(QMessageBox::Icon icon, const QString& caption, const QString& text,

@@ -21,6 +21,7 @@ class CLampStatic;
 class CMSFlexGrid;
 class QComboBox;
 class QLabel;
+class QAction;
 class QMenu;
 class QTimer;
 class CHelpViewer;
@@ -91,6 +92,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   CHoverButton* Button(int index) const { return buttons[size_t(index)]; }
   bool TimerActive(int id) const;
   QMenu* SystemMenu() const { return sysMenu; }
+  QAction* VerifyAction() const { return verifyAction; }
   CHelpViewer* HelpViewer() const;
   bool LinkUp() const { return engine && engine->LinkUp(); }
 
@@ -126,6 +128,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   std::unique_ptr<km27::LinkEngine> engine;
   std::map<int, QTimer*> timers;
   QMenu* sysMenu = nullptr;
+  QAction* verifyAction = nullptr;
   MessageBoxFn messageBox;
   std::function<void(QWidget*)> aboutBox;
   std::string startDir;

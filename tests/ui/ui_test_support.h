@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <functional>
@@ -21,6 +23,11 @@ inline QApplication* EnsureApp() {
     // A window serving the code transmitter scans COM ports: never let it reach real ones.
     qputenv("KM27_COM_DIR", "/nonexistent/km27-no-com-ports");
     auto* a = new QApplication(argc, argv);
+    // Remembered settings go to a test location, never the user's own.
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("km27-tests"));
+    QCoreApplication::setApplicationName(QStringLiteral("ui_tests"));
+    QSettings().clear();  // each run starts from the defaults
     QApplication::setStyle(QStringLiteral("Windows"));
     return a;
   }();

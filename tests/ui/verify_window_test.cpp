@@ -1,0 +1,126 @@
+// Verification as the operator meets it: on by default, a menu entry that turns it off and is
+// remembered, a mismatch named in a message, and nothing of the window's changed by it.
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QSettings>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "link/com_names.h"
+#include "link/link_timing.h"
+#include "link/verify.h"
+#include "model/status_texts.h"
+#include "sim/transmitter_sim.h"
+#include "store/device_info.h"
+#include "store/param_file.h"
+#include "ui/controls/hover_button.h"
+#include "ui/controls/lamp_static.h"
+#include "ui/controls/ms_flex_grid.h"
+#include "ui/param_dlg.h"
+#include "ui_test_support.h"
+
+using namespace km27;
+
+namespace {
+
+class VerifyWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    comDir = work.Path("com").toStdString();
+    ASSERT_EQ(mkdir(comDir.c_str(), 0700), 0);
+    setenv(kComDirVariable, comDir.c_str(), 1);
+    savedTiming = ActiveLinkTiming();
+    ActiveLinkTiming() = LinkTiming{}.Scaled(5);
+  }
+  void TearDown() override {
+    dlg.reset();
+    sim.Stop();
+    QSettings().clear();
+    ActiveLinkTiming() = savedTiming;
+    setenv(kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
+  }
+  void Open() {
+    dlg = std::make_unique<CParamDlg>();
+    answers.InstallOn(*dlg);
+    answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Ok; };
+    dlg->SetDeviceModel(CodeTransmitter);
+    dlg->OnInitDialog();
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 15000));
+  }
+  QString Status() const { return dlg->statusLine->text(); }
+  // F7, then until the buttons come back with a final text.
+  bool Download(const std::string& expected) {
+    QTest::keyClick(dlg->grid, Qt::Key_F7);
+    return QTest::qWaitFor(
+        [&] { return Status() == QString::fromStdString(expected) && dlg->Button(kButtonDownload)->isEnabled(); }, 30000);
+  }
+
+  TempWorkDir work;
+  ScriptedAnswers answers;
+  std::string comDir;
+  LinkTiming savedTiming;
+  sim::TransmitterSim sim;
+  std::unique_ptr<CParamDlg> dlg;
+};
+
+TEST_F(VerifyWindow, OnByDefaultAndTheOperatorsChoiceIsRemembered) {
+  ASSERT_TRUE(sim.Start(comDir, 1)) << sim.Error();
+  Open();
+  QAction* entry = dlg->VerifyAction();
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->text(), QString::fromUtf8("下载后校验"));
+  EXPECT_TRUE(entry->isCheckable());
+  EXPECT_TRUE(entry->isChecked());
+  EXPECT_TRUE(dlg->SystemMenu()->actions().contains(entry));
+  ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kSame))) << Status().toStdString();
+  EXPECT_EQ(sim.GetStats().reads[16], 1);
+
+  entry->trigger();  // off
+  EXPECT_FALSE(entry->isChecked());
+  ASSERT_TRUE(Download(text::kDownloadOk)) << Status().toStdString();
+  EXPECT_EQ(sim.GetStats().reads[16], 1) << "nothing is read back once the operator turned it off";
+  QTest::keyClick(dlg->grid, Qt::Key_F9);
+  dlg.reset();
+
+  // The next window starts with the operator's choice.
+  Open();
+  EXPECT_FALSE(dlg->VerifyAction()->isChecked());
+  ASSERT_TRUE(Download(text::kDownloadOk)) << Status().toStdString();
+  dlg->VerifyAction()->trigger();
+  ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kSame))) << Status().toStdString();
+  EXPECT_TRUE(answers.asked.empty());
+}
+
+TEST_F(VerifyWindow, AMismatchIsNamedAndChangesNothingOfTheWindows) {
+  // 1701.4 Hz travels as device block 8; step 1's seconds come back one higher.
+  sim.SetStoreWrongByte(int(kImageTableOffset + 8 * kBlockBytes + 1));
+  ASSERT_TRUE(sim.Start(comDir, 1)) << sim.Error();
+  Open();
+  QTest::mouseClick(dlg->Control(1033), Qt::LeftButton, {}, QPoint(6, 5));  // 1701.4Hz
+  QTest::keyClick(dlg->grid, Qt::Key_F2);                                 // 无码 3 s
+  const ParamTable table = dlg->Param().table;
+  const ParamOptions options = dlg->Param().options;
+  ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kMismatch))) << Status().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !answers.asked.empty(); }, 5000));
+  const QString told = answers.asked[0].text;
+  EXPECT_TRUE(told.contains(QString::fromUtf8("载频 1701.4Hz（ZPW2000）第 1 步：下发 无码 3 秒，读回 无码 4 秒"))) << told.toStdString();
+  EXPECT_TRUE(told.contains(QString::fromUtf8("共 1 个字节不同"))) << told.toStdString();
+  EXPECT_TRUE(dlg->Param().table == table);
+  EXPECT_TRUE(dlg->Param().options == options);
+  EXPECT_EQ(dlg->grid->TextMatrix(1, 2), QString::fromUtf8("3 s"));
+  // Nothing reached the files either: the programme is saved at exit only, the device
+  // information after an upload only.
+  EXPECT_FALSE(QFile::exists(work.Path(kParamFileName)));
+  EXPECT_FALSE(QFile::exists(work.Path(kDeviceInfoFileName)));
+}
+
+}  // namespace
