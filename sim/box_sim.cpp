@@ -44,6 +44,7 @@ BoxSim::BoxSim(BoxSimOptions options)
       extraBytes_(options_.extraBytes),
       storeWrongByte_(options_.storeWrongByte),
       noUploadAnswer_(options_.noUploadAnswer),
+      storeRng_(options_.seed),
       frame_(DemoBoxFrame()) {}
 
 BoxSim::~BoxSim() { Stop(); }
@@ -55,6 +56,7 @@ bool BoxSim::Start() {
     return false;
   }
   line_.SetPaced(options_.paced);
+  line_.SetCorruption(options_.corruptFraction, options_.seed);
   running_ = true;
   thread_ = std::thread([this] { Run(); });
   return true;
@@ -158,7 +160,10 @@ void BoxSim::FinishDownload() {
 // The memory fault: one byte kept one higher than it came, its header or group sum put right,
 // as a box that keeps its own sums would hold it.
 void BoxSim::StoreWrongly() {
-  const int at = storeWrongByte_;
+  int at = storeWrongByte_;
+  if (at < 0 && options_.storeWrongFraction > 0 &&
+      std::uniform_real_distribution<double>(0, 1)(storeRng_) < options_.storeWrongFraction)
+    at = std::uniform_int_distribution<int>(0, int(kBoxFrameBytes) - 1)(storeRng_);
   if (at < 0 || size_t(at) >= kBoxFrameBytes) return;
   ++frame_[size_t(at)];
   const size_t start = size_t(at) < kBoxHeaderBytes ? 0 : size_t(at) - (size_t(at) - kBoxHeaderBytes) % kBoxGroupBytes;

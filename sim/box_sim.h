@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +33,9 @@ struct BoxSimOptions {
   // Faults of the box's memory and of its read-back, for proving verification.
   int storeWrongByte = -1;    // frame byte stored one higher than a download sent it (sums kept right)
   bool noUploadAnswer = false;  // never answer an upload request; downloads work
+  double storeWrongFraction = 0;  // share of stored downloads with one random byte one higher
+  double corruptFraction = 0;     // share of sent bytes with one bit flipped
+  unsigned seed = 1;
   bool verbose = false;       // log the exchanges to stderr
 };
 
@@ -89,6 +93,7 @@ class BoxSim {
   std::atomic<size_t> extraBytes_;
   std::atomic<int> storeWrongByte_;
   std::atomic<bool> noUploadAnswer_;
+  std::mt19937 storeRng_;  // the box's thread only
   std::atomic<int> downloads_{0};
   std::atomic<int> accepted_{0};
   std::atomic<int> uploads_{0};

@@ -27,7 +27,7 @@ bool KnownLength(uint8_t len) {
 
 }  // namespace
 
-TransmitterSim::TransmitterSim(TransmitterSimOptions options) : options_(options) {}
+TransmitterSim::TransmitterSim(TransmitterSimOptions options) : options_(options), storeRng_(options.seed + 1) {}
 
 TransmitterSim::~TransmitterSim() { Stop(); }
 
@@ -255,6 +255,12 @@ void TransmitterSim::Handle(const std::vector<uint8_t>& f, SimLine::Clock::time_
         image_.StoreBlock(block, f.data() + kPayloadOffset);
         const int wrong = options_.storeWrongByte;
         if (wrong >= 0 && size_t(wrong) < kImageBytes && wrong / int(kTransferBlockBytes) == block) ++image_.bytes[size_t(wrong)];
+        if (options_.storeWrongFraction > 0 &&
+            std::uniform_real_distribution<double>(0, 1)(storeRng_) < options_.storeWrongFraction) {
+          const size_t at = size_t(block) * kTransferBlockBytes +
+                            std::uniform_int_distribution<size_t>(0, TransmitterImage::BlockBytes(block) - 1)(storeRng_);
+          ++image_.bytes[at];
+        }
         answer = BuildFrame(CMD_WRITE_BLOCK, uint8_t(block), nullptr, 0);
       }
     } else if (cmd == CMD_READ_BLOCK && f.size() == kShortFrameBytes && block < kTransferBlocks) {

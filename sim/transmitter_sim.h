@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -23,6 +24,7 @@ struct TransmitterSimOptions {
   // Faults of the device's memory and of its read-back, for proving verification.
   int storeWrongByte = -1;      // image byte stored one higher than it came (from a download)
   bool failReads = false;       // block reads never answered; writes work
+  double storeWrongFraction = 0;  // share of written blocks stored with one byte one higher (seeded)
 };
 
 // A simulated code transmitter on its own thread, answering on a SimLine: the identification
@@ -90,6 +92,7 @@ class TransmitterSim {
   Command command_ = Command::kNone;
   bool commandResult_ = false;
   TransmitterImage image_;
+  std::mt19937 storeRng_;
   Stats stats_;
   std::function<void(const std::string&)> log_;
   std::string slavePath_;

@@ -286,6 +286,75 @@ class FaultMatrix : public TransmitterLinkTest {
   }
 };
 
+// Download and verify, again and again, against a device that damages a share of its answers
+// and now and then stores a byte wrongly: no cycle may report the programme proven unless the
+// device holds exactly it, and none may hang. KM27_SOAK_CYCLES sets the number of cycles.
+TEST_F(FaultMatrix, SoakDownloadAndVerify) {
+  const char* v = std::getenv("KM27_SOAK_CYCLES");
+  const int cycles = v && std::atoi(v) > 0 ? std::atoi(v) : 10;
+  sim::TransmitterSimOptions o;
+  o.corruptFraction = 0.001;
+  o.storeWrongFraction = 0.01;  // of the 17 blocks: about one download in six holds a wrong byte
+  o.seed = 20261207;
+  auto& dev = AddSim(1, o);
+  StartLink(TestTiming(), true);
+  const std::string same = VerifyStatusText(VerifyOutcome::kSame);
+  const std::string mismatch = VerifyStatusText(VerifyOutcome::kMismatch);
+  const std::string readBackFailed = VerifyStatusText(VerifyOutcome::kReadBackFailed);
+  const std::string ends[] = {same, mismatch, readBackFailed, text::kDownloadFailed};
+  int proven = 0, mismatches = 0, readBackFailures = 0, downloadFailures = 0, wrong = 0, hung = 0;
+  const auto t0 = Clock::now();
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    ParamTable table;
+    ParamOptions options;
+    RandomProgramme(unsigned(cycle + 1), table, options);
+    window.Do([&] {
+      model.table = table;
+      model.options = options;
+    });
+    TransmitterImage expected;  // the window had no device information: zeros
+    expected.BuildFrom(options, table);
+    const size_t from = TextCount();
+    ASSERT_TRUE(StartTransfer(true)) << "cycle " << cycle << ": the link never came up";
+    std::string verdict;
+    const bool ended = window.WaitFor(
+        [&] {
+          for (size_t i = from; i < window.texts.size() && verdict.empty(); ++i)
+            for (const std::string& end : ends)
+              if (window.texts[i] == end) verdict = end;
+          return !verdict.empty() && window.buttons.enabled[kButtonAdd] && !link->TransferRunning();
+        },
+        2 * TransferLimitMs());
+    if (!ended) {
+      ++hung;
+      ADD_FAILURE() << "cycle " << cycle << ": no verdict";
+      break;
+    }
+    const bool onDevice = dev.Image() == expected;
+    if (verdict == same) {
+      ++proven;
+      if (!onDevice) {
+        ++wrong;
+        ADD_FAILURE() << "cycle " << cycle << ": proven, but the device holds another programme";
+      }
+    } else if (verdict == mismatch) {
+      ++mismatches;
+      EXPECT_FALSE(onDevice) << "cycle " << cycle << ": a mismatch reported for the programme the device holds";
+    } else if (verdict == readBackFailed) {
+      ++readBackFailures;
+    } else {
+      ++downloadFailures;
+    }
+    window.Do([&] { EXPECT_EQ(model.table, table) << "cycle " << cycle << ": verification changed the programme"; });
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  std::printf("| KM27C | %d | %d | %d | %d | %d | %d | %d | %.1f |\n", cycles, proven, mismatches, readBackFailures,
+              downloadFailures, wrong, hung, seconds);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(hung, 0);
+  EXPECT_GT(proven, 0);
+}
+
 TEST_F(FaultMatrix, DownloadWithDamagedAnswers01) { CorruptionCell(true, 0.001); }
 TEST_F(FaultMatrix, DownloadWithDamagedAnswers1) { CorruptionCell(true, 0.01); }
 TEST_F(FaultMatrix, DownloadWithDamagedAnswers5) { CorruptionCell(true, 0.05); }

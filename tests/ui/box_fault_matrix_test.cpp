@@ -20,6 +20,7 @@
 #include "link/box_frame.h"
 #include "link/box_link.h"
 #include "link/com_names.h"
+#include "link/verify.h"
 #include "model/status_texts.h"
 #include "sim/box_sim.h"
 #include "ui/controls/ms_comm.h"
@@ -105,12 +106,9 @@ class BoxFaultMatrix : public ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir = tmpl;
     setenv(km27::kComDirVariable, dir.c_str(), 1);
-    km27::sim::BoxSimOptions o;
+    km27::sim::BoxSimOptions o = Options();
     o.comDir = dir;
     o.com = 1;
-    o.presenceMs = 20;
-    o.paced = false;
-    o.pieceGapMs = 5;
     box = std::make_unique<BoxSim>(o);
     ASSERT_TRUE(box->Start()) << box->Error();
     link = std::make_unique<km27::BoxLink>(model, host, comm, timing);
@@ -125,6 +123,14 @@ class BoxFaultMatrix : public ::testing::Test {
     box.reset();
     rmdir(dir.c_str());
     setenv(km27::kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
+  }
+
+  virtual km27::sim::BoxSimOptions Options() const {
+    km27::sim::BoxSimOptions o;
+    o.presenceMs = 20;
+    o.paced = false;
+    o.pieceGapMs = 5;
+    return o;
   }
 
   // Longest a transfer may take at this timing before its verdict: the upload's time limit, or
@@ -277,5 +283,78 @@ TEST_F(BoxFaultMatrix, UploadWithExtraBytes) {
   RunCell("code box: upload with 1..200 extra bytes", false, Fault::kExtraBytes);
 }
 TEST_F(BoxFaultMatrix, BoxFallsSilent) { RunCell("code box: nothing at all (upload)", false, Fault::kSilent); }
+
+}  // namespace
+
+namespace {
+
+// Download and verify, again and again, against a box that damages a share of the bytes it
+// sends and now and then stores a byte wrongly: no cycle may report the programme proven unless
+// the box holds exactly the frame sent, and none may hang. KM27_SOAK_CYCLES sets the number.
+class BoxSoak : public BoxFaultMatrix {
+ protected:
+  km27::sim::BoxSimOptions Options() const override {
+    km27::sim::BoxSimOptions o = BoxFaultMatrix::Options();
+    o.corruptFraction = 0.0002;  // about one answer frame in five damaged
+    o.storeWrongFraction = 0.1;
+    o.seed = 20261207;
+    return o;
+  }
+};
+
+TEST_F(BoxSoak, DownloadAndVerify) {
+  const char* v = std::getenv("KM27_SOAK_CYCLES");
+  const int cycles = v && std::atoi(v) > 0 ? std::atoi(v) : 10;
+  link->SetVerifyAfterDownload(true);
+  const std::string same = km27::VerifyStatusText(km27::VerifyOutcome::kSame);
+  const std::string mismatch = km27::VerifyStatusText(km27::VerifyOutcome::kMismatch);
+  const std::string readBackFailed = km27::VerifyStatusText(km27::VerifyOutcome::kReadBackFailed);
+  int proven = 0, mismatches = 0, readBackFailures = 0, downloadFailures = 0, wrong = 0, hung = 0;
+  QElapsedTimer clock;
+  clock.start();
+  for (int cycle = 0; cycle < cycles; ++cycle) {
+    km27::ParamTable table;
+    km27::ParamOptions options;
+    RandomProgramme(unsigned(cycle + 1), table, options);
+    model.table = table;
+    model.options = options;
+    const km27::BoxFrame frame = km27::BuildBoxFrame(options, table);
+    ASSERT_TRUE(Ready()) << "cycle " << cycle << ": link not up";
+    host.status.clear();
+    link->OnDownload();
+    // The verdict: a final text and the transfer over (the read-back's time limit included).
+    const bool ended = QTest::qWaitFor(
+        [&] {
+          return !link->TransferRunning() && (host.status == same || host.status == mismatch ||
+                                              host.status == readBackFailed || host.status == km27::text::kDownloadFailed);
+        },
+        2 * LimitMs());
+    if (!ended) {
+      ++hung;
+      ADD_FAILURE() << "cycle " << cycle << ": no verdict (" << host.status << ")";
+      break;
+    }
+    const bool onBox = box->Frame() == frame;
+    if (host.status == same) {
+      ++proven;
+      if (!onBox) {
+        ++wrong;
+        ADD_FAILURE() << "cycle " << cycle << ": proven, but the box holds another frame";
+      }
+    } else if (host.status == mismatch) {
+      ++mismatches;
+    } else if (host.status == readBackFailed) {
+      ++readBackFailures;
+    } else {
+      ++downloadFailures;
+    }
+    EXPECT_EQ(model.table, table) << "cycle " << cycle << ": verification changed the programme";
+  }
+  std::printf("| KM27A | %d | %d | %d | %d | %d | %d | %d | %.1f |\n", cycles, proven, mismatches, readBackFailures,
+              downloadFailures, wrong, hung, double(clock.elapsed()) / 1000);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(hung, 0);
+  EXPECT_GT(proven, 0);
+}
 
 }  // namespace
