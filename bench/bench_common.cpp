@@ -1,5 +1,8 @@
 #include "bench/bench_common.h"
 
+#include <QSettings>
+#include <QStandardPaths>
+
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -23,6 +26,10 @@ QApplication& App(int& argc, char** argv) {
   static QApplication* app = [&] {
     auto* a = new QApplication(argc, argv);
     QApplication::setStyle(QStringLiteral("Windows"));
+    // The windows' remembered choices go to a scratch place, never the user's own.
+    QStandardPaths::setTestModeEnabled(true);
+    QCoreApplication::setOrganizationName(QStringLiteral("km27-bench"));
+    QSettings().clear();
     return a;
   }();
   return *app;

@@ -16,8 +16,12 @@
 #include "bench/bench_common.h"
 #include "link/box_frame.h"
 #include "link/com_names.h"
+#include "link/verify.h"
 #include "model/status_texts.h"
 #include "sim/box_sim.h"
+#include "ui/param_dlg.h"
+
+#include <QAction>
 
 using namespace km27;
 using namespace km27::bench;
@@ -56,16 +60,21 @@ int main(int argc, char** argv) {
     std::vector<double> result, buttons;
   };
   // Download: 0x55, 200 ms, the frame, the send event when it has left, 1000 ms, result, 500 ms.
-  // Upload: 0xAA, the box's 968 bytes, result, 500 ms.
-  Kind kinds[2] = {
-      {"download", t.boxFramePauseMs + frameMs + t.boxAcceptWaitMs, double(t.boxFramePauseMs + t.boxAcceptWaitMs),
-       double(t.boxSettleMs), {}, {}},
+  // Upload: 0xAA, the box's 968 bytes, result, 500 ms. A verified download is the download and
+  // then an upload's exchange.
+  const double downloadLine = t.boxFramePauseMs + frameMs + t.boxAcceptWaitMs;
+  const double downloadPty = double(t.boxFramePauseMs + t.boxAcceptWaitMs);
+  Kind kinds[3] = {
+      {"download", downloadLine, downloadPty, double(t.boxSettleMs), {}, {}},
       {"upload", byteMs + frameMs, frameMs, double(t.boxSettleMs), {}, {}},
+      {"download with verify", downloadLine + t.boxSettleMs + byteMs + frameMs, downloadPty + t.boxSettleMs + frameMs,
+       double(t.boxSettleMs), {}, {}},
   };
-  for (int k = 0; k < 2; ++k) {
+  for (int k = 0; k < 3; ++k) {
     Kind& kind = kinds[k];
-    const bool download = k == 0;
-    const std::string ok = download ? text::kDownloadOk : text::kUploadOk;
+    const bool download = k != 1;
+    w->VerifyAction()->setChecked(k == 2);
+    const std::string ok = k == 2 ? VerifyStatusText(VerifyOutcome::kSame) : download ? text::kDownloadOk : text::kUploadOk;
     const std::string failed = download ? text::kDownloadFailed : text::kUploadFailed;
     for (int run = 0; run < runs; ++run) {
       RunFor(300 + (run * 37) % 100);  // the watchdog and the box's chatter at different phases
@@ -93,6 +102,9 @@ int main(int argc, char** argv) {
   }
   std::printf("\nFloors to the buttons coming back (the result shows %d ms earlier). The frame takes %.1f ms at 9600 baud.\n",
               t.boxSettleMs, frameMs);
+  std::printf("Download with verify against twice the download's floor: %.3f (pty), %.3f (real line)\n",
+              Median(kinds[2].buttons) / (2 * (downloadPty + t.boxSettleMs)),
+              (kinds[2].lineResult + kinds[2].settle) / (2 * (downloadLine + t.boxSettleMs)));
   w->reject();
   w.reset();
   if (chdir("/") != 0) return 1;

@@ -16,9 +16,13 @@
 
 #include "bench/bench_common.h"
 #include "link/com_names.h"
+#include "link/verify.h"
 #include "model/status_texts.h"
 #include "sim/box_sim.h"
 #include "store/device_info.h"
+#include "ui/param_dlg.h"
+
+#include <QAction>
 
 using namespace km27;
 using namespace km27::bench;
@@ -50,24 +54,25 @@ void Measure(const std::string& what, const std::function<void()>& body) {
   Note(what, m, t0);
 }
 
-bool Transfer(TransmitterWindow& tw, bool download) {
-  BenchWindow& w = tw.Window();
-  const std::string ok = download ? text::kDownloadOk : text::kUploadOk;
+enum class Kind { kDownload, kVerifiedDownload, kUpload };
+
+// A transfer of either model started as a click would (from the event loop), until its final
+// text with the buttons back; true when it succeeded.
+bool Transfer(BenchWindow& w, Kind kind) {
+  w.VerifyAction()->setChecked(kind == Kind::kVerifiedDownload);
+  const bool download = kind != Kind::kUpload;
+  const std::string ok = kind == Kind::kVerifiedDownload ? VerifyStatusText(VerifyOutcome::kSame)
+                         : download                      ? text::kDownloadOk
+                                                         : text::kUploadOk;
   const std::string failed = download ? text::kDownloadFailed : text::kUploadFailed;
   w.status.clear();
   w.allButtons = false;
-  download ? tw.Download() : tw.Upload();
+  QTimer::singleShot(0, &w, [&w, download] { download ? w.OnDownload() : w.OnUpload(); });
   return RunUntil([&] { return (w.status == ok || w.status == failed) && w.allButtons; }, 30000) && w.status == ok;
 }
 
-bool BoxTransfer(BenchWindow& w, bool download) {
-  const std::string ok = download ? text::kDownloadOk : text::kUploadOk;
-  const std::string failed = download ? text::kDownloadFailed : text::kUploadFailed;
-  w.status.clear();
-  w.allButtons = false;
-  // As a click would: from the event loop.
-  QTimer::singleShot(0, &w, [&w, download] { download ? w.OnDownload() : w.OnUpload(); });
-  return RunUntil([&] { return (w.status == ok || w.status == failed) && w.allButtons; }, 10000) && w.status == ok;
+const char* KindName(Kind k) {
+  return k == Kind::kDownload ? "downloads" : k == Kind::kVerifiedDownload ? "downloads with verify" : "uploads";
 }
 
 }  // namespace
@@ -103,10 +108,10 @@ int main(int argc, char** argv) {
     RunFor(300);
     Measure("code transmitter: monitor polling a present device", [&] { RunFor(seconds * 1000); });
     bool all = true;
-    for (bool download : {true, false})
-      Measure("code transmitter: " + std::to_string(transfers) + (download ? " downloads" : " uploads"), [&] {
+    for (Kind kind : {Kind::kDownload, Kind::kUpload, Kind::kVerifiedDownload})
+      Measure("code transmitter: " + std::to_string(transfers) + " " + KindName(kind), [&] {
         for (int k = 0; k < transfers; ++k) {
-          all = Transfer(tw, download) && all;
+          all = Transfer(tw.Window(), kind) && all;
           RunFor(200);
         }
       });
@@ -150,9 +155,11 @@ int main(int argc, char** argv) {
     RunFor(300);
     Measure("code box: link up, watchdog running", [&] { RunFor(seconds * 1000); });
     bool ok = true;
-    Measure("code box: download", [&] { ok = BoxTransfer(*w, true) && ok; });
+    Measure("code box: download", [&] { ok = Transfer(*w, Kind::kDownload) && ok; });
     RunFor(300);
-    Measure("code box: upload", [&] { ok = BoxTransfer(*w, false) && ok; });
+    Measure("code box: upload", [&] { ok = Transfer(*w, Kind::kUpload) && ok; });
+    RunFor(300);
+    Measure("code box: download with verify", [&] { ok = Transfer(*w, Kind::kVerifiedDownload) && ok; });
     if (!ok) std::fprintf(stderr, "a code-box transfer failed\n");
     w->reject();
   }

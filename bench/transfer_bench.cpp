@@ -19,7 +19,11 @@
 #include "link/com_names.h"
 #include "link/serial_port.h"
 #include "link/transfer_frame.h"
+#include "link/verify.h"
 #include "model/status_texts.h"
+#include "ui/param_dlg.h"
+
+#include <QAction>
 
 using namespace km27;
 using namespace km27::bench;
@@ -209,6 +213,7 @@ int main(int argc, char** argv) {
     std::vector<RunResult> results;
   };
   std::vector<Summary> all;
+  tw.Window().VerifyAction()->setChecked(false);  // the download alone first
   for (bool download : {true, false}) {
     Summary s{download ? "download" : "upload", ProtocolFloor(download, timing), {}};
     BenchWindow& w = tw.Window();
@@ -250,6 +255,32 @@ int main(int argc, char** argv) {
   }
   std::printf("\nFloor: %.1f ms until the identification frame is written (the result can show no sooner), "
               "%.1f ms until its last byte is at the device.\n", all[0].floor.identWritten, all[0].floor.lineEnd);
+
+  // Download and read-back: the download, its identification frame, then the upload's exchange
+  // and its identification frame; the verdict shows once the last of them is written.
+  {
+    BenchWindow& w = tw.Window();
+    w.VerifyAction()->setChecked(true);
+    const std::string ok = VerifyStatusText(VerifyOutcome::kSame);
+    const double floor = ProtocolFloor(true, timing).identWritten + ProtocolFloor(false, timing).identWritten;
+    std::vector<double> verified;
+    for (int run = 0; run < runs; ++run) {
+      RunFor(150 + (run * 13) % 40);
+      w.status.clear();
+      auto t0 = Clock::now();
+      tw.Download();
+      if (!RunUntil([&] { return w.status == ok && w.allButtons; }, 60000)) {
+        std::fprintf(stderr, "verified download run %d failed (%s)\n", run, w.status.c_str());
+        continue;
+      }
+      verified.push_back(Ms(w.statusAt - t0));
+    }
+    std::printf("\n| transfer | runs | median, button to verdict shown (ms) | floor (ms) | ratio | twice the download's floor (ms) | ratio | min..max (ms) |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    std::printf("| download with verify | %zu | %.1f | %.1f | %.3f | %.1f | %.3f | %.1f..%.1f |\n", verified.size(),
+                Median(verified), floor, Median(verified) / floor, 2 * all[0].floor.identWritten,
+                Median(verified) / (2 * all[0].floor.identWritten), Min(verified), Max(verified));
+  }
 
   std::printf("\nWhere the time beyond the floor goes (medians over the runs, ms):\n\n");
   std::printf("| transfer | button to first write, beyond 20 ms (min..max) | sum over 17 turnarounds beyond 20 ms | worst turnaround, all runs | before identification, beyond 10 ms | identification written to result shown |\n");
