@@ -107,7 +107,7 @@ void BoxSim::Tick() {
   nextChatter_ = now + milliseconds(period < 1 ? 1 : period);
   const bool presence = presenceNext_ || !options_.otherData;
   presenceNext_ = !presence;
-  if (silent_) return;
+  if (silent_ || !options_.chatter) return;
   // A request already waiting is answered first: chatter sent after the tool's request has left
   // would land in front of the answer and spoil its frame.
   pollfd pending{line_.MasterFd(), POLLIN, 0};

@@ -19,6 +19,7 @@ struct BoxSimOptions {
   int com = 1;
   int presenceMs = 100;       // a presence byte this often; must stay under the tool's watchdog period
   bool otherData = true;      // a status byte between presence bytes, as a real box chatters
+  bool chatter = true;        // false: answers only, no presence or status bytes at all
   bool paced = true;          // each byte takes its time at the tool's baud rate
   int frameTimeoutMs = 3000;  // a download frame not complete by then is dropped
 
