@@ -197,26 +197,18 @@ class OperatorSafetyOnTheLine : public OperatorSafety {
  protected:
   void SetUp() override {
     OperatorSafety::SetUp();
-    comDir = work.Path("com").toStdString();
-    ASSERT_EQ(mkdir(comDir.c_str(), 0700), 0);
-    setenv(kComDirVariable, comDir.c_str(), 1);
-    savedTiming = ActiveLinkTiming();
-    ActiveLinkTiming() = LinkTiming{}.Scaled(5);
-    ASSERT_TRUE(sim.Start(comDir, 1)) << sim.Error();
+    ASSERT_TRUE(sim.Start(ports.Dir(), 1)) << sim.Error();
   }
   void TearDown() override {
     OperatorSafety::TearDown();
     sim.Stop();
-    ActiveLinkTiming() = savedTiming;
-    setenv(kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
   }
   bool WaitLamp(int state) {
     return QTest::qWaitFor([&] { return dlg->lamp->LampState() == state; }, 15000);
   }
   QString Status() const { return dlg->statusLine->text(); }
 
-  std::string comDir;
-  LinkTiming savedTiming;
+  SimulatedComPorts ports{work};
   sim::TransmitterSim sim;
 };
 

@@ -31,18 +31,11 @@ class TransmitterWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     EnsureApp();
-    comDir = work.Path("com").toStdString();
-    ASSERT_EQ(mkdir(comDir.c_str(), 0700), 0);
-    setenv(kComDirVariable, comDir.c_str(), 1);
-    savedTiming = ActiveLinkTiming();
-    ActiveLinkTiming() = LinkTiming{}.Scaled(5);
-    ASSERT_TRUE(sim.Start(comDir, 1)) << sim.Error();
+    ASSERT_TRUE(sim.Start(ports.Dir(), 1)) << sim.Error();
   }
   void TearDown() override {
     dlg.reset();
     sim.Stop();
-    ActiveLinkTiming() = savedTiming;
-    setenv(kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
   }
   void Open() {
     dlg = std::make_unique<CParamDlg>();
@@ -60,9 +53,8 @@ class TransmitterWindow : public ::testing::Test {
   void Key(Qt::Key k) { QTest::keyClick(dlg->grid, k); }
 
   TempWorkDir work;
+  SimulatedComPorts ports{work};
   ScriptedAnswers answers;
-  std::string comDir;
-  LinkTiming savedTiming;
   sim::TransmitterSim sim;
   std::unique_ptr<CParamDlg> dlg;
 };

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "link/com_names.h"
+#include "link/link_timing.h"
+
 // One QApplication for the whole test program, on the offscreen platform.
 inline QApplication* EnsureApp() {
   static int argc = 1;
@@ -67,4 +70,28 @@ struct ScriptedAnswers {
       return answer(asked.back());
     });
   }
+};
+
+// COM ports of the test's own (a directory of COM links that simulators fill), found by the
+// window through KM27_COM_DIR, and the link's timing a fifth of the real one; both put back
+// when the object goes. Fails the test if the directory cannot be made.
+class SimulatedComPorts {
+ public:
+  explicit SimulatedComPorts(const TempWorkDir& work, int timingDivisor = 5)
+      : dir_(work.Path("com").toStdString()), savedTiming_(km27::ActiveLinkTiming()) {
+    EXPECT_TRUE(QDir().mkpath(QString::fromStdString(dir_)));
+    setenv(km27::kComDirVariable, dir_.c_str(), 1);
+    km27::ActiveLinkTiming() = km27::LinkTiming{}.Scaled(timingDivisor);
+  }
+  ~SimulatedComPorts() {
+    km27::ActiveLinkTiming() = savedTiming_;
+    setenv(km27::kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
+  }
+  SimulatedComPorts(const SimulatedComPorts&) = delete;
+  SimulatedComPorts& operator=(const SimulatedComPorts&) = delete;
+  const std::string& Dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  km27::LinkTiming savedTiming_;
 };

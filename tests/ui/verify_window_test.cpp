@@ -31,20 +31,11 @@ namespace {
 
 class VerifyWindow : public ::testing::Test {
  protected:
-  void SetUp() override {
-    EnsureApp();
-    comDir = work.Path("com").toStdString();
-    ASSERT_EQ(mkdir(comDir.c_str(), 0700), 0);
-    setenv(kComDirVariable, comDir.c_str(), 1);
-    savedTiming = ActiveLinkTiming();
-    ActiveLinkTiming() = LinkTiming{}.Scaled(5);
-  }
+  void SetUp() override { EnsureApp(); }
   void TearDown() override {
     dlg.reset();
     sim.Stop();
     QSettings().clear();
-    ActiveLinkTiming() = savedTiming;
-    setenv(kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
   }
   void Open() {
     dlg = std::make_unique<CParamDlg>();
@@ -65,9 +56,9 @@ class VerifyWindow : public ::testing::Test {
   }
 
   TempWorkDir work;
+  SimulatedComPorts ports{work};
+  const std::string& comDir = ports.Dir();
   ScriptedAnswers answers;
-  std::string comDir;
-  LinkTiming savedTiming;
   sim::TransmitterSim sim;
   std::unique_ptr<CParamDlg> dlg;
 };
