@@ -7,6 +7,8 @@ PKGS=(
   # building
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libxkbcommon-dev libx11-dev
+  # Qt's own dialogs and buttons in Chinese
+  qt6-translations-l10n
   # the test suites: GoogleTest, a CJK font for the dialogs' texts, an X server and input for
   # the real programs, clang's libFuzzer and sanitizers (with the symbolizer for their reports)
   libgtest-dev libgmock-dev

@@ -64,9 +64,8 @@ const char kSaveFailedText[] =
 QMessageBox::StandardButton DefaultMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
                                               const QString& text, QMessageBox::StandardButtons buttons) {
   QMessageBox box(icon, caption, text, buttons, parent);
-  if (auto* b = box.button(QMessageBox::Yes)) b->setText(QStringLiteral("是(&Y)"));
-  if (auto* b = box.button(QMessageBox::No)) b->setText(QStringLiteral("否(&N)"));
-  if (auto* b = box.button(QMessageBox::Ok)) b->setText(QStringLiteral("确定"));
+  // 是, 否 and 确定 come from Qt's Chinese translation. These three keep our names and keys:
+  // the exit save's message explains its buttons by them (Qt would say 丢弃, not 放弃).
   if (auto* b = box.button(QMessageBox::Retry)) b->setText(QStringLiteral("重试(&R)"));
   if (auto* b = box.button(QMessageBox::Cancel)) b->setText(QStringLiteral("取消(&C)"));
   if (auto* b = box.button(QMessageBox::Discard)) b->setText(QStringLiteral("放弃(&D)"));

@@ -4,6 +4,9 @@
 #include <QRadioButton>
 #include <QStyle>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTranslator>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -211,6 +214,23 @@ TEST(AboutTest, AltSpaceOpensTheWindowMenu) {
   QTest::keyClick(dlg.grid, Qt::Key_Space, Qt::AltModifier);
   QTRY_VERIFY(dlg.SystemMenu()->isVisible());
   dlg.SystemMenu()->hide();
+}
+
+}  // namespace
+
+namespace {
+
+// Qt's own dialogs and buttons speak Chinese from Qt's translation, not from labels of ours.
+TEST(QtTranslationTest, MessageBoxButtonsAreChinese) {
+  EnsureApp();
+  QTranslator* qt = CParamApp::InstallQtTranslations(*qApp);
+  ASSERT_NE(qt, nullptr) << "qtbase_zh_CN.qm (qt6-translations-l10n) is needed";
+  QMessageBox box(QMessageBox::Information, "c", "t", QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QString::fromUtf8("是(&Y)"));
+  EXPECT_EQ(box.button(QMessageBox::No)->text(), QString::fromUtf8("否(&N)"));
+  EXPECT_EQ(box.button(QMessageBox::Ok)->text(), QString::fromUtf8("确定"));
+  QCoreApplication::removeTranslator(qt);
+  delete qt;
 }
 
 }  // namespace
