@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <functional>
@@ -21,6 +22,8 @@ inline QApplication* EnsureApp() {
     // A window serving the code transmitter scans COM ports: never let it reach real ones.
     qputenv("KM27_COM_DIR", "/nonexistent/km27-no-com-ports");
     auto* a = new QApplication(argc, argv);
+    // Settings (the recent files) go to a test location, never the user's own.
+    QStandardPaths::setTestModeEnabled(true);
     QApplication::setStyle(QStringLiteral("Windows"));
     return a;
   }();
