@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("km27param"));
   // The classic look: group box captions sit on the frame, as the dialog layouts assume.
   QApplication::setStyle(QStringLiteral("Windows"));
+  CParamApp::InstallQtTranslations(app);
   CParamApp theApp;
   theApp.InitInstance();
   return 0;

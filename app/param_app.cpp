@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <cstring>
 
 #include "app/about_dlg.h"
@@ -30,4 +33,14 @@ void CParamApp::PrepareMainWindow(CParamDlg& dlg) {
     CAboutDlg about(parent);
     about.DoModal();
   });
+}
+
+QTranslator* CParamApp::InstallQtTranslations(QCoreApplication& app) {
+  auto* qt = new QTranslator(&app);
+  if (!qt->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+      !QCoreApplication::installTranslator(qt)) {
+    delete qt;
+    return nullptr;
+  }
+  return qt;
 }

@@ -4,6 +4,8 @@
 extern char g_startDir[260];
 
 class CParamDlg;
+class QCoreApplication;
+class QTranslator;
 
 // Start-up: remembers the directory, asks which lower machine is served, runs the main window.
 class CParamApp {
@@ -12,4 +14,7 @@ class CParamApp {
   bool InitInstance();
   // What the application gives its main window: the start-up directory and the About box.
   static void PrepareMainWindow(CParamDlg& dlg);
+  // Qt's own dialogs and buttons (file choosers, the print dialog, 是/否) speak Chinese like the
+  // rest of the tool, whatever the system's language. nullptr when the translation is missing.
+  static QTranslator* InstallQtTranslations(QCoreApplication& app);
 };

@@ -62,6 +62,11 @@ const CarrierInfo& Carrier(int index) {
 
 SignalFamily FamilyOfCarrier(int carrier) { return Carrier(carrier).family; }
 
+const char* FamilyCaption(SignalFamily family) {
+  static const char* const kCaptions[kFamilyCount] = {"移频", "UM71", "ZPW2000", "交流计数"};
+  return family < kFamilyCount ? kCaptions[family] : "";
+}
+
 LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const ParamOptions& options) {
   LineRadioState s;
   if (IsCodeTransmitter(model)) {
@@ -90,6 +95,13 @@ LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const Param
   // A loaded file may hold any byte here: a value no radio stands for checks neither.
   s.value = options.LineOption(family) <= 1 ? options.LineOption(family) : -1;
   return s;
+}
+
+std::string LineOptionCaption(SignalFamily family, const ParamOptions& options) {
+  if (family >= kLineOptionFamilies) return {};
+  const LineRadioState s = LineRadiosFor(CodeBox, family, options);
+  if (s.value < 0) return std::to_string(options.LineOption(family));
+  return s.value == 0 ? s.caption0 : s.caption1;
 }
 
 const std::vector<std::string>& DurationItems() {

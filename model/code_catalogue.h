@@ -43,6 +43,7 @@ class CodeCatalogue {
 };
 
 const CarrierInfo& Carrier(int index);  // index 0..18
+const char* FamilyCaption(SignalFamily family);  // 移频, UM71, ZPW2000, 交流计数
 SignalFamily FamilyOfCarrier(int carrier);  // Carrier(carrier).family
 
 // The line radios (controls 1091/1092) as they must look for a family.
@@ -53,6 +54,10 @@ struct LineRadioState {
   int value = 0;  // radio to check: 0, 1, or -1 for none (an out-of-range stored byte)
 };
 LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const ParamOptions& options);
+
+// The caption of the line setting a family's stored option chooses ("TB3060-2002"); a byte no
+// radio stands for is given as its value; empty for AC counting, which has none.
+std::string LineOptionCaption(SignalFamily family, const ParamOptions& options);
 
 // Duration combo items ("3 秒" … "60 秒") and the seconds of an item text (leading decimal number,
 // as atoi reads it).

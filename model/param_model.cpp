@@ -102,4 +102,12 @@ EditOutcome ParamModel::ClearAll() {
   return {true, true};
 }
 
+void ParamModel::ShowProgramme(const Programme& programme, int row) {
+  options = programme.options;
+  table = programme.table;
+  RefreshRows();
+  highlightRow = uint8_t(row < 0 ? lastRow : row > kEditableSlots ? kEditableSlots : row);
+  ClampHighlight();
+}
+
 }  // namespace km27

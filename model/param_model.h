@@ -64,6 +64,12 @@ class ParamModel {
 
   TableCounts Counts() const { return CountTable(table); }
 
+  Programme Snapshot() const { return {options, table}; }
+  // Puts a whole programme in place of this one and redraws the rows of the current block, with
+  // the highlight on `row` as far as the block reaches (an empty block shows none); a negative
+  // row puts it on the last step, as an upload does.
+  void ShowProgramme(const Programme& programme, int row);
+
  private:
   void WriteRowTexts(int row);
   void PaintRow(int row, bool grey);

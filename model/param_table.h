@@ -61,6 +61,14 @@ class ParamOptions {
   bool operator!=(const ParamOptions& o) const { return bytes != o.bytes; }
 };
 
+// The whole programme, as the parameter file and the lower machines hold it.
+struct Programme {
+  ParamOptions options;
+  ParamTable table;
+  bool operator==(const Programme& o) const { return options == o.options && table == o.table; }
+  bool operator!=(const Programme& o) const { return !(*this == o); }
+};
+
 // Sets each carrier's mask bit from its block (any of the 24 slots occupied); bits no carrier
 // owns are left alone.
 void UpdateCarrierMask(const ParamTable& table, ParamOptions& options);

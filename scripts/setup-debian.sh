@@ -6,11 +6,14 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PKGS=(
   # building
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libxkbcommon-dev libx11-dev
-  # the test suites: GoogleTest, a CJK font for the dialogs' texts, an X server and input for
-  # the real programs, clang's libFuzzer and sanitizers (with the symbolizer for their reports)
+  qt6-base-dev qt6-svg-dev libxkbcommon-dev libx11-dev
+  # Qt's own dialogs and buttons in Chinese
+  qt6-translations-l10n
+  # the test suites: GoogleTest, a CJK font for the dialogs' texts (and the record's PDF, read
+  # back with poppler's tools), an X server and input for the real programs, clang's libFuzzer
+  # and sanitizers (with the symbolizer for their reports)
   libgtest-dev libgmock-dev
-  fonts-wqy-zenhei
+  fonts-wqy-zenhei poppler-utils
   xvfb xdotool
   clang-14 libclang-rt-14-dev llvm-14
 )

@@ -116,6 +116,20 @@ void KeepAside(const std::string& bytes, ParamFileStart& r, time_t now) {
 
 }  // namespace
 
+ParamFileRead ReadParamFile(const std::string& path) {
+  ParamFileRead r;
+  // A file longer than a valid one is refused by its size alone, unread.
+  const ReadResult f = ReadFileBytes(path, kParamFileSize);
+  if (!f.ok) {
+    r.reason = f.tooLarge ? SizeProblem(f.fileSize) : f.reason;
+    return r;
+  }
+  const auto* bytes = reinterpret_cast<const uint8_t*>(f.bytes.data());
+  r.reason = ParamFileProblem(bytes, f.bytes.size());
+  r.ok = r.reason.empty() && ParseParamFileImage(bytes, f.bytes.size(), r.programme.options, r.programme.table);
+  return r;
+}
+
 ParamFileStart LoadParamFileAtStart(const std::string& path, ParamOptions& options, ParamTable& table, time_t now) {
   ParamFileStart r;
   r.path = Absolute(path);

@@ -27,6 +27,14 @@ std::string ParamFileProblem(const uint8_t* data, size_t size);
 // Fills options and table when the file is valid; otherwise leaves them untouched and returns false.
 bool LoadParamFile(const std::string& path, ParamOptions& options, ParamTable& table);
 
+// A programme file the operator chose to open: the programme, or why the file is refused.
+struct ParamFileRead {
+  bool ok = false;
+  Programme programme;
+  std::string reason;  // Chinese; empty when ok
+};
+ParamFileRead ReadParamFile(const std::string& path);
+
 // What the window found in its working file at start-up. A file it could not use may be the
 // operator's only copy of a programme (made by another version of the tool, say): its bytes
 // are kept aside before the exit save replaces it, and one that could not even be read, or

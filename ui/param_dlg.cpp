@@ -17,6 +17,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "link/link_timing.h"
 #include "model/status_texts.h"
 #include "res/app_icon.h"
 #include "res/dialog_templates.h"
@@ -30,6 +31,8 @@
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/help_viewer.h"
 #include "ui/link_factory.h"
+#include "ui/programme_documents.h"
+#include "ui/programme_history.h"
 
 using namespace km27;
 using namespace km27::res;
@@ -67,9 +70,8 @@ const char kSaveFailedText[] =
 QMessageBox::StandardButton DefaultMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
                                               const QString& text, QMessageBox::StandardButtons buttons) {
   QMessageBox box(icon, caption, text, buttons, parent);
-  if (auto* b = box.button(QMessageBox::Yes)) b->setText(QStringLiteral("是(&Y)"));
-  if (auto* b = box.button(QMessageBox::No)) b->setText(QStringLiteral("否(&N)"));
-  if (auto* b = box.button(QMessageBox::Ok)) b->setText(QStringLiteral("确定"));
+  // 是, 否 and 确定 come from Qt's Chinese translation. These three keep our names and keys:
+  // the exit save's message explains its buttons by them (Qt would say 丢弃, not 放弃).
   if (auto* b = box.button(QMessageBox::Retry)) b->setText(QStringLiteral("重试(&R)"));
   if (auto* b = box.button(QMessageBox::Cancel)) b->setText(QStringLiteral("取消(&C)"));
   if (auto* b = box.button(QMessageBox::Discard)) b->setText(QStringLiteral("放弃(&D)"));
@@ -86,6 +88,9 @@ CParamDlg::CParamDlg(QWidget* parent)
       messageBox(DefaultMessageBox),
       startDir(QDir::currentPath().toStdString()),
       calls([this] { QMetaObject::invokeMethod(this, [this] { calls.RunPending(); }, Qt::QueuedConnection); }) {
+  history = std::make_unique<ui::ProgrammeHistory>(param, QStringLiteral("上传"));
+  connect(history.get(), &ui::ProgrammeHistory::Restored, this, &CParamDlg::OnRestored);
+  connect(history.get(), &ui::ProgrammeHistory::Changed, this, &CParamDlg::ProgrammeShown);
   // A fixed-size window with a minimise box and no help button.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -137,10 +142,15 @@ bool CParamDlg::OnInitDialog() {
   connect(grid, &CMSFlexGrid::KeyUp, this, [this](int keyCode, int) { param.OnGridKeyUp(keyCode); });
   connect(grid, &CMSFlexGrid::MouseDown, this, [this](int, int, int, int) { param.OnGridMouseDown(); });
 
-  // The About entry, where the window's menu is reached by mouse and keyboard.
+  // The programme's document commands, the verification switch, then the About entry, where the
+  // window's menu is reached by mouse and keyboard.
   const QString about = QString::fromUtf8(LoadString(IDS_ABOUTBOX));
   sysMenu = new QMenu(this);
+  documents = new ui::ProgrammeDocuments(*this);
+  connect(this, &CParamDlg::ProgrammeShown, documents, &ui::ProgrammeDocuments::ProgrammeShown);
+  documents->AddMenuEntries(sysMenu);
   // Proof on the device after every download, unless the operator turned it off (remembered).
+  sysMenu->addSeparator();
   verifyAction = sysMenu->addAction(QString::fromUtf8(kVerifyEntry));
   verifyAction->setCheckable(true);
   verifyAction->setChecked(QSettings().value(kVerifySetting, true).toBool());
@@ -167,6 +177,7 @@ bool CParamDlg::OnInitDialog() {
   param.AttachGrid(grid);
   param.ResetSelection();
   paramFileStart = LoadParamFileAtStart(kParamFileName, param.options, param.table, std::time(nullptr));
+  history->Adopt();  // the programme the window starts with is nothing to undo
   if (const std::string told = paramFileStart.Message(); !told.empty()) {
     // Once the window is up, so the operator sees what the message is about.
     QTimer::singleShot(0, this, [this, told] {
@@ -189,9 +200,8 @@ bool CParamDlg::OnInitDialog() {
 
   // The link of the model; the code box shows its counts from the start.
   // The code transmitter's device information travels with every download.
-  DeviceInfo info{};
-  if (IsCodeTransmitter(model)) LoadDeviceInfo(startDir, info);
-  engine = CreateLinkEngine(model, param, *this, info);
+  if (IsCodeTransmitter(model)) deviceInfoKnown = LoadDeviceInfo(startDir, deviceInfo);
+  engine = CreateLinkEngine(model, param, *this, deviceInfo);
   if (engine) {
     engine->SetVerifyAfterDownload(verifyAction->isChecked());
     engine->Start();
@@ -287,33 +297,80 @@ void CParamDlg::OnCarrierRadio() {
   param.SelectCarrier(carrierChoice);
   ApplyFamilyControls(param.currentFamily);
   FillCodeCombo(param.currentFamily);
+  emit ProgrammeShown();
+}
+
+void CParamDlg::SelectCarrier(int carrier) {
+  if (QWidget* radio = Control(CarrierRadioId(carrier))) AsButton(radio)->click();
 }
 
 void CParamDlg::OnLineRadio() {
   UpdateData(true);
-  if (lineChoice >= 0) param.SetLineOption(lineChoice);
+  if (lineChoice >= 0)
+    history->Edit(QStringLiteral("线路"), ui::ChangeScope::kCarrier, [this] { param.SetLineOption(lineChoice); });
 }
 
 void CParamDlg::OnAdd() {
   const int code = std::max(0, codeCombo->currentIndex());
   const int seconds = DurationSeconds(timeCombo->currentText().toStdString()) & 0xFF;
-  if (param.Add(code, seconds).showCounts) ShowCounts();
+  history->Edit(QStringLiteral("添加"), ui::ChangeScope::kCarrier, [&] {
+    if (param.Add(code, seconds).showCounts) ShowCounts();
+  });
 }
 
-void CParamDlg::OnMoveUp() { param.MoveUp(); }
-void CParamDlg::OnMoveDown() { param.MoveDown(); }
+void CParamDlg::OnMoveUp() {
+  history->Edit(QStringLiteral("上移"), ui::ChangeScope::kCarrier, [this] { param.MoveUp(); });
+}
+
+void CParamDlg::OnMoveDown() {
+  history->Edit(QStringLiteral("下移"), ui::ChangeScope::kCarrier, [this] { param.MoveDown(); });
+}
 
 void CParamDlg::OnDelete() {
-  if (param.Delete().showCounts) ShowCounts();
+  history->Edit(QStringLiteral("删除"), ui::ChangeScope::kCarrier, [this] {
+    if (param.Delete().showCounts) ShowCounts();
+  });
 }
 
 void CParamDlg::OnClearAll() {
   if (Ask(QMessageBox::Information, QString::fromUtf8(text::kClearCaption), QString::fromUtf8(text::kClearQuestion),
           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
-  const EditOutcome out = param.ClearAll();
+  history->Edit(QStringLiteral("清空"), ui::ChangeScope::kProgramme, [this] {
+    const EditOutcome out = param.ClearAll();
+    ApplyFamilyControls(param.currentFamily);
+    if (out.showCounts) ShowCounts();
+  });
+}
+
+void CParamDlg::ReplaceProgramme(const QString& undoText, const Programme& programme) {
+  // As an upload shows its programme: the highlight on the last step of the current carrier.
+  history->Edit(undoText, ui::ChangeScope::kProgramme, [&] {
+    param.ShowProgramme(programme, -1);
+    ApplyFamilyControls(param.currentFamily);
+    ShowCounts();
+  });
+}
+
+void CParamDlg::OnRestored(bool carrierChanged) {
+  if (carrierChanged) {
+    carrierChoice = param.currentCarrier;
+    FillCodeCombo(param.currentFamily);
+  }
   ApplyFamilyControls(param.currentFamily);
-  if (out.showCounts) ShowCounts();
+  UpdateData(false);
+  ShowCounts();
+}
+
+void CParamDlg::ShowFileStatus(const QString& text) {
+  statusLine->setText(text);
+  SetTimer(TIMER_STATUS_RESET, ActiveLinkTiming().statusResetMs);
+}
+
+bool CParamDlg::DeviceInformation(DeviceInfo& info) const {
+  if (!IsCodeTransmitter(model) || !deviceInfoKnown) return false;
+  info = deviceInfo;
+  return true;
 }
 
 void CParamDlg::OnUpload() {
@@ -321,7 +378,10 @@ void CParamDlg::OnUpload() {
 }
 
 void CParamDlg::OnDownload() {
-  if (engine) engine->OnDownload();
+  if (!engine) return;
+  history->NoteOutsideChange();
+  engine->OnDownload();
+  history->Adopt();  // the code box's download seals its check byte into the options
 }
 
 void CParamDlg::OnOK() {
@@ -330,6 +390,8 @@ void CParamDlg::OnOK() {
 }
 
 void CParamDlg::ShowCounts() {
+  // The links show the counts right after an upload put its programme in place.
+  history->NoteOutsideChange();
   const auto texts = CountTexts(param.Counts());
   typeCountText->setText(QString::fromStdString(texts[0]));
   carrierCountText->setText(QString::fromStdString(texts[1]));
@@ -380,6 +442,8 @@ void CParamDlg::ShowMessage(const std::string& utf8) {
 }
 
 void CParamDlg::DeviceInfoReceived(const DeviceInfo& info) {
+  deviceInfo = info;
+  deviceInfoKnown = true;
   const SaveResult r = SaveDeviceInfo(startDir, info);
   if (r.ok) return;
   // The programme arrived; only its device information could not be kept on disk.

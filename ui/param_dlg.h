@@ -25,6 +25,10 @@ class QAction;
 class QMenu;
 class QTimer;
 class CHelpViewer;
+namespace km27::ui {
+class ProgrammeDocuments;
+class ProgrammeHistory;
+}  // namespace km27::ui
 
 // Dialog 102, the working window: holds the programme, shows it in the grid, offers the
 // commands as buttons and function keys and reports on the status line. It forwards every
@@ -75,6 +79,26 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   void OnSysCommand();  // the About entry
   bool DestroyWindow();
 
+  // A whole programme in place of this one (open, import), as one step to undo.
+  void ReplaceProgramme(const QString& undoText, const km27::Programme& programme);
+  // A file command's outcome on the status line; the welcome text returns as after a transfer.
+  void ShowFileStatus(const QString& text);
+  // Selects a carrier as a click on its radio does.
+  void SelectCarrier(int carrier);
+  // The code transmitter's device information as the window holds it; false when it has none.
+  bool DeviceInformation(km27::DeviceInfo& info) const;
+  const km27::CodeCatalogue& Catalogue() const { return catalogue; }
+  const std::string& StartDir() const { return startDir; }
+  km27::ui::ProgrammeHistory& History() const { return *history; }
+  km27::ui::ProgrammeDocuments& Documents() const { return *documents; }
+  QMessageBox::StandardButton Ask(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                  QMessageBox::StandardButtons buttons);
+
+ signals:
+  // The programme or the carrier being edited changed.
+  void ProgrammeShown();
+
+ public:
   // LinkHost
   void SetLampState(int state) override;
   void SetStatusText(const std::string& utf8) override;
@@ -114,8 +138,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
 
  private:
   bool PreTranslateMessage(QKeyEvent* key);
-  QMessageBox::StandardButton Ask(QMessageBox::Icon icon, const QString& caption, const QString& text,
-                                  QMessageBox::StandardButtons buttons);
+  void OnRestored(bool carrierChanged);
   void BeginClosing();
   bool SaveWithRetry();
   km27::SaveResult SaveParamFileAtExit();
@@ -132,6 +155,10 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   MessageBoxFn messageBox;
   std::function<void(QWidget*)> aboutBox;
   std::string startDir;
+  km27::DeviceInfo deviceInfo{};  // code transmitter: what the next download sends
+  bool deviceInfoKnown = false;   // read from its file or brought by an upload
+  std::unique_ptr<km27::ui::ProgrammeHistory> history;
+  km27::ui::ProgrammeDocuments* documents = nullptr;  // a child of the window
   km27::ParamFileStart paramFileStart;  // what start-up found in the working file
   int familyLastFilled = -1;  // the code combo is refilled only when the family changes
   bool initialised = false;

@@ -4,6 +4,9 @@
 #include <QRadioButton>
 #include <QStyle>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTranslator>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -140,11 +143,12 @@ TEST(AboutTest, OpensFromTheWindowMenuAndClosesByOkOrEscape) {
   dlg.OnInitDialog();
   dlg.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-  // The About entry comes last, after a separator.
+  // The entry comes last, after a separator.
   const QList<QAction*> entries = dlg.SystemMenu()->actions();
   ASSERT_GE(entries.size(), 2);
+  QAction* aboutEntry = entries.back();
   EXPECT_TRUE(entries[entries.size() - 2]->isSeparator());
-  EXPECT_EQ(entries.back()->text(), QString::fromUtf8("关于 KM27A(&A)..."));
+  EXPECT_EQ(aboutEntry->text(), QString::fromUtf8("关于 KM27A(&A)..."));
   for (bool byEscape : {false, true}) {
     bool seen = false;
     QTimer::singleShot(20, [&] {
@@ -155,7 +159,7 @@ TEST(AboutTest, OpensFromTheWindowMenuAndClosesByOkOrEscape) {
       if (byEscape) QTest::keyClick(about, Qt::Key_Escape);
       else QTest::mouseClick(about->Control(IDOK), Qt::LeftButton);
     });
-    entries.back()->trigger();
+    aboutEntry->trigger();
     EXPECT_TRUE(seen);
   }
   EXPECT_TRUE(dlg.isVisible());  // Escape in the About box does not reach the main window
@@ -214,6 +218,23 @@ TEST(AboutTest, AltSpaceOpensTheWindowMenu) {
   QTest::keyClick(dlg.grid, Qt::Key_Space, Qt::AltModifier);
   QTRY_VERIFY(dlg.SystemMenu()->isVisible());
   dlg.SystemMenu()->hide();
+}
+
+}  // namespace
+
+namespace {
+
+// Qt's own dialogs and buttons speak Chinese from Qt's translation, not from labels of ours.
+TEST(QtTranslationTest, MessageBoxButtonsAreChinese) {
+  EnsureApp();
+  QTranslator* qt = CParamApp::InstallQtTranslations(*qApp);
+  ASSERT_NE(qt, nullptr) << "qtbase_zh_CN.qm (qt6-translations-l10n) is needed";
+  QMessageBox box(QMessageBox::Information, "c", "t", QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok);
+  EXPECT_EQ(box.button(QMessageBox::Yes)->text(), QString::fromUtf8("是(&Y)"));
+  EXPECT_EQ(box.button(QMessageBox::No)->text(), QString::fromUtf8("否(&N)"));
+  EXPECT_EQ(box.button(QMessageBox::Ok)->text(), QString::fromUtf8("确定"));
+  QCoreApplication::removeTranslator(qt);
+  delete qt;
 }
 
 }  // namespace

@@ -298,3 +298,28 @@ TEST(Gbk, MakerNameRoundTrips) {
   GbkToUtf8(std::string("\x81", 1), &ok);  // a lead byte with nothing after it
   EXPECT_FALSE(ok);
 }
+
+// A file the operator opens: the programme, or the reason it is refused.
+TEST_F(ParamFile, OpeningAChosenFileGivesTheProgrammeOrWhyNot) {
+  ParamOptions o;
+  ParamTable t;
+  Sample(o, t);
+  Write(GoldenFile(o, t));
+  ParamFileRead r = ReadParamFile(path);
+  ASSERT_TRUE(r.ok) << r.reason;
+  EXPECT_EQ(r.programme.options, o);
+  EXPECT_EQ(r.programme.table, t);
+
+  Bytes longer = GoldenFile(o, t);
+  longer.push_back(0);
+  Write(longer);
+  r = ReadParamFile(path);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.reason, "文件长度为 1057 字节，应为 1056 字节");
+  Bytes otherVersion = GoldenFile(o, t);
+  otherVersion[58] = '2';  // "KM27A 2.0"
+  Write(otherVersion);
+  EXPECT_NE(ReadParamFile(path).reason.find("版本"), std::string::npos);
+  EXPECT_NE(ReadParamFile(dir + "/missing.dat").reason.find("无法打开"), std::string::npos);
+  EXPECT_FALSE(ReadParamFile(dir).ok);  // a folder
+}

@@ -1,6 +1,7 @@
 // The main window serving a simulated code transmitter through a pty: the real engine, the real
 // queued reports to the window thread, the real exit path.
 #include <QAbstractButton>
+#include <QAction>
 #include <QLabel>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/param_dlg.h"
+#include "ui/programme_documents.h"
 #include "ui_test_support.h"
 
 using namespace km27;
@@ -95,6 +97,32 @@ TEST_F(TransmitterWindow, LinkDownloadAndUploadThroughTheWindow) {
   EXPECT_EQ(dlg->codeCountText->text(), QString::fromUtf8(" 低频:2"));
   // The welcome text comes back after the status period.
   EXPECT_TRUE(WaitStatus(text::kWelcome, 5000));
+}
+
+// An upload that replaced the programme is one step to undo, like an edit.
+TEST_F(TransmitterWindow, AnUploadIsUndoneAndRedoneAsOneStep) {
+  Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
+  Key(Qt::Key_F2);
+  Key(Qt::Key_F2);
+  const Programme sent = dlg->Param().Snapshot();
+  Key(Qt::Key_F7);
+  ASSERT_TRUE(WaitStatus(VerifyStatusText(VerifyOutcome::kSame).c_str())) << Status().toStdString();
+  Key(Qt::Key_F2);  // edited after the download
+  const Programme edited = dlg->Param().Snapshot();
+  Key(Qt::Key_F6);
+  ASSERT_TRUE(WaitStatus(text::kUploadOk)) << Status().toStdString();
+  ASSERT_TRUE(dlg->Param().table == sent.table);
+  QAction* undo = dlg->Documents().Action(QString::fromUtf8("撤销(&U)"));
+  ASSERT_NE(undo, nullptr);
+  EXPECT_EQ(undo->text(), QString::fromUtf8("撤销(&U) 上传"));
+  undo->trigger();
+  EXPECT_TRUE(dlg->Param().Snapshot() == edited);
+  EXPECT_EQ(dlg->grid->TextMatrix(3, 0), "3");
+  EXPECT_EQ(dlg->codeCountText->text(), QString::fromUtf8(" 低频:3"));
+  dlg->Documents().Action(QString::fromUtf8("重做(&R)"))->trigger();
+  EXPECT_TRUE(dlg->Param().table == sent.table);
+  EXPECT_EQ(dlg->codeCountText->text(), QString::fromUtf8(" 低频:2"));
 }
 
 TEST_F(TransmitterWindow, ClosingDuringATransferEndsPromptlyAndSaves) {

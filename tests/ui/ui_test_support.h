@@ -79,6 +79,7 @@ class SimulatedComPorts {
  public:
   explicit SimulatedComPorts(const TempWorkDir& work, int timingDivisor = 5)
       : dir_(work.Path("com").toStdString()), savedTiming_(km27::ActiveLinkTiming()) {
+    EnsureApp();  // first: the application's start points KM27_COM_DIR at nothing
     EXPECT_TRUE(QDir().mkpath(QString::fromStdString(dir_)));
     setenv(km27::kComDirVariable, dir_.c_str(), 1);
     km27::ActiveLinkTiming() = km27::LinkTiming{}.Scaled(timingDivisor);

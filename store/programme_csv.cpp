@@ -1,0 +1,438 @@
+#include "store/programme_csv.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "store/gbk.h"
+
+namespace km27 {
+
+namespace {
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+constexpr const char* kHeader[] = {"载频", "步", "低频", "时间(秒)"};
+constexpr int kColumns = 4;
+constexpr char kLineRow[] = "线路";
+constexpr char kCheckRow[] = "校验字节";
+constexpr char kOptionsCheck[] = "参数头";
+constexpr int kCheckSlot = kSlotsPerBlock - 1;  // the time byte of slot 23 holds a code-box check byte
+
+// ---- writing ------------------------------------------------------------------------------
+
+std::string Quoted(const std::string& field) {
+  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+  std::string out = "\"";
+  for (char ch : field) {
+    if (ch == '"') out += '"';
+    out += ch;
+  }
+  return out + "\"";
+}
+
+void AppendRow(std::string& out, const std::array<std::string, kColumns>& fields) {
+  for (int i = 0; i < kColumns; ++i) {
+    if (i) out += ',';
+    out += Quoted(fields[size_t(i)]);
+  }
+  out += "\r\n";
+}
+
+bool OfferedSeconds(int seconds) {
+  for (const std::string& item : DurationItems())
+    if (DurationSeconds(item) == seconds) return true;
+  return false;
+}
+
+std::string OfferedSecondsText() {
+  std::string s;
+  for (const std::string& item : DurationItems()) s += (s.empty() ? "" : "、") + std::to_string(DurationSeconds(item));
+  return s + " 秒";
+}
+
+// The code index of a name the operator could have chosen for the family; -1 for any other.
+int OfferedCode(const CodeCatalogue& catalogue, SignalFamily family, const std::string& key);
+
+// ---- reading ------------------------------------------------------------------------------
+
+// How names are compared: blanks (also the full-width one) and double quotes left out, Latin
+// letters in either case, so "1998.7 Hz", "1998.7HZ" and "1998.7hz" are one carrier.
+std::string Key(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    if (ch == ' ' || ch == '\t' || ch == '"') continue;
+    if (text.compare(i, 3, "\xE3\x80\x80") == 0) {  // U+3000
+      i += 2;
+      continue;
+    }
+    out += (ch >= 'a' && ch <= 'z') ? char(ch - 'a' + 'A') : ch;
+  }
+  return out;
+}
+
+int OfferedCode(const CodeCatalogue& catalogue, SignalFamily family, const std::string& key) {
+  const std::vector<std::string> items = catalogue.ComboItems(family);
+  for (size_t i = 0; i < items.size(); ++i)
+    if (Key(items[i]) == key) return int(i);
+  return -1;
+}
+
+int CarrierNamed(const std::string& key) {
+  for (int c = 0; c < kCarrierCount; ++c)
+    if (Key(Carrier(c).caption) == key) return c;
+  return -1;
+}
+
+bool ValidUtf8(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b = uint8_t(s[i]);
+    int more = b < 0x80 ? 0 : (b >> 5) == 0x6 ? 1 : (b >> 4) == 0xE ? 2 : (b >> 3) == 0x1E ? 3 : -1;
+    if (more < 0 || (more == 1 && b < 0xC2) || (more == 3 && b > 0xF4)) return false;
+    if (more > 0 && i + size_t(more) >= s.size()) return false;
+    uint32_t cp = more == 0 ? b : b & (0x3F >> more);
+    for (int k = 1; k <= more; ++k) {
+      const auto c = uint8_t(s[i + size_t(k)]);
+      if ((c >> 6) != 0x2) return false;
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+      return false;
+    i += size_t(more) + 1;
+  }
+  return true;
+}
+
+// A decimal number without sign, optionally followed by a unit (秒, s); -1 for anything else.
+int Number(const std::string& field, bool unitAllowed) {
+  std::string s;
+  for (char ch : field)
+    if (ch != ' ' && ch != '\t') s += ch;
+  if (unitAllowed) {
+    for (const std::string unit : {"秒", "s", "S"})
+      if (s.size() > unit.size() && s.compare(s.size() - unit.size(), unit.size(), unit) == 0) {
+        s.resize(s.size() - unit.size());
+        break;
+      }
+  }
+  if (s.empty() || s.size() > 6) return -1;
+  int n = 0;
+  for (char ch : s) {
+    if (ch < '0' || ch > '9') return -1;
+    n = n * 10 + (ch - '0');
+  }
+  return n;
+}
+
+struct Record {
+  int line = 0;
+  std::vector<std::string> fields;
+};
+
+// Splits text into records the way spreadsheets write them: a quoted field may hold commas,
+// doubled quotes and line breaks. Returns false with the line of a quote that does not close
+// or of text after a closing quote.
+bool SplitRecords(const std::string& text, std::vector<Record>& records, int& badLine, std::string& reason) {
+  int line = 1;
+  size_t i = 0;
+  while (i < text.size()) {
+    Record r;
+    r.line = line;
+    std::string field;
+    for (;;) {
+      if (i < text.size() && text[i] == '"') {
+        const int opened = line;
+        ++i;
+        for (;;) {
+          if (i >= text.size()) {
+            badLine = opened;
+            reason = "引号没有成对";
+            return false;
+          }
+          if (text[i] == '"') {
+            if (i + 1 < text.size() && text[i + 1] == '"') {
+              field += '"';
+              i += 2;
+              continue;
+            }
+            ++i;
+            break;
+          }
+          if (text[i] == '\n') ++line;
+          field += text[i++];
+        }
+        if (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
+          badLine = line;
+          reason = "引号外还有文字（含引号的内容应整格放在引号内）";
+          return false;
+        }
+      } else {
+        while (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') field += text[i++];
+      }
+      r.fields.push_back(field);
+      field.clear();
+      if (i < text.size() && text[i] == ',') {
+        ++i;
+        continue;
+      }
+      break;
+    }
+    if (i < text.size() && text[i] == '\r') ++i;
+    if (i < text.size() && text[i] == '\n') ++i;
+    ++line;
+    records.push_back(std::move(r));
+  }
+  return true;
+}
+
+std::string Trim(const std::string& s) {
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+class Importer {
+ public:
+  explicit Importer(const CodeCatalogue& catalogue) : catalogue_(catalogue) {}
+
+  // Takes one row; false with the reason when it is bad.
+  bool Take(const std::vector<std::string>& f, std::string& reason) {
+    const std::string kind = Key(f[0]);
+    if (kind == Key(kLineRow)) return TakeLine(f, reason);
+    if (kind == Key(kCheckRow)) return TakeCheck(f, reason);
+    return TakeStep(f, reason);
+  }
+
+  Programme Result() {
+    UpdateCarrierMask(p_.table, p_.options);
+    return p_;
+  }
+
+ private:
+  bool TakeStep(const std::vector<std::string>& f, std::string& reason) {
+    const int carrier = CarrierNamed(Key(f[0]));
+    if (carrier < 0) {
+      reason = "未知的载频“" + Trim(f[0]) + "”";
+      return false;
+    }
+    const std::string name = Carrier(carrier).caption;
+    for (int i = 1; i < kColumns; ++i)
+      if (Trim(f[size_t(i)]).empty()) {
+        reason = std::string("缺少") + kHeader[i];
+        return false;
+      }
+    const int step = Number(f[1], false);
+    const int expected = steps_[size_t(carrier)] + 1;
+    if (step > kEditableSlots) {
+      reason = "载频 " + name + " 超过 " + std::to_string(kEditableSlots) + " 步";
+      return false;
+    }
+    if (step != expected) {
+      reason = "载频 " + name + " 的步号“" + Trim(f[1]) + "”不对，应为 " + std::to_string(expected) +
+               "（每个载频的步号从 1 起依次排列）";
+      return false;
+    }
+    const SignalFamily family = FamilyOfCarrier(carrier);
+    const int code = OfferedCode(catalogue_, family, Key(f[2]));
+    if (code < 0) {
+      reason = "未知的低频“" + Trim(f[2]) + "”（" + FamilyCaption(family) + "载频 " + name + " 没有此低频）";
+      return false;
+    }
+    const int seconds = Number(f[3], true);
+    if (!OfferedSeconds(seconds)) {
+      reason = "时间“" + Trim(f[3]) + "”不是可选的时间（" + OfferedSecondsText() + "）";
+      return false;
+    }
+    p_.table.SetEntry(carrier, step - 1, {uint8_t(code), uint8_t(seconds)});
+    steps_[size_t(carrier)] = step;
+    return true;
+  }
+
+  bool TakeLine(const std::vector<std::string>& f, std::string& reason) {
+    int family = -1;
+    for (int fam = 0; fam < kFamilyCount; ++fam)
+      if (Key(FamilyCaption(SignalFamily(fam))) == Key(f[1])) family = fam;
+    if (family < 0) {
+      reason = "线路设置的类型“" + Trim(f[1]) + "”未知（应为 移频、UM71 或 ZPW2000）";
+      return false;
+    }
+    if (family >= kLineOptionFamilies) {
+      reason = std::string(FamilyCaption(SignalFamily(family))) + "没有线路设置";
+      return false;
+    }
+    if (lineSeen_[size_t(family)]) {
+      reason = std::string(FamilyCaption(SignalFamily(family))) + "的线路设置重复";
+      return false;
+    }
+    const LineRadioState s = LineRadiosFor(CodeBox, SignalFamily(family), ParamOptions{});
+    const std::string key = Key(f[2]);
+    if (key != Key(s.caption0) && key != Key(s.caption1)) {
+      reason = std::string(FamilyCaption(SignalFamily(family))) + "的线路设置“" + Trim(f[2]) + "”应为“" + s.caption0 +
+               "”或“" + s.caption1 + "”";
+      return false;
+    }
+    if (!Trim(f[3]).empty()) {
+      reason = "线路设置行的第 4 格应为空";
+      return false;
+    }
+    p_.options.SetLineOption(family, key == Key(s.caption0) ? 0 : 1);
+    lineSeen_[size_t(family)] = true;
+    return true;
+  }
+
+  bool TakeCheck(const std::vector<std::string>& f, std::string& reason) {
+    const bool options = Key(f[1]) == Key(kOptionsCheck);
+    const int carrier = options ? -1 : CarrierNamed(Key(f[1]));
+    if (!options && carrier < 0) {
+      reason = "校验字节所属的“" + Trim(f[1]) + "”未知（应为 参数头 或一个载频）";
+      return false;
+    }
+    const int value = Number(f[2], false);
+    if (value < 0 || value > 255 || !Trim(f[3]).empty()) {
+      reason = "校验字节应为 0 到 255 的整数，第 4 格为空";
+      return false;
+    }
+    bool& seen = options ? optionsCheckSeen_ : checkSeen_[size_t(carrier)];
+    if (seen) {
+      reason = "“" + Trim(f[1]) + "”的校验字节重复";
+      return false;
+    }
+    seen = true;
+    if (options) {
+      p_.options.SetCheckByte(uint8_t(value));
+    } else {
+      ParamEntry e = p_.table.Entry(carrier, kCheckSlot);
+      e.seconds = uint8_t(value);
+      p_.table.SetEntry(carrier, kCheckSlot, e);
+    }
+    return true;
+  }
+
+  const CodeCatalogue& catalogue_;
+  Programme p_;
+  std::array<int, kCarrierCount> steps_{};
+  std::array<bool, kLineOptionFamilies> lineSeen_{};
+  std::array<bool, kCarrierCount> checkSeen_{};
+  bool optionsCheckSeen_ = false;
+};
+
+CsvImport Refuse(int line, const std::string& reason) {
+  CsvImport r;
+  r.line = line;
+  r.reason = reason;
+  return r;
+}
+
+}  // namespace
+
+std::string FormatProgrammeCsv(const Programme& p, const CodeCatalogue& catalogue) {
+  std::string out = kBom;
+  AppendRow(out, {kHeader[0], kHeader[1], kHeader[2], kHeader[3]});
+  for (int c = 0; c < kCarrierCount; ++c) {
+    int step = 0;
+    for (int s = 0; s < kEditableSlots; ++s) {
+      const ParamEntry e = p.table.Entry(c, s);
+      if (!e.Occupied()) continue;
+      AppendRow(out, {Carrier(c).caption, std::to_string(++step), catalogue.Name(FamilyOfCarrier(c), e.code),
+                      std::to_string(e.seconds)});
+    }
+  }
+  for (SignalFamily f = 0; f < kLineOptionFamilies; ++f)
+    AppendRow(out, {kLineRow, FamilyCaption(f), LineOptionCaption(f, p.options), ""});
+  if (p.options.CheckByte() != 0) AppendRow(out, {kCheckRow, kOptionsCheck, std::to_string(p.options.CheckByte()), ""});
+  for (int c = 0; c < kCarrierCount; ++c)
+    if (const uint8_t b = p.table.Entry(c, kCheckSlot).seconds; b != 0)
+      AppendRow(out, {kCheckRow, Carrier(c).caption, std::to_string(b), ""});
+  return out;
+}
+
+std::string CsvExportProblem(const Programme& p, const CodeCatalogue& catalogue) {
+  for (int c = 0; c < kCarrierCount; ++c) {
+    const std::string where = std::string("载频 ") + Carrier(c).caption;
+    const SignalFamily family = FamilyOfCarrier(c);
+    bool gap = false;
+    for (int s = 0; s < kEditableSlots; ++s) {
+      const ParamEntry e = p.table.Entry(c, s);
+      if (!e.Occupied()) {
+        gap = gap || (s > 0 && p.table.Occupied(c, s - 1));
+        continue;
+      }
+      const std::string step = where + " 第 " + std::to_string(s + 1) + " 步";
+      if (gap) return where + " 的步骤之间有空位，导入后会连续排列";
+      if (OfferedCode(catalogue, family, Key(catalogue.Name(family, e.code))) != e.code)
+        return step + " 的低频代码 " + std::to_string(e.code) + " 不在低频表中";
+      if (!OfferedSeconds(e.seconds)) return step + " 的时间 " + std::to_string(e.seconds) + " 秒不是可选的时间";
+    }
+    for (int s = kEditableSlots; s < kSlotsPerBlock; ++s) {
+      const ParamEntry e = p.table.Entry(c, s);
+      if (s < kCheckSlot ? (e.code || e.seconds) : e.code != 0) return where + " 在第 20 步之后还有数据";
+    }
+  }
+  for (int i = kCarrierCount * kBlockBytes; i < kTableBytes; ++i)
+    if (p.table.bytes[size_t(i)]) return "程序表的备用区有数据";
+  for (SignalFamily f = 0; f < kLineOptionFamilies; ++f)
+    if (p.options.LineOption(f) > 1)
+      return std::string(FamilyCaption(f)) + "的线路设置值 " + std::to_string(p.options.LineOption(f)) + " 无效";
+  ParamOptions masks = p.options;
+  for (int f = 0; f < kFamilyCount; ++f) masks.SetMaskByte(f, 0);
+  UpdateCarrierMask(p.table, masks);
+  if (masks != p.options) return "载频使用标志与程序表不符（导入后按程序表重新计算）";
+  return {};
+}
+
+std::string CsvImport::Message() const {
+  if (line <= 0) return reason;
+  return "第 " + std::to_string(line) + " 行：" + reason;
+}
+
+CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catalogue) {
+  std::string text = bytes.compare(0, 3, kBom) == 0 ? bytes.substr(3) : bytes;
+  if (!ValidUtf8(text)) {
+    bool ok = false;
+    std::string converted = GbkToUtf8(text, &ok);
+    if (!ok) return Refuse(0, "文件不是 UTF-8 或 GBK 编码的文字");
+    text = std::move(converted);
+  }
+  std::vector<Record> records;
+  int badLine = 0;
+  std::string reason;
+  if (!SplitRecords(text, records, badLine, reason)) return Refuse(badLine, reason);
+
+  Importer importer(catalogue);
+  bool headerSeen = false;
+  for (Record& r : records) {
+    // Spreadsheets pad rows with empty cells and keep empty rows: neither means anything.
+    while (!r.fields.empty() && Trim(r.fields.back()).empty()) r.fields.pop_back();
+    if (r.fields.empty()) continue;
+    if (r.fields.size() > size_t(kColumns))
+      return Refuse(r.line, "多于 " + std::to_string(kColumns) + " 列（应为：载频,步,低频,时间(秒)）");
+    r.fields.resize(size_t(kColumns));
+    if (!headerSeen) {
+      for (int i = 0; i < kColumns; ++i)
+        if (Key(r.fields[size_t(i)]) != Key(kHeader[i]))
+          return Refuse(r.line, "第一行应为表头“载频,步,低频,时间(秒)”");
+      headerSeen = true;
+      continue;
+    }
+    if (!importer.Take(r.fields, reason)) return Refuse(r.line, reason);
+  }
+  if (!headerSeen) return Refuse(0, "文件是空的，没有表头“载频,步,低频,时间(秒)”");
+  CsvImport out;
+  out.ok = true;
+  out.programme = importer.Result();
+  return out;
+}
+
+CsvImport ReadProgrammeCsv(const std::string& path, const CodeCatalogue& catalogue) {
+  const ReadResult f = ReadFileBytes(path, kLargestCsvFile);
+  if (!f.ok) return Refuse(0, f.reason);
+  return ParseProgrammeCsv(f.bytes, catalogue);
+}
+
+SaveResult SaveProgrammeCsv(const std::string& path, const Programme& programme, const CodeCatalogue& catalogue) {
+  const std::string text = FormatProgrammeCsv(programme, catalogue);
+  return WriteFileAtomically(path, text.data(), text.size());
+}
+
+}  // namespace km27

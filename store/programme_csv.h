@@ -1,0 +1,41 @@
+#pragma once
+#include <string>
+
+#include "model/code_catalogue.h"
+#include "model/param_table.h"
+#include "store/file_io.h"
+
+// The programme as a table for a spreadsheet: UTF-8 text (with a byte-order mark, so that
+// spreadsheets take it as UTF-8), comma-separated, CR LF line ends, a header row, then
+//   载频,步,低频,时间(秒)          one row per step, in carrier and step order
+//   线路,<family>,<setting>,        the line setting of 移频, UM71 and ZPW2000
+//   校验字节,<参数头|carrier>,<n>,  a check byte the code box left in the programme (only when not 0)
+// The carrier masks are not written: they follow from the steps, as they do when editing.
+namespace km27 {
+
+inline constexpr size_t kLargestCsvFile = size_t(1) << 20;
+
+// The file's bytes.
+std::string FormatProgrammeCsv(const Programme& programme, const CodeCatalogue& catalogue);
+
+// What of the programme the table cannot give back exactly (the first such thing, in
+// Chinese), or empty when importing the table restores the programme byte for byte.
+std::string CsvExportProblem(const Programme& programme, const CodeCatalogue& catalogue);
+
+struct CsvImport {
+  bool ok = false;
+  Programme programme;  // when ok
+  int line = 0;         // the first bad row's line (1-based); 0 when the file as a whole is at fault
+  std::string reason;   // in Chinese
+  // "第 3 行：未知的载频“560 Hz”" (or the reason alone when no line is at fault).
+  std::string Message() const;
+};
+
+// Checks every row before anything is taken: the first bad one refuses the whole file. Text
+// that is not UTF-8 is read as GBK, as a spreadsheet saves CSV on a Chinese system.
+CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catalogue);
+
+CsvImport ReadProgrammeCsv(const std::string& path, const CodeCatalogue& catalogue);
+SaveResult SaveProgrammeCsv(const std::string& path, const Programme& programme, const CodeCatalogue& catalogue);
+
+}  // namespace km27
