@@ -2,6 +2,7 @@
 // input events (xdotool), against km27sim processes on pseudo-terminals, with a terminal that
 // another process holds open on COM1.
 #include <fcntl.h>
+#include <poll.h>
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
@@ -164,14 +165,21 @@ class RealProgram : public ::testing::Test {
     char tmpl[] = "/tmp/km27-real-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root = tmpl;
-    int n = 90;
-    for (struct stat st; n < 300; ++n)
-      if (stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &st) != 0 &&
-          stat(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), &st) != 0)
-        break;
-    display = ":" + std::to_string(n);
-    xvfb = std::make_unique<Process>(Strings{"Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "",
-                                     Strings{}, root + "/xvfb.log");
+    // The server picks a free display number itself and writes it to a pipe: two runs at once
+    // can never take the same one.
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    xvfb = std::make_unique<Process>(
+        Strings{"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "",
+        Strings{}, root + "/xvfb.log");
+    close(pipeFds[1]);
+    std::string number;
+    pollfd p{pipeFds[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&p, 1, 10000) > 0 && read(pipeFds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(pipeFds[0]);
+    ASSERT_FALSE(number.empty()) << "the X server gave no display number";
+    display = ":" + number;
     ASSERT_TRUE(WaitFor([&] { return !X("xdotool getdisplaygeometry").empty(); }, 10000)) << "no X server";
   }
   void TearDown() override {
