@@ -38,25 +38,14 @@ std::string ProgramName(pid_t pid) {
 
 bool ProcessLives(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
-// The pid in a lock file: ASCII with leading blanks on the first line, or the four bytes of
-// an int some older programs write. 0 when there is none; -1 when the file is gone.
+// -1 when the file is gone, else its pid (0: none readable).
 pid_t LockPid(const std::string& lock) {
   int fd = open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return errno == ENOENT ? -1 : 0;
   char buf[64];
-  ssize_t n = read(fd, buf, sizeof buf - 1);
+  ssize_t n = read(fd, buf, sizeof buf);
   close(fd);
-  if (n <= 0) return 0;
-  buf[n] = '\0';
-  const char* p = buf;
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p >= '0' && *p <= '9') return pid_t(std::strtol(p, nullptr, 10));
-  if (n == 4) {
-    int32_t binary;
-    std::memcpy(&binary, buf, sizeof binary);
-    return binary > 0 ? pid_t(binary) : 0;
-  }
-  return 0;
+  return n <= 0 ? 0 : ParseLockPid(std::string(buf, size_t(n)));
 }
 
 // A lock without a readable pid may be one another program is still writing; only once it
@@ -81,6 +70,23 @@ LockState JudgeLock(const std::string& lock, PortHolder* holder) {
 }
 
 }  // namespace
+
+pid_t ParseLockPid(const std::string& content) {
+  // Four bytes with anything but digits and blanks in them are the binary form, whatever their
+  // first byte looks like (a pid of 12345 starts with '9').
+  bool text = true;
+  for (char c : content) text = text && ((c >= '0' && c <= '9') || c == ' ' || c == '\t' || c == '\n');
+  if (content.size() == 4 && !text) {
+    int32_t binary;
+    std::memcpy(&binary, content.data(), sizeof binary);
+    return binary > 0 ? pid_t(binary) : 0;
+  }
+  size_t i = 0;
+  while (i < content.size() && (content[i] == ' ' || content[i] == '\t')) ++i;
+  if (i < content.size() && content[i] >= '0' && content[i] <= '9')
+    return pid_t(std::strtol(content.c_str() + i, nullptr, 10));
+  return 0;
+}
 
 std::string LockDirectory() {
   if (const char* dir = getenv(kLockDirVariable)) return dir;

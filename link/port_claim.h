@@ -23,6 +23,10 @@ inline constexpr const char kLockDirVariable[] = "KM27_LOCK_DIR";
 // else /run/lock, else /var/lock.
 std::string LockDirectory();
 
+// The pid another program wrote into its lock file: ASCII with leading blanks (first line), or
+// the four bytes of a binary int; 0 when there is none.
+pid_t ParseLockPid(const std::string& content);
+
 // "LCK..ttyUSB0" for /dev/ttyUSB0, "LCK..pts_3" for /dev/pts/3; `device` is a resolved path.
 std::string LockFileName(const std::string& device);
 

@@ -134,6 +134,21 @@ TEST_F(PortSharing, ALiveProcessesLockRefusesThePortWhateverItsForm) {
   EXPECT_EQ(FarEndSettings().c_cflag & CBAUD, B9600);  // as the line was made: untouched
 }
 
+TEST(LockFiles, ThePidIsReadInEveryFormProgramsWrite) {
+  EXPECT_EQ(ParseLockPid("      1234\n"), 1234);
+  EXPECT_EQ(ParseLockPid("1234"), 1234);  // four digits and no line end: still text
+  EXPECT_EQ(ParseLockPid("\t 77\nminicom\n"), 77);
+  // Pids run below 2^22: their binary form always holds a zero byte, whatever its first byte looks like.
+  for (int32_t pid : {12345, 12849, 7, 0x303030}) {  // first bytes '9', '1', a control byte, '0'
+    char binary[4];
+    std::memcpy(binary, &pid, sizeof binary);
+    EXPECT_EQ(ParseLockPid(std::string(binary, 4)), pid) << pid;
+  }
+  EXPECT_EQ(ParseLockPid(""), 0);
+  EXPECT_EQ(ParseLockPid("LCK"), 0);
+  EXPECT_EQ(ParseLockPid("    "), 0);
+}
+
 TEST_F(PortSharing, ALockOfAProcessThatIsGoneIsRemoved) {
   WriteFile(lockFile, TenDigitPid(DeadPid()));
   ASSERT_TRUE(port.Open(line.LinkPath())) << port.LastErrorText();
