@@ -106,15 +106,16 @@ void PollLoop::WaitAndDispatch() {
     (void)!::read(wakeFd_, &v, sizeof v);
   }
   RunPosted();
-  RunDueTimers();
-  if (r <= 0) return;
-  for (size_t i = 1; i < fds.size(); ++i) {
+  // What arrived is handled before the timers that fell due meanwhile: bytes that came within a
+  // period belong to it, even when the loop was late to look.
+  for (size_t i = 1; r > 0 && i < fds.size(); ++i) {
     if (!fds[i].revents) continue;
     auto it = watches_.find(ids[i - 1]);
     if (it == watches_.end()) continue;  // unwatched by an earlier callback of this round
     auto fn = it->second.fn;            // the callback may unwatch itself
     fn(fds[i].revents);
   }
+  RunDueTimers();
 }
 
 void PollLoop::RunPosted() {
