@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "ctl/ctl_link.h"
@@ -26,12 +28,18 @@ namespace {
 constexpr size_t kLargestFile = size_t(1) << 20;
 
 // For the test suites only: every delay of both links divided by this number, so that a test
-// does not wait out the code box's seconds. Not an option of the program; never set in use.
+// does not wait out the code box's seconds. A read still waits 20 ms between bytes and 200 ms in
+// all, as in the link's own tests: shorter limits would fail on a busy machine, not on a silent
+// device. Not an option of the program; never set in use.
 constexpr const char kTestTimingVariable[] = "KM27_TEST_TIMING_DIVISOR";
 
 void ApplyTestTiming() {
   const char* d = std::getenv(kTestTimingVariable);
-  if (d && *d && std::atoi(d) > 1) ActiveLinkTiming() = LinkTiming().Scaled(std::atoi(d));
+  if (!d || std::atoi(d) <= 1) return;
+  LinkTiming t = LinkTiming().Scaled(std::atoi(d));
+  t.readIntervalMs = std::max(t.readIntervalMs, 20);
+  t.readTotalConstantMs = std::max(t.readTotalConstantMs, 200);
+  ActiveLinkTiming() = t;
 }
 
 const char* CommandName(Command c) {
@@ -73,7 +81,7 @@ bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
   return true;
 }
 
-int Interrupted(const SignalWatch& signals, Output& out) {
+int InterruptedExit(const SignalWatch& signals, Output& out) {
   out.Error("已中断：传输已停止，未写入任何文件");
   return kExitSignalBase + signals.Signal();
 }
@@ -111,7 +119,7 @@ int FindDevice(LinkSession& s, const SignalWatch& signals, DeviceModel model, co
       ReportWhere(s, model, out);
       out.Note("在 COM" + std::to_string(s.ComPort()) + "（" + s.Device() + "）找到" + ModelTitle(model));
       return kExitOk;
-    case LinkSession::Found::kInterrupted: return Interrupted(signals, out);
+    case LinkSession::Found::kInterrupted: return InterruptedExit(signals, out);
     case LinkSession::Found::kNotFound: break;
   }
   const std::vector<std::string> problems = PortProblems();
@@ -121,6 +129,41 @@ int FindDevice(LinkSession& s, const SignalWatch& signals, DeviceModel model, co
   out.Error(why);
   return kExitNoDevice;
 }
+
+// A transfer command's loop, signal watch and session, up to the lower machine found.
+class Connection {
+ public:
+  Connection(const Options& o, Output& out, ParamModel& param, const DeviceInfo& info)
+      : o_(o), out_(out), signals_(loop_), ports_(ChoosePort(o.com, o.device)) {
+    if (signals_.Ok()) session_ = std::make_unique<LinkSession>(loop_, signals_, out, o.model, ports_, param, info);
+  }
+  // kExitOk once the device answers, else the code to exit with.
+  int Open() {
+    if (!session_) {
+      out_.Error("无法建立信号管道");
+      return kExitOther;
+    }
+    return FindDevice(*session_, signals_, o_.model, ports_, out_);
+  }
+  LinkSession& Session() { return *session_; }
+  bool Interrupted() const { return signals_.Signal() != 0; }
+  // The code to exit with when a transfer brought no outcome: a signal stopped it, or its
+  // thread could not start.
+  int NoOutcome() {
+    if (Interrupted()) return InterruptedExit(signals_, out_);
+    out_.Error("无法开始传输");
+    return kExitOther;
+  }
+  int Stopped() { return InterruptedExit(signals_, out_); }
+
+ private:
+  const Options& o_;
+  Output& out_;
+  PollLoop loop_;
+  SignalWatch signals_;
+  PortChoice ports_;
+  std::unique_ptr<LinkSession> session_;
+};
 
 JsonObject DifferenceJson(const VerifyDifference& d) {
   JsonObject j;
@@ -226,7 +269,7 @@ int Probe(const Options& o, Output& out) {
     LinkSession s(loop, signals, out, m, ports, param, DeviceInfo{});
     out.Note(std::string("正在查找") + ModelTitle(m) + "（" + WhereLooked(m, ports) + "）……");
     const LinkSession::Found found = s.Find();
-    if (found == LinkSession::Found::kInterrupted) return Interrupted(signals, out);
+    if (found == LinkSession::Found::kInterrupted) return InterruptedExit(signals, out);
     if (found == LinkSession::Found::kFound) {
       out.Result().Add("found", true);
       ReportWhere(s, m, out);
@@ -261,17 +304,10 @@ int Download(const Options& o, Output& out) {
     out.Result().Add("device_info", read ? DeviceInfoPath(CurrentDirectory()) : std::string());
     if (!read) out.Note("当前目录没有可读的 DDINFO.txt：设备信息按全 0 下发");
   }
-  PollLoop loop;
-  SignalWatch signals(loop);
-  if (!signals.Ok()) {
-    out.Error("无法建立信号管道");
-    return kExitOther;
-  }
-  const PortChoice ports = ChoosePort(o.com, o.device);
-  LinkSession s(loop, signals, out, o.model, ports, param, info);
-  if (const int rc = FindDevice(s, signals, o.model, ports, out); rc != kExitOk) return rc;
-  const std::optional<TransferOutcome> r = s.Download(o.verify);
-  if (!r) return signals.Signal() ? Interrupted(signals, out) : (out.Error("无法开始传输"), int(kExitOther));
+  Connection link(o, out, param, info);
+  if (const int rc = link.Open(); rc != kExitOk) return rc;
+  const std::optional<TransferOutcome> r = link.Session().Download(o.verify);
+  if (!r) return link.NoOutcome();
   out.Result().Add("verified", r->readBack);
   if (!r->ok) {
     out.Result().Add("result", "failed");
@@ -310,23 +346,17 @@ int Upload(const Options& o, Output& out) {
     out.Error("无法使用文件 " + o.file + "：" + existing.reason);
     return kExitFile;
   }
-  PollLoop loop;
-  SignalWatch signals(loop);
-  if (!signals.Ok()) {
-    out.Error("无法建立信号管道");
-    return kExitOther;
-  }
-  const PortChoice ports = ChoosePort(o.com, o.device);
-  LinkSession s(loop, signals, out, o.model, ports, param, DeviceInfo{});
-  if (const int rc = FindDevice(s, signals, o.model, ports, out); rc != kExitOk) return rc;
+  Connection link(o, out, param, DeviceInfo{});
+  if (const int rc = link.Open(); rc != kExitOk) return rc;
+  LinkSession& s = link.Session();
   const std::optional<TransferOutcome> r = s.Upload();
-  if (!r) return signals.Signal() ? Interrupted(signals, out) : (out.Error("无法开始传输"), int(kExitOther));
+  if (!r) return link.NoOutcome();
   if (!r->ok) {
     out.Error("上传失败：未完整收到下位机的参数，文件未改动");
     return kExitTransfer;
   }
   s.Stop();
-  if (signals.Signal()) return Interrupted(signals, out);
+  if (link.Interrupted()) return link.Stopped();
   const SaveResult saved = SaveParamFile(o.file, param.options, param.table);
   if (!saved.ok) {
     out.Error("参数已上传，但无法写入 " + saved.path + "：" + saved.reason);
@@ -352,19 +382,13 @@ int Verify(const Options& o, Output& out) {
   out.Result().Add("file", o.file);
   CodeCatalogue catalogue;
   ParamModel held(catalogue);  // what the device holds; nothing of it is written anywhere
-  PollLoop loop;
-  SignalWatch signals(loop);
-  if (!signals.Ok()) {
-    out.Error("无法建立信号管道");
-    return kExitOther;
-  }
-  const PortChoice ports = ChoosePort(o.com, o.device);
-  LinkSession s(loop, signals, out, o.model, ports, held, DeviceInfo{});
-  if (const int rc = FindDevice(s, signals, o.model, ports, out); rc != kExitOk) return rc;
+  Connection link(o, out, held, DeviceInfo{});
+  if (const int rc = link.Open(); rc != kExitOk) return rc;
+  LinkSession& s = link.Session();
   // The device's programme comes with the upload exchange and is compared with what a download
   // of the file would send, in the form it travels, so a difference is named as after a download.
   const std::optional<TransferOutcome> r = s.Upload();
-  if (!r) return signals.Signal() ? Interrupted(signals, out) : (out.Error("无法开始传输"), int(kExitOther));
+  if (!r) return link.NoOutcome();
   if (!r->ok) return ReportComparison(VerifyOutcome::kReadBackFailed, {}, "", out);
   VerifyDifference d;
   if (IsCodeTransmitter(o.model)) {

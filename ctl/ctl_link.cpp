@@ -15,6 +15,7 @@ namespace km27::ctl {
 
 namespace {
 
+constexpr int kBoxSearchPasses = 2;
 int g_signalPipe[2] = {-1, -1};
 
 void OnSignal(int signo) {
@@ -198,10 +199,11 @@ LinkSession::Found LinkSession::Find() {
       return engine_->LinkUp() || searched || Interrupted();
     });
   } else {
-    // Each port is tried for one scan period; after as many periods as ports, all were.
-    const int ports = ports_.chosen ? 1 : kBoxComPorts;
+    // Each port is tried for one scan period, in turn. A box is seen only when it speaks
+    // within the period its port is open, so every port gets two before the search gives up.
+    const int periods = kBoxSearchPasses * (ports_.chosen ? 1 : kBoxComPorts);
     loop_.RunUntil([&] {
-      searched = host_.Ticks(TIMER_PORT_SCAN) >= ports;
+      searched = host_.Ticks(TIMER_PORT_SCAN) >= periods;
       return engine_->LinkUp() || searched || Interrupted();
     });
   }

@@ -177,7 +177,7 @@ std::string UsageText() {
          "  --version, -V        显示版本\n"
          "\n"
          "不给 --com 和 --device 时，与窗口程序一样依次查找：KM27C 在 COM1–COM11，\n"
-         "KM27A 在 COM1–COM9（每个端口 0.8 秒）。COM n 所指的设备见 ports 与 README。\n"
+         "KM27A 在 COM1–COM9（每个端口 0.8 秒，查找两轮）。COM n 所指的设备见 ports 与 README。\n"
          "\n"
          "KM27C 的下载同时下发当前目录 DDINFO.txt 中的设备信息；verify 只比较程序\n"
          "（载频掩码与各载频的步骤），设备信息不在参数文件中，不参与比较。\n"

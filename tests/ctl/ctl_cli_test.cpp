@@ -9,7 +9,6 @@ namespace {
 
 class CtlCommandLine : public CtlTest {
  protected:
-  static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
   static std::string Shell(const std::string& command) {
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {

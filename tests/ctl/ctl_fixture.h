@@ -157,6 +157,8 @@ struct CtlResult {
 // km27ctl there. Link timing is divided by `divisor` through the program's test hook.
 class CtlTest : public ::testing::Test {
  protected:
+  static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
   void SetUp() override {
     char tmpl[] = "/tmp/km27-ctl-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);

@@ -9,7 +9,6 @@ namespace {
 
 class CtlPorts : public CtlTest {
  protected:
-  static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
   static std::string Real(const std::string& path) {
     char* r = realpath(path.c_str(), nullptr);
     std::string s = r ? r : "";
