@@ -68,9 +68,10 @@ inline std::set<std::string> Listing(const std::string& dir) {
 // A command (km27ctl, or a program that runs it) in `dir`, its output in `logBase`.out/.err.
 class CtlProcess {
  public:
+  // `errTo`: where standard error goes instead of its file (a terminal, say).
   CtlProcess(const Strings& command, const std::string& dir, const std::map<std::string, std::string>& env,
-             const std::string& logBase)
-      : outPath_(logBase + ".out"), errPath_(logBase + ".err") {
+             const std::string& logBase, const std::string& errTo = {})
+      : outPath_(logBase + ".out"), errPath_(errTo.empty() ? logBase + ".err" : errTo) {
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) {
       const std::string s = *e;
@@ -179,11 +180,11 @@ class CtlTest : public ::testing::Test {
     if (divisor > 1) env["KM27_TEST_TIMING_DIVISOR"] = std::to_string(divisor);
     return env;
   }
-  std::unique_ptr<CtlProcess> Start(const Strings& args) {
+  std::unique_ptr<CtlProcess> Start(const Strings& args, const std::string& errTo = {}) {
     Strings command = runAs;
     command.push_back(std::string(KM27_BINARY_DIR) + "/km27ctl");
     command.insert(command.end(), args.begin(), args.end());
-    auto p = std::make_unique<CtlProcess>(command, work, Env(), root + "/run" + std::to_string(++runs));
+    auto p = std::make_unique<CtlProcess>(command, work, Env(), root + "/run" + std::to_string(++runs), errTo);
     EXPECT_TRUE(p->Started());
     return p;
   }

@@ -1,5 +1,7 @@
 // km27ctl's transfers end to end against both simulated lower machines: what reaches the device,
 // what is written (and what never is), and the exit code of each way a transfer can end.
+#include <pty.h>
+
 #include <string>
 
 #include "ctl/ctl_fixture.h"
@@ -74,11 +76,34 @@ TEST_F(CtlTransfer, ACleanDownloadIsReadBackAndVerifyAgreesWithoutWritingAnythin
   EXPECT_EQ(Listing(work), before);
   EXPECT_EQ(ReadAll(file), bytes);
 
-  // Without verification the device is not read again.
-  r = Run({"download", "--model", "KM27A", "--com", "2", "--no-verify", "--json", "KM27A.dat"});
+  // Without verification the device is not read again; quiet, nothing goes to standard error.
+  r = Run({"download", "--model", "KM27A", "--com", "2", "--no-verify", "--quiet", "--json", "KM27A.dat"});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.Json()["result"], "not_verified");
+  EXPECT_EQ(r.err, "");
   EXPECT_EQ(box.UploadsAnswered(), 2);  // the verify's read only
+}
+
+TEST_F(CtlTransfer, ProgressIsABarWithBlockCountsOnATerminal) {
+  divisor = kBoxDivisor;
+  AddTransmitter(1);
+  WriteProgramme();
+  int master = -1, slave = -1;
+  char name[128] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  auto p = Start({"download", "--model", "KM27C", "--com", "1", "KM27A.dat"}, name);
+  ASSERT_TRUE(p->WaitExit(60000));
+  EXPECT_EQ(p->ExitCode(), 0);
+  close(slave);
+  std::string shown;
+  char buf[4096];
+  for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) shown.append(buf, size_t(n));
+  close(master);
+  // One line redrawn in place, filled as the blocks go, then closed with a line end.
+  EXPECT_TRUE(Has(shown, "\r\033[K下载 [")) << shown;
+  EXPECT_TRUE(Has(shown, "[####################] 17/17")) << shown;
+  EXPECT_TRUE(Has(shown, "读回校验 [")) << shown;
+  EXPECT_FALSE(Has(shown, "下载 3/17\r\n")) << shown;  // not the plain lines of a log
 }
 
 TEST_F(CtlTransfer, AByteStoredWronglyIsAMismatchNamingItsCarrierAndStep) {
