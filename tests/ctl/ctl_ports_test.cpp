@@ -82,6 +82,15 @@ TEST_F(CtlPorts, ProbeFindsEitherModelAndSaysWhereAndWhy) {
   EXPECT_EQ(j["device"], Real(com + "/COM3"));
   EXPECT_EQ(held.InputCount(), 0);  // the held line was skipped untouched
 
+  // A device given by its path stands as COM1 (or as the --com number given with it).
+  r = Run({"probe", "--model", "KM27C", "--device", com + "/COM3", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.Json()["com"], 1);
+  EXPECT_EQ(r.Json()["device"], Real(com + "/COM3"));
+  r = Run({"probe", "--model", "KM27C", "--device", com + "/COM3", "--com", "7", "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.Json()["com"], 7);
+
   // Told to use the held port: not available, and the holder is named.
   r = Run({"probe", "--model", "KM27C", "--com", "1"});
   EXPECT_EQ(r.code, 4);
