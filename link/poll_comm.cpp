@@ -71,8 +71,8 @@ void PollComm::OpenPort() {
   // The control's stored line settings, 9600 8N1 raw, are those the open leaves.
   if (!OpenComPort(port_, commPort_, ComDevicePath(commPort_, env))) return;
   pending_.clear();
-  runs_.clear();
-  inBuffer_.clear();
+  received_.ClearRuns();
+  received_.ClearInput();
   unwritten_.clear();
   outSeq_ = leftSeq_ = 0;
   watch_ = loop_.Watch(port_.Fd(), POLLIN, [this](short revents) { OnLine(revents); });
@@ -85,8 +85,8 @@ void PollComm::ClosePort() {
   watch_ = drainCheck_ = 0;
   // Events of the old port are not raised for the next one.
   pending_.clear();
-  runs_.clear();
-  inBuffer_.clear();
+  received_.ClearRuns();
+  received_.ClearInput();
   unwritten_.clear();
   port_.Close();
 }
@@ -109,11 +109,7 @@ void PollComm::ReadLine() {
       // Output that has left before these bytes came is reported first, so that the link sees
       // the line's order (a request's send event before the answer to it).
       CheckOutputLeft();
-      if (runs_.empty() || runs_.back().closed) {
-        runs_.push_back({++lastRunId_, false, {}});
-        Queue(kCommEventReceive, lastRunId_);
-      }
-      runs_.back().bytes.insert(runs_.back().bytes.end(), buf, buf + r.count);
+      if (const uint64_t run = received_.Add(buf, r.count)) Queue(kCommEventReceive, run);
     }
     if (r.count < sizeof buf || !r.Ok()) return;
   }
@@ -183,7 +179,7 @@ void PollComm::CheckOutputLeft() {
 }
 
 void PollComm::Queue(int16_t code, uint64_t seq) {
-  if (code == kCommEventSend && !runs_.empty()) runs_.back().closed = true;
+  if (code == kCommEventSend) received_.Close();
   pending_.push_back({code, seq});
   ScheduleDispatch();
 }
@@ -212,9 +208,7 @@ void PollComm::SetEventsHeld(bool held) {
 
 void PollComm::Raise(const Pending& p) {
   if (p.code == kCommEventReceive) {
-    bool waiting = !inBuffer_.empty();
-    for (const Run& r : runs_) waiting = waiting || (r.id == p.seq && !r.bytes.empty());
-    if (!waiting) return;  // already taken by an earlier handler, or discarded
+    if (!received_.Waiting(p.seq)) return;  // already taken by an earlier handler, or discarded
   } else if (p.seq != outSeq_) {
     return;  // more output followed: its own send event comes when that has left
   }
@@ -228,30 +222,20 @@ void PollComm::Raise(const Pending& p) {
 }
 
 // Inside a receive event: the runs up to the one announced; anywhere else: all of them.
-void PollComm::TakeRuns() {
-  while (!runs_.empty() && (raisedRun_ == 0 || runs_.front().id <= raisedRun_)) {
-    inBuffer_.insert(inBuffer_.end(), runs_.front().bytes.begin(), runs_.front().bytes.end());
-    runs_.pop_front();
-  }
-}
-
 int16_t PollComm::GetInBufferCount() {
-  TakeRuns();
-  return int16_t(std::min<size_t>(inBuffer_.size(), SHRT_MAX));
+  received_.Take(raisedRun_);
+  return int16_t(std::min<size_t>(received_.InputSize(), SHRT_MAX));
 }
 
 void PollComm::SetInBufferCount(int16_t) {
-  runs_.clear();  // their queued receive events find nothing and stay silent
-  inBuffer_.clear();
+  received_.ClearRuns();
+  received_.ClearInput();
   if (port_.IsOpen()) tcflush(port_.Fd(), TCIFLUSH);
 }
 
 std::vector<uint8_t> PollComm::GetInput() {
-  TakeRuns();
-  const size_t take = inputLen_ == 0 ? inBuffer_.size() : std::min(inBuffer_.size(), size_t(inputLen_));
-  std::vector<uint8_t> out(inBuffer_.begin(), inBuffer_.begin() + long(take));
-  inBuffer_.erase(inBuffer_.begin(), inBuffer_.begin() + long(take));
-  return out;
+  received_.Take(raisedRun_);
+  return received_.TakeInput(size_t(inputLen_));
 }
 
 }  // namespace km27

@@ -7,6 +7,7 @@
 
 #include "link/com_names.h"
 #include "link/comm_control.h"
+#include "link/comm_runs.h"
 #include "link/poll_loop.h"
 #include "link/serial_port.h"
 
@@ -54,13 +55,6 @@ class PollComm : public CommControl {
     int16_t code;
     uint64_t seq;  // receive: the run it announces; send: the output it follows
   };
-  // Received bytes, cut where output was found gone: what came after a send event is announced
-  // by a receive event of its own, after that send event.
-  struct Run {
-    uint64_t id;
-    bool closed;
-    std::vector<uint8_t> bytes;
-  };
 
   void OpenPort();
   void ClosePort();
@@ -72,7 +66,6 @@ class PollComm : public CommControl {
   void ScheduleDispatch();
   void Dispatch();
   void Raise(const Pending& p);
-  void TakeRuns();
 
   PollLoop& loop_;
   bool envSet_ = false;
@@ -92,10 +85,8 @@ class PollComm : public CommControl {
   bool inHandler_ = false;
   bool held_ = false;
   std::deque<Pending> pending_;
-  std::deque<Run> runs_;
-  uint64_t lastRunId_ = 0;
+  ReceivedRuns received_;
   uint64_t raisedRun_ = 0;  // the run whose receive event is being handled; 0 = none
-  std::vector<uint8_t> inBuffer_;
   std::vector<uint8_t> unwritten_;  // output the OS did not take at once, in order
   uint64_t outSeq_ = 0;             // outputs handed over
   uint64_t leftSeq_ = 0;            // outputs known to have left the port
