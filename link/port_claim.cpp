@@ -48,9 +48,14 @@ pid_t LockPid(const std::string& lock) {
   close(fd);
   if (n <= 0) return 0;
   buf[n] = '\0';
+  // Text is digits, blanks and a line end only: four bytes with anything else are a binary int,
+  // even when its first byte happens to be a digit.
+  bool text = true;
+  for (ssize_t i = 0; i < n; ++i)
+    text = text && ((buf[i] >= '0' && buf[i] <= '9') || buf[i] == ' ' || buf[i] == '\t' || buf[i] == '\n');
   const char* p = buf;
   while (*p == ' ' || *p == '\t') ++p;
-  if (*p >= '0' && *p <= '9') return pid_t(std::strtol(p, nullptr, 10));
+  if ((text || n != 4) && *p >= '0' && *p <= '9') return pid_t(std::strtol(p, nullptr, 10));
   if (n == 4) {
     int32_t binary;
     std::memcpy(&binary, buf, sizeof binary);
