@@ -9,8 +9,6 @@
 namespace km27 {
 
 namespace {
-constexpr uint8_t kFirstComPort = 1;
-constexpr uint8_t kLastComPort = 9;
 
 // A count from the control never reaches past the bytes actually delivered.
 size_t Usable(const std::vector<uint8_t>& bytes, int count) {
@@ -47,9 +45,14 @@ void BoxLink::Stop() {
   comm_.SetOnComm(nullptr);
 }
 
+void BoxLink::SetComPorts(uint8_t first, uint8_t last) {
+  firstPort_ = std::max<uint8_t>(first, 1);
+  lastPort_ = std::max(last, firstPort_);
+}
+
 void BoxLink::TryNextPort() {
   ++portNumber_;
-  if (portNumber_ > kLastComPort) portNumber_ = kFirstComPort;
+  if (portNumber_ < firstPort_ || portNumber_ > lastPort_) portNumber_ = firstPort_;
   if (!probe_(portNumber_)) {
     portOpen_ = false;
     return;
@@ -190,6 +193,8 @@ void BoxLink::JudgeDownload() {
   const int n = comm_.GetInBufferCount();
   ScanForAccept(comm_.GetInput(), n);
   host_.SetStatusText(acceptSeen_ ? text::kDownloadOk : text::kDownloadFailed);
+  downloadOk_ = acceptSeen_;
+  if (downloadOk_) host_.TransferProgressed({TransferKind::kDownload, 1, 1});
   readBackNext_ = acceptSeen_ && verify_;
   BeginPause(Pause::kAfterDownload, timing_.boxSettleMs);
 }
@@ -203,6 +208,7 @@ void BoxLink::FinishDownload() {
     readBackNext_ = false;
     transfer_ = Transfer::kReadBack;
     host_.SetStatusText(std::string(text::kDownloadOk) + text::kVerifying);
+    host_.TransferProgressed({TransferKind::kReadBack, 0, 1});
     RequestFrame();
     return;
   }
@@ -210,9 +216,13 @@ void BoxLink::FinishDownload() {
   EnableButtons(true);
   RestartStatusReset();
   host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
+  host_.TransferEnded(TransferOutcome::Ended(TransferKind::kDownload, downloadOk_));
 }
 
 void BoxLink::EndReadBack(VerifyOutcome outcome, const VerifyDifference& difference) {
+  readBackOutcome_ = outcome;
+  readBackDifference_ = difference;
+  if (outcome != VerifyOutcome::kReadBackFailed) host_.TransferProgressed({TransferKind::kReadBack, 1, 1});
   host_.SetStatusText(VerifyStatusText(outcome));
   collecting_ = false;
   EndBoxUpload();
@@ -271,6 +281,8 @@ void BoxLink::AcceptBoxFrame() {
   model_.ClampHighlight();
   host_.ShowCounts();
   host_.SetStatusText(text::kUploadOk);
+  uploadOk_ = true;
+  host_.TransferProgressed({TransferKind::kUpload, 1, 1});
   collecting_ = false;
   EndBoxUpload();
 }
@@ -291,10 +303,15 @@ void BoxLink::EndBoxUpload() {
 }
 
 void BoxLink::FinishUpload() {
+  const Transfer ended = transfer_;
   transfer_ = Transfer::kNone;
   EnableButtons(true);
   RestartStatusReset();
   host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
+  if (ended == Transfer::kReadBack)
+    host_.TransferEnded(TransferOutcome::ReadBackEnded(readBackOutcome_, readBackDifference_));
+  else if (ended == Transfer::kUpload)
+    host_.TransferEnded(TransferOutcome::Ended(TransferKind::kUpload, uploadOk_));
 }
 
 void BoxLink::UploadTimedOut() {
@@ -314,6 +331,8 @@ void BoxLink::OnDownload() {
   host_.KillTimer(TIMER_LINK_WATCH);
   EnableButtons(false);
   transfer_ = Transfer::kDownload;
+  downloadOk_ = false;
+  host_.TransferProgressed({TransferKind::kDownload, 0, 1});
   comm_.SetInputLen(0);
   comm_.SetOutput({CMD_BOX_DOWNLOAD});
   // The frame is the programme as it is now: a host blocked in the pause could not have been
@@ -327,6 +346,8 @@ void BoxLink::OnUpload() {
   EnableButtons(false);
   host_.KillTimer(TIMER_LINK_WATCH);
   transfer_ = Transfer::kUpload;
+  uploadOk_ = false;
+  host_.TransferProgressed({TransferKind::kUpload, 0, 1});
   RequestFrame();
 }
 

@@ -12,6 +12,8 @@
 
 namespace km27 {
 
+inline constexpr uint8_t kBoxComPorts = 9;  // COM1..COM9 are scanned in turn
+
 // The code box's link, run entirely on the window's thread: the port scan (timer 101), the
 // watchdog (timer 104), the download and upload of the BoxFrame through the comm control, and
 // the upload time limit (timer 109).
@@ -38,6 +40,9 @@ class BoxLink : public LinkEngine {
   void OnTimer(int id) override;
   void Stop() override;
   void SetVerifyAfterDownload(bool on) override { verify_ = on; }
+
+  // The COM numbers the scan goes through, in turn (COM1..COM9 unless told otherwise).
+  void SetComPorts(uint8_t first, uint8_t last);
 
   // Handler of the comm control's event.
   void OnCommEvent();
@@ -83,7 +88,9 @@ class BoxLink : public LinkEngine {
   LinkTiming timing_;
   PortProbe probe_;
 
-  uint8_t portNumber_ = 0;  // COM port last tried, 1..9; 0 = start from COM1
+  uint8_t firstPort_ = 1;
+  uint8_t lastPort_ = kBoxComPorts;
+  uint8_t portNumber_ = 0;  // COM port last tried, 1..9; 0 = start from the first
   bool portOpen_ = false;
   bool linkUp_ = false;
   bool activity_ = false;
@@ -99,6 +106,11 @@ class BoxLink : public LinkEngine {
   std::vector<uint8_t> frame_;   // the download's frame, taken when the operator asked
   bool verify_ = true;
   bool readBackNext_ = false;    // the download succeeded and is to be read back
+  // How the transfer under way went, told to the host when it ends.
+  bool downloadOk_ = false;
+  bool uploadOk_ = false;
+  VerifyOutcome readBackOutcome_ = VerifyOutcome::kReadBackFailed;
+  VerifyDifference readBackDifference_;
 };
 
 }  // namespace km27

@@ -126,6 +126,10 @@ ComEnvironment ComEnvironment::FromProcess() {
 
 std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
   std::vector<std::string> paths(size_t(std::max(count, 0)));
+  if (env.onlyPort > 0) {
+    if (env.onlyPort <= count) paths[size_t(env.onlyPort - 1)] = ComDevicePath(env.onlyPort, env);
+    return paths;
+  }
   if (!env.comDir.empty()) {
     for (int n = 1; n <= count; ++n) paths[size_t(n - 1)] = env.comDir + "/" + ComName(n);
     return paths;
@@ -165,6 +169,13 @@ std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
 
 std::string ComDevicePath(int n, const ComEnvironment& env) {
   if (n < 1) return {};
+  if (env.onlyPort > 0) {
+    if (n != env.onlyPort) return {};
+    if (!env.onlyDevice.empty()) return env.onlyDevice;
+    ComEnvironment every = env;
+    every.onlyPort = 0;
+    return ComDevicePath(n, every);
+  }
   if (!env.comDir.empty()) return env.comDir + "/" + ComName(n);
   if (!env.userDir.empty()) {
     std::string link = env.userDir + "/" + ComName(n);
@@ -217,11 +228,49 @@ bool OpenComPort(SerialPort& port, int n, const std::string& devicePath, OpenDev
 
 bool OpenComPort(SerialPort& port, int n) { return OpenComPort(port, n, ComDevicePath(n)); }
 
-bool ProbeComPort(int n) {
+bool ProbeComPort(int n) { return ProbeComPort(n, ComEnvironment::FromProcess()); }
+
+bool ProbeComPort(int n, const ComEnvironment& env) {
   SerialPort port;
-  if (!OpenComPort(port, n)) return false;
+  if (!OpenComPort(port, n, ComDevicePath(n, env))) return false;
   port.Close();
   return true;
+}
+
+ComPortState InspectComPort(int n, const std::string& devicePath, OpenDevices& seen) {
+  ComPortState s;
+  if (devicePath.empty()) return s;
+  s.device = RealPath(devicePath);
+  struct stat st;
+  if (s.device.empty() || stat(s.device.c_str(), &st) != 0) {
+    const int err = errno;
+    if (IsAbsence(err)) {
+      s.device = devicePath;  // a link to an adapter that is unplugged
+      s.kind = ComPortState::kAbsent;
+      return s;
+    }
+    s.device = devicePath;
+    s.kind = ComPortState::kUnusable;
+    s.reason = DescribePortFailure(n, devicePath, err);
+    return s;
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    s.kind = ComPortState::kUnusable;
+    s.reason = DescribePortFailure(n, s.device, ENOTTY);
+    return s;
+  }
+  if (faccessat(AT_FDCWD, s.device.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
+    const int err = errno;
+    s.kind = err == EACCES || err == EPERM ? ComPortState::kNoAccess : ComPortState::kUnusable;
+    s.reason = DescribePortFailure(n, s.device, err);
+    return s;
+  }
+  if (LockHeld(s.device, LockDirectory(), &s.holder) || seen.Holder(s.device, -1, &s.holder)) {
+    s.kind = ComPortState::kTaken;
+    return s;
+  }
+  s.kind = ComPortState::kFree;
+  return s;
 }
 
 std::string PortProblemText() {

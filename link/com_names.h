@@ -19,6 +19,10 @@ struct ComEnvironment {
   std::string userDir;  // ~/.config/km27/com
   std::string devDir = "/dev";
   std::string sysTtyDir = "/sys/class/tty";  // <name>/type: the UART type, readable by anyone
+  // When set, COM `onlyPort` is the one number with a device behind it (the command line was
+  // told which port to use): `onlyDevice` when given, else what COM n is by the rules above.
+  int onlyPort = 0;
+  std::string onlyDevice;
 
   static ComEnvironment FromProcess();
 };
@@ -41,6 +45,18 @@ bool OpenComPort(SerialPort& port, int n);
 
 // True when COM n exists and nobody else holds it; the port is closed again.
 bool ProbeComPort(int n);
+bool ProbeComPort(int n, const ComEnvironment& env);
+
+// What stands behind a COM number, found out without opening the device (so without touching
+// a line another program uses): for a listing of the ports.
+struct ComPortState {
+  enum Kind { kAbsent, kFree, kTaken, kNoAccess, kUnusable };
+  Kind kind = kAbsent;
+  std::string device;  // the device itself (links resolved); empty when absent
+  PortHolder holder;   // kTaken: who, where known
+  std::string reason;  // kNoAccess, kUnusable: why, with the fix (Chinese)
+};
+ComPortState InspectComPort(int n, const std::string& devicePath, OpenDevices& seen);
 
 // The last open failure per COM number that was not "no such device", as text for the lamp's
 // tooltip (device, OS reason and the fix); empty when every port opened or was absent.

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "link/verify.h"
 #include "model/device_info_bytes.h"
 
 namespace km27 {
@@ -37,6 +38,40 @@ struct ButtonStates {
 // the other six on, whatever `enable` says.
 ButtonStates ButtonStatesFor(bool linkUp, bool enable);
 
+// Which transfer a report speaks of; kReadBack is a download's proof on the device.
+enum class TransferKind { kDownload, kUpload, kReadBack };
+
+// How far a transfer has come, in blocks (the code box's frame counts as one block).
+struct TransferProgress {
+  TransferKind kind = TransferKind::kDownload;
+  int done = 0;
+  int total = 0;
+  int attempt = 1;  // of the block under way
+};
+
+// How a download or an upload ended, once the link is ready for the next command.
+struct TransferOutcome {
+  TransferKind kind = TransferKind::kDownload;  // kDownload or kUpload
+  bool ok = false;        // download acknowledged / upload received whole
+  bool readBack = false;  // a successful download was read back: `verify` tells how that went
+  VerifyOutcome verify = VerifyOutcome::kSame;
+  VerifyDifference difference;
+
+  static TransferOutcome Ended(TransferKind kind, bool ok) {
+    TransferOutcome o;
+    o.kind = kind;
+    o.ok = ok;
+    return o;
+  }
+  static TransferOutcome ReadBackEnded(VerifyOutcome outcome, const VerifyDifference& difference) {
+    TransferOutcome o = Ended(TransferKind::kDownload, true);
+    o.readBack = true;
+    o.verify = outcome;
+    o.difference = difference;
+    return o;
+  }
+};
+
 // What the link engines need of the main window. Every call is made on the window's thread.
 class LinkHost {
  public:
@@ -54,6 +89,10 @@ class LinkHost {
   // Runs `fn` on the window's thread and returns when it has run (a worker's synchronous
   // report). Returns false when the window is gone and `fn` was dropped.
   virtual bool RunOnWindowThread(const std::function<void()>& fn) = 0;
+
+  // The same events in numbers, for a host without a status line to show (the command line).
+  virtual void TransferProgressed(const TransferProgress&) {}
+  virtual void TransferEnded(const TransferOutcome&) {}
 };
 
 }  // namespace km27

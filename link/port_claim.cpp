@@ -136,6 +136,11 @@ bool PortLock::Acquire(const std::string& device, const std::string& dir, PortHo
   return !taken;
 }
 
+bool LockHeld(const std::string& device, const std::string& dir, PortHolder* holder) {
+  if (dir.empty()) return false;
+  return JudgeLock(dir + "/" + LockFileName(device), holder) == LockState::kHeld;
+}
+
 void PortLock::Release() {
   if (path_.empty()) return;
   // Only while it is still ours: a lock someone took after judging ours stale stays.

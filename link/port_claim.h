@@ -47,6 +47,10 @@ class PortLock {
   std::string path_;
 };
 
+// True when a live process holds the lock file of `device` in `dir` (`holder` says which). A
+// look only: a stale lock is left where it is.
+bool LockHeld(const std::string& device, const std::string& dir, PortHolder* holder);
+
 // The devices open in the processes we may look at. /proc is read at the first question and
 // the answer kept, so that a scan over many ports reads it once: for good, or for `keepFor`,
 // so that scans that follow each other quickly read it seldom. (Reading costs a few

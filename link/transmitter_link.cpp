@@ -109,6 +109,7 @@ void TransmitterLink::StartTransfer(Transfer kind) {
 void TransmitterLink::OnLinkResult(int wParam, int lParam) {
   switch (wParam) {
     case kReportLinkState:
+      ++linkReports_;
       if (lParam == lastLinkState_) return;
       lastLinkState_ = lParam;
       linkUp_ = lParam != 0;
@@ -122,6 +123,7 @@ void TransmitterLink::OnLinkResult(int wParam, int lParam) {
       transferRunning_ = false;
       EnableButtons(true);
       RestartStatusReset();
+      host_.TransferEnded(TransferOutcome::Ended(TransferKind::kDownload, lParam == 1));
       return;
     case kReportUpload:
       transferRunning_ = false;
@@ -132,6 +134,7 @@ void TransmitterLink::OnLinkResult(int wParam, int lParam) {
         EnableButtons(true);
         RestartStatusReset();
       }
+      host_.TransferEnded(TransferOutcome::Ended(TransferKind::kUpload, lParam == 1));
       return;
     default:
       return;
@@ -157,6 +160,7 @@ void TransmitterLink::OnVerifyResult(VerifyOutcome outcome, const VerifyDifferen
   EnableButtons(true);
   RestartStatusReset();
   if (const std::string told = VerifyMessage(outcome, difference); !told.empty()) host_.ShowMessage(told);
+  host_.TransferEnded(TransferOutcome::ReadBackEnded(outcome, difference));
 }
 
 void TransmitterLink::Stop() {
@@ -182,10 +186,20 @@ bool TransmitterLink::Report(const std::function<void()>& fn) {
 void TransmitterLink::ReportProgress(Stage stage, int blocksDone, int attempt) {
   const std::string s = stage == Stage::kReadBack ? VerifyProgressText(blocksDone, attempt)
                                                   : TransferProgressText(stage == Stage::kDownload, blocksDone, attempt);
-  Report([this, s] { host_.SetStatusText(s); });
+  const TransferKind kind = stage == Stage::kReadBack   ? TransferKind::kReadBack
+                            : stage == Stage::kDownload ? TransferKind::kDownload
+                                                        : TransferKind::kUpload;
+  const TransferProgress p{kind, blocksDone, kTransferBlocks, attempt};
+  Report([this, s, p] {
+    host_.SetStatusText(s);
+    host_.TransferProgressed(p);
+  });
 }
 
-void TransmitterLink::ClosePort() { LinkPort.Close(); }
+void TransmitterLink::ClosePort() {
+  LinkPort.Close();
+  linkCom_ = 0;
+}
 
 bool TransmitterLink::OpenTransmitterPort(int n, const std::string& devicePath) {
   if (!OpenComPort(LinkPort, n, devicePath, &inUse_)) return false;
@@ -238,6 +252,7 @@ void TransmitterLink::LinkMonitorThread() {
           if (!OpenTransmitterPort(n, paths[size_t(n - 1)])) continue;
           if (IdentifyExchange(true)) {
             result = 1;
+            linkCom_ = n;
             break;
           }
           ClosePort();

@@ -61,6 +61,11 @@ class TransmitterLink : public LinkEngine {
   void OnVerifyResult(VerifyOutcome outcome, const VerifyDifference& difference);
 
   bool TransferRunning() const { return transferRunning_; }
+  // Link-state reports handled so far: one per monitor cycle, so a first report without a
+  // device says that a whole scan found none.
+  int LinkReports() const { return linkReports_; }
+  // The COM number of the port the device answers on; 0 while none does.
+  int LinkComPort() const { return linkCom_; }
   const TransmitterImage& Image() const { return image_; }  // not while a transfer runs
   // Where COM n points; by default from the environment at each scan.
   void SetComEnvironment(const ComEnvironment& env);
@@ -99,6 +104,7 @@ class TransmitterLink : public LinkEngine {
   std::mutex LinkLock;
   std::atomic<bool> LinkRunning{false};
   std::atomic<bool> verify_{true};
+  std::atomic<int> linkCom_{0};
   bool verifyThis_ = false;  // the running download is read back (set before its thread starts)
   TransmitterImage image_;  // handed over between the threads by the order of the reports
   // Which devices other programs have open, for the monitor's scans: a scan that finds no free
@@ -111,6 +117,7 @@ class TransmitterLink : public LinkEngine {
   // The window's thread only.
   bool linkUp_ = false;
   int lastLinkState_ = 0;
+  int linkReports_ = 0;
   bool transferRunning_ = false;
   bool stopped_ = false;
   std::thread monitor_;

@@ -9,8 +9,6 @@ namespace km27 {
 
 namespace {
 
-const char* const kFamilyNames[kFamilyCount] = {"移频", "UM71", "ZPW2000", "交流计数"};
-
 std::string Hex(uint8_t b) {
   char s[8];
   std::snprintf(s, sizeof s, "0x%02X", b);
@@ -22,11 +20,6 @@ std::string SentAndRead(uint8_t sent, uint8_t read, bool hex) {
   return "：下发 " + show(sent) + "，读回 " + show(read);
 }
 
-std::string CarrierName(int carrier) {
-  const CarrierInfo& c = Carrier(carrier);
-  return std::string("载频 ") + c.caption + "（" + kFamilyNames[c.family] + "）";
-}
-
 std::string Step(const CodeCatalogue& catalogue, int carrier, uint8_t code, uint8_t seconds) {
   if (seconds == 0 && code == 0) return "空";
   return catalogue.Name(FamilyOfCarrier(carrier), code) + " " + std::to_string(seconds) + " 秒";
@@ -35,16 +28,18 @@ std::string Step(const CodeCatalogue& catalogue, int carrier, uint8_t code, uint
 // A byte of table block `block` (table order) at `byte` within it; `sentBlock`/`readBlock` are
 // that block's 48 bytes as sent and as read back.
 std::string TableByte(const CodeCatalogue& catalogue, int block, size_t byte, const uint8_t* sentBlock,
-                      const uint8_t* readBlock, bool groupCheck) {
+                      const uint8_t* readBlock, bool groupCheck, VerifyDifference& d) {
+  if (block < kCarrierCount) d.carrier = block;
+  if (block < kCarrierCount && !groupCheck && byte / 2 < size_t(kEditableSlots)) d.step = int(byte / 2) + 1;
   if (block >= kCarrierCount) return "备用数据块第 " + std::to_string(byte + 1) + " 字节" + SentAndRead(sentBlock[byte], readBlock[byte], true);
-  if (groupCheck) return CarrierName(block) + "的组校验字节" + SentAndRead(sentBlock[byte], readBlock[byte], true);
+  if (groupCheck) return CarrierTitle(block) + "的组校验字节" + SentAndRead(sentBlock[byte], readBlock[byte], true);
   const size_t slot = byte / 2;
   if (slot >= size_t(kEditableSlots))
-    return CarrierName(block) + "的备用字节（第 " + std::to_string(byte + 1) + " 字节）" +
+    return CarrierTitle(block) + "的备用字节（第 " + std::to_string(byte + 1) + " 字节）" +
            SentAndRead(sentBlock[byte], readBlock[byte], true);
   const uint8_t* s = sentBlock + 2 * slot;
   const uint8_t* r = readBlock + 2 * slot;
-  return CarrierName(block) + "第 " + std::to_string(slot + 1) + " 步：下发 " + Step(catalogue, block, s[0], s[1]) +
+  return CarrierTitle(block) + "第 " + std::to_string(slot + 1) + " 步：下发 " + Step(catalogue, block, s[0], s[1]) +
          "，读回 " + Step(catalogue, block, r[0], r[1]);
 }
 
@@ -55,7 +50,7 @@ VerifyDifference Compare(const uint8_t* sent, const uint8_t* read, size_t n, Des
     if (sent[i] == read[i]) continue;
     if (d.bytes++ == 0) {
       d.firstOffset = i;
-      d.first = describe(i);
+      d.first = describe(i, d);
     }
   }
   return d;
@@ -67,32 +62,32 @@ VerifyDifference CompareTransmitterImages(const TransmitterImage& sent, const Tr
                                           const CodeCatalogue& catalogue) {
   const uint8_t* s = sent.bytes.data();
   const uint8_t* r = readBack.bytes.data();
-  return Compare(s, r, kImageBytes, [&](size_t i) -> std::string {
+  return Compare(s, r, kImageBytes, [&](size_t i, VerifyDifference& d) -> std::string {
     if (i < kDeviceInfoBytes)
-      return std::string("设备信息（") + kFamilyNames[i / kDeviceInfoRowBytes] + "）第 " +
+      return std::string("设备信息（") + FamilyName(SignalFamily(i / kDeviceInfoRowBytes)) + "）第 " +
              std::to_string(i % kDeviceInfoRowBytes + 1) + " 个值" + SentAndRead(s[i], r[i], false);
     if (i < kImageTableOffset)
-      return std::string("载频掩码（") + kFamilyNames[i - kImageMaskOffset] + "）" + SentAndRead(s[i], r[i], true);
+      return std::string("载频掩码（") + FamilyName(SignalFamily(i - kImageMaskOffset)) + "）" + SentAndRead(s[i], r[i], true);
     const size_t t = i - kImageTableOffset;
     const int deviceBlock = int(t / kBlockBytes);
     const size_t base = kImageTableOffset + size_t(deviceBlock) * kBlockBytes;
     return TableByte(catalogue, TransmitterImage::CarrierOfDeviceBlock(deviceBlock), t % kBlockBytes, s + base, r + base,
-                     false);
+                     false, d);
   });
 }
 
 VerifyDifference CompareBoxFrames(const uint8_t* sent, const uint8_t* readBack, const CodeCatalogue& catalogue) {
-  return Compare(sent, readBack, kBoxFrameBytes, [&](size_t i) -> std::string {
+  return Compare(sent, readBack, kBoxFrameBytes, [&](size_t i, VerifyDifference& d) -> std::string {
     if (i < size_t(kLineOptionFamilies))
-      return std::string("线路设置（") + kFamilyNames[i] + "）" + SentAndRead(sent[i], readBack[i], false);
+      return std::string("线路设置（") + FamilyName(SignalFamily(i)) + "）" + SentAndRead(sent[i], readBack[i], false);
     if (i < size_t(kOptionsBytes) - 1)
-      return std::string("载频掩码（") + kFamilyNames[i - kLineOptionFamilies] + "）" + SentAndRead(sent[i], readBack[i], true);
+      return std::string("载频掩码（") + FamilyName(SignalFamily(i - kLineOptionFamilies)) + "）" + SentAndRead(sent[i], readBack[i], true);
     if (i == size_t(kOptionsBytes) - 1) return "参数头校验字节" + SentAndRead(sent[i], readBack[i], true);
     const size_t t = i - kOptionsBytes;
     const int block = int(t / kBlockBytes);
     const size_t byte = t % kBlockBytes;
     const size_t base = kOptionsBytes + size_t(block) * kBlockBytes;
-    return TableByte(catalogue, block, byte, sent + base, readBack + base, byte == size_t(kBlockBytes) - 1);
+    return TableByte(catalogue, block, byte, sent + base, readBack + base, byte == size_t(kBlockBytes) - 1, d);
   });
 }
 

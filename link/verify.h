@@ -14,6 +14,8 @@ struct VerifyDifference {
   size_t bytes = 0;         // how many bytes differ; 0: the device holds what was sent
   size_t firstOffset = 0;   // of the first one, in what was compared
   std::string first;        // the first difference, in the operator's terms (Chinese)
+  int carrier = -1;         // the carrier (table block) it lies in; -1 outside the carriers
+  int step = 0;             // its step (1..20) within that carrier; 0 when it is no step
   bool Same() const { return bytes == 0; }
 };
 

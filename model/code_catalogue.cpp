@@ -55,17 +55,22 @@ std::vector<std::string> CodeCatalogue::ComboItems(SignalFamily family) const {
   return items;
 }
 
+const char* FamilyName(SignalFamily family) {
+  static const char* const kNames[kFamilyCount] = {"移频", "UM71", "ZPW2000", "交流计数"};
+  return family < kFamilyCount ? kNames[family] : "";
+}
+
 const CarrierInfo& Carrier(int index) {
   if (index < 0 || index >= kCarrierCount) index = 0;
   return kCarriers[index];
 }
 
-SignalFamily FamilyOfCarrier(int carrier) { return Carrier(carrier).family; }
-
-const char* FamilyCaption(SignalFamily family) {
-  static const char* const kCaptions[kFamilyCount] = {"移频", "UM71", "ZPW2000", "交流计数"};
-  return family < kFamilyCount ? kCaptions[family] : "";
+std::string CarrierTitle(int carrier) {
+  const CarrierInfo& c = Carrier(carrier);
+  return std::string("载频 ") + c.caption + "（" + FamilyName(c.family) + "）";
 }
+
+SignalFamily FamilyOfCarrier(int carrier) { return Carrier(carrier).family; }
 
 LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const ParamOptions& options) {
   LineRadioState s;

@@ -42,8 +42,12 @@ class CodeCatalogue {
   std::array<std::array<std::string, kCodesPerFamily>, kFamilyCount> names_;
 };
 
+// "移频", "UM71", "ZPW2000", "交流计数"; empty for any other value.
+const char* FamilyName(SignalFamily family);
+
 const CarrierInfo& Carrier(int index);  // index 0..18
-const char* FamilyCaption(SignalFamily family);  // 移频, UM71, ZPW2000, 交流计数
+// "载频 550 Hz（移频）": a carrier as the operator's messages name it.
+std::string CarrierTitle(int carrier);
 SignalFamily FamilyOfCarrier(int carrier);  // Carrier(carrier).family
 
 // The line radios (controls 1091/1092) as they must look for a family.

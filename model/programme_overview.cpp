@@ -76,7 +76,7 @@ ProgrammeOverview LayoutOverview(const ParamTable& table, const ParamOptions& op
     if (out.groups.empty() || out.groups.back().family != family) {
       OverviewGroup g;
       g.family = family;
-      g.caption = FamilyCaption(family);
+      g.caption = FamilyName(family);
       g.lineOption = LineOptionCaption(family, options);
       out.groups.push_back(g);
     }

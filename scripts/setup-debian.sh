@@ -13,6 +13,8 @@ PKGS=(
   # back with poppler's tools), an X server and input for the real programs, clang's libFuzzer
   # and sanitizers (with the symbolizer for their reports)
   libgtest-dev libgmock-dev
+  # km27ctl's tests: its JSON read back, its manual page rendered, a run as another user
+  nlohmann-json3-dev groff-base util-linux
   fonts-wqy-zenhei poppler-utils
   xvfb xdotool
   clang-14 libclang-rt-14-dev llvm-14

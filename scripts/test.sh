@@ -4,7 +4,7 @@
 #      fuzz corpus replays);
 #   2. each fuzz target for a short fixed time under libFuzzer (clang, ASan+UBSan);
 #   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   4. the link and window tests under ThreadSanitizer.
+#   4. the link, window and command-line tests under ThreadSanitizer.
 # KM27_TEST_STAGES picks stages (e.g. "1" for a quick run); default: all of them.
 # KM27_FUZZ_RUNS runs each fuzz target for that many executions instead of KM27_FUZZ_SECONDS.
 # KM27_BUILD_DIR, KM27_FUZZ_BUILD_DIR, KM27_ASAN_BUILD_DIR, KM27_TSAN_BUILD_DIR move the builds.
@@ -57,10 +57,10 @@ if stage 3; then
 fi
 
 if stage 4; then
-  echo "== stage 4: link and window tests under ThreadSanitizer"
+  echo "== stage 4: link, window and command-line tests under ThreadSanitizer"
   tsan=${KM27_TSAN_BUILD_DIR:-$here/build-tsan}
   configure_build "$tsan" -DKM27_SANITIZE=thread -DKM27_BUILD_BENCH=OFF
   (cd "$tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/tests/tsan.supp" \
-     ctest --output-on-failure -j "$jobs" --timeout 600 -L 'link|ui|sim')
+     ctest --output-on-failure -j "$jobs" --timeout 600 -L 'link|ui|sim|ctl')
 fi
 echo "all test stages passed"

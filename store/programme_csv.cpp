@@ -236,7 +236,7 @@ class Importer {
     const SignalFamily family = FamilyOfCarrier(carrier);
     const int code = OfferedCode(catalogue_, family, Key(f[2]));
     if (code < 0) {
-      reason = "未知的低频“" + Trim(f[2]) + "”（" + FamilyCaption(family) + "载频 " + name + " 没有此低频）";
+      reason = "未知的低频“" + Trim(f[2]) + "”（" + FamilyName(family) + "载频 " + name + " 没有此低频）";
       return false;
     }
     const int seconds = Number(f[3], true);
@@ -252,23 +252,23 @@ class Importer {
   bool TakeLine(const std::vector<std::string>& f, std::string& reason) {
     int family = -1;
     for (int fam = 0; fam < kFamilyCount; ++fam)
-      if (Key(FamilyCaption(SignalFamily(fam))) == Key(f[1])) family = fam;
+      if (Key(FamilyName(SignalFamily(fam))) == Key(f[1])) family = fam;
     if (family < 0) {
       reason = "线路设置的类型“" + Trim(f[1]) + "”未知（应为 移频、UM71 或 ZPW2000）";
       return false;
     }
     if (family >= kLineOptionFamilies) {
-      reason = std::string(FamilyCaption(SignalFamily(family))) + "没有线路设置";
+      reason = std::string(FamilyName(SignalFamily(family))) + "没有线路设置";
       return false;
     }
     if (lineSeen_[size_t(family)]) {
-      reason = std::string(FamilyCaption(SignalFamily(family))) + "的线路设置重复";
+      reason = std::string(FamilyName(SignalFamily(family))) + "的线路设置重复";
       return false;
     }
     const LineRadioState s = LineRadiosFor(CodeBox, SignalFamily(family), ParamOptions{});
     const std::string key = Key(f[2]);
     if (key != Key(s.caption0) && key != Key(s.caption1)) {
-      reason = std::string(FamilyCaption(SignalFamily(family))) + "的线路设置“" + Trim(f[2]) + "”应为“" + s.caption0 +
+      reason = std::string(FamilyName(SignalFamily(family))) + "的线路设置“" + Trim(f[2]) + "”应为“" + s.caption0 +
                "”或“" + s.caption1 + "”";
       return false;
     }
@@ -339,7 +339,7 @@ std::string FormatProgrammeCsv(const Programme& p, const CodeCatalogue& catalogu
     }
   }
   for (SignalFamily f = 0; f < kLineOptionFamilies; ++f)
-    AppendRow(out, {kLineRow, FamilyCaption(f), LineOptionCaption(f, p.options), ""});
+    AppendRow(out, {kLineRow, FamilyName(f), LineOptionCaption(f, p.options), ""});
   if (p.options.CheckByte() != 0) AppendRow(out, {kCheckRow, kOptionsCheck, std::to_string(p.options.CheckByte()), ""});
   for (int c = 0; c < kCarrierCount; ++c)
     if (const uint8_t b = p.table.Entry(c, kCheckSlot).seconds; b != 0)
@@ -373,7 +373,7 @@ std::string CsvExportProblem(const Programme& p, const CodeCatalogue& catalogue)
     if (p.table.bytes[size_t(i)]) return "程序表的备用区有数据";
   for (SignalFamily f = 0; f < kLineOptionFamilies; ++f)
     if (p.options.LineOption(f) > 1)
-      return std::string(FamilyCaption(f)) + "的线路设置值 " + std::to_string(p.options.LineOption(f)) + " 无效";
+      return std::string(FamilyName(f)) + "的线路设置值 " + std::to_string(p.options.LineOption(f)) + " 无效";
   ParamOptions masks = p.options;
   for (int f = 0; f < kFamilyCount; ++f) masks.SetMaskByte(f, 0);
   UpdateCarrierMask(p.table, masks);

@@ -132,7 +132,7 @@ void PaintDeviceInfo(RecordWriter& w, const RecordContent& c) {
   const qreal labelW = w.Mm(18), cellW = (w.Width() - labelW) / qreal(kDeviceInfoRowBytes);
   for (size_t r = 0; r < kDeviceInfoRows; ++r) {
     const qreal y = top + headH + rowH * qreal(r);
-    w.Cell(QRectF(0, y, labelW, rowH), QString::fromUtf8(FamilyCaption(SignalFamily(r))), small, true);
+    w.Cell(QRectF(0, y, labelW, rowH), QString::fromUtf8(FamilyName(SignalFamily(r))), small, true);
     for (size_t i = 0; i < kDeviceInfoRowBytes; ++i)
       w.Cell(QRectF(labelW + cellW * qreal(i), y, cellW, rowH),
              QString::number(c.deviceInfo[r * kDeviceInfoRowBytes + i]), small, false);
@@ -143,7 +143,7 @@ void PaintLineOptions(RecordWriter& w, const RecordContent& c) {
   const QFont body = RecordFont(10);
   QStringList parts;
   for (SignalFamily f = 0; f < kLineOptionFamilies; ++f)
-    parts << QStringLiteral("%1：%2").arg(QString::fromUtf8(FamilyCaption(f)), U(LineOptionCaption(f, c.programme.options)));
+    parts << QStringLiteral("%1：%2").arg(QString::fromUtf8(FamilyName(f)), U(LineOptionCaption(f, c.programme.options)));
   const qreal h = w.Height(body) * 1.6;
   w.Text(QRectF(0, w.Place(h), w.Width(), h), QStringLiteral("线路设置　") + parts.join(QStringLiteral("　　")), body);
 }
@@ -214,7 +214,7 @@ void PaintTables(RecordWriter& w, const RecordContent& c, const CodeCatalogue& c
         const SignalFamily family = FamilyOfCarrier(cs.carrier);
         const qreal x = qreal(i) * (tableW + gap);
         QString title = QStringLiteral("%1　%2").arg(QString::fromUtf8(Carrier(cs.carrier).caption),
-                                                   QString::fromUtf8(FamilyCaption(family)));
+                                                   QString::fromUtf8(FamilyName(family)));
         if (done > 0) title += QStringLiteral("（续）");
         w.Text(QRectF(x, top, tableW, rowH), title, bold);
         qreal cx = x;

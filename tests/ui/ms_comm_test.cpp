@@ -11,12 +11,13 @@
 #include <thread>
 
 #include "link/com_names.h"
+#include "link/comm_recorder.h"
 #include "sim/sim_line.h"
 #include "ui_test_support.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using km27::testing::Bytes;
 using km27::sim::SimLine;
 
 // A comm control on COM3 of a private COM directory, with the far end of the line in the test.
@@ -29,7 +30,6 @@ class MsCommTest : public ::testing::Test {
     dir = tmpl;
     setenv(km27::kComDirVariable, dir.c_str(), 1);
     ASSERT_TRUE(line.Open(dir, 3)) << line.Error();
-    comm.SetOnComm([this] { OnComm(); });
   }
   void TearDown() override {
     comm.SetPortOpen(false);
@@ -39,48 +39,21 @@ class MsCommTest : public ::testing::Test {
   }
 
   void OpenCom3() {
-    comm.SetRThreshold(1);
-    comm.SetSThreshold(1);
-    comm.SetInputLen(0);
-    comm.SetInputMode(km27::kInputModeBinary);
-    comm.SetCommPort(3);
-    comm.SetPortOpen(true);
+    rec.Open(3);
     ASSERT_TRUE(comm.PortOpen());
   }
 
-  // The handler reads the way the code-box link does: count first, then the bytes.
-  void OnComm() {
-    ++depth;
-    maxDepth = std::max(maxDepth, depth);
-    const int16_t e = comm.GetCommEvent();
-    events.push_back(e);
-    if (e == km27::kCommEventReceive && readOnReceive) {
-      const int n = comm.GetInBufferCount();
-      Bytes b = comm.GetInput();
-      EXPECT_EQ(size_t(n), b.size());
-      received.insert(received.end(), b.begin(), b.end());
-    }
-    if (duringHandler) duringHandler();
-    --depth;
-  }
-
-  Bytes ReadFarEnd(size_t want, int ms = 500) {
-    Bytes got;
-    for (int waited = 0; got.size() < want && waited < ms; waited += 10) {
-      SimLine::Input in = line.Read(10);
-      got.insert(got.end(), in.bytes.begin(), in.bytes.end());
-    }
-    return got;
-  }
+  Bytes ReadFarEnd(size_t want, int ms = 500) { return km27::testing::ReadFarEnd(line, want, ms); }
 
   std::string dir;
   SimLine line;
   CMSComm comm;
-  std::vector<int16_t> events;
-  Bytes received;
-  bool readOnReceive = true;
-  int depth = 0, maxDepth = 0;
-  std::function<void()> duringHandler;
+  km27::testing::CommRecorder rec{comm};
+  std::vector<int16_t>& events = rec.events;
+  Bytes& received = rec.received;
+  bool& readOnReceive = rec.readOnReceive;
+  int& maxDepth = rec.maxDepth;
+  std::function<void()>& duringHandler = rec.duringHandler;
 };
 
 TEST_F(MsCommTest, OpensWithItsStoredLineSettings) {

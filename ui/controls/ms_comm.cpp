@@ -72,11 +72,11 @@ void CMSComm::OpenPort() {
     std::lock_guard<std::mutex> lock(m_);
     session = ++session_;
     stop_ = false;
-    runs_.clear();
+    received_.ClearRuns();
     unwritten_.clear();
     outSeq_ = drainedSeq_ = 0;
   }
-  inBuffer_.clear();
+  received_.ClearInput();
   countTaken_ = false;
   const int fd = port_.Fd();
   const int wake = wakeFd_;
@@ -90,7 +90,7 @@ void CMSComm::ClosePort() {
     std::lock_guard<std::mutex> lock(m_);
     stop_ = true;
     ++session_;  // reports still queued for the window belong to the old port
-    runs_.clear();
+    received_.ClearRuns();
     unwritten_.clear();
   }
   cv_.notify_all();
@@ -103,27 +103,27 @@ void CMSComm::ClosePort() {
   ::close(wakeFd_);
   wakeFd_ = -1;
   port_.Close();
-  inBuffer_.clear();
+  received_.ClearInput();
   countTaken_ = false;
 }
 
 int16_t CMSComm::GetInBufferCount() {
-  if (!port_.IsOpen() && inBuffer_.empty()) return 0;
+  if (!port_.IsOpen() && received_.InputSize() == 0) return 0;
   {
     std::lock_guard<std::mutex> lock(m_);
-    TakeRunsLocked();
+    received_.Take(raisedRun_);
   }
   // Input delivers exactly what was counted here, even if more arrives in between.
   countTaken_ = true;
-  return int16_t(std::min<size_t>(inBuffer_.size(), SHRT_MAX));
+  return int16_t(std::min<size_t>(received_.InputSize(), SHRT_MAX));
 }
 
 void CMSComm::SetInBufferCount(int16_t) {
   {
     std::lock_guard<std::mutex> lock(m_);
-    runs_.clear();  // their queued receive events find nothing and stay silent
+    received_.ClearRuns();
   }
-  inBuffer_.clear();
+  received_.ClearInput();
   countTaken_ = false;
   if (port_.IsOpen()) tcflush(port_.Fd(), TCIFLUSH);
 }
@@ -131,13 +131,10 @@ void CMSComm::SetInBufferCount(int16_t) {
 std::vector<uint8_t> CMSComm::GetInput() {
   if (!countTaken_) {
     std::lock_guard<std::mutex> lock(m_);
-    TakeRunsLocked();
+    received_.Take(raisedRun_);
   }
   countTaken_ = false;
-  const size_t take = inputLen_ == 0 ? inBuffer_.size() : std::min(inBuffer_.size(), size_t(inputLen_));
-  std::vector<uint8_t> out(inBuffer_.begin(), inBuffer_.begin() + long(take));
-  inBuffer_.erase(inBuffer_.begin(), inBuffer_.begin() + long(take));
-  return out;
+  return received_.TakeInput(size_t(inputLen_));
 }
 
 void CMSComm::SetOutput(const std::vector<uint8_t>& bytes) {
@@ -185,11 +182,7 @@ void CMSComm::ReaderLoop(uint64_t session, int fd, int wakeFd) {
     // Output that has left before these bytes came is reported first, so that the window sees
     // the line's order (a request's send event before the answer to it).
     NoteDrainedLocked(session, fd);
-    if (runs_.empty() || runs_.back().closed) {
-      runs_.push_back({++lastRunId_, false, {}});
-      PostLocked(km27::kCommEventReceive, session, lastRunId_);
-    }
-    runs_.back().bytes.insert(runs_.back().bytes.end(), buf, buf + n);
+    if (const uint64_t run = received_.Add(buf, size_t(n))) PostLocked(km27::kCommEventReceive, session, run);
   }
 }
 
@@ -235,16 +228,8 @@ void CMSComm::DrainLoop(uint64_t session, int fd, int wakeFd) {
   }
 }
 
-// Inside a receive event: the runs up to the one announced; anywhere else: all of them.
-void CMSComm::TakeRunsLocked() {
-  while (!runs_.empty() && (raisedRun_ == 0 || runs_.front().id <= raisedRun_)) {
-    inBuffer_.insert(inBuffer_.end(), runs_.front().bytes.begin(), runs_.front().bytes.end());
-    runs_.pop_front();
-  }
-}
-
 void CMSComm::PostLocked(int16_t code, uint64_t session, uint64_t seq) {
-  if (code == km27::kCommEventSend && !runs_.empty()) runs_.back().closed = true;
+  if (code == km27::kCommEventSend) received_.Close();
   const Pending p{code, session, seq};
   QMetaObject::invokeMethod(this, [this, p] { Deliver(p); }, Qt::QueuedConnection);
 }
@@ -278,9 +263,7 @@ void CMSComm::Raise(const Pending& p) {
     std::lock_guard<std::mutex> lock(m_);
     if (p.session != session_) return;
     if (p.code == km27::kCommEventReceive) {
-      bool waiting = !inBuffer_.empty();
-      for (const Run& r : runs_) waiting = waiting || (r.id == p.seq && !r.bytes.empty());
-      if (!waiting) return;  // already taken by an earlier handler, or discarded
+      if (!received_.Waiting(p.seq)) return;  // already taken by an earlier handler, or discarded
     } else if (p.seq != outSeq_) {
       return;  // more output followed: its own send event comes when that has left
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/comm_control.h"
+#include "link/comm_runs.h"
 #include "link/link_engine.h"
 #include "link/link_host.h"
 #include "link/link_timing.h"
@@ -66,7 +67,6 @@ class CMSComm : public QObject, public km27::CommControl {
   void PostLocked(int16_t code, uint64_t session, uint64_t seq);
   void Deliver(const Pending& p);
   void Raise(const Pending& p);
-  void TakeRunsLocked();
   void RaiseDeferred();
 
   // Window thread only.
@@ -80,8 +80,7 @@ class CMSComm : public QObject, public km27::CommControl {
   bool inHandler_ = false;
   bool held_ = false;
   std::deque<Pending> deferred_;
-  std::vector<uint8_t> inBuffer_;  // what the last InBufferCount reported, for Input
-  bool countTaken_ = false;
+  bool countTaken_ = false;  // Input delivers what the last InBufferCount reported
   uint64_t raisedRun_ = 0;  // the run whose receive event is being handled; 0 = none
   km27::SerialPort port_;
   std::thread reader_;
@@ -93,15 +92,9 @@ class CMSComm : public QObject, public km27::CommControl {
   std::condition_variable cv_;
   uint64_t session_ = 0;       // changes at every open and close; stale reports are dropped
   bool stop_ = false;
-  // Received bytes, cut into runs: a run ends when output is reported drained, so that what
-  // came after a send event is announced by a receive event of its own, after that send event.
-  struct Run {
-    uint64_t id;
-    bool closed;
-    std::vector<uint8_t> bytes;
-  };
-  std::deque<Run> runs_;
-  uint64_t lastRunId_ = 0;
+  // A run ends when output is reported drained. Its runs are fed by the reader thread under m_;
+  // its input belongs to the window's thread.
+  km27::ReceivedRuns received_;
   std::vector<uint8_t> unwritten_;  // output the OS did not take at once, in order
   uint64_t outSeq_ = 0;        // outputs handed over
   uint64_t drainedSeq_ = 0;    // outputs known to have left the port

@@ -1,0 +1,456 @@
+#include "ctl/ctl_commands.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "ctl/ctl_link.h"
+#include "link/box_frame.h"
+#include "link/com_names.h"
+#include "link/link_timing.h"
+#include "link/transmitter_image.h"
+#include "link/verify.h"
+#include "store/device_info.h"
+#include "store/file_io.h"
+#include "store/param_file.h"
+
+namespace km27::ctl {
+
+namespace {
+
+// A programme file is 1056 bytes; anything much larger is not read into memory at all.
+constexpr size_t kLargestFile = size_t(1) << 20;
+
+// For the test suites only: every delay of both links divided by this number, so that a test
+// does not wait out the code box's seconds. A read still waits 20 ms between bytes and 200 ms in
+// all, as in the link's own tests: shorter limits would fail on a busy machine, not on a silent
+// device. Not an option of the program; never set in use.
+constexpr const char kTestTimingVariable[] = "KM27_TEST_TIMING_DIVISOR";
+
+void ApplyTestTiming() {
+  const char* d = std::getenv(kTestTimingVariable);
+  if (!d || std::atoi(d) <= 1) return;
+  LinkTiming t = LinkTiming().Scaled(std::atoi(d));
+  t.readIntervalMs = std::max(t.readIntervalMs, 20);
+  t.readTotalConstantMs = std::max(t.readTotalConstantMs, 200);
+  ActiveLinkTiming() = t;
+}
+
+const char* CommandName(Command c) {
+  switch (c) {
+    case Command::kPorts: return "ports";
+    case Command::kProbe: return "probe";
+    case Command::kDownload: return "download";
+    case Command::kUpload: return "upload";
+    case Command::kVerify: return "verify";
+    case Command::kShow: return "show";
+    case Command::kNone: break;
+  }
+  return "";
+}
+
+std::string CurrentDirectory() {
+  char cwd[PATH_MAX];
+  return getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
+}
+
+struct Programme {
+  ParamOptions options;
+  ParamTable table;
+};
+
+// Reads a programme file; an unusable one is refused with its reason.
+bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
+  const ReadResult r = ReadFileBytes(file, kLargestFile);
+  if (!r.ok) {
+    out.Error("无法读取参数文件 " + file + "：" + r.reason);
+    return false;
+  }
+  const auto* bytes = reinterpret_cast<const uint8_t*>(r.bytes.data());
+  if (const std::string problem = ParamFileProblem(bytes, r.bytes.size()); !problem.empty()) {
+    out.Error("不是有效的参数文件 " + file + "：" + problem);
+    return false;
+  }
+  ParseParamFileImage(bytes, r.bytes.size(), p.options, p.table);
+  return true;
+}
+
+int InterruptedExit(const SignalWatch& signals, Output& out) {
+  out.Error("已中断：传输已停止，未写入任何文件");
+  return kExitSignalBase + signals.Signal();
+}
+
+std::vector<std::string> PortProblems() {
+  std::vector<std::string> lines;
+  const std::string text = PortProblemText();
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t nl = text.find('\n', start);
+    if (nl == std::string::npos) nl = text.size();
+    lines.push_back(text.substr(start, nl - start));
+    start = nl + 1;
+  }
+  return lines;
+}
+
+std::string WhereLooked(DeviceModel model, const PortChoice& ports) {
+  if (ports.chosen) {
+    const std::string device = ComDevicePath(ports.com, ports.env);
+    return "COM" + std::to_string(ports.com) + (device.empty() ? "" : "（" + device + "）");
+  }
+  return "COM1–COM" + std::to_string(LastComPort(model));
+}
+
+void ReportWhere(LinkSession& s, DeviceModel model, Output& out) {
+  out.Result().Add("model", ModelName(model)).Add("com", s.ComPort()).Add("device", s.Device());
+}
+
+// Finds the lower machine; 0 when it answers, else the code to exit with.
+int FindDevice(LinkSession& s, const SignalWatch& signals, DeviceModel model, const PortChoice& ports, Output& out) {
+  out.Note(std::string("正在查找") + ModelTitle(model) + "（" + WhereLooked(model, ports) + "）……");
+  switch (s.Find()) {
+    case LinkSession::Found::kFound:
+      ReportWhere(s, model, out);
+      out.Note("在 COM" + std::to_string(s.ComPort()) + "（" + s.Device() + "）找到" + ModelTitle(model));
+      return kExitOk;
+    case LinkSession::Found::kInterrupted: return InterruptedExit(signals, out);
+    case LinkSession::Found::kNotFound: break;
+  }
+  const std::vector<std::string> problems = PortProblems();
+  out.Result().Add("model", ModelName(model)).Add("problems", problems);
+  std::string why = std::string("未找到") + ModelTitle(model) + "（已查找 " + WhereLooked(model, ports) + "）";
+  for (const std::string& p : problems) why += "\n  " + p;
+  out.Error(why);
+  return kExitNoDevice;
+}
+
+// A transfer command's loop, signal watch and session, up to the lower machine found.
+class Connection {
+ public:
+  Connection(const Options& o, Output& out, ParamModel& param, const DeviceInfo& info)
+      : o_(o), out_(out), signals_(loop_), ports_(ChoosePort(o.com, o.device)) {
+    if (signals_.Ok()) session_ = std::make_unique<LinkSession>(loop_, signals_, out, o.model, ports_, param, info);
+  }
+  // kExitOk once the device answers, else the code to exit with.
+  int Open() {
+    if (!session_) {
+      out_.Error("无法建立信号管道");
+      return kExitOther;
+    }
+    return FindDevice(*session_, signals_, o_.model, ports_, out_);
+  }
+  LinkSession& Session() { return *session_; }
+  bool Interrupted() const { return signals_.Signal() != 0; }
+  // The code to exit with when a transfer brought no outcome: a signal stopped it, or its
+  // thread could not start.
+  int NoOutcome() {
+    if (Interrupted()) return InterruptedExit(signals_, out_);
+    out_.Error("无法开始传输");
+    return kExitOther;
+  }
+  int Stopped() { return InterruptedExit(signals_, out_); }
+
+ private:
+  const Options& o_;
+  Output& out_;
+  PollLoop loop_;
+  SignalWatch signals_;
+  PortChoice ports_;
+  std::unique_ptr<LinkSession> session_;
+};
+
+JsonObject DifferenceJson(const VerifyDifference& d) {
+  JsonObject j;
+  j.Add("bytes", static_cast<long long>(d.bytes)).Add("offset", static_cast<long long>(d.firstOffset)).Add("text", d.first);
+  if (d.carrier >= 0) {
+    j.Add("carrier_index", d.carrier).Add("carrier", Carrier(d.carrier).caption).Add("family", FamilyName(FamilyOfCarrier(d.carrier)));
+  }
+  if (d.step > 0) j.Add("step", d.step);
+  return j;
+}
+
+// The verdict of a comparison, as the result and the exit code.
+int ReportComparison(VerifyOutcome outcome, const VerifyDifference& d, const char* sameText, Output& out) {
+  switch (outcome) {
+    case VerifyOutcome::kSame:
+      out.Result().Add("result", "same");
+      out.Line(sameText);
+      return kExitOk;
+    case VerifyOutcome::kMismatch:
+      out.Result().Add("result", "mismatch").Add("difference", DifferenceJson(d));
+      out.Line("校验不一致：" + d.first + "；共 " + std::to_string(d.bytes) + " 个字节不同");
+      out.Error("校验不一致");
+      return kExitMismatch;
+    case VerifyOutcome::kReadBackFailed: break;
+  }
+  out.Result().Add("result", "read_back_failed");
+  out.Error("未能从下位机读回参数进行比较（无应答或应答损坏）");
+  return kExitReadBack;
+}
+
+// ---- commands -----------------------------------------------------------------------------
+
+int Ports(const Options& o, Output& out) {
+  const PortChoice ports = ChoosePort(o.com, o.device);
+  const std::vector<std::string> paths = ComDevicePaths(kTransmitterComPorts, ports.env);
+  OpenDevices seen;
+  std::vector<JsonObject> list;
+  for (int n = 1; n <= kTransmitterComPorts; ++n) {
+    if (ports.chosen && n != ports.com) continue;
+    const ComPortState s = InspectComPort(n, paths[size_t(n - 1)], seen);
+    JsonObject j;
+    j.Add("com", n).Add("device", s.device);
+    std::string state;
+    switch (s.kind) {
+      case ComPortState::kAbsent:
+        j.Add("state", "absent");
+        state = "无设备";
+        break;
+      case ComPortState::kFree:
+        j.Add("state", "free");
+        state = "空闲";
+        break;
+      case ComPortState::kTaken:
+        j.Add("state", "taken");
+        if (!s.holder.program.empty()) j.Add("program", s.holder.program);
+        if (s.holder.pid > 0) j.Add("pid", int(s.holder.pid));
+        state = "被占用";
+        if (!s.holder.program.empty() || s.holder.pid > 0) {
+          state += "：" + s.holder.program;
+          if (s.holder.pid > 0) state += (s.holder.program.empty() ? "进程 " : "（进程 ") + std::to_string(s.holder.pid) +
+                                         (s.holder.program.empty() ? "" : "）");
+        }
+        break;
+      case ComPortState::kNoAccess:
+        j.Add("state", "no_access").Add("reason", s.reason);
+        state = "无权访问：" + s.reason;
+        break;
+      case ComPortState::kUnusable:
+        j.Add("state", "unusable").Add("reason", s.reason);
+        state = "不可用：" + s.reason;
+        break;
+    }
+    list.push_back(j);
+    char head[64];
+    std::snprintf(head, sizeof head, "COM%-3d ", n);
+    out.Line(head + (s.device.empty() ? std::string("-") : s.device) + "  " + state);
+  }
+  out.Result().Add("ports", list);
+  return kExitOk;
+}
+
+int Probe(const Options& o, Output& out) {
+  std::vector<DeviceModel> models;
+  if (o.modelGiven) {
+    models.push_back(o.model);
+  } else {
+    // The code transmitter first: absent ports cost it nothing, while the box needs a scan
+    // period on every number.
+    for (DeviceModel m : {CodeTransmitter, CodeBox})
+      if (o.com <= LastComPort(m)) models.push_back(m);
+  }
+  PollLoop loop;
+  SignalWatch signals(loop);
+  if (!signals.Ok()) {
+    out.Error("无法建立信号管道");
+    return kExitOther;
+  }
+  const PortChoice ports = ChoosePort(o.com, o.device);
+  std::vector<std::string> tried;
+  for (DeviceModel m : models) {
+    CodeCatalogue catalogue;
+    ParamModel param(catalogue);
+    LinkSession s(loop, signals, out, m, ports, param, DeviceInfo{});
+    out.Note(std::string("正在查找") + ModelTitle(m) + "（" + WhereLooked(m, ports) + "）……");
+    const LinkSession::Found found = s.Find();
+    if (found == LinkSession::Found::kInterrupted) return InterruptedExit(signals, out);
+    if (found == LinkSession::Found::kFound) {
+      out.Result().Add("found", true);
+      ReportWhere(s, m, out);
+      out.Line(std::string(ModelName(m)) + "  COM" + std::to_string(s.ComPort()) + "  " + s.Device() + "  " +
+               ModelTitle(m));
+      return kExitOk;
+    }
+    tried.push_back(std::string(ModelTitle(m)) + "（" + WhereLooked(m, ports) + "）");
+  }
+  const std::vector<std::string> problems = PortProblems();
+  out.Result().Add("found", false).Add("problems", problems);
+  std::string why = "未找到下位机：";
+  for (size_t i = 0; i < tried.size(); ++i) why += (i ? "，" : "") + tried[i];
+  for (const std::string& p : problems) why += "\n  " + p;
+  out.Error(why);
+  return kExitNoDevice;
+}
+
+int Download(const Options& o, Output& out) {
+  Programme file;
+  if (!LoadProgramme(o.file, file, out)) return kExitFile;
+  out.Result().Add("file", o.file);
+  CodeCatalogue catalogue;
+  ParamModel param(catalogue);
+  param.options = file.options;
+  param.table = file.table;
+  // The code transmitter's device information travels with the programme, from the file the
+  // window keeps in its start-up directory.
+  DeviceInfo info{};
+  if (IsCodeTransmitter(o.model)) {
+    const bool read = LoadDeviceInfo(CurrentDirectory(), info);
+    out.Result().Add("device_info", read ? DeviceInfoPath(CurrentDirectory()) : std::string());
+    if (!read) out.Note("当前目录没有可读的 DDINFO.txt：设备信息按全 0 下发");
+  }
+  Connection link(o, out, param, info);
+  if (const int rc = link.Open(); rc != kExitOk) return rc;
+  const std::optional<TransferOutcome> r = link.Session().Download(o.verify);
+  if (!r) return link.NoOutcome();
+  out.Result().Add("verified", r->readBack);
+  if (!r->ok) {
+    out.Result().Add("result", "failed");
+    out.Error("下载失败：下位机未确认");
+    return kExitTransfer;
+  }
+  if (!r->readBack) {
+    out.Result().Add("result", "not_verified");
+    out.Line("下载成功（未读回校验）");
+    return kExitOk;
+  }
+  if (r->verify == VerifyOutcome::kReadBackFailed) {
+    out.Result().Add("result", "read_back_failed");
+    out.Error("下载已完成，但未能从下位机读回参数进行校验（无应答或应答损坏）；下位机中的参数未经证实");
+    return kExitReadBack;
+  }
+  return ReportComparison(r->verify, r->difference, "下载成功，校验一致", out);
+}
+
+int Upload(const Options& o, Output& out) {
+  out.Result().Add("file", o.file);
+  CodeCatalogue catalogue;
+  ParamModel param(catalogue);
+  // A file that is there must be a programme file: it is replaced only by one, and the code
+  // transmitter, which has no line options, leaves the file's as the window leaves its own.
+  const ReadResult existing = ReadFileBytes(o.file, kLargestFile);
+  if (existing.ok && !existing.bytes.empty()) {
+    Programme old;
+    if (!LoadProgramme(o.file, old, out)) {
+      out.Error("为免丢失其内容，不覆盖该文件");
+      return kExitFile;
+    }
+    param.options = old.options;
+    param.table = old.table;
+  } else if (!existing.ok && existing.error != ENOENT) {
+    out.Error("无法使用文件 " + o.file + "：" + existing.reason);
+    return kExitFile;
+  }
+  Connection link(o, out, param, DeviceInfo{});
+  if (const int rc = link.Open(); rc != kExitOk) return rc;
+  LinkSession& s = link.Session();
+  const std::optional<TransferOutcome> r = s.Upload();
+  if (!r) return link.NoOutcome();
+  if (!r->ok) {
+    out.Error("上传失败：未完整收到下位机的参数，文件未改动");
+    return kExitTransfer;
+  }
+  s.Stop();
+  if (link.Interrupted()) return link.Stopped();
+  const SaveResult saved = SaveParamFile(o.file, param.options, param.table);
+  if (!saved.ok) {
+    out.Error("参数已上传，但无法写入 " + saved.path + "：" + saved.reason);
+    return kExitFile;
+  }
+  std::string line = "已上传并写入 " + o.file;
+  if (IsCodeTransmitter(o.model) && s.ReceivedInfo()) {
+    const SaveResult info = SaveDeviceInfo(CurrentDirectory(), *s.ReceivedInfo());
+    out.Result().Add("device_info", info.path);
+    if (!info.ok) {
+      out.Error("参数已写入 " + o.file + "，但设备信息文件无法写入 " + info.path + "：" + info.reason);
+      return kExitFile;
+    }
+    line += "，设备信息写入 " + info.path;
+  }
+  out.Line(line);
+  return kExitOk;
+}
+
+int Verify(const Options& o, Output& out) {
+  Programme file;
+  if (!LoadProgramme(o.file, file, out)) return kExitFile;
+  out.Result().Add("file", o.file);
+  CodeCatalogue catalogue;
+  ParamModel held(catalogue);  // what the device holds; nothing of it is written anywhere
+  Connection link(o, out, held, DeviceInfo{});
+  if (const int rc = link.Open(); rc != kExitOk) return rc;
+  LinkSession& s = link.Session();
+  // The device's programme comes with the upload exchange and is compared with what a download
+  // of the file would send, in the form it travels, so a difference is named as after a download.
+  const std::optional<TransferOutcome> r = s.Upload();
+  if (!r) return link.NoOutcome();
+  if (!r->ok) return ReportComparison(VerifyOutcome::kReadBackFailed, {}, "", out);
+  VerifyDifference d;
+  if (IsCodeTransmitter(o.model)) {
+    // The device information is not in the programme file: the device's own is taken on both
+    // sides, so only masks and steps are compared.
+    const DeviceInfo info = s.ReceivedInfo().value_or(DeviceInfo{});
+    TransmitterImage sent, read;
+    sent.SetInfo(info);
+    sent.BuildFrom(file.options, file.table);
+    read.SetInfo(info);
+    read.BuildFrom(held.options, held.table);
+    d = CompareTransmitterImages(sent, read, catalogue);
+  } else {
+    SealBoxHeader(file.options);
+    const BoxFrame sent = BuildBoxFrame(file.options, file.table);
+    const BoxFrame read = BuildBoxFrame(held.options, held.table);
+    d = CompareBoxFrames(sent.data(), read.data(), catalogue);
+  }
+  return ReportComparison(d.Same() ? VerifyOutcome::kSame : VerifyOutcome::kMismatch, d, "一致：下位机中的程序与文件相同",
+                          out);
+}
+
+int Show(const Options& o, Output& out) {
+  Programme file;
+  if (!LoadProgramme(o.file, file, out)) return kExitFile;
+  out.Result().Add("file", o.file);
+  CodeCatalogue catalogue;
+  ShowProgramme(o.file, file.options, file.table, catalogue, out);
+  return kExitOk;
+}
+
+}  // namespace
+
+int Main(int argc, const char* const* argv) {
+  const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
+  const Options& o = parsed.options;
+  if (o.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return kExitOk;
+  }
+  if (o.version) {
+    std::fputs(VersionText().c_str(), stdout);
+    return kExitOk;
+  }
+  Output out(o.json, o.quiet);
+  out.Result().Add("command", CommandName(o.command));
+  if (!parsed.error.empty()) {
+    out.Error(parsed.error + "（用 km27ctl --help 查看用法）");
+    return out.Finish(kExitUsage);
+  }
+  ApplyTestTiming();
+  int rc = kExitOther;
+  switch (o.command) {
+    case Command::kPorts: rc = Ports(o, out); break;
+    case Command::kProbe: rc = Probe(o, out); break;
+    case Command::kDownload: rc = Download(o, out); break;
+    case Command::kUpload: rc = Upload(o, out); break;
+    case Command::kVerify: rc = Verify(o, out); break;
+    case Command::kShow: rc = Show(o, out); break;
+    case Command::kNone: break;
+  }
+  return out.Finish(rc);
+}
+
+}  // namespace km27::ctl

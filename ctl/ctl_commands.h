@@ -1,0 +1,18 @@
+#pragma once
+#include <string>
+
+#include "ctl/ctl_options.h"
+#include "ctl/ctl_output.h"
+#include "model/code_catalogue.h"
+#include "model/param_table.h"
+
+namespace km27::ctl {
+
+// km27ctl as a whole: parses the command line, runs the command, returns the exit code.
+int Main(int argc, const char* const* argv);
+
+// The programme as a readable table (show).
+void ShowProgramme(const std::string& file, const ParamOptions& options, const ParamTable& table,
+                   const CodeCatalogue& catalogue, Output& out);
+
+}  // namespace km27::ctl

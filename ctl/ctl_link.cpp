@@ -1,0 +1,240 @@
+#include "ctl/ctl_link.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "link/link_timing.h"
+
+namespace km27::ctl {
+
+namespace {
+
+constexpr int kBoxSearchPasses = 2;
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int signo) {
+  const int saved = errno;
+  const unsigned char s = static_cast<unsigned char>(signo);
+  (void)!::write(g_signalPipe[1], &s, 1);
+  errno = saved;
+}
+
+void SetHandler(void (*handler)(int)) {
+  struct sigaction sa {};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  for (int s : {SIGINT, SIGTERM}) sigaction(s, &sa, nullptr);
+}
+
+std::string Resolved(const std::string& path) {
+  if (path.empty()) return path;
+  char* r = realpath(path.c_str(), nullptr);
+  if (!r) return path;
+  std::string s(r);
+  free(r);
+  return s;
+}
+
+}  // namespace
+
+// ---- signals ------------------------------------------------------------------------------
+
+SignalWatch::SignalWatch(PollLoop& loop) : loop_(loop) {
+  if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  watch_ = loop_.Watch(g_signalPipe[0], POLLIN, [this](short) {
+    unsigned char s = 0;
+    if (::read(g_signalPipe[0], &s, 1) == 1 && signal_ == 0) {
+      signal_ = s;
+      SetHandler(SIG_DFL);  // a second Ctrl+C ends the process at once
+    }
+  });
+  SetHandler(OnSignal);
+  ok_ = true;
+}
+
+SignalWatch::~SignalWatch() {
+  if (!ok_) return;
+  SetHandler(SIG_DFL);
+  loop_.Unwatch(watch_);
+  for (int& fd : g_signalPipe) {
+    ::close(fd);
+    fd = -1;
+  }
+}
+
+// ---- host ---------------------------------------------------------------------------------
+
+CtlHost::CtlHost(PollLoop& loop, Output& out)
+    : loop_(loop),
+      out_(out),
+      loopThread_(std::this_thread::get_id()),
+      calls_([this] { loop_.Post([this] { calls_.RunPending(); }); }) {}
+
+CtlHost::~CtlHost() {
+  calls_.Close();
+  for (auto& [id, timer] : timers_) loop_.StopTimer(timer);
+}
+
+void CtlHost::SetTimer(int id, int ms) {
+  auto it = timers_.find(id);
+  if (it != timers_.end() && loop_.TimerActive(it->second)) {
+    loop_.RestartTimer(it->second, ms);
+    return;
+  }
+  // Window timers repeat until they are killed.
+  timers_[id] = loop_.StartTimer(ms, true, [this, id] { OnTimer(id); });
+}
+
+void CtlHost::KillTimer(int id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  loop_.StopTimer(it->second);
+  timers_.erase(it);
+}
+
+int CtlHost::Ticks(int timerId) const {
+  auto it = ticks_.find(timerId);
+  return it == ticks_.end() ? 0 : it->second;
+}
+
+void CtlHost::OnTimer(int id) {
+  ++ticks_[id];
+  if (id == TIMER_STATUS_RESET) {
+    KillTimer(id);  // no status line to put the welcome text back into
+    return;
+  }
+  if (engine_) engine_->OnTimer(id);
+}
+
+// The engines report each block as it begins; the bar is filled when a stage has ended well.
+void CtlHost::CompleteProgress() {
+  if (!progress_ || progress_->done >= progress_->total) return;
+  TransferProgress done = *progress_;
+  done.done = done.total;
+  done.attempt = 1;
+  TransferProgressed(done);
+}
+
+void CtlHost::TransferProgressed(const TransferProgress& p) {
+  // A read-back begins only after its download went well.
+  if (progress_ && progress_->kind != p.kind) CompleteProgress();
+  progress_ = p;
+  out_.Progress(p);
+}
+
+void CtlHost::TransferEnded(const TransferOutcome& o) {
+  if (o.ok && (!o.readBack || o.verify != VerifyOutcome::kReadBackFailed)) CompleteProgress();
+  out_.EndProgress();
+  outcome = o;
+}
+
+bool CtlHost::RunOnWindowThread(const std::function<void()>& fn) {
+  if (std::this_thread::get_id() != loopThread_) return calls_.Call(fn);
+  if (calls_.Closed()) return false;
+  fn();
+  return true;
+}
+
+// ---- session ------------------------------------------------------------------------------
+
+PortChoice ChoosePort(int com, const std::string& device) {
+  PortChoice c;
+  c.env = ComEnvironment::FromProcess();
+  if (com > 0 || !device.empty()) {
+    c.chosen = true;
+    c.com = com > 0 ? com : 1;
+    c.env.onlyPort = c.com;
+    c.env.onlyDevice = device;
+  }
+  return c;
+}
+
+LinkSession::LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, DeviceModel model, const PortChoice& ports,
+                         ParamModel& param, const DeviceInfo& info)
+    : loop_(loop), signals_(signals), model_(model), ports_(ports), host_(loop, out) {
+  const LinkTiming timing = ActiveLinkTiming();
+  if (IsCodeTransmitter(model)) {
+    transmitter_ = std::make_unique<TransmitterLink>(param, host_, info, timing);
+    transmitter_->SetComEnvironment(ports.env);
+    engine_ = transmitter_.get();
+  } else {
+    comm_ = std::make_unique<PollComm>(loop);
+    comm_->SetComEnvironment(ports.env);
+    const ComEnvironment env = ports.env;
+    box_ = std::make_unique<BoxLink>(param, host_, *comm_, timing, [env](int n) { return ProbeComPort(n, env); });
+    if (ports.chosen) box_->SetComPorts(uint8_t(ports.com), uint8_t(ports.com));
+    engine_ = box_.get();
+  }
+  host_.Attach(engine_);
+}
+
+LinkSession::~LinkSession() {
+  Stop();
+  host_.Attach(nullptr);
+}
+
+void LinkSession::Stop() {
+  if (stopped_) return;
+  stopped_ = true;
+  host_.CloseCalls();
+  engine_->Stop();
+}
+
+LinkSession::Found LinkSession::Find() {
+  engine_->Start();
+  bool searched = false;
+  if (transmitter_) {
+    // The window waits before its first look so that it can draw itself; there is nothing to
+    // draw here. One monitor cycle goes over every port.
+    transmitter_->OnTimer(TIMER_LINK_START);
+    loop_.RunUntil([&] {
+      searched = transmitter_->LinkReports() > 0;
+      return engine_->LinkUp() || searched || Interrupted();
+    });
+  } else {
+    // Each port is tried for one scan period, in turn. A box is seen only when it speaks
+    // within the period its port is open, so every port gets two before the search gives up.
+    const int periods = kBoxSearchPasses * (ports_.chosen ? 1 : kBoxComPorts);
+    loop_.RunUntil([&] {
+      searched = host_.Ticks(TIMER_PORT_SCAN) >= periods;
+      return engine_->LinkUp() || searched || Interrupted();
+    });
+  }
+  if (Interrupted()) return Found::kInterrupted;
+  return engine_->LinkUp() ? Found::kFound : Found::kNotFound;
+}
+
+int LinkSession::ComPort() const { return box_ ? box_->PortNumber() : transmitter_->LinkComPort(); }
+
+std::string LinkSession::Device() const { return Resolved(ComDevicePath(ComPort(), ports_.env)); }
+
+std::optional<TransferOutcome> LinkSession::Download(bool verify) {
+  engine_->SetVerifyAfterDownload(verify);
+  engine_->OnDownload();
+  return Run();
+}
+
+std::optional<TransferOutcome> LinkSession::Upload() {
+  engine_->OnUpload();
+  return Run();
+}
+
+std::optional<TransferOutcome> LinkSession::Run() {
+  const bool started = box_ ? box_->TransferRunning() : transmitter_->TransferRunning();
+  if (!started) return std::nullopt;  // the engine said why (its thread could not start)
+  loop_.RunUntil([&] { return host_.outcome.has_value() || Interrupted(); });
+  if (Interrupted()) {
+    Stop();
+    return std::nullopt;
+  }
+  return host_.outcome;
+}
+
+}  // namespace km27::ctl

@@ -1,0 +1,197 @@
+#include "ctl/ctl_options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "km27_version.h"
+#include "link/box_link.h"
+#include "link/transmitter_link.h"
+
+namespace km27::ctl {
+
+namespace {
+
+bool ParseModel(const std::string& text, DeviceModel& model) {
+  if (text == "KM27A" || text == "km27a") {
+    model = CodeBox;
+    return true;
+  }
+  if (text == "KM27C" || text == "km27c") {
+    model = CodeTransmitter;
+    return true;
+  }
+  return false;
+}
+
+bool ParseCommand(const std::string& word, Command& command) {
+  static const struct {
+    const char* word;
+    Command command;
+  } kCommands[] = {{"ports", Command::kPorts},     {"probe", Command::kProbe}, {"download", Command::kDownload},
+                   {"upload", Command::kUpload},   {"verify", Command::kVerify}, {"show", Command::kShow}};
+  for (const auto& c : kCommands) {
+    if (word == c.word) {
+      command = c.command;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool NeedsFile(Command c) {
+  return c == Command::kDownload || c == Command::kUpload || c == Command::kVerify || c == Command::kShow;
+}
+
+bool IsTransfer(Command c) { return c == Command::kDownload || c == Command::kUpload || c == Command::kVerify; }
+
+std::string CheckComRange(const Options& o) {
+  if (o.com == 0) return {};
+  const int last = o.modelGiven ? LastComPort(o.model) : kTransmitterComPorts;
+  if (o.com < 1 || o.com > last) {
+    const std::string who = o.modelGiven ? std::string(ModelName(o.model)) + " 只使用" : "可用的端口为";
+    return "--com " + std::to_string(o.com) + " 超出范围：" + who + " COM1–COM" + std::to_string(last);
+  }
+  return {};
+}
+
+}  // namespace
+
+const char* ModelName(DeviceModel model) { return IsCodeTransmitter(model) ? "KM27C" : "KM27A"; }
+
+const char* ModelTitle(DeviceModel model) {
+  return IsCodeTransmitter(model) ? "KM27C通用机车信号发码器" : "KM27A通用机车信号发码箱";
+}
+
+int LastComPort(DeviceModel model) { return IsCodeTransmitter(model) ? kTransmitterComPorts : kBoxComPorts; }
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
+  ParsedCommandLine r;
+  Options& o = r.options;
+  std::string firstWord, secondWord;
+  int words = 0;
+  auto fail = [&r](std::string why) {
+    if (r.error.empty()) r.error = std::move(why);
+  };
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    std::string value;
+    bool hasValue = false;
+    if (a.compare(0, 2, "--") == 0) {
+      const size_t eq = a.find('=');
+      if (eq != std::string::npos) {
+        value = a.substr(eq + 1);
+        a = a.substr(0, eq);
+        hasValue = true;
+      }
+    }
+    auto takeValue = [&]() -> bool {
+      if (hasValue) return true;
+      if (i + 1 >= argc) {
+        fail(a + " 缺少参数");
+        return false;
+      }
+      value = argv[++i];
+      return true;
+    };
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--version" || a == "-V") {
+      o.version = true;
+    } else if (a == "--json") {
+      o.json = true;
+    } else if (a == "--quiet" || a == "-q") {
+      o.quiet = true;
+    } else if (a == "--no-verify") {
+      o.verify = false;
+    } else if (a == "--model") {
+      if (!takeValue()) continue;
+      if (ParseModel(value, o.model))
+        o.modelGiven = true;
+      else
+        fail("--model 只能是 KM27A 或 KM27C，而不是“" + value + "”");
+    } else if (a == "--com") {
+      if (!takeValue()) continue;
+      char* end = nullptr;
+      const long n = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || n < 1 || n > 255)
+        fail("--com 需要一个端口号（如 --com 3），而不是“" + value + "”");
+      else
+        o.com = int(n);
+    } else if (a == "--device") {
+      if (!takeValue()) continue;
+      if (value.empty())
+        fail("--device 需要一个设备路径");
+      else
+        o.device = value;
+    } else if (a.size() > 1 && a[0] == '-') {
+      fail("未知选项 " + a);
+    } else {
+      (words == 0 ? firstWord : secondWord) = a;
+      if (++words > 2) fail("多余的参数 " + a);
+    }
+  }
+  if (o.help || o.version) return r;
+  if (!r.error.empty()) return r;
+  if (words == 0) {
+    fail("缺少命令（ports、probe、download、upload、verify 或 show）");
+    return r;
+  }
+  if (!ParseCommand(firstWord, o.command)) {
+    fail("未知命令 " + firstWord);
+    return r;
+  }
+  o.file = secondWord;
+  if (NeedsFile(o.command) && o.file.empty()) fail(firstWord + " 需要一个参数文件");
+  if (!NeedsFile(o.command) && !o.file.empty()) fail(firstWord + " 不需要文件参数（多余的 " + o.file + "）");
+  if (IsTransfer(o.command) && !o.modelGiven) fail(firstWord + " 需要 --model KM27A 或 --model KM27C");
+  fail(CheckComRange(o));
+  if (!o.verify && o.command != Command::kDownload) fail("--no-verify 只用于 download");
+  if (o.command == Command::kShow && (o.com || !o.device.empty())) fail("show 不使用端口");
+  return r;
+}
+
+std::string VersionText() { return std::string("km27ctl ") + KM27_VERSION + "\n"; }
+
+std::string UsageText() {
+  return "用法：km27ctl [选项] 命令 [文件]\n"
+         "\n"
+         "KM27A 发码箱与 KM27C 发码器的参数设置工具（命令行）。\n"
+         "\n"
+         "命令：\n"
+         "  ports           列出 COM 端口：所指设备，空闲、被占用（哪个程序）、无权访问或无设备\n"
+         "  probe           查找下位机并显示它所在的端口（不给 --model 时两种型号都找）\n"
+         "  download 文件   把参数文件（KM27A.dat 格式）中的程序下载到下位机，并读回校验\n"
+         "  upload 文件     上传下位机中的程序，写入该文件（KM27C 另在当前目录写 DDINFO.txt）；\n"
+         "                  上传失败时文件保持不变\n"
+         "  verify 文件     读回下位机中的程序与文件比较，不写任何文件\n"
+         "  show 文件       以表格显示参数文件中的程序（UTF-8）\n"
+         "\n"
+         "选项：\n"
+         "  --model KM27A|KM27C  下位机型号：KM27A 发码箱，KM27C 发码器（download、upload、verify 必需）\n"
+         "  --com N              只使用 COM N（KM27C：COM1–COM11，KM27A：COM1–COM9）\n"
+         "  --device PATH        只使用该串口设备（同时给 --com N 时作为 COM N，否则作为 COM1）\n"
+         "  --no-verify          下载后不读回校验\n"
+         "  --json               以一个 JSON 对象在标准输出给出结果\n"
+         "  --quiet, -q          不在标准错误显示进度与提示\n"
+         "  --help, -h           显示本帮助\n"
+         "  --version, -V        显示版本\n"
+         "\n"
+         "不给 --com 和 --device 时，与窗口程序一样依次查找：KM27C 在 COM1–COM11，\n"
+         "KM27A 在 COM1–COM9（每个端口 0.8 秒，查找两轮）。COM n 所指的设备见 ports 与 README。\n"
+         "\n"
+         "KM27C 的下载同时下发当前目录 DDINFO.txt 中的设备信息；verify 只比较程序\n"
+         "（载频掩码与各载频的步骤），设备信息不在参数文件中，不参与比较。\n"
+         "\n"
+         "退出码：\n"
+         "  0    成功\n"
+         "  1    系统资源不足等其他错误\n"
+         "  2    用法错误\n"
+         "  3    文件错误：无法读取、不是有效的参数文件，或无法写入\n"
+         "  4    未找到下位机，或指定的端口不可用\n"
+         "  5    传输失败：下载未被下位机确认，或上传未完整收到\n"
+         "  6    校验不一致：下位机中的程序与下发的数据（或文件）不同\n"
+         "  7    无法读回：下载已完成但未能读回校验；verify 未能读回\n"
+         "  130  被 Ctrl+C 中断（其他信号：128 + 信号编号）\n";
+}
+
+}  // namespace km27::ctl

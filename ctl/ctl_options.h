@@ -1,0 +1,53 @@
+#pragma once
+#include <string>
+
+#include "model/device_model.h"
+
+// km27ctl's command line: what the operator asked for, and the exit codes a script acts on.
+namespace km27::ctl {
+
+enum ExitCode {
+  kExitOk = 0,
+  kExitOther = 1,       // the system refused something the tool needs (a thread, a pipe)
+  kExitUsage = 2,
+  kExitFile = 3,        // a file could not be read, is no programme file, or could not be written
+  kExitNoDevice = 4,    // no lower machine answered, or the port given is not usable
+  kExitTransfer = 5,    // a download was not acknowledged, or an upload did not arrive whole
+  kExitMismatch = 6,    // the device holds something else than was sent / than the file
+  kExitReadBack = 7,    // the device could not be read back for the comparison
+  kExitSignalBase = 128,  // + the signal's number: 130 for Ctrl+C
+};
+
+enum class Command { kNone, kPorts, kProbe, kDownload, kUpload, kVerify, kShow };
+
+struct Options {
+  Command command = Command::kNone;
+  std::string file;
+  bool modelGiven = false;
+  DeviceModel model = CodeTransmitter;
+  int com = 0;          // --com N; 0 = not given
+  std::string device;   // --device PATH
+  bool verify = true;   // off with --no-verify
+  bool json = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+struct ParsedCommandLine {
+  Options options;
+  std::string error;  // why the command line is not usable (Chinese); empty when it is
+};
+
+ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
+
+std::string UsageText();
+std::string VersionText();
+
+// "KM27A" / "KM27C", and the machine's full name.
+const char* ModelName(DeviceModel model);
+const char* ModelTitle(DeviceModel model);
+// The COM numbers a model is looked for on (the window's ranges).
+int LastComPort(DeviceModel model);
+
+}  // namespace km27::ctl

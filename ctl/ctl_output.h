@@ -1,0 +1,71 @@
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "link/link_host.h"
+
+// Where km27ctl's words go: results on standard output (plain lines, or one JSON object per
+// command with --json), progress and the operator's messages on standard error.
+namespace km27::ctl {
+
+// A JSON object written as it is built; values are UTF-8.
+class JsonObject {
+ public:
+  JsonObject& Add(const std::string& key, const std::string& value);
+  JsonObject& Add(const std::string& key, const char* value) { return Add(key, std::string(value)); }
+  JsonObject& Add(const std::string& key, long long value);
+  JsonObject& Add(const std::string& key, int value) { return Add(key, static_cast<long long>(value)); }
+  JsonObject& Add(const std::string& key, bool value);
+  JsonObject& Add(const std::string& key, const JsonObject& value) { return AddRaw(key, value.Text()); }
+  JsonObject& Add(const std::string& key, const std::vector<JsonObject>& values);
+  JsonObject& Add(const std::string& key, const std::vector<std::string>& values);
+  std::string Text() const { return "{" + body_ + "}"; }
+
+  static std::string Quote(const std::string& utf8);
+
+ private:
+  JsonObject& AddRaw(const std::string& key, const std::string& json);
+  std::string body_;
+};
+
+class Output {
+ public:
+  Output(bool json, bool quiet, FILE* out = stdout, FILE* err = stderr);
+
+  bool Json() const { return json_; }
+  JsonObject& Result() { return result_; }
+
+  // A line of the result (plain output only).
+  void Line(const std::string& text);
+  // Why the command failed: on standard error, or as "error" in the JSON object.
+  void Error(const std::string& text);
+  // What the window would show in a message box.
+  void Message(const std::string& text);
+  // A note while working (searching, a file that is missing): standard error unless quiet.
+  void Note(const std::string& text);
+
+  // A transfer's progress: a bar with block counts on a terminal, plain lines otherwise.
+  void Progress(const TransferProgress& p);
+  void EndProgress();
+
+  // Writes the JSON object (with the exit code) and returns the code.
+  int Finish(int exitCode);
+
+ private:
+  bool json_;
+  bool quiet_;
+  bool tty_;
+  FILE* out_;
+  FILE* err_;
+  JsonObject result_;
+  std::vector<std::string> messages_;
+  std::string error_;
+  bool barShown_ = false;
+  std::string lastProgress_;
+};
+
+// "下载" / "上传" / "读回校验".
+const char* TransferName(TransferKind kind);
+
+}  // namespace km27::ctl

@@ -1,0 +1,111 @@
+// km27ctl's command line, its show command, and the manual pages of both programs.
+#include <cstdio>
+
+#include "ctl/ctl_fixture.h"
+#include "km27_version.h"
+
+namespace km27::testing {
+namespace {
+
+class CtlCommandLine : public CtlTest {
+ protected:
+  static std::string Shell(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+      char buf[4096];
+      while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+      pclose(p);
+    }
+    return out;
+  }
+};
+
+const char* const kOptions[] = {"--model", "--com", "--device", "--no-verify", "--json", "--quiet", "--help", "--version"};
+const char* const kCommands[] = {"ports", "probe", "download", "upload", "verify", "show"};
+const char* const kExitCodes[] = {"0", "1", "2", "3", "4", "5", "6", "7", "130"};
+
+TEST_F(CtlCommandLine, UsageErrorsExitWithTwoAndSayWhyAlsoInJson) {
+  const Strings wrong[] = {
+      {},                                           // no command
+      {"flash"},                                    // no such command
+      {"download", "KM27A.dat"},                    // a transfer needs the model
+      {"download", "--model", "KM27B", "x.dat"},   // no such model
+      {"upload", "--model", "KM27C"},               // no file
+      {"probe", "--model", "KM27A", "--com", "10"},  // the code box is looked for on COM1..COM9
+      {"ports", "--com", "x"},
+      {"verify", "--model", "KM27C", "--no-verify", "x.dat"},
+      {"ports", "--frobnicate"},
+  };
+  for (const Strings& args : wrong) {
+    const CtlResult r = Run(args);
+    EXPECT_EQ(r.code, 2) << ::testing::PrintToString(args);
+    EXPECT_TRUE(Has(r.err, "km27ctl:")) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  const CtlResult r = Run({"download", "--json", "x.dat"});
+  EXPECT_EQ(r.code, 2);
+  const nlohmann::json j = r.Json();
+  EXPECT_EQ(j["exit_code"], 2);
+  EXPECT_FALSE(j["ok"].get<bool>());
+  EXPECT_TRUE(Has(j["error"].get<std::string>(), "--model")) << j.dump();
+}
+
+TEST_F(CtlCommandLine, HelpAndVersionNameEveryOptionCommandAndExitCode) {
+  const CtlResult help = Run({"--help"});
+  EXPECT_EQ(help.code, 0);
+  for (const char* o : kOptions) EXPECT_TRUE(Has(help.out, o)) << o;
+  for (const char* c : kCommands) EXPECT_TRUE(Has(help.out, std::string("  ") + c)) << c;
+  for (const char* e : kExitCodes) EXPECT_TRUE(Has(help.out, std::string("\n  ") + e + " ")) << e;
+  const CtlResult version = Run({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, std::string("km27ctl ") + KM27_VERSION + "\n");
+}
+
+TEST_F(CtlCommandLine, ShowPrintsEveryCarrierWithItsStepsAndTheLineOptions) {
+  WriteProgramme();
+  const CodeCatalogue catalogue;
+  CtlResult r = Run({"show", "KM27A.dat"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (int c = 0; c < kCarrierCount; ++c) EXPECT_TRUE(Has(r.out, CarrierTitle(c) + "：")) << c;
+  EXPECT_TRUE(Has(r.out, CarrierTitle(1) + "：4 步")) << r.out;
+  EXPECT_TRUE(Has(r.out, CarrierTitle(2) + "：空")) << r.out;
+  const ParamEntry e = programme.table.Entry(17, 2);
+  EXPECT_TRUE(Has(r.out, catalogue.Name(3, e.code))) << r.out;
+  EXPECT_TRUE(Has(r.out, "TB3060-2002")) << r.out;  // 移频, second choice
+  EXPECT_TRUE(Has(r.out, "规范模式")) << r.out;     // ZPW2000, second choice
+
+  r = Run({"show", "--json", "KM27A.dat"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const nlohmann::json j = r.Json();
+  ASSERT_EQ(j["carriers"].size(), size_t(kCarrierCount));
+  const nlohmann::json& steps = j["carriers"][17]["steps"];
+  ASSERT_EQ(steps.size(), 4u);
+  EXPECT_EQ(steps[2]["step"], 3);
+  EXPECT_EQ(steps[2]["code"], e.code);
+  EXPECT_EQ(steps[2]["code_name"], catalogue.Name(3, e.code));
+  EXPECT_EQ(steps[2]["seconds"], e.seconds);
+  EXPECT_EQ(j["carriers"][17]["family"], "交流计数");
+  EXPECT_EQ(j["line_options"][0]["value"], 1);
+  EXPECT_EQ(j["counts"]["carriers"], 6);
+
+  r = Run({"show", "absent.dat"});
+  EXPECT_EQ(r.code, 3);
+}
+
+TEST_F(CtlCommandLine, ManualPagesRenderWithoutWarningsAndDocumentTheirProgram) {
+  if (std::system("command -v groff >/dev/null 2>&1") != 0) GTEST_SKIP() << "groff is not installed";
+  for (const std::string page : {"km27ctl.1", "km27param.1"}) {
+    const std::string path = std::string(KM27_SOURCE_DIR) + "/man/" + page;
+    const std::string source = ReadAll(path);
+    ASSERT_FALSE(source.empty()) << path;
+    EXPECT_TRUE(Has(source, std::string("\"") + KM27_VERSION + "\"")) << page << ": the version in .TH";
+    EXPECT_EQ(Shell("groff -man -Tutf8 -ww -z '" + path + "' 2>&1"), "") << page;
+  }
+  const std::string ctl = Shell("groff -man -Tutf8 -P-cbu '" + std::string(KM27_SOURCE_DIR) + "/man/km27ctl.1' 2>/dev/null");
+  for (const char* o : kOptions) EXPECT_TRUE(Has(ctl, o)) << o;
+  for (const char* c : kCommands) EXPECT_TRUE(Has(ctl, c)) << c;
+  for (const char* e : kExitCodes) EXPECT_TRUE(Has(ctl, std::string(" ") + e + " ") || Has(ctl, std::string(" ") + e + "\n")) << e;
+}
+
+}  // namespace
+}  // namespace km27::testing

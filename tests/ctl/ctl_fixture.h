@@ -1,0 +1,244 @@
+#pragma once
+// The real km27ctl as a child process, against simulated lower machines on pseudo-terminals
+// that run in the test process (so a test can look at what the device received and holds).
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/box_frame.h"
+#include "link/transmitter_image.h"
+#include "model/code_catalogue.h"
+#include "model/param_table.h"
+#include "sim/box_sim.h"
+#include "sim/transmitter_sim.h"
+#include "store/param_file.h"
+
+extern char** environ;
+
+namespace km27::testing {
+
+using Clock = std::chrono::steady_clock;
+using Strings = std::vector<std::string>;
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline bool WaitFor(const std::function<bool()>& pred, int ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  while (!pred()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// Names in a directory, for "nothing was written here".
+inline std::set<std::string> Listing(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string n = e->d_name;
+      if (n != "." && n != "..") names.insert(n);
+    }
+    closedir(d);
+  }
+  return names;
+}
+
+// A command (km27ctl, or a program that runs it) in `dir`, its output in `logBase`.out/.err.
+class CtlProcess {
+ public:
+  // `errTo`: where standard error goes instead of its file (a terminal, say).
+  CtlProcess(const Strings& command, const std::string& dir, const std::map<std::string, std::string>& env,
+             const std::string& logBase, const std::string& errTo = {})
+      : outPath_(logBase + ".out"), errPath_(errTo.empty() ? logBase + ".err" : errTo) {
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+      const std::string s = *e;
+      if (!env.count(s.substr(0, s.find('=')))) envStrings.push_back(s);
+    }
+    for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argStrings = command;
+    std::vector<char*> argv;
+    for (auto& a : argStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
+    // The test runner may ignore SIGINT; the program must meet it with the default handling.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    started_ = Clock::now();
+    if (posix_spawnp(&pid_, argv[0], &fa, &attr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    posix_spawnattr_destroy(&attr);
+  }
+  ~CtlProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  CtlProcess(const CtlProcess&) = delete;
+  CtlProcess& operator=(const CtlProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  // True when it ended within `ms`.
+  bool WaitExit(int ms) {
+    if (pid_ <= 0) return ended_;
+    const bool ended = WaitFor([&] { return waitpid(pid_, &status_, WNOHANG) == pid_; }, ms);
+    if (ended) {
+      pid_ = -1;
+      ended_ = true;
+      endedAt_ = Clock::now();
+    }
+    return ended;
+  }
+  void Signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
+  // The exit code, or -signal when a signal ended it.
+  int ExitCode() const {
+    if (WIFEXITED(status_)) return WEXITSTATUS(status_);
+    if (WIFSIGNALED(status_)) return -WTERMSIG(status_);
+    return -1000;
+  }
+  std::string Out() const { return ReadAll(outPath_); }
+  std::string Err() const { return ReadAll(errPath_); }
+  Clock::time_point EndedAt() const { return endedAt_; }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool ended_ = false;
+  Clock::time_point started_, endedAt_;
+  std::string outPath_, errPath_;
+};
+
+struct CtlResult {
+  int code = -1000;
+  std::string out, err;
+  nlohmann::json Json() const { return nlohmann::json::parse(out); }
+};
+
+// A private working directory and COM directory, simulated devices on COM numbers, and runs of
+// km27ctl there. Link timing is divided by `divisor` through the program's test hook.
+class CtlTest : public ::testing::Test {
+ protected:
+  static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+  void SetUp() override {
+    char tmpl[] = "/tmp/km27-ctl-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root = tmpl;
+    work = root + "/work";
+    com = root + "/com";
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(com.c_str(), 0755), 0);
+  }
+  void TearDown() override {
+    boxes.clear();
+    transmitters.clear();
+    std::system(("rm -rf '" + root + "'").c_str());
+  }
+
+  std::map<std::string, std::string> Env() const {
+    std::map<std::string, std::string> env{{"KM27_COM_DIR", com}};
+    if (divisor > 1) env["KM27_TEST_TIMING_DIVISOR"] = std::to_string(divisor);
+    return env;
+  }
+  std::unique_ptr<CtlProcess> Start(const Strings& args, const std::string& errTo = {}) {
+    Strings command = runAs;
+    command.push_back(std::string(KM27_BINARY_DIR) + "/km27ctl");
+    command.insert(command.end(), args.begin(), args.end());
+    auto p = std::make_unique<CtlProcess>(command, work, Env(), root + "/run" + std::to_string(++runs), errTo);
+    EXPECT_TRUE(p->Started());
+    return p;
+  }
+  CtlResult Run(const Strings& args, int ms = 120000) {
+    auto p = Start(args);
+    CtlResult r;
+    EXPECT_TRUE(p->WaitExit(ms)) << "km27ctl did not end";
+    r.code = p->ExitCode();
+    r.out = p->Out();
+    r.err = p->Err();
+    return r;
+  }
+
+  sim::TransmitterSim& AddTransmitter(int n, sim::TransmitterSimOptions o = {}) {
+    transmitters.push_back(std::make_unique<sim::TransmitterSim>(o));
+    EXPECT_TRUE(transmitters.back()->Start(com, n)) << transmitters.back()->Error();
+    return *transmitters.back();
+  }
+  sim::BoxSim& AddBox(int n, sim::BoxSimOptions o = {}) {
+    o.comDir = com;
+    o.com = n;
+    o.paced = false;
+    o.presenceMs = 20;  // well inside the scaled watchdog period
+    boxes.push_back(std::make_unique<sim::BoxSim>(o));
+    EXPECT_TRUE(boxes.back()->Start()) << boxes.back()->Error();
+    return *boxes.back();
+  }
+
+  // A programme with steps on a few carriers of every family, saved as `name` in the work
+  // directory; returns its path.
+  std::string WriteProgramme(const std::string& name = "KM27A.dat") {
+    programme.table.Clear();
+    programme.options.Clear();
+    const int carriers[] = {0, 1, 5, 9, 12, 17};
+    for (int c : carriers)
+      for (int s = 0; s < 3 + c % 4; ++s) programme.table.SetEntry(c, s, ParamEntry{uint8_t(1 + (c + s) % 9), uint8_t(5 + s)});
+    programme.options.SetLineOption(0, 1);
+    programme.options.SetLineOption(2, 1);
+    UpdateCarrierMask(programme.table, programme.options);
+    const std::string path = work + "/" + name;
+    EXPECT_TRUE(SaveParamFile(path, programme.options, programme.table).ok);
+    return path;
+  }
+
+  struct {
+    ParamOptions options;
+    ParamTable table;
+  } programme;
+  int divisor = 10;
+  Strings runAs;  // a program km27ctl is run through (setpriv, to run it as another user)
+  std::string root, work, com;
+  int runs = 0;
+  std::vector<std::unique_ptr<sim::TransmitterSim>> transmitters;
+  std::vector<std::unique_ptr<sim::BoxSim>> boxes;
+};
+
+}  // namespace km27::testing

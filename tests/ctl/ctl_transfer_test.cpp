@@ -1,0 +1,281 @@
+// km27ctl's transfers end to end against both simulated lower machines: what reaches the device,
+// what is written (and what never is), and the exit code of each way a transfer can end.
+#include <pty.h>
+
+#include <string>
+
+#include "ctl/ctl_fixture.h"
+#include "store/device_info.h"
+
+namespace km27::testing {
+namespace {
+
+// The code transmitter waits out its read limit (200 ms under test) on every failing exchange.
+// The box's scan and watchdog periods must stay well above its chatter.
+constexpr int kFastTransmitter = 10;
+constexpr int kBoxDivisor = 4;
+
+class CtlTransfer : public CtlTest {
+ protected:
+
+  // What a download of the test programme leaves in each device.
+  TransmitterImage SentImage(const DeviceInfo& info = {}) const {
+    TransmitterImage image;
+    image.SetInfo(info);
+    image.BuildFrom(programme.options, programme.table);
+    return image;
+  }
+  BoxFrame SentFrame() const {
+    ParamOptions sealed = programme.options;
+    SealBoxHeader(sealed);
+    return BuildBoxFrame(sealed, programme.table);
+  }
+  // Image byte of step `step` (1-based) of `carrier`'s seconds, where the carrier travels.
+  static int TransmitterStepByte(int carrier, int step) {
+    int deviceBlock = 0;
+    while (TransmitterImage::CarrierOfDeviceBlock(deviceBlock) != carrier) ++deviceBlock;
+    return int(kImageTableOffset) + deviceBlock * kBlockBytes + 2 * (step - 1) + 1;
+  }
+  static int BoxStepByte(int carrier, int step) {
+    return int(kBoxHeaderBytes) + carrier * kBlockBytes + 2 * (step - 1) + 1;
+  }
+};
+
+TEST_F(CtlTransfer, ACleanDownloadIsReadBackAndVerifyAgreesWithoutWritingAnything) {
+  divisor = kBoxDivisor;
+  sim::TransmitterSim& transmitter = AddTransmitter(1);
+  sim::BoxSim& box = AddBox(2);
+  const std::string file = WriteProgramme();
+  const std::string bytes = ReadAll(file);
+
+  CtlResult r = Run({"download", "--model", "KM27C", "--com", "1", "KM27A.dat"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "校验一致")) << r.out;
+  EXPECT_TRUE(Has(r.err, "读回校验 17/17")) << r.err;  // the read-back ran to its end
+  EXPECT_TRUE(transmitter.Image() == SentImage());
+
+  r = Run({"download", "--model", "KM27A", "--com", "2", "KM27A.dat"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "校验一致")) << r.out;
+  EXPECT_TRUE(box.Frame() == SentFrame());
+  EXPECT_EQ(box.UploadsAnswered(), 1);  // its read-back
+
+  // Verify reads each device and compares; the working directory is left exactly as it was.
+  const std::set<std::string> before = Listing(work);
+  for (const auto& [model, port] : {std::pair{"KM27C", "1"}, std::pair{"KM27A", "2"}}) {
+    r = Run({"verify", "--model", model, "--com", port, "--json", "KM27A.dat"});
+    EXPECT_EQ(r.code, 0) << model << r.out << r.err;
+    const nlohmann::json j = r.Json();
+    EXPECT_EQ(j["command"], "verify");
+    EXPECT_EQ(j["result"], "same");
+    EXPECT_EQ(j["model"], model);
+    EXPECT_EQ(j["com"], std::stoi(port));
+    EXPECT_EQ(j["exit_code"], 0);
+    EXPECT_TRUE(j["ok"].get<bool>());
+  }
+  EXPECT_EQ(Listing(work), before);
+  EXPECT_EQ(ReadAll(file), bytes);
+
+  // Without verification the device is not read again; quiet, nothing goes to standard error.
+  r = Run({"download", "--model", "KM27A", "--com", "2", "--no-verify", "--quiet", "--json", "KM27A.dat"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.Json()["result"], "not_verified");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(box.UploadsAnswered(), 2);  // the verify's read only
+}
+
+TEST_F(CtlTransfer, ProgressIsABarWithBlockCountsOnATerminal) {
+  divisor = kBoxDivisor;
+  AddTransmitter(1);
+  WriteProgramme();
+  int master = -1, slave = -1;
+  char name[128] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  auto p = Start({"download", "--model", "KM27C", "--com", "1", "KM27A.dat"}, name);
+  ASSERT_TRUE(p->WaitExit(60000));
+  EXPECT_EQ(p->ExitCode(), 0);
+  close(slave);
+  std::string shown;
+  char buf[4096];
+  for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) shown.append(buf, size_t(n));
+  close(master);
+  // One line redrawn in place, filled as the blocks go, then closed with a line end.
+  EXPECT_TRUE(Has(shown, "\r\033[K下载 [")) << shown;
+  EXPECT_TRUE(Has(shown, "[####################] 17/17")) << shown;
+  EXPECT_TRUE(Has(shown, "读回校验 [")) << shown;
+  EXPECT_FALSE(Has(shown, "下载 3/17\r\n")) << shown;  // not the plain lines of a log
+}
+
+TEST_F(CtlTransfer, AByteStoredWronglyIsAMismatchNamingItsCarrierAndStep) {
+  divisor = kBoxDivisor;
+  // 650 Hz travels to the code transmitter in another carrier's place: the name must be the
+  // operator's carrier, not the device's block.
+  sim::TransmitterSimOptions t;
+  t.storeWrongByte = TransmitterStepByte(1, 2);
+  AddTransmitter(1, t);
+  sim::BoxSimOptions b;
+  b.storeWrongByte = BoxStepByte(5, 3);
+  AddBox(2, b);
+  WriteProgramme();
+
+  struct Case {
+    const char* model;
+    const char* port;
+    int carrier, step;
+  };
+  for (const Case& c : {Case{"KM27C", "1", 1, 2}, Case{"KM27A", "2", 5, 3}}) {
+    SCOPED_TRACE(c.model);
+    const std::string named = CarrierTitle(c.carrier) + "第 " + std::to_string(c.step) + " 步";
+    CtlResult r = Run({"download", "--model", c.model, "--com", c.port, "--json", "KM27A.dat"});
+    EXPECT_EQ(r.code, 6) << r.err;
+    nlohmann::json j = r.Json();
+    EXPECT_EQ(j["result"], "mismatch");
+    EXPECT_EQ(j["exit_code"], 6);
+    EXPECT_EQ(j["difference"]["carrier_index"], c.carrier);
+    EXPECT_EQ(j["difference"]["carrier"], Carrier(c.carrier).caption);
+    EXPECT_EQ(j["difference"]["step"], c.step);
+    EXPECT_TRUE(Has(j["difference"]["text"].get<std::string>(), named)) << j.dump();
+
+    // The device keeps the wrong byte: comparing it with the file finds the same place.
+    r = Run({"verify", "--model", c.model, "--com", c.port, "KM27A.dat"});
+    EXPECT_EQ(r.code, 6) << r.err;
+    EXPECT_TRUE(Has(r.out, named)) << r.out;
+  }
+}
+
+TEST_F(CtlTransfer, AReadBackThatFailsIsReportedAsSuchNotAsAMismatch) {
+  sim::TransmitterSimOptions t;
+  t.failReads = true;
+  sim::TransmitterSim& transmitter = AddTransmitter(1, t);
+  sim::BoxSimOptions b;
+  b.noUploadAnswer = true;
+  sim::BoxSim& box = AddBox(2, b);
+  WriteProgramme();
+
+  for (const auto& [model, port, d] : {std::tuple{"KM27C", "1", kFastTransmitter}, std::tuple{"KM27A", "2", kBoxDivisor}}) {
+    SCOPED_TRACE(model);
+    divisor = d;
+    CtlResult r = Run({"download", "--model", model, "--com", port, "--json", "KM27A.dat"});
+    EXPECT_EQ(r.code, 7) << r.err;
+    EXPECT_EQ(r.Json()["result"], "read_back_failed");
+    EXPECT_TRUE(r.Json()["verified"].get<bool>());
+    r = Run({"verify", "--model", model, "--com", port, "KM27A.dat"});
+    EXPECT_EQ(r.code, 7) << r.err;
+    EXPECT_TRUE(Has(r.err, "未能从下位机读回")) << r.err;
+  }
+  // The downloads themselves went through.
+  EXPECT_TRUE(transmitter.Image() == SentImage());
+  EXPECT_EQ(box.DownloadsAccepted(), 1);
+}
+
+TEST_F(CtlTransfer, AnInvalidFileIsRefusedWithItsReasonBeforeAnythingIsSent) {
+  divisor = kBoxDivisor;
+  sim::TransmitterSim& transmitter = AddTransmitter(1);
+  sim::BoxSim& box = AddBox(2);
+  WriteProgramme();
+  std::string shortFile = ReadAll(work + "/KM27A.dat");
+  shortFile.pop_back();
+  std::ofstream(work + "/short.dat", std::ios::binary) << shortFile;
+  std::string otherVersion = ReadAll(work + "/KM27A.dat");
+  otherVersion[50 + 8] = '2';  // "KM27A 1.0" -> "KM27A 1.2"
+  std::ofstream(work + "/other.dat", std::ios::binary) << otherVersion;
+
+  for (const std::string model : {"KM27C", "KM27A"}) {
+    CtlResult r = Run({"download", "--model", model, "short.dat"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(Has(r.err, "1055")) << r.err;
+    r = Run({"download", "--model", model, "--json", "other.dat"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(Has(r.Json()["error"].get<std::string>(), "版本")) << r.out;
+    r = Run({"verify", "--model", model, "missing.dat"});
+    EXPECT_EQ(r.code, 3);
+  }
+  // No port was even opened: the code transmitter never saw its identification poll.
+  EXPECT_EQ(transmitter.GetStats().identify, 0);
+  EXPECT_EQ(transmitter.GetStats().open, 0);
+  EXPECT_EQ(box.DownloadsReceived(), 0);
+  EXPECT_EQ(box.UploadsAnswered(), 0);
+}
+
+TEST_F(CtlTransfer, UploadWritesTheDevicesProgrammeAndNeverAFileFromAFailedUpload) {
+  divisor = kBoxDivisor;
+  WriteProgramme("source.dat");
+  DeviceInfo info;
+  for (size_t i = 0; i < info.size(); ++i) info[i] = uint8_t(255 - i);
+  sim::TransmitterSim& transmitter = AddTransmitter(1);
+  transmitter.SetImage(SentImage(info));
+  sim::BoxSim& box = AddBox(2);
+  box.SetFrame(SentFrame());
+
+  CtlResult r = Run({"upload", "--model", "KM27C", "--com", "1", "fromC.dat"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ParamOptions options;
+  ParamTable table;
+  ASSERT_TRUE(LoadParamFile(work + "/fromC.dat", options, table));
+  EXPECT_TRUE(table == programme.table);
+  for (int f = 0; f < kFamilyCount; ++f) EXPECT_EQ(options.MaskByte(f), programme.options.MaskByte(f)) << f;
+  DeviceInfo kept{};
+  ASSERT_TRUE(LoadDeviceInfo(work, kept));  // where the window keeps it: the working directory
+  EXPECT_EQ(kept, info);
+
+  r = Run({"upload", "--model", "KM27A", "--com", "2", "--json", "fromA.dat"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_TRUE(LoadParamFile(work + "/fromA.dat", options, table));
+  EXPECT_TRUE(BuildBoxFrame(options, table) == SentFrame());
+
+  // A failed upload leaves the file as it was, with no temporary file beside it.
+  box.SetNoUploadAnswer(true);
+  const std::string before = ReadAll(work + "/fromA.dat");
+  const std::set<std::string> listed = Listing(work);
+  r = Run({"upload", "--model", "KM27A", "--com", "2", "fromA.dat"});
+  EXPECT_EQ(r.code, 5) << r.err;
+  EXPECT_EQ(ReadAll(work + "/fromA.dat"), before);
+  EXPECT_EQ(Listing(work), listed);
+
+  // A file that is there but is no programme file is not replaced, and nothing is asked of the device.
+  std::ofstream(work + "/notes.txt") << "not a programme";
+  const int uploads = transmitter.GetStats().reads[0];
+  r = Run({"upload", "--model", "KM27C", "--com", "1", "notes.txt"});
+  EXPECT_EQ(r.code, 3) << r.err;
+  EXPECT_EQ(ReadAll(work + "/notes.txt"), "not a programme");
+  EXPECT_EQ(transmitter.GetStats().reads[0], uploads);
+}
+
+TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
+  WriteProgramme();
+  sim::TransmitterSimOptions t;
+  t.noAckBlock = 3;
+  AddTransmitter(1, t);
+  sim::BoxSimOptions b;
+  b.noAccept = true;
+  AddBox(2, b);
+
+  divisor = kFastTransmitter;
+  CtlResult r = Run({"download", "--model", "KM27C", "--com", "1", "--json", "KM27A.dat"});
+  EXPECT_EQ(r.code, 5) << r.err;
+  EXPECT_EQ(r.Json()["result"], "failed");
+  r = Run({"upload", "--model", "KM27C", "--com", "1", "up.dat"});
+  EXPECT_EQ(r.code, 5) << r.err;
+  EXPECT_FALSE(Listing(work).count("up.dat"));
+
+  divisor = kBoxDivisor;
+  r = Run({"download", "--model", "KM27A", "--com", "2", "KM27A.dat"});
+  EXPECT_EQ(r.code, 5) << r.err;
+
+  // Nothing on COM5; nothing at all behind a device path; no device anywhere for a model.
+  for (const std::string model : {"KM27C", "KM27A"}) {
+    r = Run({"download", "--model", model, "--com", "5", "KM27A.dat"});
+    EXPECT_EQ(r.code, 4) << model << r.err;
+    r = Run({"probe", "--model", model, "--device", root + "/no-such-tty", "--json"});
+    EXPECT_EQ(r.code, 4) << model << r.out;
+    EXPECT_FALSE(r.Json()["found"].get<bool>());
+  }
+  transmitters.clear();
+  boxes.clear();
+  r = Run({"verify", "--model", "KM27A", "KM27A.dat"});
+  EXPECT_EQ(r.code, 4) << r.err;
+  EXPECT_TRUE(Has(r.err, "COM1–COM9")) << r.err;
+}
+
+}  // namespace
+}  // namespace km27::testing
