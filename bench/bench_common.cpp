@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -28,8 +29,9 @@ QApplication& App(int& argc, char** argv) {
     QApplication::setStyle(QStringLiteral("Windows"));
     // The windows' remembered choices go to a scratch place, never the user's own.
     QStandardPaths::setTestModeEnabled(true);
+    static QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QCoreApplication::setOrganizationName(QStringLiteral("km27-bench"));
-    QSettings().clear();
     return a;
   }();
   return *app;

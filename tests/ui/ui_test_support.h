@@ -26,11 +26,14 @@ inline QApplication* EnsureApp() {
     // A window serving the code transmitter scans COM ports: never let it reach real ones.
     qputenv("KM27_COM_DIR", "/nonexistent/km27-no-com-ports");
     auto* a = new QApplication(argc, argv);
-    // Remembered settings go to a test location, never the user's own.
+    // Remembered settings (the verification switch, recent files) go to a directory of this
+    // process's own: never the user's, and never another test's that runs at the same time.
     QStandardPaths::setTestModeEnabled(true);
+    static QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
     QCoreApplication::setOrganizationName(QStringLiteral("km27-tests"));
     QCoreApplication::setApplicationName(QStringLiteral("ui_tests"));
-    QSettings().clear();  // each run starts from the defaults
     QApplication::setStyle(QStringLiteral("Windows"));
     return a;
   }();
