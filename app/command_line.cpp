@@ -1,29 +1,106 @@
 #include "app/command_line.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "km27_version.h"
+#include "store/file_io.h"
 
-int HandleInformationOptions(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs("用法：km27param [--help | --version]\n"
-                  "\n"
-                  "KM27A 发码箱与 KM27C 发码器的参数设置工具（窗口程序）。启动后选择下位机，\n"
-                  "在主窗口中编辑程序，程序保存在工作目录的 KM27A.dat 中。\n"
-                  "\n"
-                  "  --help, -h      显示本帮助\n"
-                  "  --version, -V   显示版本\n"
-                  "\n"
-                  "命令行工具见 km27ctl --help。\n",
-                  stdout);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
-      std::printf("km27param %s\n", KM27_VERSION);
-      return 0;
+namespace {
+
+const char kHelp[] =
+    "用法：km27param [--workdir 目录 | --desktop] [--help | --version]\n"
+    "\n"
+    "KM27A 发码箱与 KM27C 发码器的参数设置工具（窗口程序）。启动后选择下位机，\n"
+    "在主窗口中编辑程序，程序保存在工作目录的 KM27A.dat 中（还有 DDINFO.txt、KM27A.txt）。\n"
+    "\n"
+    "  --workdir 目录  以该目录为工作目录（不存在则建立）；不给出时为当前目录\n"
+    "  --desktop       从桌面菜单启动：以每个用户自己的目录为工作目录，\n"
+    "                  即 $XDG_DATA_HOME/km27param（通常为 ~/.local/share/km27param）\n"
+    "  --help, -h      显示本帮助\n"
+    "  --version, -V   显示版本\n"
+    "\n"
+    "命令行工具见 km27ctl --help。\n";
+
+// Removes argv[i .. i+n-1].
+void Drop(int& argc, char** argv, int i, int n) {
+  for (int k = i; k + n <= argc; ++k) argv[k] = argv[k + n];
+  argc -= n;
+}
+
+bool MakeDirs(const std::string& dir, int* err) {
+  std::string at;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = dir.find('/', pos + 1);
+    at = dir.substr(0, pos);
+    if (at.empty()) continue;
+    if (::mkdir(at.c_str(), 0755) != 0 && errno != EEXIST) {
+      *err = errno;
+      return false;
     }
   }
-  return -1;
+  return true;
+}
+
+}  // namespace
+
+std::string DesktopWorkDir() {
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') return std::string(data) + "/km27param";
+  std::string home;
+  if (const char* h = std::getenv("HOME"); h && *h) home = h;
+  else if (const passwd* pw = getpwuid(getuid())) home = pw->pw_dir;
+  return home + "/.local/share/km27param";
+}
+
+bool EnterWorkDir(const std::string& dir, std::string* error) {
+  int err = 0;
+  if (!MakeDirs(dir, &err)) {
+    *error = km27::FileErrorText("无法建立工作目录", err);
+    return false;
+  }
+  if (::chdir(dir.c_str()) != 0) {
+    *error = km27::FileErrorText("无法进入工作目录", errno);
+    return false;
+  }
+  return true;
+}
+
+StartOptions ReadStartOptions(int& argc, char** argv) {
+  StartOptions o;
+  for (int i = 1; i < argc;) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kHelp, stdout);
+      o.exitCode = 0;
+      return o;
+    }
+    if (a == "--version" || a == "-V") {
+      std::printf("km27param %s\n", KM27_VERSION);
+      o.exitCode = 0;
+      return o;
+    }
+    if (a == "--desktop") {
+      o.workDir = DesktopWorkDir();
+      Drop(argc, argv, i, 1);
+    } else if (a == "--workdir" || a.rfind("--workdir=", 0) == 0) {
+      const bool joined = a.size() > std::strlen("--workdir");
+      if (!joined && i + 1 >= argc) {
+        std::fputs("km27param: --workdir 需要一个目录\n", stderr);
+        o.exitCode = 2;
+        return o;
+      }
+      o.workDir = joined ? a.substr(std::strlen("--workdir=")) : argv[i + 1];
+      Drop(argc, argv, i, joined ? 1 : 2);
+    } else {
+      ++i;  // the toolkit's
+    }
+  }
+  return o;
 }

@@ -1,5 +1,24 @@
 #pragma once
+#include <string>
 
-// km27param --help and --version: answered before any window or display is needed.
-// Returns the exit code when one of them was given, else -1 (start the window).
-int HandleInformationOptions(int argc, char** argv);
+// What km27param's own options ask for; the toolkit's options (-platform and the like) are left
+// in argv for it.
+//   --help, --version     answered before any window or display is needed
+//   --workdir DIR         work in DIR (made if missing) instead of the current directory
+//   --desktop             started from the desktop's menu: work in the per-user directory
+struct StartOptions {
+  int exitCode = -1;        // >= 0: answered (help, version, a usage error); exit with it
+  std::string workDir;      // empty: the current directory, as always
+  std::string error;        // why the working directory cannot be used (Chinese)
+};
+
+// Reads and removes our options from argc/argv.
+StartOptions ReadStartOptions(int& argc, char** argv);
+
+// The per-user working directory of a start from the desktop's menu:
+// $XDG_DATA_HOME/km27param, else ~/.local/share/km27param.
+std::string DesktopWorkDir();
+
+// Makes `dir` (and its parents) if missing and makes it the current directory; the reason in
+// Chinese when that is not possible.
+bool EnterWorkDir(const std::string& dir, std::string* error);

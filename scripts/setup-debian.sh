@@ -18,6 +18,9 @@ PKGS=(
   fonts-wqy-zenhei poppler-utils
   xvfb xdotool
   clang-14 libclang-rt-14-dev llvm-14
+  # the Debian package and its check: dependencies from the binaries, the menu entry and the
+  # AppStream data validated, the icons' sizes read
+  dpkg-dev desktop-file-utils appstream file
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -4,13 +4,14 @@
 #      fuzz corpus replays);
 #   2. each fuzz target for a short fixed time under libFuzzer (clang, ASan+UBSan);
 #   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   4. the link, window and command-line tests under ThreadSanitizer.
+#   4. the link, window and command-line tests under ThreadSanitizer;
+#   5. the Debian package: made, unpacked into a scratch root and checked there.
 # KM27_TEST_STAGES picks stages (e.g. "1" for a quick run); default: all of them.
 # KM27_FUZZ_RUNS runs each fuzz target for that many executions instead of KM27_FUZZ_SECONDS.
 # KM27_BUILD_DIR, KM27_FUZZ_BUILD_DIR, KM27_ASAN_BUILD_DIR, KM27_TSAN_BUILD_DIR move the builds.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-stages=${KM27_TEST_STAGES:-1234}
+stages=${KM27_TEST_STAGES:-12345}
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
@@ -62,5 +63,9 @@ if stage 4; then
   configure_build "$tsan" -DKM27_SANITIZE=thread -DKM27_BUILD_BENCH=OFF
   (cd "$tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/tests/tsan.supp" \
      ctest --output-on-failure -j "$jobs" --timeout 600 -L 'link|ui|sim|ctl')
+fi
+if stage 5; then
+  echo "== stage 5: the Debian package"
+  "$here/scripts/check-package.sh" "${KM27_BUILD_DIR:-$here/build}"
 fi
 echo "all test stages passed"

@@ -1,9 +1,15 @@
-// km27param --help and --version answer without a display and without opening a window.
+// km27param's own options: --help and --version answer without a display and without opening a
+// window; --workdir and --desktop choose the working directory.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <string>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
 #include "km27_version.h"
 
 namespace {
@@ -30,6 +36,81 @@ TEST(ProgramCommandLine, HelpAndVersionNeedNoDisplay) {
   const std::string version = RunWithoutDisplay("--version", &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(version, std::string("km27param ") + KM27_VERSION + "\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The working directory: the current one as always, another one given, or the per-user one of
+// a start from the desktop's menu.
+class WorkDirOptions : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/km27-workdir-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root = tmpl;
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    before = cwd;
+  }
+  void TearDown() override {
+    if (chdir(before.c_str()) != 0) ADD_FAILURE() << "cannot go back to " << before;
+    std::system(("chmod -R u+w '" + root + "'; rm -rf '" + root + "'").c_str());
+  }
+  // Our options are read and removed; everything else stays for the toolkit.
+  StartOptions Read(std::vector<std::string> args) {
+    args.insert(args.begin(), "km27param");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int argc = int(args.size());
+    StartOptions o = ReadStartOptions(argc, argv.data());
+    left.assign(argv.begin() + 1, argv.begin() + argc);
+    return o;
+  }
+  std::string root, before;
+  std::vector<std::string> left;
+};
+
+TEST_F(WorkDirOptions, OurOptionsAreTakenAndTheToolkitsLeft) {
+  StartOptions o = Read({"-platform", "offscreen"});
+  EXPECT_EQ(o.exitCode, -1);
+  EXPECT_EQ(o.workDir, "") << "without an option the current directory stays, as always";
+  EXPECT_EQ(left, (std::vector<std::string>{"-platform", "offscreen"}));
+
+  o = Read({"--workdir", root + "/a", "-platform", "offscreen"});
+  EXPECT_EQ(o.workDir, root + "/a");
+  EXPECT_EQ(left, (std::vector<std::string>{"-platform", "offscreen"}));
+  o = Read({"--workdir=" + root + "/b"});
+  EXPECT_EQ(o.workDir, root + "/b");
+  EXPECT_TRUE(left.empty());
+  o = Read({"--workdir"});
+  EXPECT_EQ(o.exitCode, 2) << "a missing directory is a usage error";
+
+  setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+  EXPECT_EQ(Read({"--desktop"}).workDir, root + "/data/km27param");
+  unsetenv("XDG_DATA_HOME");
+  const char* home = getenv("HOME");
+  const std::string savedHome = home ? home : "";
+  setenv("HOME", root.c_str(), 1);
+  EXPECT_EQ(DesktopWorkDir(), root + "/.local/share/km27param");
+  setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST_F(WorkDirOptions, TheDirectoryIsMadeAndEnteredOrWhyNotIsSaid) {
+  std::string error;
+  ASSERT_TRUE(EnterWorkDir(root + "/x/y/z", &error)) << error;
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(std::string(cwd), root + "/x/y/z");
+  EXPECT_TRUE(EnterWorkDir(root + "/x", &error)) << "an existing directory is simply entered";
+
+  // A file where the directory should be: refused, with the reason.
+  std::fclose(std::fopen((root + "/file").c_str(), "w"));
+  error.clear();
+  EXPECT_FALSE(EnterWorkDir(root + "/file/sub", &error));
+  EXPECT_NE(error.find("无法建立工作目录"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -352,3 +352,40 @@ TEST_F(RealProgram, UnreadableWorkingFilesSurviveAndHeldTerminalsAreLeftAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where the files go: started as the desktop's menu starts it (the entry's Exec line), the tool
+// works in the per-user directory, not in the home directory it was started in; given
+// --workdir, in that one.
+TEST_F(RealProgram, TheMenuEntryAndWorkdirChooseWhereTheFilesGo) {
+  const std::string home = root + "/home", data = root + "/data", other = root + "/elsewhere/station-7";
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  std::ifstream entry(std::string(KM27_SOURCE_DIR) + "/packaging/org.km27.km27param.desktop");
+  std::string line, exec;
+  while (std::getline(entry, line))
+    if (line.rfind("Exec=", 0) == 0) exec = line.substr(5);
+  ASSERT_EQ(exec, "km27param --desktop");
+  const Strings env{"DISPLAY=" + display, "HOME=" + home, "XDG_DATA_HOME=" + data,
+                    "KM27_COM_DIR=" + root + "/no-com", "KM27_LOCK_DIR=" + root};
+  for (const Strings& args : {Strings{kBin + "/km27param", "--desktop"}, Strings{kBin + "/km27param", "--workdir", other}}) {
+    Process tool(args, home, env, root + "/tool.log");
+    const std::string select = WaitWindow("下位机选择");
+    ASSERT_FALSE(select.empty()) << tool.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it map and take input
+    Keys(select, "Return");
+    const std::string main = WaitWindow("参数设置工具");
+    ASSERT_FALSE(main.empty()) << tool.Output();
+    Keys(main, "F2");
+    Keys(main, "F9");
+    ASSERT_TRUE(tool.WaitExit(20000)) << tool.Output();
+  }
+  km27::ParamOptions o;
+  km27::ParamTable t;
+  EXPECT_TRUE(km27::LoadParamFile(data + "/km27param/" + km27::kParamFileName, o, t)) << "not in the per-user directory";
+  EXPECT_TRUE(km27::LoadParamFile(other + "/" + km27::kParamFileName, o, t)) << "not in the --workdir directory";
+  struct stat st;
+  EXPECT_NE(stat((home + "/" + km27::kParamFileName).c_str(), &st), 0) << "the files landed in the home directory";
+}
+
+}  // namespace
