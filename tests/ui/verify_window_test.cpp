@@ -16,6 +16,7 @@
 #include "link/link_timing.h"
 #include "link/verify.h"
 #include "model/status_texts.h"
+#include "sim/box_sim.h"
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"
 #include "store/param_file.h"
@@ -23,6 +24,7 @@
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/param_dlg.h"
+#include "ui/programme_documents.h"
 #include "ui_test_support.h"
 
 using namespace km27;
@@ -112,6 +114,81 @@ TEST_F(VerifyWindow, AMismatchIsNamedAndChangesNothingOfTheWindows) {
   // information after an upload only.
   EXPECT_FALSE(QFile::exists(work.Path(kParamFileName)));
   EXPECT_FALSE(QFile::exists(work.Path(kDeviceInfoFileName)));
+}
+
+}  // namespace
+
+namespace {
+
+// The same through the window serving a simulated code box.
+class VerifyBoxWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim::BoxSimOptions o;
+    o.comDir = ports.Dir();
+    o.com = 1;
+    o.presenceMs = 40;  // within the scaled watchdog period
+    o.paced = false;
+    box = std::make_unique<sim::BoxSim>(o);
+    ASSERT_TRUE(box->Start()) << box->Error();
+    dlg = std::make_unique<CParamDlg>();
+    answers.InstallOn(*dlg);
+    answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Ok; };
+    dlg->SetDeviceModel(CodeBox);
+    dlg->OnInitDialog();
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 15000));
+  }
+  void TearDown() override {
+    dlg.reset();
+    box.reset();
+    QSettings().clear();
+  }
+  QString Status() const { return dlg->statusLine->text(); }
+  bool Download(const std::string& expected) {
+    QTest::keyClick(dlg->grid, Qt::Key_F7);
+    return QTest::qWaitFor(
+        [&] { return Status() == QString::fromStdString(expected) && dlg->Button(kButtonDownload)->isEnabled(); }, 30000);
+  }
+
+  TempWorkDir work;
+  SimulatedComPorts ports{work};
+  ScriptedAnswers answers;
+  std::unique_ptr<sim::BoxSim> box;
+  std::unique_ptr<CParamDlg> dlg;
+};
+
+TEST_F(VerifyBoxWindow, ProvenMismatchedOrNotReadBackAndNothingOfTheWindowsChanged) {
+  QTest::mouseClick(dlg->Control(1005), Qt::LeftButton, {}, QPoint(6, 5));  // 1700 Hz
+  QTest::keyClick(dlg->grid, Qt::Key_F2);
+  QTest::keyClick(dlg->grid, Qt::Key_F2);
+  ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kSame))) << Status().toStdString();
+  EXPECT_TRUE(answers.asked.empty());
+  const ParamTable table = dlg->Param().table;
+
+  // 1700 Hz is block 4; its step 2's seconds byte (frame offset 8 + 4 * 48 + 3) is kept one higher.
+  box->SetStoreWrongByte(8 + 4 * 48 + 3);
+  ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kMismatch))) << Status().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.asked.size() == 1; }, 5000));
+  EXPECT_TRUE(answers.asked[0].text.contains(QString::fromUtf8("载频 1700 Hz（UM71）第 2 步：下发 无码 3 秒，读回 无码 4 秒")))
+      << answers.asked[0].text.toStdString();
+
+  box->SetStoreWrongByte(-1);
+  box->SetNoUploadAnswer(true);
+  ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kReadBackFailed))) << Status().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.asked.size() == 2; }, 5000));
+  EXPECT_EQ(answers.asked[1].text, QString::fromUtf8(text::kVerifyFailedMessage));
+
+  EXPECT_TRUE(dlg->Param().table == table);
+  EXPECT_EQ(dlg->grid->TextMatrix(2, 2), QString::fromUtf8("3 s"));
+  EXPECT_FALSE(QFile::exists(work.Path(kParamFileName)));
+  // Nor is the read-back a step to undo: the last step is still the second add.
+  QAction* undo = dlg->Documents().Action(QString::fromUtf8("撤销(&U)"));
+  ASSERT_NE(undo, nullptr);
+  EXPECT_EQ(undo->text(), QString::fromUtf8("撤销(&U) 添加"));
+  undo->trigger();
+  EXPECT_EQ(CountTable(dlg->Param().table).entries, 1);
 }
 
 }  // namespace
