@@ -166,11 +166,12 @@ class RealProgram : public ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root = tmpl;
     // The server picks a free display number itself and writes it to a pipe: two runs at once
-    // can never take the same one.
+    // can never take the same one. Without -noreset it resets when its last client (the
+    // readiness check below) leaves, and a program connecting in that moment is turned away.
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     xvfb = std::make_unique<Process>(
-        Strings{"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "",
+        Strings{"Xvfb", "-displayfd", std::to_string(pipeFds[1]), "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "",
         Strings{}, root + "/xvfb.log");
     close(pipeFds[1]);
     std::string number;
