@@ -23,7 +23,7 @@ n=${KM27_DISPLAY:-99}
 while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done  # another X server may hold :99
 display=:$n
 
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -noreset -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $prog $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 export DISPLAY=$display
