@@ -52,20 +52,6 @@ void PollComm::SetComEnvironment(const ComEnvironment& env) {
   envSet_ = true;
 }
 
-void PollComm::SetCommPort(int16_t port) {
-  if (!port_.IsOpen()) commPort_ = port;  // the port of an open control cannot change
-}
-
-void PollComm::SetInputLen(int16_t len) { inputLen_ = len < 0 ? 0 : len; }
-
-void PollComm::SetPortOpen(bool open) {
-  if (open == port_.IsOpen()) return;
-  if (open)
-    OpenPort();
-  else
-    ClosePort();
-}
-
 void PollComm::OpenPort() {
   const ComEnvironment env = envSet_ ? env_ : ComEnvironment::FromProcess();
   // The control's stored line settings, 9600 8N1 raw, are those the open leaves.
@@ -212,13 +198,7 @@ void PollComm::Raise(const Pending& p) {
   } else if (p.seq != outSeq_) {
     return;  // more output followed: its own send event comes when that has left
   }
-  if (p.code == kCommEventReceive ? rThreshold_ <= 0 : sThreshold_ <= 0) return;
-  inHandler_ = true;
-  commEvent_ = p.code;
-  raisedRun_ = p.code == kCommEventReceive ? p.seq : 0;
-  if (onComm_) onComm_();
-  raisedRun_ = 0;
-  inHandler_ = false;
+  CallHandler(p.code, p.seq);
 }
 
 // Inside a receive event: the runs up to the one announced; anywhere else: all of them.

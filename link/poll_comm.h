@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "link/com_names.h"
-#include "link/comm_control.h"
 #include "link/comm_runs.h"
 #include "link/poll_loop.h"
-#include "link/serial_port.h"
+#include "link/serial_comm.h"
 
 namespace km27 {
 
@@ -22,7 +21,7 @@ namespace km27 {
 //    announced after that output's send event;
 //  - no event is raised inside a handler or from within a call of the link, only from the
 //    loop; while events are held they wait, and come from the loop after the releasing call.
-class PollComm : public CommControl {
+class PollComm : public SerialCommControl {
  public:
   explicit PollComm(PollLoop& loop);
   ~PollComm() override;
@@ -32,23 +31,11 @@ class PollComm : public CommControl {
   // Where COM n is; without this, from the process's environment at each open.
   void SetComEnvironment(const ComEnvironment& env);
 
-  void SetCommPort(int16_t port) override;
   int16_t GetInBufferCount() override;
   void SetInBufferCount(int16_t count) override;
-  void SetInputLen(int16_t len) override;
-  void SetPortOpen(bool open) override;
-  void SetRThreshold(int16_t n) override { rThreshold_ = n; }
-  void SetSThreshold(int16_t n) override { sThreshold_ = n; }
   void SetOutput(const std::vector<uint8_t>& bytes) override;
   std::vector<uint8_t> GetInput() override;
-  int16_t GetCommEvent() override { return commEvent_; }
-  void SetInputMode(int32_t mode) override { inputMode_ = mode; }
-  void SetOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
   void SetEventsHeld(bool held) override;
-
-  bool PortOpen() const { return port_.IsOpen(); }
-  int16_t CommPort() const { return commPort_; }
-  const std::string& DevicePath() const { return port_.DevicePath(); }
 
  private:
   struct Pending {
@@ -56,8 +43,8 @@ class PollComm : public CommControl {
     uint64_t seq;  // receive: the run it announces; send: the output it follows
   };
 
-  void OpenPort();
-  void ClosePort();
+  void OpenPort() override;
+  void ClosePort() override;
   void OnLine(short revents);
   void ReadLine();
   void WriteUnwritten();
@@ -70,23 +57,11 @@ class PollComm : public CommControl {
   PollLoop& loop_;
   bool envSet_ = false;
   ComEnvironment env_;
-  SerialPort port_;
   PollLoop::WatchId watch_ = 0;
   PollLoop::TimerId drainCheck_ = 0;
   PollLoop::TimerId dispatch_ = 0;
-
-  int16_t commPort_ = 1;
-  int16_t inputLen_ = 0;
-  int16_t rThreshold_ = 0;
-  int16_t sThreshold_ = 0;
-  int32_t inputMode_ = 0;
-  int16_t commEvent_ = 0;
-  std::function<void()> onComm_;
-  bool inHandler_ = false;
-  bool held_ = false;
   std::deque<Pending> pending_;
   ReceivedRuns received_;
-  uint64_t raisedRun_ = 0;  // the run whose receive event is being handled; 0 = none
   std::vector<uint8_t> unwritten_;  // output the OS did not take at once, in order
   uint64_t outSeq_ = 0;             // outputs handed over
   uint64_t leftSeq_ = 0;            // outputs known to have left the port

@@ -48,20 +48,6 @@ CMSComm::~CMSComm() {
   ClosePort();
 }
 
-void CMSComm::SetCommPort(int16_t port) {
-  if (!port_.IsOpen()) commPort_ = port;  // the port of an open control cannot change
-}
-
-void CMSComm::SetInputLen(int16_t len) { inputLen_ = len < 0 ? 0 : len; }
-
-void CMSComm::SetPortOpen(bool open) {
-  if (open == port_.IsOpen()) return;
-  if (open)
-    OpenPort();
-  else
-    ClosePort();
-}
-
 void CMSComm::OpenPort() {
   if (!km27::OpenComPort(port_, commPort_)) return;
   const LineSettings s = ParseSettings(kSettings);
@@ -268,13 +254,7 @@ void CMSComm::Raise(const Pending& p) {
       return;  // more output followed: its own send event comes when that has left
     }
   }
-  if (p.code == km27::kCommEventReceive ? rThreshold_ <= 0 : sThreshold_ <= 0) return;
-  inHandler_ = true;
-  commEvent_ = p.code;
-  raisedRun_ = p.code == km27::kCommEventReceive ? p.seq : 0;
-  if (onComm_) onComm_();
-  raisedRun_ = 0;
-  inHandler_ = false;
+  CallHandler(p.code, p.seq);
 }
 
 namespace {

@@ -10,12 +10,11 @@
 #include <thread>
 #include <vector>
 
-#include "link/comm_control.h"
 #include "link/comm_runs.h"
 #include "link/link_engine.h"
 #include "link/link_host.h"
 #include "link/link_timing.h"
-#include "link/serial_port.h"
+#include "link/serial_comm.h"
 #include "model/param_model.h"
 
 // The serial comm control of the code box: a COM port with a receive buffer and one event.
@@ -27,7 +26,7 @@
 // running handler of it. The send event is raised only once the output buffer is empty at the
 // moment of delivery, so an announcement byte followed quickly by the frame yields one event,
 // after the frame.
-class CMSComm : public QObject, public km27::CommControl {
+class CMSComm : public QObject, public km27::SerialCommControl {
  public:
   // Line settings stored with the control; the program never changes them.
   static constexpr const char kSettings[] = "9600,n,8,1";
@@ -35,22 +34,11 @@ class CMSComm : public QObject, public km27::CommControl {
   explicit CMSComm(QObject* parent = nullptr);
   ~CMSComm() override;
 
-  void SetCommPort(int16_t port) override;
   int16_t GetInBufferCount() override;
   void SetInBufferCount(int16_t count) override;
-  void SetInputLen(int16_t len) override;
-  void SetPortOpen(bool open) override;
-  void SetRThreshold(int16_t n) override { rThreshold_ = n; }
-  void SetSThreshold(int16_t n) override { sThreshold_ = n; }
   void SetOutput(const std::vector<uint8_t>& bytes) override;
   std::vector<uint8_t> GetInput() override;
-  int16_t GetCommEvent() override { return commEvent_; }
-  void SetInputMode(int32_t mode) override { inputMode_ = mode; }
-  void SetOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
   void SetEventsHeld(bool held) override;
-
-  bool PortOpen() const { return port_.IsOpen(); }
-  int16_t CommPort() const { return commPort_; }
 
  private:
   struct Pending {
@@ -59,8 +47,8 @@ class CMSComm : public QObject, public km27::CommControl {
     uint64_t seq;
   };
 
-  void OpenPort();
-  void ClosePort();
+  void OpenPort() override;
+  void ClosePort() override;
   void ReaderLoop(uint64_t session, int fd, int wakeFd);
   void DrainLoop(uint64_t session, int fd, int wakeFd);
   void NoteDrainedLocked(uint64_t session, int fd);
@@ -69,20 +57,9 @@ class CMSComm : public QObject, public km27::CommControl {
   void Raise(const Pending& p);
   void RaiseDeferred();
 
-  // Window thread only.
-  int16_t commPort_ = 1;
-  int16_t inputLen_ = 0;
-  int16_t rThreshold_ = 0;
-  int16_t sThreshold_ = 0;
-  int32_t inputMode_ = 0;
-  int16_t commEvent_ = 0;
-  std::function<void()> onComm_;
-  bool inHandler_ = false;
-  bool held_ = false;
+  // Window thread only, with the properties and the port.
   std::deque<Pending> deferred_;
   bool countTaken_ = false;  // Input delivers what the last InBufferCount reported
-  uint64_t raisedRun_ = 0;  // the run whose receive event is being handled; 0 = none
-  km27::SerialPort port_;
   std::thread reader_;
   std::thread drainer_;
   int wakeFd_ = -1;
