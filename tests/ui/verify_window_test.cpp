@@ -31,19 +31,14 @@ using namespace km27;
 
 namespace {
 
-class VerifyWindow : public ::testing::Test {
+// A window serving one simulated lower machine on COM1, every message box answered OK.
+class WindowOnOneDevice : public ::testing::Test {
  protected:
-  void SetUp() override { EnsureApp(); }
-  void TearDown() override {
-    dlg.reset();
-    sim.Stop();
-    QSettings().clear();
-  }
-  void Open() {
+  void OpenWindow(DeviceModel model) {
     dlg = std::make_unique<CParamDlg>();
     answers.InstallOn(*dlg);
     answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Ok; };
-    dlg->SetDeviceModel(CodeTransmitter);
+    dlg->SetDeviceModel(model);
     dlg->OnInitDialog();
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
@@ -59,10 +54,22 @@ class VerifyWindow : public ::testing::Test {
 
   TempWorkDir work;
   SimulatedComPorts ports{work};
-  const std::string& comDir = ports.Dir();
   ScriptedAnswers answers;
-  sim::TransmitterSim sim;
   std::unique_ptr<CParamDlg> dlg;
+};
+
+class VerifyWindow : public WindowOnOneDevice {
+ protected:
+  void SetUp() override { EnsureApp(); }
+  void TearDown() override {
+    dlg.reset();
+    sim.Stop();
+    QSettings().clear();
+  }
+  void Open() { OpenWindow(CodeTransmitter); }
+
+  const std::string& comDir = ports.Dir();
+  sim::TransmitterSim sim;
 };
 
 TEST_F(VerifyWindow, OnByDefaultAndTheOperatorsChoiceIsRemembered) {
@@ -121,7 +128,7 @@ TEST_F(VerifyWindow, AMismatchIsNamedAndChangesNothingOfTheWindows) {
 namespace {
 
 // The same through the window serving a simulated code box.
-class VerifyBoxWindow : public ::testing::Test {
+class VerifyBoxWindow : public WindowOnOneDevice {
  protected:
   void SetUp() override {
     sim::BoxSimOptions o;
@@ -131,32 +138,15 @@ class VerifyBoxWindow : public ::testing::Test {
     o.paced = false;
     box = std::make_unique<sim::BoxSim>(o);
     ASSERT_TRUE(box->Start()) << box->Error();
-    dlg = std::make_unique<CParamDlg>();
-    answers.InstallOn(*dlg);
-    answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Ok; };
-    dlg->SetDeviceModel(CodeBox);
-    dlg->OnInitDialog();
-    dlg->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 15000));
+    OpenWindow(CodeBox);
   }
   void TearDown() override {
     dlg.reset();
     box.reset();
     QSettings().clear();
   }
-  QString Status() const { return dlg->statusLine->text(); }
-  bool Download(const std::string& expected) {
-    QTest::keyClick(dlg->grid, Qt::Key_F7);
-    return QTest::qWaitFor(
-        [&] { return Status() == QString::fromStdString(expected) && dlg->Button(kButtonDownload)->isEnabled(); }, 30000);
-  }
 
-  TempWorkDir work;
-  SimulatedComPorts ports{work};
-  ScriptedAnswers answers;
   std::unique_ptr<sim::BoxSim> box;
-  std::unique_ptr<CParamDlg> dlg;
 };
 
 TEST_F(VerifyBoxWindow, ProvenMismatchedOrNotReadBackAndNothingOfTheWindowsChanged) {
