@@ -187,6 +187,7 @@ void BoxLink::SendFrame() {
   downloadPending_ = true;
   comm_.SetInputLen(0);
   comm_.SetOutput(frame_);
+  frameSent_ = true;
 }
 
 void BoxLink::JudgeDownload() {
@@ -332,6 +333,7 @@ void BoxLink::OnDownload() {
   EnableButtons(false);
   transfer_ = Transfer::kDownload;
   downloadOk_ = false;
+  frameSent_ = false;
   host_.TransferProgressed({TransferKind::kDownload, 0, 1});
   comm_.SetInputLen(0);
   comm_.SetOutput({CMD_BOX_DOWNLOAD});

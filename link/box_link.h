@@ -50,7 +50,9 @@ class BoxLink : public LinkEngine {
 
   int PortNumber() const { return portNumber_; }
   bool PortOpenFlag() const { return portOpen_; }
-  bool TransferRunning() const { return transfer_ != Transfer::kNone; }
+  bool TransferRunning() const override { return transfer_ != Transfer::kNone; }
+  bool DownloadRunning() const override { return transfer_ == Transfer::kDownload || transfer_ == Transfer::kReadBack; }
+  bool DeviceTouched() const override { return frameSent_; }
   bool Paused() const { return pause_ != Pause::kNone; }
 
  private:
@@ -108,6 +110,7 @@ class BoxLink : public LinkEngine {
   bool readBackNext_ = false;    // the download succeeded and is to be read back
   // How the transfer under way went, told to the host when it ends.
   bool downloadOk_ = false;
+  bool frameSent_ = false;  // the download's frame went to the line
   bool uploadOk_ = false;
   VerifyOutcome readBackOutcome_ = VerifyOutcome::kReadBackFailed;
   VerifyDifference readBackDifference_;

@@ -14,6 +14,14 @@ class LinkEngine {
   virtual void Stop() = 0;           // exit path, before the parameter file is saved
   // Whether a successful download is read back and compared (on unless the operator chose not).
   virtual void SetVerifyAfterDownload(bool on) = 0;
+
+  // A transfer is under way (a download's read-back counts as its download).
+  virtual bool TransferRunning() const = 0;
+  virtual bool DownloadRunning() const = 0;
+  // The download under way, or the last one, has begun to change the device's programme: the
+  // code transmitter acknowledged a block, or the code box's frame was handed to the line. Cut
+  // short or failed from then on, the device may hold part of it (or all of it, unconfirmed).
+  virtual bool DeviceTouched() const = 0;
 };
 
 }  // namespace km27

@@ -95,6 +95,8 @@ void TransmitterLink::StartTransfer(Transfer kind) {
   // The previous transfer has reported; its thread is at most returning.
   if (transfer_.joinable()) transfer_.join();
   bool download = kind == Transfer::kDownload;
+  downloading_ = download;
+  if (download) deviceTouched_ = false;
   try {
     transferRunning_ = true;
     transfer_ = std::thread(download ? &TransmitterLink::DownloadThread : &TransmitterLink::UploadThread, this);
@@ -331,6 +333,7 @@ void TransmitterLink::DownloadThread() {
         IoResult r = LinkPort.Read(ack, sizeof ack);
         acked = r.Ok() && IsWriteAck(ack, r.count, k);
       }
+      if (acked) deviceTouched_ = true;
       if (!acked) result = 0;
     }
     if (Pause(timing_.identifyPauseMs)) SendIdentifyFrame();

@@ -60,7 +60,9 @@ class TransmitterLink : public LinkEngine {
   void ApplyTransmitterImage();
   void OnVerifyResult(VerifyOutcome outcome, const VerifyDifference& difference);
 
-  bool TransferRunning() const { return transferRunning_; }
+  bool TransferRunning() const override { return transferRunning_; }
+  bool DownloadRunning() const override { return transferRunning_ && downloading_; }
+  bool DeviceTouched() const override { return deviceTouched_; }
   // Link-state reports handled so far: one per monitor cycle, so a first report without a
   // device says that a whole scan found none.
   int LinkReports() const { return linkReports_; }
@@ -106,6 +108,7 @@ class TransmitterLink : public LinkEngine {
   std::atomic<bool> verify_{true};
   std::atomic<int> linkCom_{0};
   bool verifyThis_ = false;  // the running download is read back (set before its thread starts)
+  std::atomic<bool> deviceTouched_{false};  // a block of the download under way was acknowledged
   TransmitterImage image_;  // handed over between the threads by the order of the reports
   // Which devices other programs have open, for the monitor's scans: a scan that finds no free
   // port ends within milliseconds, and reading /proc at that pace would cost more than the scan.
@@ -119,6 +122,7 @@ class TransmitterLink : public LinkEngine {
   int lastLinkState_ = 0;
   int linkReports_ = 0;
   bool transferRunning_ = false;
+  bool downloading_ = false;
   bool stopped_ = false;
   std::thread monitor_;
   std::thread transfer_;

@@ -271,6 +271,9 @@ class BoxLinkEngine : public km27::LinkEngine {
   void OnTimer(int id) override { link_.OnTimer(id); }
   void Stop() override { link_.Stop(); }
   void SetVerifyAfterDownload(bool on) override { link_.SetVerifyAfterDownload(on); }
+  bool TransferRunning() const override { return link_.TransferRunning(); }
+  bool DownloadRunning() const override { return link_.DownloadRunning(); }
+  bool DeviceTouched() const override { return link_.DeviceTouched(); }
 
  private:
   CMSComm comm_;
