@@ -81,9 +81,17 @@ bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
   return true;
 }
 
-int InterruptedExit(const SignalWatch& signals, Output& out) {
-  out.Error("已中断：传输已停止，未写入任何文件");
+int InterruptedExit(const SignalWatch& signals, Output& out, const std::string& what = "传输已停止，未写入任何文件") {
+  out.Error("已中断：" + what);
   return kExitSignalBase + signals.Signal();
+}
+
+// What a download that did not end well left on the device, for its message.
+std::string DeviceState(DeviceModel model, bool touched) {
+  if (!touched) return "下位机中的程序没有改变";
+  return IsCodeTransmitter(model)
+             ? "下位机已确认收到部分数据块，其中的程序可能新旧混杂：请重新下载，或用 verify 核对"
+             : "参数帧已经发出，下位机可能已换成新程序，也可能仍是原程序：请重新下载，或用 verify 核对";
 }
 
 std::vector<std::string> PortProblems() {
@@ -133,7 +141,7 @@ int FindDevice(LinkSession& s, const SignalWatch& signals, DeviceModel model, co
 // A transfer command's loop, signal watch and session, up to the lower machine found.
 class Connection {
  public:
-  Connection(const Options& o, Output& out, ParamModel& param, const DeviceInfo& info)
+  Connection(const Options& o, Output& out, ParamModel& param, const std::optional<DeviceInfo>& info)
       : o_(o), out_(out), signals_(loop_), ports_(ChoosePort(o.com, o.device)) {
     if (signals_.Ok()) session_ = std::make_unique<LinkSession>(loop_, signals_, out, o.model, ports_, param, info);
   }
@@ -155,6 +163,12 @@ class Connection {
     return kExitOther;
   }
   int Stopped() { return InterruptedExit(signals_, out_); }
+  // A download cut short: what it may have left on the device.
+  int DownloadStopped() {
+    if (session_->ReadBackBegun())
+      return InterruptedExit(signals_, out_, "下载已完成，读回校验被中断：下位机中的程序未经证实，请用 verify 核对");
+    return InterruptedExit(signals_, out_, "下载已停止，" + DeviceState(o_.model, session_->DeviceTouched()));
+  }
 
  private:
   const Options& o_;
@@ -293,25 +307,45 @@ int Download(const Options& o, Output& out) {
   if (!LoadProgramme(o.file, file, out)) return kExitFile;
   out.Result().Add("file", o.file);
   CodeCatalogue catalogue;
+  if (const std::string bad = ImpossibleStepsText(file.table, catalogue); !bad.empty()) {
+    if (!o.force) {
+      out.Result().Add("result", "refused");
+      out.Error("参数文件 " + o.file + " 中有下位机无法执行的内容：" + bad + "；确要原样下载，请加 --force");
+      return kExitFile;
+    }
+    out.Note("参数文件中有下位机无法执行的内容（" + bad + "），按 --force 原样下载");
+  }
   ParamModel param(catalogue);
   param.options = file.options;
   param.table = file.table;
   // The code transmitter's device information travels with the programme, from the file the
-  // window keeps in its start-up directory.
+  // window keeps in its start-up directory; without a usable one the device's own is read first
+  // and sent back, never zeros in its place.
   DeviceInfo info{};
+  std::optional<DeviceInfo> known;
   if (IsCodeTransmitter(o.model)) {
-    const bool read = LoadDeviceInfo(CurrentDirectory(), info);
-    out.Result().Add("device_info", read ? DeviceInfoPath(CurrentDirectory()) : std::string());
-    if (!read) out.Note("当前目录没有可读的 DDINFO.txt：设备信息按全 0 下发");
+    const DeviceInfoLoad read = LoadDeviceInfo(CurrentDirectory(), info);
+    out.Result().Add("device_info", read ? read.path : std::string());
+    if (read)
+      known = info;
+    else
+      out.Note(read.path + " 不可用（" + read.reason + "）：先从下位机读取其设备信息，原样下发");
   }
-  Connection link(o, out, param, info);
+  Connection link(o, out, param, known);
   if (const int rc = link.Open(); rc != kExitOk) return rc;
   const std::optional<TransferOutcome> r = link.Session().Download(o.verify);
-  if (!r) return link.NoOutcome();
+  if (!r) return link.Interrupted() ? link.DownloadStopped() : link.NoOutcome();
   out.Result().Add("verified", r->readBack);
+  if (IsCodeTransmitter(o.model)) out.Result().Add("device_info_from_device", r->infoFromDevice);
+  if (r->infoUnreadable) {
+    out.Result().Add("result", "refused");
+    out.Error("未能从下位机读取其设备信息（无应答或应答损坏）：下载没有进行，下位机中的程序没有改变");
+    return kExitTransfer;
+  }
+  if (r->infoFromDevice) out.Note("设备信息取自下位机，已原样下发");
   if (!r->ok) {
-    out.Result().Add("result", "failed");
-    out.Error("下载失败：下位机未确认");
+    out.Result().Add("result", "failed").Add("device_changed", r->deviceTouched);
+    out.Error("下载失败：下位机未确认；" + DeviceState(o.model, r->deviceTouched));
     return kExitTransfer;
   }
   if (!r->readBack) {

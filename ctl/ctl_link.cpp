@@ -157,7 +157,7 @@ PortChoice ChoosePort(int com, const std::string& device) {
 }
 
 LinkSession::LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, DeviceModel model, const PortChoice& ports,
-                         ParamModel& param, const DeviceInfo& info)
+                         ParamModel& param, const std::optional<DeviceInfo>& info)
     : loop_(loop), signals_(signals), model_(model), ports_(ports), host_(loop, out) {
   const LinkTiming timing = ActiveLinkTiming();
   if (IsCodeTransmitter(model)) {

@@ -49,6 +49,9 @@ class CtlHost : public LinkHost {
   // No report may reach the engine from here on; before LinkEngine::Stop().
   void CloseCalls() { calls_.Close(); }
   int Ticks(int timerId) const;
+  std::optional<TransferKind> ProgressKind() const {
+    return progress_ ? std::optional<TransferKind>(progress_->kind) : std::nullopt;
+  }
 
   std::optional<TransferOutcome> outcome;
   std::optional<DeviceInfo> deviceInfo;  // what an upload brought; the command decides where it goes
@@ -92,7 +95,7 @@ PortChoice ChoosePort(int com, const std::string& device);
 class LinkSession {
  public:
   LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, DeviceModel model, const PortChoice& ports,
-              ParamModel& param, const DeviceInfo& info);
+              ParamModel& param, const std::optional<DeviceInfo>& info);
   ~LinkSession();
   LinkSession(const LinkSession&) = delete;
   LinkSession& operator=(const LinkSession&) = delete;
@@ -106,6 +109,9 @@ class LinkSession {
   // One transfer to its end; nothing when a signal stopped it.
   std::optional<TransferOutcome> Download(bool verify);
   std::optional<TransferOutcome> Upload();
+  // How far a download came: it changed the device, or it was already being read back.
+  bool DeviceTouched() const { return engine_->DeviceTouched(); }
+  bool ReadBackBegun() const { return host_.ProgressKind() == TransferKind::kReadBack; }
   // What an upload brought of the code transmitter's device information.
   const std::optional<DeviceInfo>& ReceivedInfo() const { return host_.deviceInfo; }
 

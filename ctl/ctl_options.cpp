@@ -103,6 +103,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       o.quiet = true;
     } else if (a == "--no-verify") {
       o.verify = false;
+    } else if (a == "--force") {
+      o.force = true;
     } else if (a == "--model") {
       if (!takeValue()) continue;
       if (ParseModel(value, o.model))
@@ -146,6 +148,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   if (IsTransfer(o.command) && !o.modelGiven) fail(firstWord + " 需要 --model KM27A 或 --model KM27C");
   fail(CheckComRange(o));
   if (!o.verify && o.command != Command::kDownload) fail("--no-verify 只用于 download");
+  if (o.force && o.command != Command::kDownload) fail("--force 只用于 download");
   if (o.command == Command::kShow && (o.com || !o.device.empty())) fail("show 不使用端口");
   return r;
 }
@@ -171,6 +174,8 @@ std::string UsageText() {
          "  --com N              只使用 COM N（KM27C：COM1–COM11，KM27A：COM1–COM9）\n"
          "  --device PATH        只使用该串口设备（同时给 --com N 时作为 COM N，否则作为 COM1）\n"
          "  --no-verify          下载后不读回校验\n"
+         "  --force              程序中有下位机无法执行的内容（不存在的低频代码、3–60 秒以外的时间）\n"
+         "                       时仍原样下载（否则拒绝，退出码 3）\n"
          "  --json               以一个 JSON 对象在标准输出给出结果\n"
          "  --quiet, -q          不在标准错误显示进度与提示\n"
          "  --help, -h           显示本帮助\n"
@@ -179,7 +184,8 @@ std::string UsageText() {
          "不给 --com 和 --device 时，与窗口程序一样依次查找：KM27C 在 COM1–COM11，\n"
          "KM27A 在 COM1–COM9（每个端口 0.8 秒，查找两轮）。COM n 所指的设备见 ports 与 README。\n"
          "\n"
-         "KM27C 的下载同时下发当前目录 DDINFO.txt 中的设备信息；verify 只比较程序\n"
+         "KM27C 的下载同时下发当前目录 DDINFO.txt 中的设备信息；没有可用的 DDINFO.txt 时，\n"
+         "先从下位机读取其设备信息并原样下发（读不到则不下载，退出码 5）。verify 只比较程序\n"
          "（载频掩码与各载频的步骤），设备信息不在参数文件中，不参与比较。\n"
          "\n"
          "退出码：\n"

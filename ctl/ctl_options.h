@@ -28,6 +28,7 @@ struct Options {
   int com = 0;          // --com N; 0 = not given
   std::string device;   // --device PATH
   bool verify = true;   // off with --no-verify
+  bool force = false;   // --force: download steps the device cannot carry out as they are
   bool json = false;
   bool quiet = false;
   bool help = false;

@@ -59,6 +59,7 @@ const char* TransferName(TransferKind kind) {
     case TransferKind::kDownload: return "下载";
     case TransferKind::kUpload: return "上传";
     case TransferKind::kReadBack: return "读回校验";
+    case TransferKind::kDeviceInfo: return "读取设备信息";
   }
   return "";
 }

@@ -217,7 +217,9 @@ void BoxLink::FinishDownload() {
   EnableButtons(true);
   RestartStatusReset();
   host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
-  host_.TransferEnded(TransferOutcome::Ended(TransferKind::kDownload, downloadOk_));
+  TransferOutcome o = TransferOutcome::Ended(TransferKind::kDownload, downloadOk_);
+  o.deviceTouched = !downloadOk_ && frameSent_;  // the box may have taken the frame without its 'Z' reaching us
+  host_.TransferEnded(o);
 }
 
 void BoxLink::EndReadBack(VerifyOutcome outcome, const VerifyDifference& difference) {

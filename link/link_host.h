@@ -38,8 +38,9 @@ struct ButtonStates {
 // the other six on, whatever `enable` says.
 ButtonStates ButtonStatesFor(bool linkUp, bool enable);
 
-// Which transfer a report speaks of; kReadBack is a download's proof on the device.
-enum class TransferKind { kDownload, kUpload, kReadBack };
+// Which transfer a report speaks of; kReadBack is a download's proof on the device, kDeviceInfo
+// the code transmitter's own information read before a download that has none of ours to send.
+enum class TransferKind { kDownload, kUpload, kReadBack, kDeviceInfo };
 
 // How far a transfer has come, in blocks (the code box's frame counts as one block).
 struct TransferProgress {
@@ -56,6 +57,9 @@ struct TransferOutcome {
   bool readBack = false;  // a successful download was read back: `verify` tells how that went
   VerifyOutcome verify = VerifyOutcome::kSame;
   VerifyDifference difference;
+  bool deviceTouched = false;   // a failed download had begun to change the device's programme
+  bool infoFromDevice = false;  // the device's own information was read first and sent back unchanged
+  bool infoUnreadable = false;  // refused before any block was sent: no device information to send
 
   static TransferOutcome Ended(TransferKind kind, bool ok) {
     TransferOutcome o;

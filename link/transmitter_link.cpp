@@ -20,11 +20,16 @@ std::string TransferProgressText(bool download, int blocksDone, int attempt) {
   return ProgressText(download ? " 下载中… " : " 上传中… ", blocksDone, attempt);
 }
 
+std::string DeviceInfoProgressText(int blocksDone, int attempt) {
+  return ProgressText(" 读取下位机设备信息… ", blocksDone, attempt);
+}
+
 std::string VerifyProgressText(int blocksDone, int attempt) {
   return ProgressText(std::string(text::kDownloadOk) + text::kVerifying + " ", blocksDone, attempt);
 }
 
-TransmitterLink::TransmitterLink(ParamModel& model, LinkHost& host, const DeviceInfo& info, LinkTiming timing)
+TransmitterLink::TransmitterLink(ParamModel& model, LinkHost& host, const std::optional<DeviceInfo>& info,
+                                 LinkTiming timing)
     : model_(model), host_(host), startInfo_(info), timing_(timing) {}
 
 TransmitterLink::~TransmitterLink() { Stop(); }
@@ -45,7 +50,8 @@ ComEnvironment TransmitterLink::CurrentComEnvironment() {
 void TransmitterLink::Start() {
   LinkRunning = true;
   image_.Clear();
-  image_.SetInfo(startInfo_);
+  infoKnown_ = startInfo_.has_value();
+  if (infoKnown_) image_.SetInfo(*startInfo_);
   host_.SetTimer(TIMER_LINK_START, timing_.linkStartMs);
 }
 
@@ -96,7 +102,10 @@ void TransmitterLink::StartTransfer(Transfer kind) {
   if (transfer_.joinable()) transfer_.join();
   bool download = kind == Transfer::kDownload;
   downloading_ = download;
-  if (download) deviceTouched_ = false;
+  if (download) {
+    deviceTouched_ = false;
+    infoFromDevice_ = infoUnreadable_ = false;
+  }
   try {
     transferRunning_ = true;
     transfer_ = std::thread(download ? &TransmitterLink::DownloadThread : &TransmitterLink::UploadThread, this);
@@ -118,15 +127,23 @@ void TransmitterLink::OnLinkResult(int wParam, int lParam) {
       host_.SetLampState(lParam);
       EnableButtons(lParam != 0);
       return;
-    case kReportDownload:
-      host_.SetStatusText(lParam == 1 ? text::kDownloadOk : text::kDownloadFailed);
+    case kReportDownload: {
+      std::string status = lParam == 1 ? text::kDownloadOk : text::kDownloadFailed;
+      if (infoUnreadable_) status += text::kInfoNotRead;
+      if (infoFromDevice_) status += text::kInfoFromDevice;
+      host_.SetStatusText(status);
       // A download that is read back next keeps the buttons off until its verdict.
       if (lParam == 1 && verifyThis_) return;
       transferRunning_ = false;
       EnableButtons(true);
       RestartStatusReset();
-      host_.TransferEnded(TransferOutcome::Ended(TransferKind::kDownload, lParam == 1));
+      TransferOutcome o = TransferOutcome::Ended(TransferKind::kDownload, lParam == 1);
+      o.deviceTouched = lParam != 1 && deviceTouched_;
+      o.infoFromDevice = infoFromDevice_;
+      o.infoUnreadable = infoUnreadable_;
+      host_.TransferEnded(o);
       return;
+    }
     case kReportUpload:
       transferRunning_ = false;
       host_.SetStatusText(lParam == 1 ? text::kUploadOk : text::kUploadFailed);
@@ -144,6 +161,7 @@ void TransmitterLink::OnLinkResult(int wParam, int lParam) {
 }
 
 void TransmitterLink::ApplyTransmitterImage() {
+  infoKnown_ = true;  // what the device holds is what later downloads send back
   image_.ExchangeMasks();
   for (int f = 0; f < 4; ++f) model_.options.SetMaskByte(f, image_.bytes[kImageMaskOffset + size_t(f)]);
   host_.DeviceInfoReceived(image_.Info());
@@ -158,11 +176,13 @@ void TransmitterLink::ApplyTransmitterImage() {
 
 void TransmitterLink::OnVerifyResult(VerifyOutcome outcome, const VerifyDifference& difference) {
   transferRunning_ = false;
-  host_.SetStatusText(VerifyStatusText(outcome));
+  host_.SetStatusText(VerifyStatusText(outcome) + (infoFromDevice_ ? text::kInfoFromDevice : ""));
   EnableButtons(true);
   RestartStatusReset();
   if (const std::string told = VerifyMessage(outcome, difference); !told.empty()) host_.ShowMessage(told);
-  host_.TransferEnded(TransferOutcome::ReadBackEnded(outcome, difference));
+  TransferOutcome o = TransferOutcome::ReadBackEnded(outcome, difference);
+  o.infoFromDevice = infoFromDevice_;
+  host_.TransferEnded(o);
 }
 
 void TransmitterLink::Stop() {
@@ -186,11 +206,23 @@ bool TransmitterLink::Report(const std::function<void()>& fn) {
 }
 
 void TransmitterLink::ReportProgress(Stage stage, int blocksDone, int attempt) {
-  const std::string s = stage == Stage::kReadBack ? VerifyProgressText(blocksDone, attempt)
-                                                  : TransferProgressText(stage == Stage::kDownload, blocksDone, attempt);
-  const TransferKind kind = stage == Stage::kReadBack   ? TransferKind::kReadBack
-                            : stage == Stage::kDownload ? TransferKind::kDownload
-                                                        : TransferKind::kUpload;
+  std::string s;
+  TransferKind kind = TransferKind::kUpload;
+  switch (stage) {
+    case Stage::kReadBack:
+      s = VerifyProgressText(blocksDone, attempt);
+      kind = TransferKind::kReadBack;
+      break;
+    case Stage::kDeviceInfo:
+      s = DeviceInfoProgressText(blocksDone, attempt);
+      kind = TransferKind::kDeviceInfo;
+      break;
+    case Stage::kDownload:
+    case Stage::kUpload:
+      s = TransferProgressText(stage == Stage::kDownload, blocksDone, attempt);
+      kind = stage == Stage::kDownload ? TransferKind::kDownload : TransferKind::kUpload;
+      break;
+  }
   const TransferProgress p{kind, blocksDone, kTransferBlocks, attempt};
   Report([this, s, p] {
     host_.SetStatusText(s);
@@ -319,7 +351,21 @@ void TransmitterLink::DownloadThread() {
   VerifyOutcome outcome = VerifyOutcome::kReadBackFailed;
   {
     std::lock_guard<std::mutex> lock(LinkLock);
-    if (!OpeningStage(Stage::kDownload)) result = 0;
+    if (!infoKnown_) {
+      // No device information of ours to send, and zeros in its place would wipe the device's
+      // own: read it as an upload does and send it back unchanged. Unreadable: nothing is sent.
+      TransmitterImage own;
+      const bool read = ReadImage(Stage::kDeviceInfo, own);
+      if (Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
+      if (read) {
+        image_.SetInfo(own.Info());
+        infoFromDevice_ = true;
+      } else {
+        infoUnreadable_ = true;
+        result = 0;
+      }
+    }
+    if (result == 1 && !OpeningStage(Stage::kDownload)) result = 0;
     for (int k = 0; result == 1 && k < kTransferBlocks; ++k) {
       auto payload = image_.BlockPayload(k);
       Frame frame = BuildWriteBlockFrame(k, payload.data());
@@ -336,7 +382,7 @@ void TransmitterLink::DownloadThread() {
       if (acked) deviceTouched_ = true;
       if (!acked) result = 0;
     }
-    if (Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
+    if (!infoUnreadable_ && Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
     // Proof on the device: the same exchange as an upload, into an image of its own, so that
     // nothing of the window's programme or files can change.
     if (result == 1 && verifyThis_ && LinkRunning) {

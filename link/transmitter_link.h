@@ -2,6 +2,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -40,8 +41,11 @@ std::string VerifyProgressText(int blocksDone, int attempt);
 // waits for the threads, which may be waiting for such a call.
 class TransmitterLink : public LinkEngine {
  public:
-  // `info`: the device information the first download sends (from the host's file).
-  TransmitterLink(ParamModel& model, LinkHost& host, const DeviceInfo& info, LinkTiming timing = ActiveLinkTiming());
+  // `info`: the device information the first download sends (from the host's file). Without
+  // it a download first reads the device's own with the upload exchange and sends that back,
+  // until an upload has brought it.
+  TransmitterLink(ParamModel& model, LinkHost& host, const std::optional<DeviceInfo>& info,
+                  LinkTiming timing = ActiveLinkTiming());
   ~TransmitterLink() override;
   TransmitterLink(const TransmitterLink&) = delete;
   TransmitterLink& operator=(const TransmitterLink&) = delete;
@@ -75,7 +79,7 @@ class TransmitterLink : public LinkEngine {
  private:
   enum class Transfer { kDownload, kUpload };
   // Which transfer the progress reports speak of.
-  enum class Stage { kDownload, kUpload, kReadBack };
+  enum class Stage { kDownload, kUpload, kReadBack, kDeviceInfo };
 
   bool OpenTransmitterPort(int n, const std::string& devicePath);
   void ClosePort();
@@ -98,7 +102,7 @@ class TransmitterLink : public LinkEngine {
 
   ParamModel& model_;
   LinkHost& host_;
-  DeviceInfo startInfo_;
+  std::optional<DeviceInfo> startInfo_;
   LinkTiming timing_;
 
   // Shared with the threads.
@@ -109,6 +113,10 @@ class TransmitterLink : public LinkEngine {
   std::atomic<int> linkCom_{0};
   bool verifyThis_ = false;  // the running download is read back (set before its thread starts)
   std::atomic<bool> deviceTouched_{false};  // a block of the download under way was acknowledged
+  bool infoKnown_ = false;  // the image holds device information to send (file or upload)
+  // How the running download's device information went; read after its report.
+  bool infoFromDevice_ = false;
+  bool infoUnreadable_ = false;
   TransmitterImage image_;  // handed over between the threads by the order of the reports
   // Which devices other programs have open, for the monitor's scans: a scan that finds no free
   // port ends within milliseconds, and reading /proc at that pace would cost more than the scan.

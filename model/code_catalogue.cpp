@@ -118,4 +118,32 @@ const std::vector<std::string>& DurationItems() {
 
 int DurationSeconds(const std::string& itemText) { return std::atoi(itemText.c_str()); }
 
+std::vector<ImpossibleStep> ImpossibleSteps(const ParamTable& table, const CodeCatalogue& catalogue) {
+  const int shortest = DurationSeconds(DurationItems().front());
+  const int longest = DurationSeconds(DurationItems().back());
+  std::vector<ImpossibleStep> found;
+  for (int c = 0; c < kCarrierCount; ++c) {
+    const size_t codes = catalogue.ComboItems(FamilyOfCarrier(c)).size();
+    for (int s = 0; s < kEditableSlots; ++s) {
+      const ParamEntry e = table.Entry(c, s);
+      if (!e.Occupied()) continue;
+      const bool badCode = e.code >= codes;
+      if (badCode || e.seconds < shortest || e.seconds > longest) found.push_back({c, s + 1, e, badCode});
+    }
+  }
+  return found;
+}
+
+std::string ImpossibleStepsText(const ParamTable& table, const CodeCatalogue& catalogue) {
+  const std::vector<ImpossibleStep> found = ImpossibleSteps(table, catalogue);
+  if (found.empty()) return {};
+  const ImpossibleStep& f = found.front();
+  std::string text = CarrierTitle(f.carrier) + "第 " + std::to_string(f.step) + " 步：";
+  text += f.badCode ? "低频代码 " + std::to_string(f.entry.code) + " 不存在"
+                    : "时间 " + std::to_string(f.entry.seconds) + " 秒超出 " + DurationItems().front() + "–" +
+                          DurationItems().back();
+  if (found.size() > 1) text += "（共 " + std::to_string(found.size()) + " 处）";
+  return text;
+}
+
 }  // namespace km27

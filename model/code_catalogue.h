@@ -63,6 +63,20 @@ LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const Param
 // radio stands for is given as its value; empty for AC counting, which has none.
 std::string LineOptionCaption(SignalFamily family, const ParamOptions& options);
 
+// Steps the lower machine cannot carry out: a code index its family's list does not have, or a
+// duration outside the 3–60 s it offers. Only a damaged or foreign file, or a faulty upload,
+// holds them; the window shows them as they are, and a download sends them as they are.
+struct ImpossibleStep {
+  int carrier = 0;
+  int step = 0;  // 1-based
+  ParamEntry entry;
+  bool badCode = false;  // else the duration
+};
+std::vector<ImpossibleStep> ImpossibleSteps(const ParamTable& table, const CodeCatalogue& catalogue);
+// The first of them for the operator ("载频 550 Hz（移频）第 3 步：低频代码 25 不存在（共 2 处）");
+// empty when there are none.
+std::string ImpossibleStepsText(const ParamTable& table, const CodeCatalogue& catalogue);
+
 // Duration combo items ("3 秒" … "60 秒") and the seconds of an item text (leading decimal number,
 // as atoi reads it).
 const std::vector<std::string>& DurationItems();

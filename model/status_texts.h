@@ -17,6 +17,20 @@ inline constexpr const char kVerifyFailed[] = "  校验失败：未能读回";
 inline constexpr const char kVerifyFailedMessage[] =
     "下载已完成，但未能从下位机读回参数进行校验（无应答或应答损坏）。\n\n"
     "下位机中的参数未经证实，请检查连接后重新下载。";
+// A code-transmitter download without device information of ours sends the device's own back.
+inline constexpr const char kInfoFromDevice[] = "  设备信息取自下位机";
+inline constexpr const char kInfoNotRead[] = "  未能读取下位机的设备信息";
+inline constexpr const char kInfoNotReadMessage[] =
+    "工作目录中没有可用的设备信息文件 DDINFO.txt。为免抹去下位机自己的设备信息，下载前先从下位机读取它，"
+    "再原样下发；但未能读取（无应答或应答损坏）。\n\n"
+    "下载没有进行，下位机中的程序没有改变。";
+// A download that failed after it had begun to change the device.
+inline constexpr const char kPartialDownloadMessage[] =
+    "下载没有完成，但下位机已确认收到部分数据块：其中的程序可能新旧混杂。\n\n"
+    "请重新下载。";
+inline constexpr const char kUnconfirmedFrameMessage[] =
+    "未收到下位机的接收确认，但参数帧已经发出：下位机可能已换成新程序，也可能仍是原程序。\n\n"
+    "请重新下载，或上传核对。";
 inline constexpr const char kThreadStartFailed[] = "建立传输线程失败";
 inline constexpr const char kClearQuestion[] = "确定要清空所有数据吗？";
 inline constexpr const char kClearCaption[] = "KM27A参数数据设置";

@@ -22,7 +22,7 @@ uint8_t FieldValue(const std::string& field) {
   return uint8_t(static_cast<unsigned long>(v) & 0xFFu);
 }
 
-void ParseValueLine(std::string line, uint8_t* row) {
+size_t ParseValueLine(std::string line, uint8_t* row) {
   std::string packed;
   packed.reserve(line.size());
   for (char c : line)
@@ -38,6 +38,7 @@ void ParseValueLine(std::string line, uint8_t* row) {
     row[stored++] = FieldValue(line.substr(start, comma - start));
     start = comma + 1;
   }
+  return stored;
 }
 
 }  // namespace
@@ -55,18 +56,20 @@ std::string DeviceInfoPath(const std::string& startDir) {
   return path;
 }
 
-void ParseDeviceInfo(const std::string& text, uint8_t* info96) {
+bool ParseDeviceInfo(const std::string& text, uint8_t* info96) {
   size_t row = 0;
   size_t pos = 0;
+  bool whole = true;
   while (pos < text.size() && row < kDeviceInfoRows) {
     size_t lf = text.find('\n', pos);
     size_t end = lf == std::string::npos ? text.size() : lf;
     std::string line = text.substr(pos, end - pos);
     pos = lf == std::string::npos ? text.size() : lf + 1;
     if (line.find("//") != std::string::npos) continue;
-    ParseValueLine(line, info96 + row * kDeviceInfoRowBytes);
+    whole = ParseValueLine(line, info96 + row * kDeviceInfoRowBytes) == kDeviceInfoRowBytes && whole;
     ++row;
   }
+  return whole && row == kDeviceInfoRows;
 }
 
 std::string FormatDeviceInfo(const uint8_t* info96) {
@@ -80,16 +83,31 @@ std::string FormatDeviceInfo(const uint8_t* info96) {
   return out;
 }
 
-bool LoadDeviceInfo(const std::string& startDir, DeviceInfo& info) {
+DeviceInfoLoad LoadDeviceInfo(const std::string& startDir, DeviceInfo& info) {
   info.fill(0);
-  const std::string path = DeviceInfoPath(startDir);
-  if (path.empty()) return false;
+  DeviceInfoLoad r;
+  r.path = DeviceInfoPath(startDir);
+  if (r.path.empty()) {
+    r.path = startDir + "/" + kDeviceInfoFileName;
+    r.kind = DeviceInfoLoad::kUnreadable;
+    r.reason = FileErrorText("路径过长", ENAMETOOLONG);
+    return r;
+  }
   // Read as bytes through the one reader: a folder of that name is a failed read, not an
   // exception out of a stream.
-  const ReadResult f = ReadFileBytes(path, kLargestDeviceInfoFile);
-  if (!f.ok) return false;
-  ParseDeviceInfo(f.bytes, info.data());
-  return true;
+  const ReadResult f = ReadFileBytes(r.path, kLargestDeviceInfoFile);
+  if (!f.ok) {
+    r.kind = f.error == ENOENT ? DeviceInfoLoad::kMissing : DeviceInfoLoad::kUnreadable;
+    r.reason = f.error == ENOENT ? "文件不存在" : f.reason;
+    return r;
+  }
+  if (!ParseDeviceInfo(f.bytes, info.data())) {
+    r.kind = DeviceInfoLoad::kIncomplete;
+    r.reason = "内容不完整：应为 4 行、每行 24 个数值";
+    return r;
+  }
+  r.kind = DeviceInfoLoad::kLoaded;
+  return r;
 }
 
 SaveResult SaveDeviceInfo(const std::string& startDir, const DeviceInfo& info) {

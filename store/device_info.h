@@ -22,13 +22,24 @@ std::string DeviceInfoPath(const std::string& startDir);
 // line (an empty one too) fills the next row of 24 bytes. Blanks, then tabs, are removed; a
 // field runs to the next comma searched from its second character and converts like atoi to
 // its low 8 bits. Values beyond the 24th of a line and lines beyond the fourth are dropped.
-void ParseDeviceInfo(const std::string& text, uint8_t* info96);
+// True when all 96 values were there (four value lines of at least 24 values each).
+bool ParseDeviceInfo(const std::string& text, uint8_t* info96);
 
 // The file's bytes (GBK) for 96 values.
 std::string FormatDeviceInfo(const uint8_t* info96);
 
-// Zeroes the values, then fills them from the file; false when it can't be read.
-bool LoadDeviceInfo(const std::string& startDir, DeviceInfo& info);
+// What the file gave. Only a file with all 96 values may stand for the device's information:
+// a download that sent zeros for the missing ones would wipe the device's own.
+struct DeviceInfoLoad {
+  enum Kind { kLoaded, kMissing, kUnreadable, kIncomplete };
+  Kind kind = kMissing;
+  std::string path;
+  std::string reason;  // why it cannot be used (Chinese); empty when loaded
+  explicit operator bool() const { return kind == kLoaded; }
+};
+
+// Zeroes the values, then fills them from the file as far as it goes.
+DeviceInfoLoad LoadDeviceInfo(const std::string& startDir, DeviceInfo& info);
 // Replaces the file with the values; the old file stays whole if writing fails.
 SaveResult SaveDeviceInfo(const std::string& startDir, const DeviceInfo& info);
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <memory>
+#include <optional>
 
 #include "link/link_engine.h"
 #include "link/link_host.h"
@@ -9,6 +10,6 @@
 
 // The one place where the main window gets the link of its lower machine. nullptr means no
 // link: the lamp stays black and upload/download stay disabled. `info`: the device information
-// a code transmitter's first download sends.
+// a code transmitter's first download sends; without it the device's own is sent back.
 std::unique_ptr<km27::LinkEngine> CreateLinkEngine(km27::DeviceModel model, km27::ParamModel& param,
-                                                   km27::LinkHost& host, const km27::DeviceInfo& info);
+                                                   km27::LinkHost& host, const std::optional<km27::DeviceInfo>& info);

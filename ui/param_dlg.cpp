@@ -75,6 +75,9 @@ QMessageBox::StandardButton DefaultMessageBox(QWidget* parent, QMessageBox::Icon
   if (auto* b = box.button(QMessageBox::Retry)) b->setText(QStringLiteral("重试(&R)"));
   if (auto* b = box.button(QMessageBox::Cancel)) b->setText(QStringLiteral("取消(&C)"));
   if (auto* b = box.button(QMessageBox::Discard)) b->setText(QStringLiteral("放弃(&D)"));
+  // A question that can be cancelled is cancelled by Enter; a failed save's 重试 stays first.
+  if (buttons.testFlag(QMessageBox::Cancel) && !buttons.testFlag(QMessageBox::Retry))
+    box.setDefaultButton(QMessageBox::Cancel);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
@@ -178,7 +181,10 @@ bool CParamDlg::OnInitDialog() {
   param.ResetSelection();
   paramFileStart = LoadParamFileAtStart(kParamFileName, param.options, param.table, std::time(nullptr));
   history->Adopt();  // the programme the window starts with is nothing to undo
-  if (const std::string told = paramFileStart.Message(); !told.empty()) {
+  std::string told = paramFileStart.Message();
+  if (const std::string bad = ImpossibleStepsText(param.table, catalogue); !bad.empty())
+    told += (told.empty() ? "" : "\n\n") + std::string("参数文件 ") + kParamFileName + " 中有下位机无法执行的内容：\n" + bad;
+  if (!told.empty()) {
     // Once the window is up, so the operator sees what the message is about.
     QTimer::singleShot(0, this, [this, told] {
       if (!destroyed)
@@ -200,8 +206,9 @@ bool CParamDlg::OnInitDialog() {
 
   // The link of the model; the code box shows its counts from the start.
   // The code transmitter's device information travels with every download.
-  if (IsCodeTransmitter(model)) deviceInfoKnown = LoadDeviceInfo(startDir, deviceInfo);
-  engine = CreateLinkEngine(model, param, *this, deviceInfo);
+  // Without a usable file the engine sends the device's own information back, never zeros.
+  if (IsCodeTransmitter(model)) deviceInfoKnown = bool(LoadDeviceInfo(startDir, deviceInfo));
+  engine = CreateLinkEngine(model, param, *this, deviceInfoKnown ? std::optional(deviceInfo) : std::nullopt);
   if (engine) {
     engine->SetVerifyAfterDownload(verifyAction->isChecked());
     engine->Start();
@@ -377,8 +384,19 @@ void CParamDlg::OnUpload() {
   if (engine) engine->OnUpload();
 }
 
+bool CParamDlg::ConfirmImpossibleSteps() {
+  const std::string bad = ImpossibleStepsText(param.table, catalogue);
+  if (bad.empty()) return true;
+  const QString text = QStringLiteral("程序表中有下位机无法执行的内容：\n%1\n\n下载会把它们原样发给下位机。仍要下载吗？")
+                           .arg(QString::fromStdString(bad));
+  return Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), text, QMessageBox::Yes | QMessageBox::Cancel) ==
+         QMessageBox::Yes;
+}
+
 void CParamDlg::OnDownload() {
   if (!engine) return;
+  // Asked only where a download would start: F7 also comes without a link or during a transfer.
+  if (engine->LinkUp() && !engine->TransferRunning() && !ConfirmImpossibleSteps()) return;
   history->NoteOutsideChange();
   engine->OnDownload();
   history->Adopt();  // the code box's download seals its check byte into the options
@@ -439,6 +457,15 @@ void CParamDlg::ShowMessage(const std::string& utf8) {
   QTimer::singleShot(0, this, [this, text] {
     if (!destroyed) Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), text, QMessageBox::Ok);
   });
+}
+
+void CParamDlg::TransferEnded(const TransferOutcome& o) {
+  if (o.kind != TransferKind::kDownload || o.ok) return;
+  // What a failed download means for the device, when the status line alone would hide it.
+  if (o.infoUnreadable)
+    ShowMessage(text::kInfoNotReadMessage);
+  else if (o.deviceTouched)
+    ShowMessage(IsCodeTransmitter(model) ? text::kPartialDownloadMessage : text::kUnconfirmedFrameMessage);
 }
 
 void CParamDlg::DeviceInfoReceived(const DeviceInfo& info) {

@@ -109,6 +109,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   void ShowMessage(const std::string& utf8) override;
   void DeviceInfoReceived(const km27::DeviceInfo& info) override;
   bool RunOnWindowThread(const std::function<void()>& fn) override;
+  void TransferEnded(const km27::TransferOutcome& outcome) override;
 
   // For the window's own use and for tests.
   km27::ParamModel& Param() { return param; }
@@ -138,6 +139,8 @@ class CParamDlg : public QDialog, public km27::LinkHost {
 
  private:
   bool PreTranslateMessage(QKeyEvent* key);
+  // Steps the lower machine cannot carry out are downloaded only when the operator says so.
+  bool ConfirmImpossibleSteps();
   void OnRestored(bool carrierChanged);
   void BeginClosing();
   bool SaveWithRetry();

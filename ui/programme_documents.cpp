@@ -290,6 +290,10 @@ bool ProgrammeDocuments::Take(const QString& path, bool ok, const Programme& pro
   window_.ReplaceProgramme((programmeFile ? QStringLiteral("打开 ") : QStringLiteral("导入 ")) + Name(path), programme);
   Remember(path, programmeFile);
   Tell((programmeFile ? QStringLiteral("已打开 ") : QStringLiteral("已导入表格 ")) + Name(path));
+  if (const std::string bad = ImpossibleStepsText(programme.table, window_.Catalogue()); !bad.empty())
+    window_.Ask(QMessageBox::Warning, window_.windowTitle(),
+                QStringLiteral("%1 中有下位机无法执行的内容：\n%2").arg(Name(path), QString::fromStdString(bad)),
+                QMessageBox::Ok);
   return true;
 }
 

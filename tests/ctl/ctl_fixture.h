@@ -29,6 +29,7 @@
 #include "model/param_table.h"
 #include "sim/box_sim.h"
 #include "sim/transmitter_sim.h"
+#include "store/device_info.h"
 #include "store/param_file.h"
 
 extern char** environ;
@@ -228,6 +229,10 @@ class CtlTest : public ::testing::Test {
     EXPECT_TRUE(SaveParamFile(path, programme.options, programme.table).ok);
     return path;
   }
+
+  // DDINFO.txt in the work directory, as after an upload: a download sends it, rather than
+  // first reading the device's own.
+  void WriteDeviceInfo(const DeviceInfo& info = {}) { EXPECT_TRUE(SaveDeviceInfo(work, info).ok); }
 
   struct {
     ParamOptions options;

@@ -34,6 +34,7 @@ TEST_F(CtlInterrupt, CodeTransmitterDownloadAndUploadStopPromptlyAndWriteNothing
   t.noAckBlock = 5;
   AddTransmitter(1, t);
   const std::string file = WriteProgramme();
+  WriteDeviceInfo();
   const std::string bytes = ReadAll(file);
   const std::set<std::string> before = Listing(work);
 
@@ -41,6 +42,8 @@ TEST_F(CtlInterrupt, CodeTransmitterDownloadAndUploadStopPromptlyAndWriteNothing
   auto took = InterruptAt({"download", "--model", "KM27C", "--com", "1", "KM27A.dat"}, "下载 5/17", r);
   EXPECT_EQ(r.code, 130) << r.err;
   EXPECT_LT(took.count(), 3000);  // well inside the read it cut short
+  // Blocks 0..4 were acknowledged: the device may hold a mix of both programmes.
+  EXPECT_TRUE(Has(r.err, "新旧混杂")) << r.err;
   // Uploading into the programme file: interrupted, the file stays as it was and nothing is
   // left beside it.
   took = InterruptAt({"upload", "--model", "KM27C", "--com", "1", "KM27A.dat"}, "上传 5/17", r);
@@ -61,6 +64,7 @@ TEST_F(CtlInterrupt, CodeBoxReadBackStopsPromptly) {
   const auto took = InterruptAt({"download", "--model", "KM27A", "--com", "1", "KM27A.dat"}, "读回校验 0/1", r);
   EXPECT_EQ(r.code, 130) << r.err;
   EXPECT_LT(took.count(), 1500);
+  EXPECT_TRUE(Has(r.err, "读回校验被中断")) << r.err;  // the download itself went through
   EXPECT_EQ(Listing(work), before);
 }
 

@@ -152,6 +152,7 @@ TEST_F(CtlTransfer, AReadBackThatFailsIsReportedAsSuchNotAsAMismatch) {
   b.noUploadAnswer = true;
   sim::BoxSim& box = AddBox(2, b);
   WriteProgramme();
+  WriteDeviceInfo();
 
   for (const auto& [model, port, d] : {std::tuple{"KM27C", "1", kFastTransmitter}, std::tuple{"KM27A", "2", kBoxDivisor}}) {
     SCOPED_TRACE(model);
@@ -169,6 +170,33 @@ TEST_F(CtlTransfer, AReadBackThatFailsIsReportedAsSuchNotAsAMismatch) {
   EXPECT_EQ(box.DownloadsAccepted(), 1);
 }
 
+TEST_F(CtlTransfer, WithoutUsableDeviceInformationTheDevicesOwnIsSentBackOrNothingIsSent) {
+  divisor = kFastTransmitter;
+  DeviceInfo own;
+  for (size_t i = 0; i < own.size(); ++i) own[i] = uint8_t(i + 1);
+  sim::TransmitterSim& transmitter = AddTransmitter(1);
+  WriteProgramme();
+  // No DDINFO.txt, then one that stops short of 96 values: sending zeros for the rest used to
+  // wipe the device's own.
+  for (const std::string& ddinfo : {std::string(), std::string("1,2,3,\r\n")}) {
+    SCOPED_TRACE(ddinfo);
+    if (!ddinfo.empty()) std::ofstream(work + "/DDINFO.txt", std::ios::binary) << ddinfo;
+    transmitter.SetImage(SentImage(own));
+    CtlResult r = Run({"download", "--model", "KM27C", "--com", "1", "--json", "KM27A.dat"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(r.Json()["device_info_from_device"].get<bool>());
+    EXPECT_TRUE(Has(r.err, "设备信息取自下位机")) << r.err;
+    EXPECT_TRUE(transmitter.Image() == SentImage(own));
+  }
+  // A device whose information cannot be read gets nothing at all.
+  transmitter.SetFailReads(true);
+  const auto written = transmitter.GetStats().writes;
+  CtlResult r = Run({"download", "--model", "KM27C", "--com", "1", "--json", "KM27A.dat"});
+  EXPECT_EQ(r.code, 5) << r.err;
+  EXPECT_EQ(r.Json()["result"], "refused");
+  EXPECT_TRUE(transmitter.GetStats().writes == written);
+}
+
 TEST_F(CtlTransfer, AnInvalidFileIsRefusedWithItsReasonBeforeAnythingIsSent) {
   divisor = kBoxDivisor;
   sim::TransmitterSim& transmitter = AddTransmitter(1);
@@ -181,8 +209,16 @@ TEST_F(CtlTransfer, AnInvalidFileIsRefusedWithItsReasonBeforeAnythingIsSent) {
   otherVersion[50 + 8] = '2';  // "KM27A 1.0" -> "KM27A 1.2"
   std::ofstream(work + "/other.dat", std::ios::binary) << otherVersion;
 
+  // A step the device cannot carry out (code 25 of a frequency-shift carrier) is refused.
+  ParamTable impossible = programme.table;
+  impossible.SetEntry(1, 2, ParamEntry{25, 5});
+  ASSERT_TRUE(SaveParamFile(work + "/impossible.dat", programme.options, impossible).ok);
+
   for (const std::string model : {"KM27C", "KM27A"}) {
-    CtlResult r = Run({"download", "--model", model, "short.dat"});
+    CtlResult r = Run({"download", "--model", model, "impossible.dat"});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_TRUE(Has(r.err, "650 Hz（移频）第 3 步：低频代码 25 不存在")) << r.err;
+    r = Run({"download", "--model", model, "short.dat"});
     EXPECT_EQ(r.code, 3);
     EXPECT_TRUE(Has(r.err, "1055")) << r.err;
     r = Run({"download", "--model", model, "--json", "other.dat"});
@@ -196,6 +232,10 @@ TEST_F(CtlTransfer, AnInvalidFileIsRefusedWithItsReasonBeforeAnythingIsSent) {
   EXPECT_EQ(transmitter.GetStats().open, 0);
   EXPECT_EQ(box.DownloadsReceived(), 0);
   EXPECT_EQ(box.UploadsAnswered(), 0);
+  // Unless the operator insists.
+  CtlResult r = Run({"download", "--model", "KM27A", "--com", "2", "--force", "impossible.dat"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(box.Frame()[size_t(BoxStepByte(1, 3)) - 1], 25);
 }
 
 TEST_F(CtlTransfer, UploadWritesTheDevicesProgrammeAndNeverAFileFromAFailedUpload) {
@@ -250,11 +290,15 @@ TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
   sim::BoxSimOptions b;
   b.noAccept = true;
   AddBox(2, b);
+  WriteDeviceInfo();
 
+  // Each failure says what it left on the device: blocks 0..2 were taken; the box's frame left.
   divisor = kFastTransmitter;
   CtlResult r = Run({"download", "--model", "KM27C", "--com", "1", "--json", "KM27A.dat"});
   EXPECT_EQ(r.code, 5) << r.err;
   EXPECT_EQ(r.Json()["result"], "failed");
+  EXPECT_TRUE(r.Json()["device_changed"].get<bool>());
+  EXPECT_TRUE(Has(r.Json()["error"].get<std::string>(), "新旧混杂")) << r.out;
   r = Run({"upload", "--model", "KM27C", "--com", "1", "up.dat"});
   EXPECT_EQ(r.code, 5) << r.err;
   EXPECT_FALSE(Listing(work).count("up.dat"));
@@ -262,6 +306,7 @@ TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
   divisor = kBoxDivisor;
   r = Run({"download", "--model", "KM27A", "--com", "2", "KM27A.dat"});
   EXPECT_EQ(r.code, 5) << r.err;
+  EXPECT_TRUE(Has(r.err, "参数帧已经发出")) << r.err;
 
   // Nothing on COM5; nothing at all behind a device path; no device anywhere for a model.
   for (const std::string model : {"KM27C", "KM27A"}) {

@@ -186,6 +186,26 @@ TEST_F(Documents, InvalidFilesAreRefusedWithTheReasonAndChangeNothing) {
   EXPECT_EQ(ReadAll(work.Path("other.dat")), otherVersion);
 }
 
+// Such a file opens (the operator may want to mend it) but never without a word.
+TEST_F(Documents, StepsTheDeviceCannotCarryOutAreToldAtStartAndOnOpen) {
+  Programme bad;
+  bad.table.SetEntry(16, 0, ParamEntry{14, 5});  // AC counting has no code 14
+  bad.table.SetEntry(2, 3, ParamEntry{1, 200});
+  UpdateCarrierMask(bad.table, bad.options);
+  ASSERT_TRUE(SaveParamFile(work.Path(kParamFileName).toStdString(), bad.options, bad.table).ok);
+  ASSERT_TRUE(SaveParamFile(work.Path("bad.dat").toStdString(), bad.options, bad.table).ok);
+  Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !answers.asked.empty(); }, 2000));
+  QTest::qWait(50);
+  ASSERT_EQ(answers.asked.size(), 1u);  // once
+  EXPECT_TRUE(answers.asked[0].text.contains(QString::fromUtf8("载频 750 Hz（移频）第 4 步：时间 200 秒超出 3 秒–60 秒（共 2 处）")))
+      << answers.asked[0].text.toStdString();
+  EXPECT_TRUE(Now() == bad);
+  EXPECT_TRUE(Docs().OpenFile(work.Path("bad.dat")));
+  ASSERT_EQ(answers.asked.size(), 2u);
+  EXPECT_TRUE(answers.asked[1].text.contains(QString::fromUtf8("bad.dat 中有下位机无法执行的内容"))) << answers.asked[1].text.toStdString();
+}
+
 TEST_F(Documents, RecentFilesNewestFirstAndOpenedFromTheirMenu) {
   Open();
   for (int i = 0; i < 8; ++i) ASSERT_TRUE(Docs().SaveAsFile(work.Path(QStringLiteral("s%1.dat").arg(i))));

@@ -231,6 +231,7 @@ TEST_F(OperatorSafetyOnTheLine, CancelAfterAFailedExitSaveLeavesTheWindowFullyAl
   // A folder in the file's place: the exit save fails, whoever runs the test.
   ASSERT_TRUE(QDir(work.Path(".")).mkdir(kParamFileName));
   answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Ok; };
+  ASSERT_TRUE(SaveDeviceInfo(".", DeviceInfo{}).ok);
   Open(CodeTransmitter);
   ASSERT_TRUE(WaitLamp(1));
   const QString downloaded = QString::fromStdString(VerifyStatusText(VerifyOutcome::kSame));

@@ -17,6 +17,7 @@
 #include "model/status_texts.h"
 #include "res/dialog_templates.h"
 #include "sim/transmitter_sim.h"
+#include "store/device_info.h"
 #include "store/param_file.h"
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
@@ -62,6 +63,7 @@ class TransmitterWindow : public ::testing::Test {
 };
 
 TEST_F(TransmitterWindow, LinkDownloadAndUploadThroughTheWindow) {
+  ASSERT_TRUE(SaveDeviceInfo(".", DeviceInfo{}).ok);  // as after an earlier upload
   Open();
   ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
   for (int id : {IDC_UPLOAD, IDC_DOWNLOAD, IDC_CLEAR, IDC_ADD}) EXPECT_TRUE(Btn(id)->isEnabled()) << id;
@@ -101,6 +103,7 @@ TEST_F(TransmitterWindow, LinkDownloadAndUploadThroughTheWindow) {
 
 // An upload that replaced the programme is one step to undo, like an edit.
 TEST_F(TransmitterWindow, AnUploadIsUndoneAndRedoneAsOneStep) {
+  ASSERT_TRUE(SaveDeviceInfo(".", DeviceInfo{}).ok);
   Open();
   ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
   Key(Qt::Key_F2);
@@ -123,6 +126,45 @@ TEST_F(TransmitterWindow, AnUploadIsUndoneAndRedoneAsOneStep) {
   dlg->Documents().Action(QString::fromUtf8("重做(&R)"))->trigger();
   EXPECT_TRUE(dlg->Param().table == sent.table);
   EXPECT_EQ(dlg->codeCountText->text(), QString::fromUtf8(" 低频:2"));
+}
+
+// Three ways a download used to change the device without a word: steps it cannot carry out,
+// no device information of ours (zeros sent in its place), and a failure after blocks went in.
+TEST_F(TransmitterWindow, ADownloadSaysWhatItDoesToTheDevice) {
+  ActiveLinkTiming().readTotalConstantMs = 200;  // failing exchanges wait the short limit
+  DeviceInfo own;
+  for (size_t i = 0; i < own.size(); ++i) own[i] = uint8_t(200 - i);
+  TransmitterImage held;
+  held.SetInfo(own);
+  sim.SetImage(held);
+  Open();  // no DDINFO.txt in the working directory
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
+  Key(Qt::Key_F2);
+  dlg->Param().table.SetEntry(0, 1, ParamEntry{25, 5});  // as a damaged file would hold it
+
+  const int opens = sim.GetStats().open;
+  Key(Qt::Key_F7);  // asked; the scripted operator does not say yes
+  ASSERT_EQ(answers.asked.size(), 1u);
+  EXPECT_TRUE(answers.asked[0].text.contains(QString::fromUtf8("第 2 步：低频代码 25 不存在"))) << answers.asked[0].text.toStdString();
+  EXPECT_TRUE(answers.asked[0].buttons.testFlag(QMessageBox::Cancel));
+  EXPECT_TRUE(Btn(IDC_DOWNLOAD)->isEnabled());
+  EXPECT_EQ(sim.GetStats().open, opens);
+
+  answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Yes; };
+  Key(Qt::Key_F7);
+  const std::string verified = VerifyStatusText(VerifyOutcome::kSame) + text::kInfoFromDevice;
+  ASSERT_TRUE(WaitStatus(verified.c_str())) << Status().toStdString();
+  EXPECT_EQ(sim.Image().Info(), own);  // sent back as the device held it
+
+  // An upload brings the device's information: from now on it is sent without reading first.
+  Key(Qt::Key_F6);
+  ASSERT_TRUE(WaitStatus(text::kUploadOk)) << Status().toStdString();
+  answers.asked.clear();
+  sim.SetNoAckBlock(3);
+  Key(Qt::Key_F7);
+  ASSERT_TRUE(WaitStatus((std::string(text::kDownloadFailed)).c_str())) << Status().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers.asked.size() == 2; }, 2000));  // impossible steps, then this
+  EXPECT_EQ(answers.asked[1].text, QString::fromUtf8(text::kPartialDownloadMessage));
 }
 
 TEST_F(TransmitterWindow, ClosingDuringATransferEndsPromptlyAndSaves) {

@@ -66,7 +66,10 @@ class VerifyWindow : public WindowOnOneDevice {
     sim.Stop();
     QSettings().clear();
   }
-  void Open() { OpenWindow(CodeTransmitter); }
+  void Open() {
+    ASSERT_TRUE(SaveDeviceInfo(".", DeviceInfo{}).ok);  // sent as it is, not read from the device first
+    OpenWindow(CodeTransmitter);
+  }
 
   const std::string& comDir = ports.Dir();
   sim::TransmitterSim sim;
@@ -120,7 +123,10 @@ TEST_F(VerifyWindow, AMismatchIsNamedAndChangesNothingOfTheWindows) {
   // Nothing reached the files either: the programme is saved at exit only, the device
   // information after an upload only.
   EXPECT_FALSE(QFile::exists(work.Path(kParamFileName)));
-  EXPECT_FALSE(QFile::exists(work.Path(kDeviceInfoFileName)));
+  QFile info(work.Path(kDeviceInfoFileName));
+  ASSERT_TRUE(info.open(QIODevice::ReadOnly));
+  const DeviceInfo zeros{};
+  EXPECT_EQ(info.readAll().toStdString(), FormatDeviceInfo(zeros.data()));
 }
 
 }  // namespace
