@@ -20,6 +20,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "store/device_info.h"
+
 namespace km27::bench {
 
 QApplication& App(int& argc, char** argv) {
@@ -152,6 +154,10 @@ void BenchWindow::SetLampState(int state) {
 
 TransmitterWindow::TransmitterWindow(const std::string& workDir, bool show) {
   if (chdir(workDir.c_str()) != 0) std::perror("chdir");  // the parameter file lives there
+  // Device information at hand, as after an upload: without it every download would first
+  // read the device's own, which the measured floors leave out.
+  DeviceInfo info{};
+  if (!LoadDeviceInfo(workDir, info)) SaveDeviceInfo(workDir, info);
   dlg_ = std::make_unique<BenchWindow>();
   dlg_->SetDeviceModel(CodeTransmitter);
   dlg_->OnInitDialog();

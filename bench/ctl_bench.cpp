@@ -19,6 +19,7 @@
 #include "link/com_names.h"
 #include "sim/box_sim.h"
 #include "sim/transmitter_sim.h"
+#include "store/device_info.h"
 #include "store/param_file.h"
 
 extern char** environ;
@@ -79,6 +80,9 @@ int main(int argc, char** argv) {
     for (int s = 0; s < 10; ++s) table.SetEntry(c, s, ParamEntry{uint8_t(1 + s), uint8_t(5 + s)});
   UpdateCarrierMask(table, options);
   if (!SaveParamFile(work.path + "/KM27A.dat", options, table).ok) return 1;
+  // With device information at hand, as after an upload: without it a download reads the
+  // device's own first, which is no part of these floors.
+  if (!SaveDeviceInfo(work.path, DeviceInfo{}).ok) return 1;
 
   // Floors (ms). Finding the code transmitter on COM1: the opening sequence and the poll, 250
   // (docs/performance.md, section 3). Its download, to the result: 1062.9 (section 1); its
