@@ -8,7 +8,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <QKeyEvent>
@@ -617,8 +616,10 @@ void CParamDlg::WorkingFileWritten() { RememberWorkingFile(); }
 CParamDlg::ExitSave CParamDlg::AskBeforeReplacing() {
   const ReadResult now = ReadWorkingFile();
   const std::string ours = Bytes(BuildParamFileImage(param.options, param.table));
-  const bool there = now.ok || now.error != ENOENT;  // one that vanished is simply written
-  if (!there || (now.ok && now.bytes == ours)) return ExitSave::kWrite;
+  // Only a file whose bytes can be compared is told apart: one that vanished is simply written,
+  // and one that cannot be read is left to the save, which refuses or reports it as before.
+  const bool readable = now.ok || now.tooLarge;
+  if (!readable || (now.ok && now.bytes == ours)) return ExitSave::kWrite;
   const QString file = QFileInfo(QString::fromUtf8(kParamFileName)).absoluteFilePath();
   const bool changedOnDisk = !SameOnDisk(now, workingFileSeen);
   // Changed there while this window changed nothing: what is there stays.

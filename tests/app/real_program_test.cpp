@@ -279,9 +279,10 @@ class RealProgram : public ::testing::Test {
     Keys(main, "F9");
     o.exited = WaitFor([&] {
       if (tool.WaitExit(0)) return true;
-      // A refused save asks; the operator gives up (放弃, Alt+D).
+      // A transfer still under way asks: the operator waits for it (Alt+W). A refused save
+      // asks: the operator gives up (放弃, Alt+D).
       const Strings w = Windows("参数设置工具");
-      if (w.size() >= 2) Keys(w.back(), "alt+d");
+      if (w.size() >= 2) Keys(w.back(), "alt+w alt+d");
       return false;
     }, 20000, 300);
     EXPECT_TRUE(o.exited) << tool.Output();
