@@ -477,6 +477,10 @@ void CParamDlg::ShowMessage(const std::string& utf8) {
   // From the event loop, once the link's report has run to its end: a worker waiting for its
   // report is never held up by the operator reading a message.
   const QString text = QString::fromStdString(utf8);
+  if (unattended) {
+    std::fprintf(stderr, "km27param: %s\n", utf8.c_str());  // no one is there to read a window
+    return;
+  }
   QTimer::singleShot(0, this, [this, text] {
     if (!destroyed) Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), text, QMessageBox::Ok);
   });

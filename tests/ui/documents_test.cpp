@@ -212,7 +212,7 @@ TEST_F(Documents, RecentFilesNewestFirstAndOpenedFromTheirMenu) {
   EXPECT_EQ(Docs().RecentMenu()->actions().size(), 5);
 }
 
-// A file dialog never reads a file to tell its type (a file of /proc blocks that read for good),
+// A file dialog never reads a file to tell its type (one of /proc blocks that read for good),
 // and never starts in, nor remembers, a folder of the system's own file systems.
 TEST_F(Documents, FileDialogsReadNoFileAndKeepAwayFromSystemFolders) {
   Open();
@@ -221,32 +221,24 @@ TEST_F(Documents, FileDialogsReadNoFileAndKeepAwayFromSystemFolders) {
   Docs().ImportCsv();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].path, QString::fromStdString(dlg->StartDir()));
-  EXPECT_EQ(QSettings(work.Path("settings.ini"), QSettings::IniFormat).value("lastFolder").toString(), "/proc/self");
-
+  EXPECT_EQ(QSettings(work.Path("settings.ini"), QSettings::IniFormat).value("lastFolder"), "/proc/self");
   // The real dialog, in a folder holding a PDF whose name does not say so.
-  ASSERT_TRUE(QDir().mkpath(work.Path("sub")));
+  QDir().mkpath(work.Path("sub"));
   QFile pdf(work.Path("sub/record"));
-  ASSERT_TRUE(pdf.open(QIODevice::WriteOnly));
-  pdf.write("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<<>>\nendobj\n");
+  ASSERT_TRUE(pdf.open(QIODevice::WriteOnly) && pdf.write("%PDF-1.4\n") > 0);
   pdf.close();
   CParamDlg other;
   other.OnInitDialog();
-  other.Documents().SetSettingsFile(work.Path("other.ini"));
   QString type;
   QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dialog, nullptr);
+    auto* dialog = static_cast<QFileDialog*>(QApplication::activeModalWidget());
     auto* model = dialog->findChild<QFileSystemModel*>();
-    ASSERT_NE(model, nullptr);
     dialog->setDirectory(work.Path("sub"));
-    EXPECT_TRUE(QTest::qWaitFor([&] {
-      type = model->type(model->index(work.Path("sub/record")));
-      return !type.isEmpty();
-    }, 10000));
+    QTest::qWaitFor([&] { return !(type = model->type(model->index(work.Path("sub/record")))).isEmpty(); }, 10000);
     dialog->reject();
   });
   other.Documents().Open();
-  EXPECT_FALSE(type.contains("PDF", Qt::CaseInsensitive)) << type.toStdString();
+  EXPECT_FALSE(type.isEmpty() || type.contains("PDF", Qt::CaseInsensitive)) << type.toStdString();
 }
 
 TEST_F(Documents, TableExportAndImportGiveTheSameFileAndABadRowChangesNothing) {
