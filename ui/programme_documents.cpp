@@ -52,7 +52,7 @@ class KindOnlyIconProvider : public QFileIconProvider {
 
 // Folders of the system's own file systems: no place for the operator's files, and a file
 // dialog that shows them may wait on them.
-bool SpecialFolder(const QString& folder) {
+bool SystemFolder(const QString& folder) {
   const QString path = QFileInfo(folder).canonicalFilePath();
   for (const char* top : {"/proc", "/sys", "/dev"}) {
     const QString t = QString::fromLatin1(top);
@@ -276,7 +276,7 @@ bool ProgrammeDocuments::ExportPdfFile(const QString& path) {
 QString ProgrammeDocuments::Choose(const FileRequest& request) {
   QWidget* parent = overview_ && overview_->isActiveWindow() ? static_cast<QWidget*>(overview_) : &window_;
   const QString path = chooseFile_(parent, request);
-  if (!path.isEmpty() && !SpecialFolder(QFileInfo(path).absolutePath())) {
+  if (!path.isEmpty() && !SystemFolder(QFileInfo(path).absolutePath())) {
     auto s = Settings();
     s->setValue(kFolderKey, QFileInfo(path).absolutePath());
   }
@@ -285,7 +285,7 @@ QString ProgrammeDocuments::Choose(const FileRequest& request) {
 
 QString ProgrammeDocuments::SuggestedPath(const QString& suffix) const {
   QString folder = Settings()->value(kFolderKey).toString();
-  if (folder.isEmpty() || !QFileInfo(folder).isDir() || SpecialFolder(folder))
+  if (folder.isEmpty() || !QFileInfo(folder).isDir() || SystemFolder(folder))
     folder = QString::fromStdString(window_.StartDir());
   if (suffix.isEmpty()) return folder;
   return QDir(folder).filePath(QFileInfo(document_).completeBaseName() + QLatin1Char('.') + suffix);
