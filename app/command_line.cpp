@@ -51,6 +51,12 @@ bool MakeDirs(const std::string& dir, int* err) {
 
 }  // namespace
 
+void SetHomeFromAccount() {
+  if (const char* h = std::getenv("HOME"); h && *h) return;
+  // Without it the toolkit would keep the settings under /.config.
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir) setenv("HOME", pw->pw_dir, 1);
+}
+
 std::string DesktopWorkDir() {
   if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') return std::string(data) + "/km27param";
   std::string home;

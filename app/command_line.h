@@ -15,6 +15,10 @@ struct StartOptions {
 // Reads and removes our options from argc/argv.
 StartOptions ReadStartOptions(int& argc, char** argv);
 
+// An unset or empty HOME becomes the account's home from the password database, before the
+// toolkit or the settings look for it.
+void SetHomeFromAccount();
+
 // The per-user working directory of a start from the desktop's menu:
 // $XDG_DATA_HOME/km27param, else ~/.local/share/km27param.
 std::string DesktopWorkDir();

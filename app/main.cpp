@@ -5,6 +5,7 @@
 #include "app/param_app.h"
 
 int main(int argc, char** argv) {
+  SetHomeFromAccount();
   const StartOptions options = ReadStartOptions(argc, argv);
   if (options.exitCode >= 0) return options.exitCode;
   // Before anything reads the working directory: the files live where the operator asked.

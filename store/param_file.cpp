@@ -86,32 +86,36 @@ std::string Absolute(const std::string& path) {
   return std::string(cwd) + "/" + path;
 }
 
-std::string KeptName(const std::string& path, time_t now, int n) {
+std::string KeptName(const std::string& path, const char* tag, time_t now, int n) {
   tm local{};
   localtime_r(&now, &local);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-  std::string name = path + ".unreadable-" + stamp;
+  std::string name = path + "." + tag + "-" + stamp;
   if (n > 1) name += "-" + std::to_string(n);
   return name;
 }
 
-// The file's bytes under a name of its own that no earlier copy has.
-void KeepAside(const std::string& bytes, ParamFileStart& r, time_t now) {
+// The bytes under a name of its own that no earlier copy has; r.path is the copy on success.
+SaveResult KeepBeside(const std::string& path, const char* tag, const void* data, size_t size, time_t now) {
   for (int n = 1; n < 1000; ++n) {
-    const std::string name = KeptName(r.path, now, n);
+    const std::string name = KeptName(path, tag, now, n);
     bool created = false;
-    const SaveResult s = WriteFileAtomically(name, bytes.data(), bytes.size(), ExistingFile::kKeep, &created);
-    if (!s.ok) {
-      r.keepFailure = s.reason;
-      return;
-    }
-    if (created) {
-      r.keptAs = name;
-      return;
-    }
+    SaveResult s = WriteFileAtomically(name, data, size, ExistingFile::kKeep, &created);
+    if (!s.ok || created) return s;
   }
-  r.keepFailure = "同名的副本过多";
+  SaveResult s;
+  s.path = path;
+  s.reason = "同名的副本过多";
+  return s;
+}
+
+void KeepAside(const std::string& bytes, ParamFileStart& r, time_t now) {
+  const SaveResult s = KeepBeside(r.path, "unreadable", bytes.data(), bytes.size(), now);
+  if (s.ok)
+    r.keptAs = s.path;
+  else
+    r.keepFailure = s.reason;
 }
 
 }  // namespace
@@ -174,6 +178,12 @@ std::string ParamFileStart::Message() const {
 SaveResult SaveParamFile(const std::string& path, const ParamOptions& options, const ParamTable& table) {
   const auto image = BuildParamFileImage(options, table);
   return WriteFileAtomically(path, image.data(), image.size());
+}
+
+SaveResult SaveParamFileBeside(const std::string& path, const ParamOptions& options, const ParamTable& table,
+                                time_t now) {
+  const auto image = BuildParamFileImage(options, table);
+  return KeepBeside(Absolute(path), "unsaved", image.data(), image.size(), now);
 }
 
 }  // namespace km27

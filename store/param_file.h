@@ -60,4 +60,9 @@ ParamFileStart LoadParamFileAtStart(const std::string& path, ParamOptions& optio
 // Writes the whole file atomically (WriteFileAtomically).
 SaveResult SaveParamFile(const std::string& path, const ParamOptions& options, const ParamTable& table);
 
+// The programme beside the working file, as "<path>.unsaved-YYYYMMDD-HHMMSS" (named as the
+// copies above), when the working file itself must stay as it is. r.path is the copy.
+SaveResult SaveParamFileBeside(const std::string& path, const ParamOptions& options, const ParamTable& table,
+                               time_t now);
+
 }  // namespace km27

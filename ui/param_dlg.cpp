@@ -5,8 +5,10 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <cstdio>
 #include <ctime>
 #include <QKeyEvent>
 #include <QLabel>
@@ -67,19 +69,45 @@ const char kSaveFailedText[] =
     "参数文件保存失败：\n%1\n原因：%2\n\n"
     "“重试”：再次保存；\n“取消”：回到窗口，程序表保留；\n“放弃”：不保存本次修改，关闭窗口（原文件不变）。";
 
+const char kTransferExitText[] =
+    "正在与下位机传输数据。\n\n“等待传输结束”：传输结束后窗口自动保存并退出；\n"
+    "“仍然退出”：立即中断传输并退出。";
+const char kIncompleteText[] = "下载在进行中被中断：下位机中的程序可能不完整，请重新下载。";
+const char kChangedOnDiskText[] =
+    "参数文件在本窗口读取或保存之后已被修改（另一个窗口、命令行工具或编辑器）：\n%1\n修改时间：%2\n\n"
+    "“覆盖”：用本窗口的程序表替换它，文件中的修改将丢失；\n"
+    "“另存为…”：把本窗口的程序表存为另一个文件，参数文件保持不变，然后关闭窗口；\n“取消”：回到窗口。";
+const char kOtherFileText[] =
+    "本窗口的程序表来自另一个文件：\n%1\n与参数文件的内容不同：\n%2\n\n"
+    "“保存到工作文件”：用本窗口的程序表替换参数文件；\n“不保存”：参数文件保持不变，关闭窗口；\n“取消”：回到窗口。";
+constexpr int kExitWaitTickMs = 100;
+constexpr int kUnattendedWaitMs = 5000;
+
 QMessageBox::StandardButton DefaultMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
-                                              const QString& text, QMessageBox::StandardButtons buttons) {
+                                              const QString& text, QMessageBox::StandardButtons buttons,
+                                              const std::map<QMessageBox::StandardButton, QString>& names,
+                                              QMessageBox::StandardButton safe) {
   QMessageBox box(icon, caption, text, buttons, parent);
   // 是, 否 and 确定 come from Qt's Chinese translation. These three keep our names and keys:
   // the exit save's message explains its buttons by them (Qt would say 丢弃, not 放弃).
   if (auto* b = box.button(QMessageBox::Retry)) b->setText(QStringLiteral("重试(&R)"));
   if (auto* b = box.button(QMessageBox::Cancel)) b->setText(QStringLiteral("取消(&C)"));
   if (auto* b = box.button(QMessageBox::Discard)) b->setText(QStringLiteral("放弃(&D)"));
-  // A question that can be cancelled is cancelled by Enter; a failed save's 重试 stays first.
-  if (buttons.testFlag(QMessageBox::Cancel) && !buttons.testFlag(QMessageBox::Retry))
-    box.setDefaultButton(QMessageBox::Cancel);
+  for (const auto& [button, name] : names)
+    if (auto* b = box.button(button)) b->setText(name);
+  if (safe != QMessageBox::NoButton) box.setDefaultButton(safe);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
+
+std::string Bytes(const std::array<uint8_t, kParamFileSize>& image) { return std::string(image.begin(), image.end()); }
+
+// Two reads of the working file found the same thing there (or the same reason for nothing).
+bool SameOnDisk(const ReadResult& a, const ReadResult& b) {
+  return a.ok == b.ok && a.error == b.error && a.tooLarge == b.tooLarge && a.fileSize == b.fileSize &&
+         a.bytes == b.bytes;
+}
+
+ReadResult ReadWorkingFile() { return ReadFileBytes(kParamFileName, kParamFileSize); }
 
 QAbstractButton* AsButton(QWidget* w) { return static_cast<QAbstractButton*>(w); }
 
@@ -88,7 +116,10 @@ QAbstractButton* AsButton(QWidget* w) { return static_cast<QAbstractButton*>(w);
 CParamDlg::CParamDlg(QWidget* parent)
     : QDialog(parent),
       param(catalogue),
-      messageBox(DefaultMessageBox),
+      messageBox([this](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+                        QMessageBox::StandardButtons buttons) {
+        return DefaultMessageBox(parent, icon, caption, text, buttons, choiceTexts, choiceDefault);
+      }),
       startDir(QDir::currentPath().toStdString()),
       calls([this] { QMetaObject::invokeMethod(this, [this] { calls.RunPending(); }, Qt::QueuedConnection); }) {
   history = std::make_unique<ui::ProgrammeHistory>(param, QStringLiteral("上传"));
@@ -181,6 +212,7 @@ bool CParamDlg::OnInitDialog() {
   param.ResetSelection();
   paramFileStart = LoadParamFileAtStart(kParamFileName, param.options, param.table, std::time(nullptr));
   history->Adopt();  // the programme the window starts with is nothing to undo
+  RememberWorkingFile();
   std::string told = paramFileStart.Message();
   if (const std::string bad = ImpossibleStepsText(param.table, catalogue); !bad.empty())
     told += (told.empty() ? "" : "\n\n") + std::string("参数文件 ") + kParamFileName + " 中有下位机无法执行的内容：\n" + bad;
@@ -226,7 +258,13 @@ bool CParamDlg::OnInitDialog() {
 
 int CParamDlg::DoModal() {
   OnInitDialog();
-  return exec();
+  const int result = exec();
+  // The application was told to quit (the session ended) without the window being closed.
+  if (!destroyed) {
+    unattended = true;
+    DestroyWindow();
+  }
+  return result;
 }
 
 void CParamDlg::SetupButtons() {
@@ -389,8 +427,8 @@ bool CParamDlg::ConfirmImpossibleSteps() {
   if (bad.empty()) return true;
   const QString text = QStringLiteral("程序表中有下位机无法执行的内容：\n%1\n\n下载会把它们原样发给下位机。仍要下载吗？")
                            .arg(QString::fromStdString(bad));
-  return Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), text, QMessageBox::Yes | QMessageBox::Cancel) ==
-         QMessageBox::Yes;
+  return AskChoice(QMessageBox::Warning, text, {{QMessageBox::Yes, "仍然下载(&Y)"}, {QMessageBox::Cancel, "取消(&C)"}},
+                   QMessageBox::Cancel) == QMessageBox::Yes;
 }
 
 void CParamDlg::OnDownload() {
@@ -454,6 +492,10 @@ void CParamDlg::ShowMessage(const std::string& utf8) {
   // From the event loop, once the link's report has run to its end: a worker waiting for its
   // report is never held up by the operator reading a message.
   const QString text = QString::fromStdString(utf8);
+  if (unattended) {
+    std::fprintf(stderr, "km27param: %s\n", utf8.c_str());  // no one is there to read a window
+    return;
+  }
   QTimer::singleShot(0, this, [this, text] {
     if (!destroyed) Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), text, QMessageBox::Ok);
   });
@@ -477,6 +519,21 @@ void CParamDlg::DeviceInfoReceived(const DeviceInfo& info) {
   statusLine->setText(statusLine->text() + QString::fromUtf8(text::kDeviceInfoNotSaved));
   ShowMessage("参数数据已上传，但设备信息文件无法保存：\n" + r.path + "\n原因：" + r.reason +
               "\n\n本次收到的设备信息仍用于下次下载，直到程序关闭。");
+}
+
+QMessageBox::StandardButton CParamDlg::AskChoice(QMessageBox::Icon icon, const QString& text,
+                                                 std::initializer_list<Choice> choices,
+                                                 QMessageBox::StandardButton safe) {
+  QMessageBox::StandardButtons buttons;
+  for (const Choice& c : choices) {
+    buttons |= c.button;
+    choiceTexts[c.button] = QString::fromUtf8(c.text);
+  }
+  choiceDefault = safe;
+  const auto answer = Ask(icon, QString::fromUtf8(kWindowCaption), text, buttons);
+  choiceTexts.clear();
+  choiceDefault = QMessageBox::NoButton;
+  return answer;
 }
 
 QMessageBox::StandardButton CParamDlg::Ask(QMessageBox::Icon icon, const QString& caption, const QString& text,
@@ -577,6 +634,72 @@ void CParamDlg::ShowHelpText(const QString& fileName) {
   viewer->show();
 }
 
+void CParamDlg::RememberWorkingFile() {
+  workingFileSeen = ReadWorkingFile();
+  programmeSeen = Bytes(BuildParamFileImage(param.options, param.table));
+}
+
+void CParamDlg::WorkingFileWritten() { RememberWorkingFile(); }
+
+CParamDlg::ExitSave CParamDlg::AskBeforeReplacing() {
+  const ReadResult now = ReadWorkingFile();
+  const std::string ours = Bytes(BuildParamFileImage(param.options, param.table));
+  // Only a file whose bytes can be compared is told apart: one that vanished is simply written,
+  // and one that cannot be read is left to the save, which refuses or reports it as before.
+  const bool readable = now.ok || now.tooLarge;
+  if (!readable || (now.ok && now.bytes == ours)) return ExitSave::kWrite;
+  const QString file = QFileInfo(QString::fromUtf8(kParamFileName)).absoluteFilePath();
+  const bool changedOnDisk = !SameOnDisk(now, workingFileSeen);
+  // Changed there while this window changed nothing: what is there stays.
+  if (changedOnDisk && ours == programmeSeen) return ExitSave::kKeepFile;
+  const QString document = documents ? documents->DocumentPath() : file;
+  const bool fromOtherFile = QFileInfo(document).absoluteFilePath() != file;
+  if (!changedOnDisk && !fromOtherFile) return ExitSave::kWrite;
+
+  if (unattended) {
+    // No one to ask: the file stays, and the window's programme goes beside it.
+    const SaveResult r = SaveParamFileBeside(kParamFileName, param.options, param.table, std::time(nullptr));
+    if (r.ok)
+      std::fprintf(stderr, "km27param: %s 已被修改或来自其他文件，保持不变；本窗口的程序表另存为 %s\n",
+                   file.toLocal8Bit().constData(), r.path.c_str());
+    else
+      std::fprintf(stderr, "km27param: 本窗口的程序表无法保存：%s\n原因：%s\n", r.path.c_str(), r.reason.c_str());
+    return ExitSave::kKeepFile;
+  }
+  if (changedOnDisk) {
+    const QString when = QFileInfo(file).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const auto answer = AskChoice(QMessageBox::Warning, QString::fromUtf8(kChangedOnDiskText).arg(file, when),
+                                  {{QMessageBox::Save, "覆盖(&O)"}, {QMessageBox::SaveAll, "另存为(&S)…"},
+                                   {QMessageBox::Cancel, "取消(&C)"}},
+                                  QMessageBox::Cancel);
+    if (answer == QMessageBox::Save) return ExitSave::kWrite;
+    if (answer == QMessageBox::SaveAll && documents && documents->SaveAsChosen()) return ExitSave::kKeepFile;
+    return ExitSave::kStay;
+  }
+  const auto answer = AskChoice(QMessageBox::Question,
+                                QString::fromUtf8(kOtherFileText).arg(QDir::toNativeSeparators(document), file),
+                                {{QMessageBox::Save, "保存到工作文件(&S)"}, {QMessageBox::Discard, "不保存(&N)"},
+                                 {QMessageBox::Cancel, "取消(&C)"}},
+                                QMessageBox::Cancel);
+  if (answer == QMessageBox::Save) return ExitSave::kWrite;
+  if (answer == QMessageBox::Discard) return ExitSave::kKeepFile;
+  return ExitSave::kStay;
+}
+
+bool CParamDlg::SaveAtExit() {
+  switch (AskBeforeReplacing()) {
+    case ExitSave::kStay: return false;
+    case ExitSave::kKeepFile: return true;
+    case ExitSave::kWrite: break;
+  }
+  if (!unattended) return SaveWithRetry();
+  const SaveResult r = SaveParamFileAtExit();
+  if (!r.ok)
+    std::fprintf(stderr, "km27param: 参数文件保存失败：%s\n原因：%s\n", (r.path.empty() ? kParamFileName : r.path.c_str()),
+                 r.reason.c_str());
+  return true;
+}
+
 SaveResult CParamDlg::SaveParamFileAtExit() {
   if (!paramFileStart.MayReplace()) {
     // What could not be read or kept at start-up is not replaced, unless it has since become
@@ -609,17 +732,63 @@ bool CParamDlg::SaveWithRetry() {
 
 bool CParamDlg::DestroyWindow() {
   if (destroyed) return true;
+  if (!unattended && engine && engine->TransferRunning()) {
+    // Cut short, a download leaves the device with part of the new programme.
+    const auto answer = AskChoice(QMessageBox::Warning, QString::fromUtf8(kTransferExitText),
+                                  {{QMessageBox::Retry, "等待传输结束(&W)"}, {QMessageBox::Discard, "仍然退出(&Q)"}},
+                                  QMessageBox::Retry);
+    if (answer == QMessageBox::Retry) WaitThenExit();
+    if (answer != QMessageBox::Discard) return false;
+  }
+  if (exitWait) exitWait->stop();
   // Saved while the link still runs, so that an operator who goes back to the window (cancel
   // in the failure message) finds it exactly as alive as before. The file is the same as if
   // the link had been stopped first: from here to the link's stop below this thread handles
   // no event, so nothing can change the programme in between.
-  if (!SaveWithRetry()) return false;
+  if (!SaveAtExit()) return false;
+  const bool downloading = engine && engine->DownloadRunning();
   BeginClosing();
   if (engine) engine->Stop();
   for (auto& [id, t] : timers) t->stop();
   destroyed = true;
   qApp->removeEventFilter(this);
+  if (downloading && engine->DeviceTouched()) TellDeviceMayBeIncomplete();
   return true;
+}
+
+void CParamDlg::TellDeviceMayBeIncomplete() {
+  if (unattended)
+    std::fprintf(stderr, "km27param: %s\n", kIncompleteText);
+  else
+    Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), QString::fromUtf8(kIncompleteText), QMessageBox::Ok);
+}
+
+void CParamDlg::WaitThenExit() {
+  if (!exitWait) {
+    exitWait = new QTimer(this);
+    connect(exitWait, &QTimer::timeout, this, [this] {
+      if (destroyed) return exitWait->stop();
+      const bool running = engine && engine->TransferRunning();
+      if (running && !(unattended && QDateTime::currentMSecsSinceEpoch() >= unattendedDeadline)) return;
+      // Whatever the window is showing is answered first: its safe answer.
+      if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
+        if (!unattended) return;
+        if (auto* d = qobject_cast<QDialog*>(modal)) d->reject(); else modal->close();
+        return;
+      }
+      exitWait->stop();
+      OnOK();
+    });
+  }
+  if (!unattended) statusLine->setText(QStringLiteral("传输结束后将自动保存并退出…"));
+  exitWait->start(kExitWaitTickMs);
+}
+
+void CParamDlg::LeaveUnattended() {
+  if (destroyed || unattended) return;
+  unattended = true;
+  unattendedDeadline = QDateTime::currentMSecsSinceEpoch() + kUnattendedWaitMs;
+  WaitThenExit();
 }
 
 void CParamDlg::done(int result) {

@@ -78,6 +78,11 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   void ShowHelpText(const QString& fileName);
   void OnSysCommand();  // the About entry
   bool DestroyWindow();
+  // Ends the window as 退出 does, with no one there to answer (a signal, the session's end):
+  // a transfer gets a few seconds to end, and nothing on disk is lost for want of an answer.
+  void LeaveUnattended();
+  // The working file was written outside the exit save (saved as under its own name).
+  void WorkingFileWritten();
 
   // A whole programme in place of this one (open, import), as one step to undo.
   void ReplaceProgramme(const QString& undoText, const km27::Programme& programme);
@@ -145,6 +150,19 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   void BeginClosing();
   bool SaveWithRetry();
   km27::SaveResult SaveParamFileAtExit();
+  enum class ExitSave { kWrite, kKeepFile, kStay };
+  ExitSave AskBeforeReplacing();
+  bool SaveAtExit();
+  void RememberWorkingFile();
+  void WaitThenExit();
+  void TellDeviceMayBeIncomplete();
+  // A question whose buttons carry the given names; the default is the safe answer.
+  struct Choice {
+    QMessageBox::StandardButton button;
+    const char* text;
+  };
+  QMessageBox::StandardButton AskChoice(QMessageBox::Icon icon, const QString& text, std::initializer_list<Choice> choices,
+                                        QMessageBox::StandardButton safe);
 
   km27::CodeCatalogue catalogue;
   km27::ParamModel param;
@@ -166,6 +184,17 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   int familyLastFilled = -1;  // the code combo is refilled only when the family changes
   bool initialised = false;
   bool destroyed = false;
+
+  // The working file as this window last read or wrote it, and the programme that was then:
+  // a change made on disk since by anyone else is not overwritten without asking.
+  km27::ReadResult workingFileSeen;
+  std::string programmeSeen;
+  // Exit waits for the transfer under way (until the deadline when no one can be asked).
+  QTimer* exitWait = nullptr;
+  bool unattended = false;
+  qint64 unattendedDeadline = 0;
+  std::map<QMessageBox::StandardButton, QString> choiceTexts;  // names for the next question's buttons
+  QMessageBox::StandardButton choiceDefault = QMessageBox::NoButton;
 
   // Workers' synchronous reports; dropped once the window starts closing.
   km27::WindowCallQueue calls;

@@ -1,9 +1,13 @@
 #include "ui/programme_documents.h"
 
+#include <linux/magic.h>
+#include <sys/vfs.h>
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QMenu>
 #include <QPrintDialog>
@@ -32,8 +36,40 @@ const char kAllFilter[] = ";;所有文件 (*)";
 std::string Local(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString Name(const QString& path) { return QFileInfo(path).fileName(); }
 
+// Icons and types by the kind of entry alone. Qt's own provider reads a file's first bytes to
+// guess its type, and a file of /proc such as kmsg blocks that read for good.
+class KindOnlyIconProvider : public QFileIconProvider {
+ public:
+  using QFileIconProvider::icon;
+  QIcon icon(const QFileInfo& info) const override { return icon(info.isDir() ? Folder : File); }
+  QString type(const QFileInfo& info) const override {
+    if (info.isDir()) return QStringLiteral("文件夹");
+    if (info.isSymLink()) return QStringLiteral("链接");
+    const QString suffix = info.suffix();
+    return suffix.isEmpty() ? QStringLiteral("文件") : suffix.toUpper() + QStringLiteral(" 文件");
+  }
+};
+
+// Folders of the system's own file systems: no place for the operator's files, and a file
+// dialog that shows them may wait on them.
+bool SystemFolder(const QString& folder) {
+  const QString path = QFileInfo(folder).canonicalFilePath();
+  for (const char* top : {"/proc", "/sys", "/dev"}) {
+    const QString t = QString::fromLatin1(top);
+    if (path == t || path.startsWith(t + QLatin1Char('/'))) return true;
+  }
+  struct statfs fs {};
+  if (statfs(QFile::encodeName(folder).constData(), &fs) != 0) return false;
+  return fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC || fs.f_type == DEBUGFS_MAGIC;
+}
+
 QString ChooseWithDialog(QWidget* parent, const FileRequest& r) {
-  QFileDialog dialog(parent, r.caption, r.path, r.filter);
+  // Opened on the root and moved to the folder once the provider is in place: the listing
+  // starts as soon as the dialog is made.
+  QFileDialog dialog(parent, r.caption, QDir::rootPath(), r.filter);
+  KindOnlyIconProvider icons;
+  dialog.setIconProvider(&icons);
+  dialog.setDirectory(QFileInfo(r.path).isDir() ? r.path : QFileInfo(r.path).absolutePath());
   dialog.setAcceptMode(r.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(r.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   if (!r.suffix.isEmpty()) dialog.setDefaultSuffix(r.suffix);
@@ -119,16 +155,20 @@ bool ProgrammeDocuments::OpenFile(const QString& path) {
   return Take(path, r.ok, r.programme, r.reason, true);
 }
 
-void ProgrammeDocuments::SaveAs() {
+void ProgrammeDocuments::SaveAs() { SaveAsChosen(); }
+
+bool ProgrammeDocuments::SaveAsChosen() {
   const QString path =
       Choose({true, QStringLiteral("程序另存为"), SuggestedPath(QStringLiteral("dat")), kParamFilter, "dat"});
-  if (!path.isEmpty()) SaveAsFile(path);
+  return !path.isEmpty() && SaveAsFile(path);
 }
 
 bool ProgrammeDocuments::SaveAsFile(const QString& path) {
   const SaveResult r = SaveParamFile(Local(path), window_.Param().options, window_.Param().table);
   if (!Written(r, path, QStringLiteral("无法保存参数文件"), QStringLiteral("已另存为 %1"))) return false;
   Remember(path, true);
+  if (QFileInfo(path).canonicalFilePath() == QFileInfo(QString::fromUtf8(kParamFileName)).canonicalFilePath())
+    window_.WorkingFileWritten();
   return true;
 }
 
@@ -236,7 +276,7 @@ bool ProgrammeDocuments::ExportPdfFile(const QString& path) {
 QString ProgrammeDocuments::Choose(const FileRequest& request) {
   QWidget* parent = overview_ && overview_->isActiveWindow() ? static_cast<QWidget*>(overview_) : &window_;
   const QString path = chooseFile_(parent, request);
-  if (!path.isEmpty()) {
+  if (!path.isEmpty() && !SystemFolder(QFileInfo(path).absolutePath())) {
     auto s = Settings();
     s->setValue(kFolderKey, QFileInfo(path).absolutePath());
   }
@@ -245,7 +285,8 @@ QString ProgrammeDocuments::Choose(const FileRequest& request) {
 
 QString ProgrammeDocuments::SuggestedPath(const QString& suffix) const {
   QString folder = Settings()->value(kFolderKey).toString();
-  if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QString::fromStdString(window_.StartDir());
+  if (folder.isEmpty() || !QFileInfo(folder).isDir() || SystemFolder(folder))
+    folder = QString::fromStdString(window_.StartDir());
   if (suffix.isEmpty()) return folder;
   return QDir(folder).filePath(QFileInfo(document_).completeBaseName() + QLatin1Char('.') + suffix);
 }
@@ -273,11 +314,21 @@ void ProgrammeDocuments::FillRecentMenu() {
   for (int i = 0; i < list.size(); ++i) {
     const QString path = list[i];
     QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(Name(path)),
-                                        this, [this, path] { OpenFile(path); });
+                                        this, [this, path] { OpenRecent(path); });
     a->setToolTip(QDir::toNativeSeparators(path));
     a->setStatusTip(a->toolTip());
   }
   recentMenu_->setEnabled(!list.isEmpty());
+}
+
+void ProgrammeDocuments::OpenRecent(const QString& path) {
+  if (OpenFile(path) || QFileInfo::exists(path)) return;
+  // The file is gone: its entry would only fail again.
+  auto s = Settings();
+  QStringList list = s->value(kRecentKey).toStringList();
+  list.removeAll(path);
+  s->setValue(kRecentKey, list);
+  FillRecentMenu();
 }
 
 bool ProgrammeDocuments::Take(const QString& path, bool ok, const Programme& programme, const std::string& reason,

@@ -54,6 +54,7 @@ class ProgrammeDocuments : public QObject {
   void Open();
   bool OpenFile(const QString& path);
   void SaveAs();
+  bool SaveAsChosen();  // false when the operator chose no file or it could not be written
   bool SaveAsFile(const QString& path);
   void ImportCsv();
   bool ImportCsvFile(const QString& path);
@@ -81,6 +82,7 @@ class ProgrammeDocuments : public QObject {
   QString SuggestedPath(const QString& suffix) const;
   void Remember(const QString& path, bool recent);
   void FillRecentMenu();
+  void OpenRecent(const QString& path);
   // A programme read from a chosen file takes the window's place as one step to undo, or is
   // refused with the reason. A programme file (not a table) joins the recent files.
   bool Take(const QString& path, bool ok, const Programme& programme, const std::string& reason, bool programmeFile);

@@ -2,6 +2,7 @@
 // window; --workdir and --desktop choose the working directory.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -95,6 +96,12 @@ TEST_F(WorkDirOptions, OurOptionsAreTakenAndTheToolkitsLeft) {
   const std::string savedHome = home ? home : "";
   setenv("HOME", root.c_str(), 1);
   EXPECT_EQ(DesktopWorkDir(), root + "/.local/share/km27param");
+  // Without HOME the settings would go under /.config: the account's home takes its place.
+  unsetenv("HOME");
+  SetHomeFromAccount();
+  const passwd* pw = getpwuid(getuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_STREQ(getenv("HOME"), pw->pw_dir);
   setenv("HOME", savedHome.c_str(), 1);
 }
 

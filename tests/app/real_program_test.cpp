@@ -87,6 +87,9 @@ class Process {
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }
+  void Signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
   std::string Output() const { return ReadAll(log_); }
 
  private:
@@ -276,9 +279,10 @@ class RealProgram : public ::testing::Test {
     Keys(main, "F9");
     o.exited = WaitFor([&] {
       if (tool.WaitExit(0)) return true;
-      // A refused save asks; the operator gives up (放弃, Alt+D).
+      // A transfer still under way asks: the operator waits for it (Alt+W). A refused save
+      // asks: the operator gives up (放弃, Alt+D).
       const Strings w = Windows("参数设置工具");
-      if (w.size() >= 2) Keys(w.back(), "alt+d");
+      if (w.size() >= 2) Keys(w.back(), "alt+w alt+d");
       return false;
     }, 20000, 300);
     EXPECT_TRUE(o.exited) << tool.Output();
@@ -387,6 +391,45 @@ TEST_F(RealProgram, TheMenuEntryAndWorkdirChooseWhereTheFilesGo) {
   EXPECT_TRUE(km27::LoadParamFile(other + "/" + km27::kParamFileName, o, t)) << "not in the --workdir directory";
   struct stat st;
   EXPECT_NE(stat((home + "/" + km27::kParamFileName).c_str(), &st), 0) << "the files landed in the home directory";
+}
+
+}  // namespace
+
+namespace {
+
+// A kill or a closed terminal ends the window as 退出 does: the edit is in the working file;
+// a working file changed on disk meanwhile stays, and the window's programme goes beside it.
+TEST_F(RealProgram, TermAndHangUpSaveTheWindowsEdits) {
+  for (const int sig : {SIGTERM, SIGHUP}) {
+    const std::string work = root + "/signal-" + std::to_string(sig), file = work + "/" + km27::kParamFileName;
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    Process tool({kBin + "/km27param"}, work, {"DISPLAY=" + display, "KM27_COM_DIR=" + root + "/no-com"}, work + ".log");
+    const std::string select = WaitWindow("下位机选择");
+    ASSERT_FALSE(select.empty()) << tool.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it map and take input
+    Keys(select, "Return");
+    const std::string main = WaitWindow("参数设置工具");
+    ASSERT_FALSE(main.empty()) << tool.Output();
+    // Keys are handled in order: once the chooser the second one opens is up, the edit is made.
+    Keys(main, "F2 ctrl+shift+s");
+    Keys(WaitWindow("程序另存为"), "Escape");
+    ASSERT_TRUE(WaitFor([&] { return Windows("程序另存为").empty(); }, 10000));
+    if (sig == SIGHUP) std::ofstream(file, std::ios::binary) << ValidFile();
+    tool.Signal(sig);
+    int status = -1;
+    ASSERT_TRUE(tool.WaitExit(20000, &status)) << tool.Output();
+    EXPECT_EQ(status, 0) << tool.Output();
+    std::string ours = file;
+    if (sig == SIGHUP) {
+      EXPECT_EQ(ReadAll(file), ValidFile()) << "a file changed on disk was replaced without asking";
+      ours = Shell("ls -d '" + file + "'.unsaved-*");
+      ours = ours.substr(0, ours.find('\n'));
+    }
+    km27::ParamOptions o;
+    km27::ParamTable t;
+    ASSERT_TRUE(km27::LoadParamFile(ours, o, t)) << ours << tool.Output();
+    EXPECT_EQ(km27::CountTable(t).entries, 1) << "the edit was lost";
+  }
 }
 
 }  // namespace

@@ -4,13 +4,17 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLabel>
 #include <QMenu>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <deque>
 #include <memory>
 
@@ -141,9 +145,10 @@ TEST_F(Documents, SaveAsThenOpenGivesTheProgrammeBackAndExitStillSavesTheWorking
   EXPECT_EQ(Status(), QString::fromUtf8(" 已打开 station5"));
   EXPECT_EQ(Docs().RecentFiles(), QStringList({work.Path("station5")}));
 
-  // The exit path saves the working file, whatever was opened; the opened file stays as it was.
+  // The exit path saves the working file once the operator says so; the opened file stays as it was.
   Key(Qt::Key_F2);
   const QByteArray opened = ReadAll(work.Path("station5"));
+  answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Save; };
   Key(Qt::Key_F9);
   EXPECT_EQ(ReadAll(work.Path(kParamFileName)), Image(Now()));
   EXPECT_EQ(ReadAll(work.Path("station5")), opened);
@@ -219,6 +224,41 @@ TEST_F(Documents, RecentFilesNewestFirstAndOpenedFromTheirMenu) {
   Docs().RecentMenu()->actions()[5]->trigger();
   EXPECT_EQ(dlg->Param().lastRow, 0);  // the empty programme s2.dat holds
   EXPECT_EQ(Docs().RecentFiles().first(), work.Path("s2.dat"));
+  // A file that is gone leaves the list once opening it failed.
+  ASSERT_TRUE(QFile::remove(work.Path("s7.dat")));
+  emit Docs().RecentMenu()->aboutToShow();
+  Docs().RecentMenu()->actions()[1]->trigger();
+  EXPECT_FALSE(Docs().RecentFiles().contains(work.Path("s7.dat")));
+  EXPECT_EQ(Docs().RecentMenu()->actions().size(), 5);
+}
+
+// A file dialog never reads a file to tell its type (one of /proc blocks that read for good),
+// and never starts in, nor remembers, a folder of the system's own file systems.
+TEST_F(Documents, FileDialogsReadNoFileAndKeepAwayFromSystemFolders) {
+  Open();
+  QSettings(work.Path("settings.ini"), QSettings::IniFormat).setValue("lastFolder", "/proc/self");
+  chosen = {"/proc/version"};
+  Docs().ImportCsv();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].path, QString::fromStdString(dlg->StartDir()));
+  EXPECT_EQ(QSettings(work.Path("settings.ini"), QSettings::IniFormat).value("lastFolder"), "/proc/self");
+  // The real dialog, in a folder holding a PDF whose name does not say so.
+  QDir().mkpath(work.Path("sub"));
+  QFile pdf(work.Path("sub/record"));
+  ASSERT_TRUE(pdf.open(QIODevice::WriteOnly) && pdf.write("%PDF-1.4\n") > 0);
+  pdf.close();
+  CParamDlg other;
+  other.OnInitDialog();
+  QString type;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = static_cast<QFileDialog*>(QApplication::activeModalWidget());
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    dialog->setDirectory(work.Path("sub"));
+    (void)QTest::qWaitFor([&] { return !(type = model->type(model->index(work.Path("sub/record")))).isEmpty(); }, 10000);
+    dialog->reject();
+  });
+  other.Documents().Open();
+  EXPECT_FALSE(type.isEmpty() || type.contains("PDF", Qt::CaseInsensitive)) << type.toStdString();
 }
 
 TEST_F(Documents, TableExportAndImportGiveTheSameFileAndABadRowChangesNothing) {

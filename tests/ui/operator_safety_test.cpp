@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QTest>
 #include <fstream>
@@ -25,6 +26,7 @@
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/help_viewer.h"
 #include "ui/param_dlg.h"
+#include "ui/programme_documents.h"
 #include "ui_test_support.h"
 
 using namespace km27;
@@ -149,6 +151,43 @@ TEST_F(OperatorSafety, AReadOnlyFileIsNotReplacedAtExit) {
   struct stat st{};
   ASSERT_EQ(stat(file.toLocal8Bit().constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
+// The exit save replaces the working file unasked only when it holds what the window read and
+// the programme came from it; otherwise it asks once, and each answer does what it says.
+TEST_F(OperatorSafety, ExitAsksOnceBeforeReplacingAWorkingFileThatIsNotWhatTheWindowRead) {
+  const QString file = work.Path(kParamFileName), kept = work.Path("kept.dat");
+  const Bytes start = ValidFile(2), theirs = ValidFile(4), none;
+  WriteAll(work.Path("other.dat"), ValidFile(6));
+  const struct {
+    bool onDisk, opened;  // changed on disk meanwhile; the programme opened from another file
+    QMessageBox::StandardButton answer;
+    const Bytes* left;  // the working file after; null: the window's programme
+  } rows[] = {{true, false, QMessageBox::Save, nullptr},   {true, false, QMessageBox::SaveAll, &theirs},
+              {true, false, QMessageBox::Cancel, &theirs}, {false, true, QMessageBox::Save, nullptr},
+              {false, true, QMessageBox::Discard, &start}, {true, true, QMessageBox::Save, nullptr}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(int(&row - rows));
+    WriteAll(file, start);
+    QFile::remove(kept);
+    answers.asked.clear();
+    answers.answer = [&](const ScriptedAnswers::Asked&) { return row.answer; };
+    Open();
+    dlg->Documents().SetFileChooser([&](QWidget*, const ui::FileRequest&) { return kept; });
+    if (row.opened) {
+      ASSERT_TRUE(dlg->Documents().OpenFile(work.Path("other.dat")));
+    }
+    Key(Qt::Key_F2);
+    if (row.onDisk) WriteAll(file, theirs);
+    const auto image = BuildParamFileImage(dlg->Param().options, dlg->Param().table);
+    Key(Qt::Key_F9);
+    ASSERT_EQ(answers.asked.size(), 1u);
+    EXPECT_TRUE(answers.asked[0].text.contains(file)) << answers.asked[0].text.toStdString();
+    EXPECT_EQ(dlg->isVisible(), row.answer == QMessageBox::Cancel);
+    EXPECT_EQ(ReadAll(file), row.left ? *row.left : Bytes(image.begin(), image.end()));
+    EXPECT_EQ(ReadAll(kept), row.answer == QMessageBox::SaveAll ? Bytes(image.begin(), image.end()) : none);
+    dlg.reset();
+  }
 }
 
 TEST_F(OperatorSafety, FunctionKeysWithAltCtrlOrSuperBelongToTheDesktop) {

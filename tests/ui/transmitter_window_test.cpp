@@ -167,26 +167,46 @@ TEST_F(TransmitterWindow, ADownloadSaysWhatItDoesToTheDevice) {
   EXPECT_EQ(answers.asked[1].text, QString::fromUtf8(text::kPartialDownloadMessage));
 }
 
-TEST_F(TransmitterWindow, ClosingDuringATransferEndsPromptlyAndSaves) {
-  ActiveLinkTiming().readTotalConstantMs = 6000;  // a silent read waits the full 6 s
-  Open();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
-  Key(Qt::Key_F2);
-  sim.SetSilent(true);  // the transfer now sits in reads that never get an answer
-  const int opens = sim.GetStats().open;
-  Key(Qt::Key_F7);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return sim.GetStats().open > opens; }, 5000));
-  const auto t0 = std::chrono::steady_clock::now();
-  Key(Qt::Key_F9);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_FALSE(dlg->isVisible());
-  // Leaving cuts the read short instead of sitting out its 6 s limit.
-  EXPECT_LT(ms, 3000) << "the exit path waited for the transfer";
-  ParamOptions o;
-  ParamTable t;
-  ASSERT_TRUE(LoadParamFile(kParamFileName, o, t));
-  EXPECT_EQ(CountTable(t).entries, 1);
-  dlg.reset();  // the threads are gone: destroying the window reaches nothing freed
+// Leaving during a download asks. Waiting closes the window once the download has ended;
+// leaving anyway cuts it short at once and says the device may now hold part of the programme.
+TEST_F(TransmitterWindow, ClosingDuringATransferAsksThenWaitsOrEndsPromptlyAndSaves) {
+  ASSERT_TRUE(SaveDeviceInfo(".", DeviceInfo{}).ok);  // the download goes straight to its blocks
+  for (const bool wait : {true, false}) {
+    SCOPED_TRACE(wait ? "wait" : "leave anyway");
+    if (!wait) ActiveLinkTiming().readTotalConstantMs = 6000;  // a silent read waits the full 6 s
+    Open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
+    Key(Qt::Key_F2);
+    sim.SetNoAckBlock(3);  // three blocks reach the device, then no answer
+    sim.ResetStats();
+    Key(Qt::Key_F7);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sim.GetStats().writes[2] > 0; }, 10000));
+    answers.asked.clear();
+    answers.answer = [&](const ScriptedAnswers::Asked& a) {
+      return !a.buttons.testFlag(QMessageBox::Retry) ? QMessageBox::Ok : wait ? QMessageBox::Retry : QMessageBox::Discard;
+    };
+    const auto t0 = std::chrono::steady_clock::now();
+    Key(Qt::Key_F9);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_EQ(dlg->isVisible(), wait);
+    if (wait) {
+      sim.SetNoAckBlock(-1);
+      ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg->isVisible(); }, 20000));
+    }
+    // Leaving cuts the read short instead of sitting out its 6 s limit.
+    if (!wait) {
+      EXPECT_LT(ms, 3000) << "the exit path waited for the transfer";
+    }
+    ASSERT_EQ(answers.asked.size(), wait ? 1u : 2u);
+    if (!wait) {
+      EXPECT_TRUE(answers.asked[1].text.contains(QString::fromUtf8("可能不完整")));
+    }
+    ParamOptions o;
+    ParamTable t;
+    ASSERT_TRUE(LoadParamFile(kParamFileName, o, t));
+    EXPECT_EQ(CountTable(t).entries, wait ? 1 : 2);
+    dlg.reset();  // the threads are gone: destroying the window reaches nothing freed
+  }
   QTest::qWait(50);
 }
 
