@@ -68,9 +68,10 @@ inline std::set<std::string> Listing(const std::string& dir) {
 // A command (km27ctl, or a program that runs it) in `dir`, its output in `logBase`.out/.err.
 class CtlProcess {
  public:
-  // `errTo`: where standard error goes instead of its file (a terminal, say).
+  // `errTo`: where standard error goes instead of its file (a terminal, say); `outFd`: a
+  // descriptor standard output goes to instead of its file.
   CtlProcess(const Strings& command, const std::string& dir, const std::map<std::string, std::string>& env,
-             const std::string& logBase, const std::string& errTo = {})
+             const std::string& logBase, const std::string& errTo = {}, int outFd = -1)
       : outPath_(logBase + ".out"), errPath_(errTo.empty() ? logBase + ".err" : errTo) {
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) {
@@ -89,16 +90,21 @@ class CtlProcess {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (outFd >= 0)
+      posix_spawn_file_actions_adddup2(&fa, outFd, 1);
+    else
+      posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
-    // The test runner may ignore SIGINT; the program must meet it with the default handling.
+    // The test runner may ignore SIGINT (or SIGPIPE); the program must meet them with the
+    // default handling.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
     started_ = Clock::now();
@@ -180,16 +186,16 @@ class CtlTest : public ::testing::Test {
     if (divisor > 1) env["KM27_TEST_TIMING_DIVISOR"] = std::to_string(divisor);
     return env;
   }
-  std::unique_ptr<CtlProcess> Start(const Strings& args, const std::string& errTo = {}) {
+  std::unique_ptr<CtlProcess> Start(const Strings& args, const std::string& errTo = {}, int outFd = -1) {
     Strings command = runAs;
     command.push_back(std::string(KM27_BINARY_DIR) + "/km27ctl");
     command.insert(command.end(), args.begin(), args.end());
-    auto p = std::make_unique<CtlProcess>(command, work, Env(), root + "/run" + std::to_string(++runs), errTo);
+    auto p = std::make_unique<CtlProcess>(command, work, Env(), root + "/run" + std::to_string(++runs), errTo, outFd);
     EXPECT_TRUE(p->Started());
     return p;
   }
-  CtlResult Run(const Strings& args, int ms = 120000) {
-    auto p = Start(args);
+  CtlResult Run(const Strings& args, int ms = 120000, int outFd = -1) {
+    auto p = Start(args, {}, outFd);
     CtlResult r;
     EXPECT_TRUE(p->WaitExit(ms)) << "km27ctl did not end";
     r.code = p->ExitCode();
