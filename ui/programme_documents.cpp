@@ -141,8 +141,9 @@ void ProgrammeDocuments::ImportCsv() {
 }
 
 bool ProgrammeDocuments::ImportCsvFile(const QString& path) {
-  const CsvImport r = ReadProgrammeCsv(Local(path), window_.Catalogue());
-  return Take(path, r.ok, r.programme, r.Message(), false);
+  const CsvImport r = ReadProgrammeCsv(Local(path), window_.Catalogue(), window_.Param().Snapshot());
+  return Take(path, r.ok, r.programme, r.Message(), false,
+              QStringLiteral("已导入表格 %1：%2").arg(Name(path), QString::fromStdString(r.Taken())));
 }
 
 void ProgrammeDocuments::ExportCsv() {
@@ -281,7 +282,7 @@ void ProgrammeDocuments::FillRecentMenu() {
 }
 
 bool ProgrammeDocuments::Take(const QString& path, bool ok, const Programme& programme, const std::string& reason,
-                              bool programmeFile) {
+                              bool programmeFile, const QString& told) {
   if (!ok) {
     Refuse(programmeFile ? QStringLiteral("无法打开参数文件") : QStringLiteral("无法导入表格"), path,
            QString::fromStdString(reason), true);
@@ -289,7 +290,10 @@ bool ProgrammeDocuments::Take(const QString& path, bool ok, const Programme& pro
   }
   window_.ReplaceProgramme((programmeFile ? QStringLiteral("打开 ") : QStringLiteral("导入 ")) + Name(path), programme);
   Remember(path, programmeFile);
-  Tell((programmeFile ? QStringLiteral("已打开 ") : QStringLiteral("已导入表格 ")) + Name(path));
+  if (!told.isEmpty())
+    Tell(told);
+  else
+    Tell((programmeFile ? QStringLiteral("已打开 ") : QStringLiteral("已导入表格 ")) + Name(path));
   return true;
 }
 
