@@ -68,9 +68,9 @@ inline std::set<std::string> Listing(const std::string& dir) {
 // A command (km27ctl, or a program that runs it) in `dir`, its output in `logBase`.out/.err.
 class CtlProcess {
  public:
-  // `errTo`: where standard error goes instead of its file (a terminal, say: in a session of
-  // its own, that terminal is also standard input and the controlling terminal); `outFd`: a descriptor standard output
-  // goes to instead of its file.
+  // `errTo`: where standard error goes instead of its file (a terminal, say; in a session of
+  // its own also standard input and the controlling terminal); `outFd`: standard output's
+  // descriptor instead of its file.
   CtlProcess(const Strings& command, const std::string& dir, const std::map<std::string, std::string>& env,
              const std::string& logBase, const std::string& errTo = {}, int outFd = -1, bool ownSession = false)
       : outPath_(logBase + ".out"), errPath_(errTo.empty() ? logBase + ".err" : errTo) {
@@ -92,7 +92,8 @@ class CtlProcess {
     posix_spawn_file_actions_init(&fa);
     // Only a terminal opened for reading becomes the controlling one: it is standard input too.
     const bool terminalIn = ownSession && !errTo.empty();
-    posix_spawn_file_actions_addopen(&fa, 0, terminalIn ? errPath_.c_str() : "/dev/null", terminalIn ? O_RDWR : O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 0, terminalIn ? errPath_.c_str() : "/dev/null",
+                                     terminalIn ? O_RDWR : O_RDONLY, 0);
     if (outFd >= 0)
       posix_spawn_file_actions_adddup2(&fa, outFd, 1);
     else
@@ -189,7 +190,7 @@ class CtlTest : public ::testing::Test {
     if (divisor > 1) env["KM27_TEST_TIMING_DIVISOR"] = std::to_string(divisor);
     return env;
   }
-  std::unique_ptr<CtlProcess> Start(const Strings& args, const std::string& errTo = {}, int outFd = -1) {
+  std::unique_ptr<CtlProcess> Start(const Strings& args, const std::string& errTo = {}) {
     Strings command = runAs;
     command.push_back(std::string(KM27_BINARY_DIR) + "/km27ctl");
     command.insert(command.end(), args.begin(), args.end());
@@ -198,8 +199,8 @@ class CtlTest : public ::testing::Test {
     EXPECT_TRUE(p->Started());
     return p;
   }
-  CtlResult Run(const Strings& args, int ms = 120000, int outFd = -1) {
-    auto p = Start(args, {}, outFd);
+  CtlResult Run(const Strings& args, int ms = 120000) {
+    auto p = Start(args);
     CtlResult r;
     EXPECT_TRUE(p->WaitExit(ms)) << "km27ctl did not end";
     r.code = p->ExitCode();
@@ -245,6 +246,7 @@ class CtlTest : public ::testing::Test {
   } programme;
   int divisor = 10;
   bool ownSession = false;  // km27ctl runs in a session of its own
+  int outFd = -1;           // where its standard output goes instead of a file
   Strings runAs;  // a program km27ctl is run through (setpriv, to run it as another user)
   std::string root, work, com;
   int runs = 0;
