@@ -135,10 +135,10 @@ bool SerialPort::Open(const std::string& devicePath, OpenDevices* seen) {
 
 void SerialPort::Close() {
   if (fd_ >= 0) {
-    // The flag outlives our descriptor while another one stays open; it must not lock out
-    // whoever opens the line next.
     if (foundTermios_) tcsetattr(fd_, TCSANOW, foundTermios_.get());
     foundTermios_.reset();
+    // The flag outlives our descriptor while another one stays open; it must not lock out
+    // whoever opens the line next.
     ioctl(fd_, TIOCNXCL);
     ::close(fd_);  // drops the flock with it
     fd_ = -1;
