@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -457,15 +458,18 @@ int Show(const Options& o, Output& out) {
 }  // namespace
 
 int Main(int argc, const char* const* argv) {
+  // A reader that went away must not kill us before we can say so: the write fails with EPIPE
+  // instead, and that is reported as output that could not be written.
+  std::signal(SIGPIPE, SIG_IGN);
   const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
   const Options& o = parsed.options;
   if (o.help) {
     std::fputs(UsageText().c_str(), stdout);
-    return kExitOk;
+    return Output::Finished(kExitOk);
   }
   if (o.version) {
     std::fputs(VersionText().c_str(), stdout);
-    return kExitOk;
+    return Output::Finished(kExitOk);
   }
   Output out(o.json, o.quiet);
   out.Result().Add("command", CommandName(o.command));

@@ -192,10 +192,13 @@ LinkSession::Found LinkSession::Find() {
   bool searched = false;
   if (transmitter_) {
     // The window waits before its first look so that it can draw itself; there is nothing to
-    // draw here. One monitor cycle goes over every port.
+    // draw here. One monitor cycle goes over every port. Silent ports need no second look, but
+    // a spoiled answer is a device on a noisy line: like the window's monitor, go on cycling,
+    // up to the attempts an exchange gets.
     transmitter_->OnTimer(TIMER_LINK_START);
     loop_.RunUntil([&] {
-      searched = transmitter_->LinkReports() > 0;
+      const int cycles = transmitter_->SpoiledAnswers() > 0 ? kExchangeAttempts : 1;
+      searched = transmitter_->LinkReports() >= cycles;
       return engine_->LinkUp() || searched || Interrupted();
     });
   } else {

@@ -86,7 +86,8 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
     auto takeValue = [&]() -> bool {
       if (hasValue) return true;
-      if (i + 1 >= argc) {
+      // "--model --json" is a forgotten value, not a model called "--json".
+      if (i + 1 >= argc || std::strncmp(argv[i + 1], "--", 2) == 0) {
         fail(a + " 缺少参数");
         return false;
       }
@@ -197,6 +198,7 @@ std::string UsageText() {
          "  5    传输失败：下载未被下位机确认，或上传未完整收到\n"
          "  6    校验不一致：下位机中的程序与下发的数据（或文件）不同\n"
          "  7    无法读回：下载已完成但未能读回校验；verify 未能读回\n"
+         "  8    输出无法写入：标准输出写入失败（磁盘已满、管道已关闭等）\n"
          "  130  被 Ctrl+C 中断（其他信号：128 + 信号编号）\n";
 }
 

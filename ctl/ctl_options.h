@@ -15,6 +15,7 @@ enum ExitCode {
   kExitTransfer = 5,    // a download was not acknowledged, or an upload did not arrive whole
   kExitMismatch = 6,    // the device holds something else than was sent / than the file
   kExitReadBack = 7,    // the device could not be read back for the comparison
+  kExitOutput = 8,      // standard output could not be written (a full disk, a closed pipe)
   kExitSignalBase = 128,  // + the signal's number: 130 for Ctrl+C
 };
 

@@ -2,17 +2,52 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include "ctl/ctl_options.h"
 
 namespace km27::ctl {
 
 namespace {
+
 constexpr int kBarWidth = 20;
+
+// The length of the well-formed UTF-8 sequence at `s[i]`, or 0 when the byte there does not
+// begin one (a stray continuation, an overlong form, a surrogate, beyond U+10FFFF, cut short).
+size_t Utf8SequenceAt(const std::string& s, size_t i) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = b(i);
+  if (c < 0x80) return 1;
+  size_t n = 0;
+  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size() || b(i + 1) < lo || b(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+  return n;
 }
+
+}  // namespace
 
 std::string JsonObject::Quote(const std::string& utf8) {
   std::string q = "\"";
-  for (unsigned char c : utf8) {
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    char esc[8];
     switch (c) {
       case '"': q += "\\\""; break;
       case '\\': q += "\\\\"; break;
@@ -21,13 +56,20 @@ std::string JsonObject::Quote(const std::string& utf8) {
       case '\t': q += "\\t"; break;
       default:
         if (c < 0x20) {
-          char esc[8];
           std::snprintf(esc, sizeof esc, "\\u%04x", c);
           q += esc;
+        } else if (const size_t n = Utf8SequenceAt(utf8, i); n > 0) {
+          q.append(utf8, i, n);
+          i += n;
+          continue;
         } else {
-          q += char(c);
+          // A file name need not be UTF-8; JSON must be. The byte is kept readable as the text
+          // \xNN, so a script can still tell which name it was.
+          std::snprintf(esc, sizeof esc, "\\\\x%02x", c);
+          q += esc;
         }
     }
+    ++i;
   }
   return q + "\"";
 }
@@ -129,8 +171,20 @@ int Output::Finish(int exitCode) {
     result_.Add("messages", messages_);
     std::fprintf(out_, "%s\n", result_.Text().c_str());
   }
-  std::fflush(out_);
-  std::fflush(err_);
+  return Finished(exitCode, out_, err_);
+}
+
+int Output::Finished(int exitCode, FILE* out, FILE* err) {
+  // The error flag stays set from any earlier failed write, so a line lost halfway counts too.
+  const bool flushFailed = std::fflush(out) != 0;
+  const int why = errno;
+  if (flushFailed || std::ferror(out)) {
+    const std::string reason = flushFailed ? std::string("（") + std::strerror(why) + "）" : std::string();
+    std::fprintf(err, "km27ctl: 输出无法写入：标准输出写入失败%s\n", reason.c_str());
+    // A failure of the work itself says more than the lost output; only a success changes.
+    if (exitCode == 0) exitCode = kExitOutput;
+  }
+  std::fflush(err);
   return exitCode;
 }
 

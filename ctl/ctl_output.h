@@ -49,8 +49,11 @@ class Output {
   void Progress(const TransferProgress& p);
   void EndProgress();
 
-  // Writes the JSON object (with the exit code) and returns the code.
+  // Writes the JSON object (with the exit code) and returns the code; a success whose output
+  // could not be written becomes kExitOutput.
   int Finish(int exitCode);
+  // The same for text written to `out` directly (--help, --version).
+  static int Finished(int exitCode, FILE* out = stdout, FILE* err = stderr);
 
  private:
   bool json_;

@@ -188,6 +188,7 @@ std::string ComDevicePath(int n) { return ComDevicePath(n, ComEnvironment::FromP
 
 std::string DescribePortFailure(int n, const std::string& devicePath, int err, const PortHolder& holder) {
   std::string head = ComName(n) + " (" + devicePath + "): ";
+  if (holder.ownTerminal) return head + "是本程序自己的终端，不能用作串口，已跳过。";
   if (err == EBUSY || err == EWOULDBLOCK) {
     std::string who;
     if (!holder.program.empty()) who = holder.program + "，";
@@ -263,6 +264,11 @@ ComPortState InspectComPort(int n, const std::string& devicePath, OpenDevices& s
     const int err = errno;
     s.kind = err == EACCES || err == EPERM ? ComPortState::kNoAccess : ComPortState::kUnusable;
     s.reason = DescribePortFailure(n, s.device, err);
+    return s;
+  }
+  if (PortHolder self; IsOwnTerminal(s.device, &self)) {
+    s.kind = ComPortState::kUnusable;
+    s.reason = DescribePortFailure(n, s.device, EBUSY, self);
     return s;
   }
   if (LockHeld(s.device, LockDirectory(), &s.holder) || seen.Holder(s.device, -1, &s.holder)) {

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -186,6 +187,51 @@ bool OpenDevices::Holder(const std::string& device, int ownFd, PortHolder* holde
     return true;
   }
   return false;
+}
+
+namespace {
+
+// The controlling terminal's device number (field 7 of /proc/self/stat, in the kernel's
+// encoding), 0 when there is none.
+dev_t ControllingTerminal() {
+  FILE* f = std::fopen("/proc/self/stat", "r");
+  if (!f) return 0;
+  char buf[1024];
+  const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+  std::fclose(f);
+  buf[n] = '\0';
+  const char* after = std::strrchr(buf, ')');  // the program name may hold anything
+  unsigned long nr = 0;
+  if (!after || std::sscanf(after + 1, " %*c %*d %*d %*d %lu", &nr) != 1 || nr == 0) return 0;
+  return makedev(unsigned((nr >> 8) & 0xfff), unsigned((nr & 0xff) | ((nr >> 12) & 0xfff00)));
+}
+
+}  // namespace
+
+bool IsOwnTerminal(const std::string& device, PortHolder* holder) {
+  struct stat st;
+  if (stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const dev_t d = st.st_rdev;
+  // /dev/tty is whichever terminal the opener has; /dev/console and /dev/tty0 are the screen's.
+  bool own = d == makedev(5, 0) || d == makedev(5, 1) || d == makedev(4, 0) || d == ControllingTerminal();
+  if (!own) {
+    // A terminal we were given (standard streams, under any name). What we open ourselves,
+    // serial ports included, is close-on-exec; what we inherited is not.
+    if (DIR* fds = opendir("/proc/self/fd")) {
+      while (dirent* e = readdir(fds)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+        const int fd = int(std::strtol(e->d_name, nullptr, 10));
+        struct stat held;
+        const int flags = fcntl(fd, F_GETFD);
+        if (flags >= 0 && !(flags & FD_CLOEXEC) && fstat(fd, &held) == 0 && S_ISCHR(held.st_mode) &&
+            held.st_rdev == d && isatty(fd))
+          own = true;
+      }
+      closedir(fds);
+    }
+  }
+  if (own) *holder = PortHolder{getpid(), ProgramName(getpid()), true};
+  return own;
 }
 
 }  // namespace km27

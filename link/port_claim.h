@@ -15,7 +15,13 @@ namespace km27 {
 struct PortHolder {
   pid_t pid = 0;        // 0: not known
   std::string program;  // /proc/<pid>/comm; empty when not readable
+  bool ownTerminal = false;  // the device is our own terminal (pid is ours)
 };
+
+// True when `device` (a resolved path) is, under whatever name, the terminal this process runs
+// in: /dev/tty, the console, the controlling terminal, or a terminal one of our descriptors
+// holds. Writing frames there would go to the operator's screen; `holder` is then us.
+bool IsOwnTerminal(const std::string& device, PortHolder* holder);
 
 inline constexpr const char kLockDirVariable[] = "KM27_LOCK_DIR";
 

@@ -99,6 +99,8 @@ bool SerialPort::Open(const std::string& devicePath, OpenDevices* seen) {
   const std::string device(resolved);
   free(resolved);
   if (KnownNotATty(device)) return Refuse(-1, ENOTTY);
+  // Our own terminal under another name (/dev/tty above all) is in use by us, as busy as any.
+  if (IsOwnTerminal(device, &holder_)) return Refuse(-1, EBUSY);
   // A line we may not open is refused before we claim anything for it.
   if (faccessat(AT_FDCWD, device.c_str(), R_OK | W_OK, AT_EACCESS) != 0) return Refuse(-1, errno);
   OpenDevices now;
@@ -116,6 +118,10 @@ bool SerialPort::Open(const std::string& devicePath, OpenDevices* seen) {
   ioctl(fd, TIOCEXCL);
   fd_ = fd;
   path_ = devicePath;
+  // The settings we find are given back at Close: the line is left as it was for whoever
+  // uses it next (a terminal left raw is unusable).
+  foundTermios_ = std::make_unique<termios>();
+  if (tcgetattr(fd_, foundTermios_.get()) != 0) foundTermios_.reset();
   if (!ApplyTermios(9600, Parity::None, 8, 1)) {
     int err = lastError_;
     Close();
@@ -129,6 +135,8 @@ bool SerialPort::Open(const std::string& devicePath, OpenDevices* seen) {
 
 void SerialPort::Close() {
   if (fd_ >= 0) {
+    if (foundTermios_) tcsetattr(fd_, TCSANOW, foundTermios_.get());
+    foundTermios_.reset();
     // The flag outlives our descriptor while another one stays open; it must not lock out
     // whoever opens the line next.
     ioctl(fd_, TIOCNXCL);

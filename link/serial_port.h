@@ -1,9 +1,12 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "link/port_claim.h"
+
+struct termios;
 
 namespace km27 {
 
@@ -46,8 +49,9 @@ class SerialPort {
 
   // Exclusive: refused (EBUSY) while another program holds the device — an open file in any
   // process we can see (this one included), a lock file or flock — and then the line is not
-  // touched at all. Otherwise holds a lock file and TIOCEXCL until Close(), and leaves the line
-  // raw, 9600 8N1, with stale input discarded. `seen` is what a scan over many ports read of
+  // touched at all; so is our own terminal. Otherwise holds a lock file and TIOCEXCL until
+  // Close(), which gives the line its settings back, and leaves the line raw, 9600 8N1, with
+  // stale input discarded. `seen` is what a scan over many ports read of
   // /proc; without it /proc is read here. Either way it is read afresh once the line is open.
   bool Open(const std::string& devicePath, OpenDevices* seen = nullptr);
   void Close();
@@ -89,6 +93,7 @@ class SerialPort {
   bool Refuse(int fd, int err);  // closes `fd` and drops the lock; false
 
   int fd_ = -1;
+  std::unique_ptr<::termios> foundTermios_;  // the line's settings before Open changed them
   int abortFd_ = -1;  // eventfd: readable while an abort is pending
   std::string path_;
   SerialTimeouts timeouts_;

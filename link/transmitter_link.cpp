@@ -272,7 +272,9 @@ bool TransmitterLink::IdentifyExchange(bool pauseFirst) {
   if (!Pause(timing_.exchangePauseMs)) return false;
   uint8_t answer[kShortFrameBytes] = {};
   IoResult r = LinkPort.Read(answer, sizeof answer);
-  return r.Ok() && IsIdentifyAnswer(answer, r.count);
+  if (r.Ok() && IsIdentifyAnswer(answer, r.count)) return true;
+  if (r.count > 0) ++spoiledAnswers_;
+  return false;
 }
 
 void TransmitterLink::LinkMonitorThread() {

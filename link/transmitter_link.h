@@ -70,6 +70,9 @@ class TransmitterLink : public LinkEngine {
   // Link-state reports handled so far: one per monitor cycle, so a first report without a
   // device says that a whole scan found none.
   int LinkReports() const { return linkReports_; }
+  // Identification answers that came back spoiled (bytes, but no valid answer): a device may
+  // be there, worth another look.
+  int SpoiledAnswers() const { return spoiledAnswers_; }
   // The COM number of the port the device answers on; 0 while none does.
   int LinkComPort() const { return linkCom_; }
   const TransmitterImage& Image() const { return image_; }  // not while a transfer runs
@@ -129,6 +132,7 @@ class TransmitterLink : public LinkEngine {
   bool linkUp_ = false;
   int lastLinkState_ = 0;
   int linkReports_ = 0;
+  std::atomic<int> spoiledAnswers_{0};
   bool transferRunning_ = false;
   bool downloading_ = false;
   bool stopped_ = false;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -137,9 +138,20 @@ ReadResult ReadFileBytes(const std::string& path, size_t limit) {
     r.reason = "文件过大（" + std::to_string(r.fileSize) + " 字节）";
     return r;
   }
+  // The size is only a claim (a file in /proc says 0 and holds megabytes): never more than
+  // limit + 1 bytes are read, which is enough to know the file is too large.
   char buf[8192];
   for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    const size_t want = std::min(sizeof buf, limit + 1 - r.bytes.size());
+    if (want == 0) {
+      ::close(fd);
+      r.bytes.clear();
+      r.fileSize = limit + 1;
+      r.tooLarge = r.sizeUnreported = true;
+      r.reason = "文件过大（超过 " + std::to_string(limit) + " 字节）";
+      return r;
+    }
+    const ssize_t n = ::read(fd, buf, want);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       r.error = errno;

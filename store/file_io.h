@@ -28,13 +28,17 @@ struct ReadResult {
   bool ok = false;
   std::string bytes;
   size_t fileSize = 0;  // as the file system gives it
-  bool tooLarge = false;  // fileSize is above the limit: nothing was read
+  bool tooLarge = false;  // above the limit: nothing is kept
+  // The file system gave a size within the limit, but more came (a file in /proc says 0):
+  // fileSize is then only what was read, limit + 1.
+  bool sizeUnreported = false;
   std::string reason;   // why it could not be read (Chinese); empty when ok
   int error = 0;
 };
 
 // Reads a regular file whole. Anything else (a folder, a pipe, a device) is refused without
-// waiting on it; so is a file above `limit` bytes, which is then not read at all.
+// waiting on it; so is a file above `limit` bytes: unread when the file system says so, else
+// after limit + 1 bytes, whatever size it claimed.
 ReadResult ReadFileBytes(const std::string& path, size_t limit);
 
 // "<lead>：<the system's reason>", the form of every file error the operator sees.

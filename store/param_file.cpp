@@ -64,6 +64,10 @@ namespace {
 std::string SizeProblem(size_t size) {
   return "文件长度为 " + std::to_string(size) + " 字节，应为 " + std::to_string(kParamFileSize) + " 字节";
 }
+std::string SizeProblem(const ReadResult& f) {
+  if (f.sizeUnreported) return "文件长度超过 " + std::to_string(kParamFileSize) + " 字节";
+  return SizeProblem(f.fileSize);
+}
 }  // namespace
 
 std::string ParamFileProblem(const uint8_t* data, size_t size) {
@@ -125,7 +129,7 @@ ParamFileRead ReadParamFile(const std::string& path) {
   // A file longer than a valid one is refused by its size alone, unread.
   const ReadResult f = ReadFileBytes(path, kParamFileSize);
   if (!f.ok) {
-    r.reason = f.tooLarge ? SizeProblem(f.fileSize) : f.reason;
+    r.reason = f.tooLarge ? SizeProblem(f) : f.reason;
     return r;
   }
   const auto* bytes = reinterpret_cast<const uint8_t*>(f.bytes.data());
@@ -150,7 +154,7 @@ ParamFileStart LoadParamFileAtStart(const std::string& path, ParamOptions& optio
   }
   r.kind = ParamFileStart::kUnreadable;
   if (f.tooLarge) {
-    r.reason = SizeProblem(f.fileSize);
+    r.reason = SizeProblem(f);
     r.keepFailure = f.reason;
     return r;
   }

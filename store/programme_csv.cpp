@@ -104,6 +104,21 @@ bool ValidUtf8(const std::string& s) {
   return true;
 }
 
+// The first line (1-based) that is neither UTF-8 nor GBK; 0 when each line is one of them.
+int UndecodableLine(const std::string& text) {
+  int line = 1;
+  for (size_t start = 0; start <= text.size(); ++line) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string one = text.substr(start, end - start);
+    bool ok = ValidUtf8(one);
+    if (!ok) GbkToUtf8(one, &ok);
+    if (!ok) return line;
+    start = end + 1;
+  }
+  return 0;
+}
+
 // A decimal number without sign, optionally followed by a unit (秒, s); -1 for anything else.
 int Number(const std::string& field, bool unitAllowed) {
   std::string s;
@@ -192,9 +207,35 @@ std::string Trim(const std::string& s) {
   return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
+// A cell as a message quotes it: trimmed, and control characters (a NUL, say) made visible as
+// their pictures (U+2400 + code), so that the operator sees what is there.
+std::string Shown(const std::string& field) {
+  std::string out;
+  for (char ch : Trim(field)) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b < 0x20) {
+      out += "\xE2\x90";
+      out += char(0x80 + b);
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
 class Importer {
  public:
-  explicit Importer(const CodeCatalogue& catalogue) : catalogue_(catalogue) {}
+  // Starts from `current`'s line settings and check bytes; rows of the file replace them.
+  Importer(const CodeCatalogue& catalogue, const Programme& current) : catalogue_(catalogue) {
+    for (int f = 0; f < kLineOptionFamilies; ++f) p_.options.SetLineOption(f, current.options.LineOption(f));
+    p_.options.SetCheckByte(current.options.CheckByte());
+    for (int c = 0; c < kCarrierCount; ++c)
+      p_.table.SetEntry(c, kCheckSlot, {0, current.table.Entry(c, kCheckSlot).seconds});
+  }
+  int LineRows() const { return int(std::count(lineSeen_.begin(), lineSeen_.end(), true)); }
+  int CheckRows() const {
+    return int(std::count(checkSeen_.begin(), checkSeen_.end(), true)) + (optionsCheckSeen_ ? 1 : 0);
+  }
 
   // Takes one row; false with the reason when it is bad.
   bool Take(const std::vector<std::string>& f, std::string& reason) {
@@ -213,7 +254,7 @@ class Importer {
   bool TakeStep(const std::vector<std::string>& f, std::string& reason) {
     const int carrier = CarrierNamed(Key(f[0]));
     if (carrier < 0) {
-      reason = "未知的载频“" + Trim(f[0]) + "”";
+      reason = "未知的载频“" + Shown(f[0]) + "”";
       return false;
     }
     const std::string name = Carrier(carrier).caption;
@@ -224,24 +265,28 @@ class Importer {
       }
     const int step = Number(f[1], false);
     const int expected = steps_[size_t(carrier)] + 1;
+    if (expected > kEditableSlots) {  // no step number could follow: suggest none
+      reason = "载频 " + name + " 已有 " + std::to_string(kEditableSlots) + " 步，不能再有第“" + Shown(f[1]) + "”步";
+      return false;
+    }
     if (step > kEditableSlots) {
       reason = "载频 " + name + " 超过 " + std::to_string(kEditableSlots) + " 步";
       return false;
     }
     if (step != expected) {
-      reason = "载频 " + name + " 的步号“" + Trim(f[1]) + "”不对，应为 " + std::to_string(expected) +
+      reason = "载频 " + name + " 的步号“" + Shown(f[1]) + "”不对，应为 " + std::to_string(expected) +
                "（每个载频的步号从 1 起依次排列）";
       return false;
     }
     const SignalFamily family = FamilyOfCarrier(carrier);
     const int code = OfferedCode(catalogue_, family, Key(f[2]));
     if (code < 0) {
-      reason = "未知的低频“" + Trim(f[2]) + "”（" + FamilyName(family) + "载频 " + name + " 没有此低频）";
+      reason = "未知的低频“" + Shown(f[2]) + "”（" + FamilyName(family) + "载频 " + name + " 没有此低频）";
       return false;
     }
     const int seconds = Number(f[3], true);
     if (!OfferedSeconds(seconds)) {
-      reason = "时间“" + Trim(f[3]) + "”不是可选的时间（" + OfferedSecondsText() + "）";
+      reason = "时间“" + Shown(f[3]) + "”不是可选的时间（" + OfferedSecondsText() + "）";
       return false;
     }
     p_.table.SetEntry(carrier, step - 1, {uint8_t(code), uint8_t(seconds)});
@@ -254,7 +299,7 @@ class Importer {
     for (int fam = 0; fam < kFamilyCount; ++fam)
       if (Key(FamilyName(SignalFamily(fam))) == Key(f[1])) family = fam;
     if (family < 0) {
-      reason = "线路设置的类型“" + Trim(f[1]) + "”未知（应为 移频、UM71 或 ZPW2000）";
+      reason = "线路设置的类型“" + Shown(f[1]) + "”未知（应为 移频、UM71 或 ZPW2000）";
       return false;
     }
     if (family >= kLineOptionFamilies) {
@@ -268,7 +313,7 @@ class Importer {
     const LineRadioState s = LineRadiosFor(CodeBox, SignalFamily(family), ParamOptions{});
     const std::string key = Key(f[2]);
     if (key != Key(s.caption0) && key != Key(s.caption1)) {
-      reason = std::string(FamilyName(SignalFamily(family))) + "的线路设置“" + Trim(f[2]) + "”应为“" + s.caption0 +
+      reason = std::string(FamilyName(SignalFamily(family))) + "的线路设置“" + Shown(f[2]) + "”应为“" + s.caption0 +
                "”或“" + s.caption1 + "”";
       return false;
     }
@@ -285,7 +330,7 @@ class Importer {
     const bool options = Key(f[1]) == Key(kOptionsCheck);
     const int carrier = options ? -1 : CarrierNamed(Key(f[1]));
     if (!options && carrier < 0) {
-      reason = "校验字节所属的“" + Trim(f[1]) + "”未知（应为 参数头 或一个载频）";
+      reason = "校验字节所属的“" + Shown(f[1]) + "”未知（应为 参数头 或一个载频）";
       return false;
     }
     const int value = Number(f[2], false);
@@ -295,7 +340,7 @@ class Importer {
     }
     bool& seen = options ? optionsCheckSeen_ : checkSeen_[size_t(carrier)];
     if (seen) {
-      reason = "“" + Trim(f[1]) + "”的校验字节重复";
+      reason = "“" + Shown(f[1]) + "”的校验字节重复";
       return false;
     }
     seen = true;
@@ -386,12 +431,26 @@ std::string CsvImport::Message() const {
   return "第 " + std::to_string(line) + " 行：" + reason;
 }
 
-CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catalogue) {
+std::string CsvImport::Taken() const {
+  std::string s = "步骤";
+  if (lineRows == kLineOptionFamilies) s += "、线路设置";
+  else if (lineRows > 0) s += "、部分线路设置";
+  if (checkRows > 0) s += "、校验字节";
+  if (lineRows == 0) s += "，线路设置未变";
+  else if (lineRows < kLineOptionFamilies) s += "，其余线路设置未变";
+  return s;
+}
+
+CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catalogue, const Programme& current) {
   std::string text = bytes.compare(0, 3, kBom) == 0 ? bytes.substr(3) : bytes;
   if (!ValidUtf8(text)) {
     bool ok = false;
     std::string converted = GbkToUtf8(text, &ok);
-    if (!ok) return Refuse(0, "文件不是 UTF-8 或 GBK 编码的文字");
+    if (!ok) {
+      const int line = UndecodableLine(text);
+      if (line > 0) return Refuse(line, "这一行既不是 UTF-8 也不是 GBK 编码的文字");
+      return Refuse(0, "文件中 UTF-8 与 GBK 编码混用（应整个文件用同一种编码）");
+    }
     text = std::move(converted);
   }
   std::vector<Record> records;
@@ -399,7 +458,7 @@ CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catal
   std::string reason;
   if (!SplitRecords(text, records, badLine, reason)) return Refuse(badLine, reason);
 
-  Importer importer(catalogue);
+  Importer importer(catalogue, current);
   bool headerSeen = false;
   for (Record& r : records) {
     // Spreadsheets pad rows with empty cells and keep empty rows: neither means anything.
@@ -421,13 +480,15 @@ CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catal
   CsvImport out;
   out.ok = true;
   out.programme = importer.Result();
+  out.lineRows = importer.LineRows();
+  out.checkRows = importer.CheckRows();
   return out;
 }
 
-CsvImport ReadProgrammeCsv(const std::string& path, const CodeCatalogue& catalogue) {
+CsvImport ReadProgrammeCsv(const std::string& path, const CodeCatalogue& catalogue, const Programme& current) {
   const ReadResult f = ReadFileBytes(path, kLargestCsvFile);
   if (!f.ok) return Refuse(0, f.reason);
-  return ParseProgrammeCsv(f.bytes, catalogue);
+  return ParseProgrammeCsv(f.bytes, catalogue, current);
 }
 
 SaveResult SaveProgrammeCsv(const std::string& path, const Programme& programme, const CodeCatalogue& catalogue) {

@@ -27,15 +27,21 @@ struct CsvImport {
   Programme programme;  // when ok
   int line = 0;         // the first bad row's line (1-based); 0 when the file as a whole is at fault
   std::string reason;   // in Chinese
+  int lineRows = 0;     // line settings the file gave (of kLineOptionFamilies)
+  int checkRows = 0;    // check bytes the file gave
   // "第 3 行：未知的载频“560 Hz”" (or the reason alone when no line is at fault).
   std::string Message() const;
+  // What the file gave, for the status line: "步骤与线路设置", "步骤，线路设置未变".
+  std::string Taken() const;
 };
 
 // Checks every row before anything is taken: the first bad one refuses the whole file. Text
 // that is not UTF-8 is read as GBK, as a spreadsheet saves CSV on a Chinese system.
-CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catalogue);
+// The steps are what the table is: they replace all of `current`'s. Line settings and check
+// bytes the file has no row for keep `current`'s values.
+CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catalogue, const Programme& current = {});
 
-CsvImport ReadProgrammeCsv(const std::string& path, const CodeCatalogue& catalogue);
+CsvImport ReadProgrammeCsv(const std::string& path, const CodeCatalogue& catalogue, const Programme& current = {});
 SaveResult SaveProgrammeCsv(const std::string& path, const Programme& programme, const CodeCatalogue& catalogue);
 
 }  // namespace km27

@@ -181,8 +181,9 @@ void ProgrammeDocuments::ImportCsv() {
 }
 
 bool ProgrammeDocuments::ImportCsvFile(const QString& path) {
-  const CsvImport r = ReadProgrammeCsv(Local(path), window_.Catalogue());
-  return Take(path, r.ok, r.programme, r.Message(), false);
+  const CsvImport r = ReadProgrammeCsv(Local(path), window_.Catalogue(), window_.Param().Snapshot());
+  return Take(path, r.ok, r.programme, r.Message(), false,
+              QStringLiteral("已导入表格 %1：%2").arg(Name(path), QString::fromStdString(r.Taken())));
 }
 
 void ProgrammeDocuments::ExportCsv() {
@@ -332,7 +333,7 @@ void ProgrammeDocuments::OpenRecent(const QString& path) {
 }
 
 bool ProgrammeDocuments::Take(const QString& path, bool ok, const Programme& programme, const std::string& reason,
-                              bool programmeFile) {
+                              bool programmeFile, const QString& told) {
   if (!ok) {
     Refuse(programmeFile ? QStringLiteral("无法打开参数文件") : QStringLiteral("无法导入表格"), path,
            QString::fromStdString(reason), true);
@@ -340,7 +341,10 @@ bool ProgrammeDocuments::Take(const QString& path, bool ok, const Programme& pro
   }
   window_.ReplaceProgramme((programmeFile ? QStringLiteral("打开 ") : QStringLiteral("导入 ")) + Name(path), programme);
   Remember(path, programmeFile);
-  Tell((programmeFile ? QStringLiteral("已打开 ") : QStringLiteral("已导入表格 ")) + Name(path));
+  if (!told.isEmpty())
+    Tell(told);
+  else
+    Tell((programmeFile ? QStringLiteral("已打开 ") : QStringLiteral("已导入表格 ")) + Name(path));
   if (const std::string bad = ImpossibleStepsText(programme.table, window_.Catalogue()); !bad.empty())
     window_.Ask(QMessageBox::Warning, window_.windowTitle(),
                 QStringLiteral("%1 中有下位机无法执行的内容：\n%2").arg(Name(path), QString::fromStdString(bad)),

@@ -85,7 +85,9 @@ class ProgrammeDocuments : public QObject {
   void OpenRecent(const QString& path);
   // A programme read from a chosen file takes the window's place as one step to undo, or is
   // refused with the reason. A programme file (not a table) joins the recent files.
-  bool Take(const QString& path, bool ok, const Programme& programme, const std::string& reason, bool programmeFile);
+  // `told`: the status text instead of the usual one.
+  bool Take(const QString& path, bool ok, const Programme& programme, const std::string& reason, bool programmeFile,
+            const QString& told = {});
   // Tells that a file was written ("已导出表格 %1" with its name) or why not.
   bool Written(const SaveResult& r, const QString& path, const QString& refusal, const QString& told);
   void Tell(const QString& statusText);

@@ -22,7 +22,7 @@ class CtlCommandLine : public CtlTest {
 
 const char* const kOptions[] = {"--model", "--com", "--device", "--no-verify", "--json", "--quiet", "--help", "--version"};
 const char* const kCommands[] = {"ports", "probe", "download", "upload", "verify", "show"};
-const char* const kExitCodes[] = {"0", "1", "2", "3", "4", "5", "6", "7", "130"};
+const char* const kExitCodes[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "130"};
 
 TEST_F(CtlCommandLine, UsageErrorsExitWithTwoAndSayWhyAlsoInJson) {
   const Strings wrong[] = {
@@ -35,6 +35,7 @@ TEST_F(CtlCommandLine, UsageErrorsExitWithTwoAndSayWhyAlsoInJson) {
       {"ports", "--com", "x"},
       {"verify", "--model", "KM27C", "--no-verify", "x.dat"},
       {"ports", "--frobnicate"},
+      {"ports", "--device", "--quiet"},             // a forgotten value is not the next option
   };
   for (const Strings& args : wrong) {
     const CtlResult r = Run(args);
@@ -48,6 +49,8 @@ TEST_F(CtlCommandLine, UsageErrorsExitWithTwoAndSayWhyAlsoInJson) {
   EXPECT_EQ(j["exit_code"], 2);
   EXPECT_FALSE(j["ok"].get<bool>());
   EXPECT_TRUE(Has(j["error"].get<std::string>(), "--model")) << j.dump();
+  const nlohmann::json forgotten = Run({"probe", "--model", "--json"}).Json();
+  EXPECT_TRUE(Has(forgotten["error"].get<std::string>(), "--model 缺少参数")) << forgotten.dump();
 }
 
 TEST_F(CtlCommandLine, HelpAndVersionNameEveryOptionCommandAndExitCode) {
@@ -90,6 +93,27 @@ TEST_F(CtlCommandLine, ShowPrintsEveryCarrierWithItsStepsAndTheLineOptions) {
 
   r = Run({"show", "absent.dat"});
   EXPECT_EQ(r.code, 3);
+
+  // A name that is not UTF-8 still gives valid JSON (the parser refuses anything else).
+  const std::string odd = "名\xff.dat";
+  ASSERT_EQ(std::rename((work + "/KM27A.dat").c_str(), (work + "/" + odd).c_str()), 0);
+  r = Run({"show", "--json", odd});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.Json()["file"], "名\\xff.dat");
+}
+
+TEST_F(CtlCommandLine, OutputThatCannotBeWrittenExitsWithEightAndSaysSo) {
+  WriteProgramme();
+  int closedPipe[2];
+  ASSERT_EQ(pipe2(closedPipe, O_CLOEXEC), 0);
+  close(closedPipe[0]);  // the reader is gone before anything is written
+  for (const int fd : {open("/dev/full", O_WRONLY | O_CLOEXEC), closedPipe[1]}) {
+    outFd = fd;
+    const CtlResult r = Run({"show", "KM27A.dat"});
+    close(fd);
+    EXPECT_EQ(r.code, 8) << "a full disk, then a closed pipe";
+    EXPECT_TRUE(Has(r.err, "km27ctl: 输出无法写入")) << r.err;
+  }
 }
 
 TEST_F(CtlCommandLine, ManualPagesRenderWithoutWarningsAndDocumentTheirProgram) {

@@ -69,9 +69,11 @@ inline std::set<std::string> Listing(const std::string& dir) {
 // A command (km27ctl, or a program that runs it) in `dir`, its output in `logBase`.out/.err.
 class CtlProcess {
  public:
-  // `errTo`: where standard error goes instead of its file (a terminal, say).
+  // `errTo`: where standard error goes instead of its file (a terminal, say; in a session of
+  // its own also standard input and the controlling terminal); `outFd`: standard output's
+  // descriptor instead of its file.
   CtlProcess(const Strings& command, const std::string& dir, const std::map<std::string, std::string>& env,
-             const std::string& logBase, const std::string& errTo = {})
+             const std::string& logBase, const std::string& errTo = {}, int outFd = -1, bool ownSession = false)
       : outPath_(logBase + ".out"), errPath_(errTo.empty() ? logBase + ".err" : errTo) {
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) {
@@ -89,19 +91,27 @@ class CtlProcess {
 
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    // Only a terminal opened for reading becomes the controlling one: it is standard input too.
+    const bool terminalIn = ownSession && !errTo.empty();
+    posix_spawn_file_actions_addopen(&fa, 0, terminalIn ? errPath_.c_str() : "/dev/null",
+                                     terminalIn ? O_RDWR : O_RDONLY, 0);
+    if (outFd >= 0)
+      posix_spawn_file_actions_adddup2(&fa, outFd, 1);
+    else
+      posix_spawn_file_actions_addopen(&fa, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&fa, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
-    // The test runner may ignore SIGINT; the program must meet it with the default handling.
+    // The test runner may ignore SIGINT (or SIGPIPE); the program must meet them with the
+    // default handling.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | (ownSession ? POSIX_SPAWN_SETSID : 0));
     started_ = Clock::now();
     if (posix_spawnp(&pid_, argv[0], &fa, &attr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);
@@ -185,7 +195,8 @@ class CtlTest : public ::testing::Test {
     Strings command = runAs;
     command.push_back(std::string(KM27_BINARY_DIR) + "/km27ctl");
     command.insert(command.end(), args.begin(), args.end());
-    auto p = std::make_unique<CtlProcess>(command, work, Env(), root + "/run" + std::to_string(++runs), errTo);
+    auto p = std::make_unique<CtlProcess>(command, work, Env(), root + "/run" + std::to_string(++runs), errTo, outFd,
+                                          ownSession);
     EXPECT_TRUE(p->Started());
     return p;
   }
@@ -239,6 +250,8 @@ class CtlTest : public ::testing::Test {
     ParamTable table;
   } programme;
   int divisor = 10;
+  bool ownSession = false;  // km27ctl runs in a session of its own
+  int outFd = -1;           // where its standard output goes instead of a file
   Strings runAs;  // a program km27ctl is run through (setpriv, to run it as another user)
   std::string root, work, com;
   int runs = 0;

@@ -1,5 +1,7 @@
 // ports and probe: what stands behind each COM number, who holds a taken one, and where a lower
 // machine answers, without disturbing a line another program uses.
+#include <pty.h>
+
 #include "ctl/ctl_fixture.h"
 #include "link/held_port.h"
 #include "sim/sim_line.h"
@@ -113,6 +115,27 @@ TEST_F(CtlPorts, ProbeFindsEitherModelAndSaysWhereAndWhy) {
   EXPECT_EQ(j["exit_code"], 4);
   ASSERT_FALSE(j["problems"].empty());  // the held COM1, named
   EXPECT_TRUE(Has(j["problems"][0].get<std::string>(), "COM1")) << j.dump();
+}
+
+TEST_F(CtlPorts, OurOwnTerminalIsNeverUsedAsAPort) {
+  int master = -1, slave = -1;
+  char name[128] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  termios before{}, after{};
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+  ownSession = true;  // the terminal on its standard input and error is its controlling terminal
+  auto p = Start({"probe", "--model", "KM27C", "--device", "/dev/tty", "--json", "--quiet"}, name);
+  ASSERT_TRUE(p->WaitExit(60000));
+  EXPECT_EQ(p->ExitCode(), 4);
+  EXPECT_TRUE(Has(p->Out(), "自己的终端")) << p->Out();
+  char buf[256];
+  EXPECT_LT(read(master, buf, sizeof buf), 1) << "something was written to the terminal";
+  ASSERT_EQ(tcgetattr(slave, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+  close(slave);
+  close(master);
 }
 
 }  // namespace

@@ -282,6 +282,20 @@ TEST_F(CtlTransfer, UploadWritesTheDevicesProgrammeAndNeverAFileFromAFailedUploa
   EXPECT_EQ(transmitter.GetStats().reads[0], uploads);
 }
 
+TEST_F(CtlTransfer, CorruptedIdentificationAnswersDoNotEndTheSearch) {
+  divisor = kFastTransmitter;
+  // Three bytes in a hundred spoiled: about one identification answer in three is unusable.
+  for (unsigned seed : {1u, 2u, 3u, 4u}) {
+    transmitters.clear();
+    sim::TransmitterSimOptions t;
+    t.corruptFraction = 0.03;
+    t.seed = seed;
+    AddTransmitter(1, t);
+    const CtlResult r = Run({"upload", "--model", "KM27C", "up.dat"});
+    EXPECT_TRUE(Has(r.err, "在 COM1")) << "seed " << seed << ": " << r.err;
+  }
+}
+
 TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
   WriteProgramme();
   sim::TransmitterSimOptions t;

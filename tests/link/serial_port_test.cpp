@@ -49,6 +49,8 @@ TEST_F(PtyPort, LineSettingsReachTheOtherEnd) {
   EXPECT_TRUE(port.SetRts(true));  // a pty has no modem lines: not a failure
   EXPECT_TRUE(port.SetRts(false));
   EXPECT_TRUE(port.Drain());
+  port.Close();  // the line gets back the settings it had before the open
+  EXPECT_EQ(line.BitsPerChar(), 1 + 8 + 1);
 }
 
 TEST_F(PtyPort, WriteAndReadWithCounts) {

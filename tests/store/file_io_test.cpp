@@ -146,6 +146,11 @@ TEST_F(FileIo, ReadingRefusesWhatIsNoRegularFileWithoutWaiting) {
   const ReadResult ok = ReadFileBytes(path, 101);
   EXPECT_TRUE(ok.ok);
   EXPECT_EQ(ok.bytes, std::string(101, 'x'));
+  // A file in /proc says it is empty; what it holds counts.
+  const ReadResult proc = ReadFileBytes("/proc/self/maps", 16);
+  EXPECT_FALSE(proc.ok);
+  EXPECT_TRUE(proc.tooLarge);
+  EXPECT_NE(proc.reason.find("文件过大"), std::string::npos) << proc.reason;
 }
 
 TEST_F(FileIo, AllThreeFilesGoThroughTheSameRules) {

@@ -102,6 +102,19 @@ TEST(ProgrammeCsv, WritesReadableRowsAndReadsWhatSpreadsheetsMakeOfThem) {
   ASSERT_TRUE(mixed.ok) << mixed.Message();
   EXPECT_EQ(mixed.programme.table.Entry(0, 1), (ParamEntry{2, 5}));
   EXPECT_EQ(mixed.programme.options.MaskByte(3), 0x01);
+
+  // Only step rows: the steps replace the current ones; line settings and check bytes stay.
+  p.options.SetCheckByte(0x5A);
+  p.table.SetEntry(13, kSlotsPerBlock - 1, {0, 7});
+  const CsvImport kept = ParseProgrammeCsv(std::string(kHead) + "550 Hz,1,7.0 Hz,3\r\n", kCat, p);
+  ASSERT_TRUE(kept.ok) << kept.Message();
+  Programme expected;
+  expected.options = p.options;
+  expected.table.SetEntry(0, 0, {1, 3});
+  expected.table.SetEntry(13, kSlotsPerBlock - 1, {0, 7});
+  UpdateCarrierMask(expected.table, expected.options);
+  EXPECT_TRUE(kept.programme == expected);
+  EXPECT_EQ(kept.Taken(), "步骤，线路设置未变");
 }
 
 struct BadRow {
@@ -111,8 +124,8 @@ struct BadRow {
 };
 
 TEST(ProgrammeCsv, RefusesTheWholeFileAtTheFirstBadRowNamingLineAndReason) {
-  std::string twentyOne;
-  for (int s = 1; s <= 21; ++s) twentyOne += "650 Hz," + std::to_string(s) + ",无码,3\r\n";
+  std::string twenty;
+  for (int s = 1; s <= 20; ++s) twenty += "650 Hz," + std::to_string(s) + ",无码,3\r\n";
   const BadRow cases[] = {
       {"550 Hz,1,7.0 Hz,3\r\n560 Hz,1,7.0 Hz,3\r\n", 3, "未知的载频“560 Hz”"},
       {"550 Hz,1,10.3 Hz,3\r\n", 2, "未知的低频“10.3 Hz”"},  // a UM71 code on a 移频 carrier
@@ -120,7 +133,9 @@ TEST(ProgrammeCsv, RefusesTheWholeFileAtTheFirstBadRowNamingLineAndReason) {
       {"1700 Hz,1,无码,2\r\n", 2, "不是可选的时间"},
       {"1700 Hz,1,无码,61\r\n", 2, "不是可选的时间"},
       {"1700 Hz,1,无码,3.5\r\n", 2, "不是可选的时间"},
-      {twentyOne, 22, "超过 20 步"},
+      {twenty + "650 Hz,20,无码,3\r\n", 22, "已有 20 步"},  // no step number to suggest
+      {"550 Hz,25,7.0 Hz,3\r\n", 2, "超过 20 步"},
+      {std::string("550 Hz,1,7.0 Hz\0,3\r\n", 21), 2, "“7.0 Hz␀”"},
       {"550 Hz,2,7.0 Hz,3\r\n", 2, "应为 1"},
       {"550 Hz,1,7.0 Hz,3\r\n550 Hz,1,7.0 Hz,3\r\n", 3, "应为 2"},
       {"550 Hz,1,7.0 Hz,3,x\r\n", 2, "多于 4 列"},
@@ -145,9 +160,9 @@ TEST(ProgrammeCsv, RefusesTheWholeFileAtTheFirstBadRowNamingLineAndReason) {
   // The file as a whole: no header, nothing at all, neither UTF-8 nor GBK.
   EXPECT_EQ(ParseProgrammeCsv("550 Hz,1,7.0 Hz,3\r\n", kCat).line, 1);
   EXPECT_NE(ParseProgrammeCsv("", kCat).reason.find("没有表头"), std::string::npos);
-  const CsvImport binary = ParseProgrammeCsv(std::string(kHead) + "\xFF\xFE\x81\r\n", kCat);
+  const CsvImport binary = ParseProgrammeCsv(std::string(kHead) + "550 Hz,1,7.0 Hz,3\r\n\xFF\xFE\x81\r\n", kCat);
   EXPECT_FALSE(binary.ok);
-  EXPECT_EQ(binary.line, 0);
+  EXPECT_EQ(binary.line, 3);
   EXPECT_FALSE(ReadProgrammeCsv("/nonexistent/km27.csv", kCat).ok);
 }
 

@@ -292,6 +292,16 @@ TEST_F(Documents, TableExportAndImportGiveTheSameFileAndABadRowChangesNothing) {
   EXPECT_EQ(Image(Now()), before);
   EXPECT_EQ(dlg->History().Stack().count(), steps);
 
+  // Only steps: the window's line settings stay, and the status line says so.
+  const ParamOptions lines = dlg->Param().options;
+  bad.setFileName(work.Path("steps.csv"));
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("载频,步,低频,时间(秒)\n550 Hz,1,7.0 Hz,3\n");
+  bad.close();
+  ASSERT_TRUE(Docs().ImportCsvFile(work.Path("steps.csv")));
+  for (int f = 0; f < kLineOptionFamilies; ++f) EXPECT_EQ(dlg->Param().options.LineOption(f), lines.LineOption(f)) << f;
+  EXPECT_EQ(Status(), QString::fromUtf8(" 已导入表格 steps.csv：步骤，线路设置未变"));
+
   // A programme the table cannot carry exactly: asked first, and No writes nothing.
   dlg->Param().table.SetEntry(0, 0, {2, 2});  // 2 s, from an upload say
   answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::No; };
