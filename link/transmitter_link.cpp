@@ -304,17 +304,16 @@ void TransmitterLink::LinkMonitorThread() {
   }
 }
 
-bool TransmitterLink::OpeningStage(Stage stage) {
-  static const Frame open = BuildOpenFrame();
-  for (int attempt = 1; attempt <= kExchangeAttempts; ++attempt) {
-    if (!LinkRunning) return false;
-    if (attempt > 1) ReportProgress(stage, 0, attempt);
+bool TransmitterLink::Exchange(Stage stage, int blocksDone, bool reportFirst, const Frame& request,
+                               std::vector<uint8_t>& answer, const std::function<bool(const uint8_t*, size_t)>& accepted) {
+  for (int attempt = 1; attempt <= kExchangeAttempts && LinkRunning; ++attempt) {
+    if (reportFirst || attempt > 1) ReportProgress(stage, blocksDone, attempt);
     if (!Pause(timing_.exchangePauseMs)) return false;
-    if (!SendRequest(open)) continue;
+    if (!SendRequest(request)) continue;
     if (!Pause(timing_.exchangePauseMs)) return false;
-    uint8_t answer[kOpenAnswerBytes] = {};
-    IoResult r = LinkPort.Read(answer, sizeof answer);
-    if (r.Ok() && IsOpenAnswer(answer, r.count)) return true;
+    std::fill(answer.begin(), answer.end(), 0);
+    IoResult r = LinkPort.Read(answer.data(), answer.size());
+    if (r.Ok() && accepted(answer.data(), r.count)) return true;
   }
   return false;
 }
@@ -324,24 +323,20 @@ void TransmitterLink::SendIdentifyFrame() {
   LinkPort.Write(poll.data(), poll.size());
 }
 
+bool TransmitterLink::OpeningStage(Stage stage) {
+  static const Frame open = BuildOpenFrame();
+  std::vector<uint8_t> answer(kOpenAnswerBytes);
+  // Its first try is no block of its own: the transfer's start has already said 0.
+  return Exchange(stage, 0, false, open, answer, IsOpenAnswer);
+}
+
 bool TransmitterLink::ReadImage(Stage stage, TransmitterImage& into) {
   if (!OpeningStage(stage)) return false;
+  std::vector<uint8_t> answer(kBlockFrameBytes);
   for (int k = 0; k < kTransferBlocks; ++k) {
-    Frame request = BuildReadBlockFrame(k);
-    bool received = false;
-    for (int attempt = 1; attempt <= kExchangeAttempts && !received && LinkRunning; ++attempt) {
-      ReportProgress(stage, k, attempt);
-      if (!Pause(timing_.exchangePauseMs)) break;
-      if (!SendRequest(request)) continue;
-      if (!Pause(timing_.exchangePauseMs)) break;
-      uint8_t answer[kBlockFrameBytes] = {};
-      IoResult r = LinkPort.Read(answer, sizeof answer);
-      if (r.Ok() && IsReadAnswer(answer, r.count, k)) {
-        into.StoreBlock(k, answer + kPayloadOffset);
-        received = true;
-      }
-    }
-    if (!received) return false;
+    const auto isBlock = [k](const uint8_t* a, size_t n) { return IsReadAnswer(a, n, k); };
+    if (!Exchange(stage, k, true, BuildReadBlockFrame(k), answer, isBlock)) return false;
+    into.StoreBlock(k, answer.data() + kPayloadOffset);
   }
   return true;
 }
@@ -368,21 +363,14 @@ void TransmitterLink::DownloadThread() {
       }
     }
     if (result == 1 && !OpeningStage(Stage::kDownload)) result = 0;
+    std::vector<uint8_t> ack(kShortFrameBytes);
     for (int k = 0; result == 1 && k < kTransferBlocks; ++k) {
-      auto payload = image_.BlockPayload(k);
-      Frame frame = BuildWriteBlockFrame(k, payload.data());
-      bool acked = false;
-      for (int attempt = 1; attempt <= kExchangeAttempts && !acked && LinkRunning; ++attempt) {
-        ReportProgress(Stage::kDownload, k, attempt);
-        if (!Pause(timing_.exchangePauseMs)) break;
-        if (!SendRequest(frame)) continue;
-        if (!Pause(timing_.exchangePauseMs)) break;
-        uint8_t ack[kShortFrameBytes] = {};
-        IoResult r = LinkPort.Read(ack, sizeof ack);
-        acked = r.Ok() && IsWriteAck(ack, r.count, k);
-      }
-      if (acked) deviceTouched_ = true;
-      if (!acked) result = 0;
+      const auto payload = image_.BlockPayload(k);
+      const auto isAck = [k](const uint8_t* a, size_t n) { return IsWriteAck(a, n, k); };
+      if (Exchange(Stage::kDownload, k, true, BuildWriteBlockFrame(k, payload.data()), ack, isAck))
+        deviceTouched_ = true;
+      else
+        result = 0;
     }
     if (!infoUnreadable_ && Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
     // Proof on the device: the same exchange as an upload, into an image of its own, so that

@@ -11,6 +11,7 @@
 #include "link/link_host.h"
 #include "link/link_timing.h"
 #include "link/serial_port.h"
+#include "link/transfer_frame.h"
 #include "link/transmitter_image.h"
 #include "link/verify.h"
 #include "model/device_info_bytes.h"
@@ -89,6 +90,12 @@ class TransmitterLink : public LinkEngine {
   void LinkMonitorThread();
   void DownloadThread();
   void UploadThread();
+  // One request and its answer, tried up to kExchangeAttempts times: a pause, the request, a
+  // pause, a read of `answer.size()` bytes that `accepted` judges. Progress is reported before
+  // each attempt as block `blocksDone` of `stage`, the first attempt only when `reportFirst`.
+  // False when every attempt failed or the link is stopping.
+  bool Exchange(Stage stage, int blocksDone, bool reportFirst, const Frame& request, std::vector<uint8_t>& answer,
+                const std::function<bool(const uint8_t*, size_t)>& accepted);
   bool OpeningStage(Stage stage);
   // The opening stage and the 17 block reads into `into`: an upload, or a download's read-back.
   bool ReadImage(Stage stage, TransmitterImage& into);
