@@ -70,12 +70,12 @@ struct Programme {
 bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
   const ReadResult r = ReadFileBytes(file, kLargestFile);
   if (!r.ok) {
-    out.Error("无法读取参数文件 " + file + "：" + r.reason);
+    out.Error("无法读取参数文件 " + file + "：" + r.reason, "file_unreadable");
     return false;
   }
   const auto* bytes = reinterpret_cast<const uint8_t*>(r.bytes.data());
   if (const std::string problem = ParamFileProblem(bytes, r.bytes.size()); !problem.empty()) {
-    out.Error("不是有效的参数文件 " + file + "：" + problem);
+    out.Error("不是有效的参数文件 " + file + "：" + problem, "file_invalid");
     return false;
   }
   ParseParamFileImage(bytes, r.bytes.size(), p.options, p.table);
@@ -83,7 +83,8 @@ bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
 }
 
 int InterruptedExit(const SignalWatch& signals, Output& out, const std::string& what = "传输已停止，未写入任何文件") {
-  out.Error("已中断：" + what);
+  out.Result().Add("result", "interrupted");
+  out.Error("已中断：" + what, "interrupted");
   return kExitSignalBase + signals.Signal();
 }
 
@@ -106,6 +107,17 @@ std::vector<std::string> PortProblems() {
     start = nl + 1;
   }
   return lines;
+}
+
+// Why the one port the operator gave found nothing: held by another program, not usable, or
+// usable and silent.
+const char* ChosenPortCode(const PortChoice& ports) {
+  OpenDevices seen;
+  switch (InspectComPort(ports.com, ComDevicePath(ports.com, ports.env), seen).kind) {
+    case ComPortState::kTaken: return "port_busy";
+    case ComPortState::kFree: return "no_device";
+    default: return "port_unavailable";
+  }
 }
 
 std::string WhereLooked(DeviceModel model, const PortChoice& ports) {
@@ -135,7 +147,7 @@ int FindDevice(LinkSession& s, const SignalWatch& signals, DeviceModel model, co
   out.Result().Add("model", ModelName(model)).Add("problems", problems);
   std::string why = std::string("未找到") + ModelTitle(model) + "（已查找 " + WhereLooked(model, ports) + "）";
   for (const std::string& p : problems) why += "\n  " + p;
-  out.Error(why);
+  out.Error(why, ports.chosen ? ChosenPortCode(ports) : "no_device");
   return kExitNoDevice;
 }
 
@@ -180,31 +192,44 @@ class Connection {
   std::unique_ptr<LinkSession> session_;
 };
 
-JsonObject DifferenceJson(const VerifyDifference& d) {
-  JsonObject j;
-  j.Add("bytes", static_cast<long long>(d.bytes)).Add("offset", static_cast<long long>(d.firstOffset)).Add("text", d.first);
-  if (d.carrier >= 0) {
-    j.Add("carrier_index", d.carrier).Add("carrier", Carrier(d.carrier).caption).Add("family", FamilyName(FamilyOfCarrier(d.carrier)));
+// Every place the device differs: a step as its code and seconds on both sides, any other byte
+// by its offset in what was compared.
+std::vector<JsonObject> DifferencesJson(const VerifyDifference& d) {
+  std::vector<JsonObject> list;
+  for (const DifferenceItem& item : d.items) {
+    JsonObject j;
+    if (item.step > 0) {
+      const auto entry = [&item](const ParamEntry& e) {
+        JsonObject s;
+        s.Add("code", int(e.code)).Add("seconds", int(e.seconds));
+        return s;
+      };
+      j.Add("carrier", Carrier(item.carrier).caption).Add("step", item.step);
+      j.Add("sent", entry(item.sentStep)).Add("read", entry(item.readStep));
+    } else {
+      j.Add("byte", static_cast<long long>(item.offset)).Add("sent", int(item.sent)).Add("read", int(item.read));
+      if (item.carrier >= 0) j.Add("carrier", Carrier(item.carrier).caption);
+    }
+    list.push_back(j);
   }
-  if (d.step > 0) j.Add("step", d.step);
-  return j;
+  return list;
 }
 
 // The verdict of a comparison, as the result and the exit code.
 int ReportComparison(VerifyOutcome outcome, const VerifyDifference& d, const char* sameText, Output& out) {
   switch (outcome) {
     case VerifyOutcome::kSame:
-      out.Result().Add("result", "same");
+      out.Result().Add("result", "ok");
       out.Line(sameText);
       return kExitOk;
     case VerifyOutcome::kMismatch:
-      out.Result().Add("result", "mismatch").Add("difference", DifferenceJson(d));
+      out.Result().Add("result", "verify_mismatch").Add("differences", DifferencesJson(d));
       out.Line("校验不一致：" + d.first + "；共 " + std::to_string(d.bytes) + " 个字节不同");
       out.Error("校验不一致");
       return kExitMismatch;
     case VerifyOutcome::kReadBackFailed: break;
   }
-  out.Result().Add("result", "read_back_failed");
+  out.Result().Add("result", "readback_failed");
   out.Error("未能从下位机读回参数进行比较（无应答或应答损坏）");
   return kExitReadBack;
 }
@@ -311,7 +336,8 @@ int Download(const Options& o, Output& out) {
   if (const std::string bad = ImpossibleStepsText(file.table, catalogue); !bad.empty()) {
     if (!o.force) {
       out.Result().Add("result", "refused");
-      out.Error("参数文件 " + o.file + " 中有下位机无法执行的内容：" + bad + "；确要原样下载，请加 --force");
+      out.Error("参数文件 " + o.file + " 中有下位机无法执行的内容：" + bad + "；确要原样下载，请加 --force",
+                "programme_invalid");
       return kExitFile;
     }
     out.Note("参数文件中有下位机无法执行的内容（" + bad + "），按 --force 原样下载");
@@ -340,22 +366,22 @@ int Download(const Options& o, Output& out) {
   if (IsCodeTransmitter(o.model)) out.Result().Add("device_info_from_device", r->infoFromDevice);
   if (r->infoUnreadable) {
     out.Result().Add("result", "refused");
-    out.Error("未能从下位机读取其设备信息（无应答或应答损坏）：下载没有进行，下位机中的程序没有改变");
+    out.Error("未能从下位机读取其设备信息（无应答或应答损坏）：下载没有进行，下位机中的程序没有改变", "no_answer");
     return kExitTransfer;
   }
   if (r->infoFromDevice) out.Note("设备信息取自下位机，已原样下发");
   if (!r->ok) {
-    out.Result().Add("result", "failed").Add("device_changed", r->deviceTouched);
+    out.Result().Add("result", "transfer_failed").Add("device_changed", r->deviceTouched);
     out.Error("下载失败：下位机未确认；" + DeviceState(o.model, r->deviceTouched));
     return kExitTransfer;
   }
   if (!r->readBack) {
-    out.Result().Add("result", "not_verified");
+    out.Result().Add("result", "ok");
     out.Line("下载成功（未读回校验）");
     return kExitOk;
   }
   if (r->verify == VerifyOutcome::kReadBackFailed) {
-    out.Result().Add("result", "read_back_failed");
+    out.Result().Add("result", "readback_failed");
     out.Error("下载已完成，但未能从下位机读回参数进行校验（无应答或应答损坏）；下位机中的参数未经证实");
     return kExitReadBack;
   }
@@ -372,13 +398,13 @@ int Upload(const Options& o, Output& out) {
   if (existing.ok && !existing.bytes.empty()) {
     Programme old;
     if (!LoadProgramme(o.file, old, out)) {
-      out.Error("为免丢失其内容，不覆盖该文件");
+      out.Error("为免丢失其内容，不覆盖该文件", "file_invalid");
       return kExitFile;
     }
     param.options = old.options;
     param.table = old.table;
   } else if (!existing.ok && existing.error != ENOENT) {
-    out.Error("无法使用文件 " + o.file + "：" + existing.reason);
+    out.Error("无法使用文件 " + o.file + "：" + existing.reason, "file_unreadable");
     return kExitFile;
   }
   Connection link(o, out, param, DeviceInfo{});
@@ -387,6 +413,7 @@ int Upload(const Options& o, Output& out) {
   const std::optional<TransferOutcome> r = s.Upload();
   if (!r) return link.NoOutcome();
   if (!r->ok) {
+    out.Result().Add("result", "transfer_failed");
     out.Error("上传失败：未完整收到下位机的参数，文件未改动");
     return kExitTransfer;
   }
@@ -394,7 +421,7 @@ int Upload(const Options& o, Output& out) {
   if (link.Interrupted()) return link.Stopped();
   const SaveResult saved = SaveParamFile(o.file, param.options, param.table);
   if (!saved.ok) {
-    out.Error("参数已上传，但无法写入 " + saved.path + "：" + saved.reason);
+    out.Error("参数已上传，但无法写入 " + saved.path + "：" + saved.reason, "file_unwritable");
     return kExitFile;
   }
   std::string line = "已上传并写入 " + o.file;
@@ -402,11 +429,12 @@ int Upload(const Options& o, Output& out) {
     const SaveResult info = SaveDeviceInfo(CurrentDirectory(), *s.ReceivedInfo());
     out.Result().Add("device_info", info.path);
     if (!info.ok) {
-      out.Error("参数已写入 " + o.file + "，但设备信息文件无法写入 " + info.path + "：" + info.reason);
+      out.Error("参数已写入 " + o.file + "，但设备信息文件无法写入 " + info.path + "：" + info.reason, "file_unwritable");
       return kExitFile;
     }
     line += "，设备信息写入 " + info.path;
   }
+  out.Result().Add("result", "ok");
   out.Line(line);
   return kExitOk;
 }

@@ -96,6 +96,19 @@ JsonObject& JsonObject::Add(const std::string& key, const std::vector<std::strin
   return AddRaw(key, a + "]");
 }
 
+const char* ErrorCodeFor(int exitCode) {
+  switch (exitCode) {
+    case kExitUsage: return "usage";
+    case kExitFile: return "file_invalid";
+    case kExitNoDevice: return "no_device";
+    case kExitTransfer: return "transfer_failed";
+    case kExitMismatch: return "verify_mismatch";
+    case kExitReadBack: return "readback_failed";
+    case kExitOutput: return "output_failed";
+    default: return exitCode > kExitSignalBase ? "interrupted" : "system";
+  }
+}
+
 const char* TransferName(TransferKind kind) {
   switch (kind) {
     case TransferKind::kDownload: return "下载";
@@ -116,8 +129,11 @@ void Output::Line(const std::string& text) {
   std::fflush(out_);
 }
 
-void Output::Error(const std::string& text) {
-  if (error_.empty()) error_ = text;
+void Output::Error(const std::string& text, const char* code) {
+  if (error_.empty()) {
+    error_ = text;
+    errorCode_ = code ? code : "";
+  }
   if (json_) return;
   EndProgress();
   std::fprintf(err_, "km27ctl: %s\n", text.c_str());
@@ -167,7 +183,11 @@ int Output::Finish(int exitCode) {
   EndProgress();
   if (json_) {
     result_.Add("ok", exitCode == 0).Add("exit_code", exitCode);
-    if (!error_.empty()) result_.Add("error", error_);
+    if (!error_.empty()) {
+      JsonObject e;
+      e.Add("code", errorCode_.empty() ? ErrorCodeFor(exitCode) : errorCode_).Add("message", error_);
+      result_.Add("error", e);
+    }
     result_.Add("messages", messages_);
     std::fprintf(out_, "%s\n", result_.Text().c_str());
   }

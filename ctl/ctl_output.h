@@ -39,7 +39,9 @@ class Output {
   // A line of the result (plain output only).
   void Line(const std::string& text);
   // Why the command failed: on standard error, or as "error" in the JSON object.
-  void Error(const std::string& text);
+  // `code`: the failure's stable name for scripts (see ErrorCodeFor); without one it follows
+  // from the exit code.
+  void Error(const std::string& text, const char* code = nullptr);
   // What the window would show in a message box.
   void Message(const std::string& text);
   // A note while working (searching, a file that is missing): standard error unless quiet.
@@ -64,9 +66,14 @@ class Output {
   JsonObject result_;
   std::vector<std::string> messages_;
   std::string error_;
+  std::string errorCode_;
   bool barShown_ = false;
   std::string lastProgress_;
 };
+
+// The failure's name for an exit code, where the command said no more precise one: "usage",
+// "no_device", "transfer_failed", "verify_mismatch", "readback_failed", "interrupted", ...
+const char* ErrorCodeFor(int exitCode);
 
 // "下载" / "上传" / "读回校验".
 const char* TransferName(TransferKind kind);

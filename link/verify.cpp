@@ -43,8 +43,10 @@ std::string TableByte(const CodeCatalogue& catalogue, int block, size_t byte, co
          "，读回 " + Step(catalogue, block, r[0], r[1]);
 }
 
-template <class Describe>
-VerifyDifference Compare(const uint8_t* sent, const uint8_t* read, size_t n, Describe describe) {
+// `stepOf(i)`: the carrier and the offset of the step byte `i` belongs to, or carrier -1 when
+// it is no step.
+template <class Describe, class StepOf>
+VerifyDifference Compare(const uint8_t* sent, const uint8_t* read, size_t n, Describe describe, StepOf stepOf) {
   VerifyDifference d;
   for (size_t i = 0; i < n; ++i) {
     if (sent[i] == read[i]) continue;
@@ -52,8 +54,36 @@ VerifyDifference Compare(const uint8_t* sent, const uint8_t* read, size_t n, Des
       d.firstOffset = i;
       d.first = describe(i, d);
     }
+    DifferenceItem item;
+    int step = 0;
+    size_t at = i;
+    item.carrier = stepOf(i, step, at);
+    if (step > 0) {
+      // Both bytes of a step are one difference.
+      if (!d.items.empty() && d.items.back().step == step && d.items.back().offset == at) continue;
+      item.step = step;
+      item.offset = at;
+      item.sentStep = {sent[at], sent[at + 1]};
+      item.readStep = {read[at], read[at + 1]};
+    } else {
+      item.offset = i;
+      item.sent = sent[i];
+      item.read = read[i];
+    }
+    d.items.push_back(item);
   }
   return d;
+}
+
+// Where a byte of table block `block` at `byte` within it stands as a step: its carrier, step
+// and the offset of the step's first byte (`base`: the block's offset).
+int TableStep(int block, size_t byte, size_t base, bool groupCheck, int& step, size_t& at) {
+  if (block >= kCarrierCount) return -1;
+  if (!groupCheck && byte / 2 < size_t(kEditableSlots)) {
+    step = int(byte / 2) + 1;
+    at = base + (byte & ~size_t(1));
+  }
+  return block;
 }
 
 }  // namespace
@@ -73,6 +103,12 @@ VerifyDifference CompareTransmitterImages(const TransmitterImage& sent, const Tr
     const size_t base = kImageTableOffset + size_t(deviceBlock) * kBlockBytes;
     return TableByte(catalogue, TransmitterImage::CarrierOfDeviceBlock(deviceBlock), t % kBlockBytes, s + base, r + base,
                      false, d);
+  }, [](size_t i, int& step, size_t& at) {
+    if (i < kImageTableOffset) return -1;
+    const size_t t = i - kImageTableOffset;
+    const int deviceBlock = int(t / kBlockBytes);
+    return TableStep(TransmitterImage::CarrierOfDeviceBlock(deviceBlock), t % kBlockBytes,
+                     kImageTableOffset + size_t(deviceBlock) * kBlockBytes, false, step, at);
   });
 }
 
@@ -88,6 +124,12 @@ VerifyDifference CompareBoxFrames(const uint8_t* sent, const uint8_t* readBack, 
     const size_t byte = t % kBlockBytes;
     const size_t base = kOptionsBytes + size_t(block) * kBlockBytes;
     return TableByte(catalogue, block, byte, sent + base, readBack + base, byte == size_t(kBlockBytes) - 1, d);
+  }, [](size_t i, int& step, size_t& at) {
+    if (i < size_t(kOptionsBytes)) return -1;
+    const size_t t = i - kOptionsBytes;
+    const size_t byte = t % kBlockBytes;
+    return TableStep(int(t / kBlockBytes), byte, kOptionsBytes + (t / kBlockBytes) * kBlockBytes,
+                     byte == size_t(kBlockBytes) - 1, step, at);
   });
 }
 

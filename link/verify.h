@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/transmitter_image.h"
 #include "model/code_catalogue.h"
@@ -10,7 +11,18 @@
 // differs, told in the operator's terms (carrier and step, option, header byte).
 namespace km27 {
 
+// One place where the device holds something else: a step of a carrier (both of its bytes
+// together), or any other byte.
+struct DifferenceItem {
+  int carrier = -1;   // the carrier (table block); -1 outside the carriers
+  int step = 0;       // 1..20 for a step; 0 for any other byte
+  size_t offset = 0;  // in what was compared: the step's first byte, or the byte
+  ParamEntry sentStep, readStep;  // a step
+  uint8_t sent = 0, read = 0;     // any other byte
+};
+
 struct VerifyDifference {
+  std::vector<DifferenceItem> items;  // every difference, in the order of the bytes
   size_t bytes = 0;         // how many bytes differ; 0: the device holds what was sent
   size_t firstOffset = 0;   // of the first one, in what was compared
   std::string first;        // the first difference, in the operator's terms (Chinese)

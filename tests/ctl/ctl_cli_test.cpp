@@ -48,9 +48,10 @@ TEST_F(CtlCommandLine, UsageErrorsExitWithTwoAndSayWhyAlsoInJson) {
   const nlohmann::json j = r.Json();
   EXPECT_EQ(j["exit_code"], 2);
   EXPECT_FALSE(j["ok"].get<bool>());
-  EXPECT_TRUE(Has(j["error"].get<std::string>(), "--model")) << j.dump();
+  EXPECT_EQ(j["error"]["code"], "usage");
+  EXPECT_TRUE(Has(j["error"]["message"].get<std::string>(), "--model")) << j.dump();
   const nlohmann::json forgotten = Run({"probe", "--model", "--json"}).Json();
-  EXPECT_TRUE(Has(forgotten["error"].get<std::string>(), "--model 缺少参数")) << forgotten.dump();
+  EXPECT_TRUE(Has(forgotten["error"]["message"].get<std::string>(), "--model 缺少参数")) << forgotten.dump();
 }
 
 TEST_F(CtlCommandLine, HelpAndVersionNameEveryOptionCommandAndExitCode) {

@@ -45,6 +45,10 @@ TEST_F(CtlPorts, EachNumberIsFreeTakenByANamedProgramOrAbsent) {
   EXPECT_TRUE(Has(r.out, "被占用")) << r.out;
   EXPECT_TRUE(Has(r.out, HeldPort::kName)) << r.out;
   EXPECT_FALSE(Has(r.out, "COM1")) << r.out;
+  WriteProgramme();
+  r = Run({"verify", "--model", "KM27C", "--com", "2", "--json", "KM27A.dat"});
+  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.Json()["error"]["code"], "port_busy");
   // Looking did not touch either line: the holder's input is untouched, the device saw nothing.
   EXPECT_EQ(held.InputCount(), 0);
   EXPECT_EQ(transmitter.GetStats().identify, 0);

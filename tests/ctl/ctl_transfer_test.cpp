@@ -68,7 +68,7 @@ TEST_F(CtlTransfer, ACleanDownloadIsReadBackAndVerifyAgreesWithoutWritingAnythin
     EXPECT_EQ(r.code, 0) << model << r.out << r.err;
     const nlohmann::json j = r.Json();
     EXPECT_EQ(j["command"], "verify");
-    EXPECT_EQ(j["result"], "same");
+    EXPECT_EQ(j["result"], "ok");
     EXPECT_EQ(j["model"], model);
     EXPECT_EQ(j["com"], std::stoi(port));
     EXPECT_EQ(j["exit_code"], 0);
@@ -80,7 +80,8 @@ TEST_F(CtlTransfer, ACleanDownloadIsReadBackAndVerifyAgreesWithoutWritingAnythin
   // Without verification the device is not read again; quiet, nothing goes to standard error.
   r = Run({"download", "--model", "KM27A", "--com", "2", "--no-verify", "--quiet", "--json", "KM27A.dat"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.Json()["result"], "not_verified");
+  EXPECT_EQ(r.Json()["result"], "ok");
+  EXPECT_FALSE(r.Json()["verified"].get<bool>());
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(box.UploadsAnswered(), 2);  // the verify's read only
 }
@@ -130,12 +131,15 @@ TEST_F(CtlTransfer, AByteStoredWronglyIsAMismatchNamingItsCarrierAndStep) {
     CtlResult r = Run({"download", "--model", c.model, "--com", c.port, "--json", "KM27A.dat"});
     EXPECT_EQ(r.code, 6) << r.err;
     nlohmann::json j = r.Json();
-    EXPECT_EQ(j["result"], "mismatch");
+    EXPECT_EQ(j["result"], "verify_mismatch");
     EXPECT_EQ(j["exit_code"], 6);
-    EXPECT_EQ(j["difference"]["carrier_index"], c.carrier);
-    EXPECT_EQ(j["difference"]["carrier"], Carrier(c.carrier).caption);
-    EXPECT_EQ(j["difference"]["step"], c.step);
-    EXPECT_TRUE(Has(j["difference"]["text"].get<std::string>(), named)) << j.dump();
+    EXPECT_EQ(j["error"]["code"], "verify_mismatch");
+    ASSERT_FALSE(j["differences"].empty()) << j.dump();  // the box's group check byte follows
+    const nlohmann::json& d = j["differences"][0];
+    EXPECT_EQ(d["carrier"], Carrier(c.carrier).caption);
+    EXPECT_EQ(d["step"], c.step);
+    EXPECT_EQ(d["read"]["code"], d["sent"]["code"]);
+    EXPECT_EQ(d["read"]["seconds"], d["sent"]["seconds"].get<int>() + 1);
 
     // The device keeps the wrong byte: comparing it with the file finds the same place.
     r = Run({"verify", "--model", c.model, "--com", c.port, "KM27A.dat"});
@@ -159,7 +163,7 @@ TEST_F(CtlTransfer, AReadBackThatFailsIsReportedAsSuchNotAsAMismatch) {
     divisor = d;
     CtlResult r = Run({"download", "--model", model, "--com", port, "--json", "KM27A.dat"});
     EXPECT_EQ(r.code, 7) << r.err;
-    EXPECT_EQ(r.Json()["result"], "read_back_failed");
+    EXPECT_EQ(r.Json()["result"], "readback_failed");
     EXPECT_TRUE(r.Json()["verified"].get<bool>());
     r = Run({"verify", "--model", model, "--com", port, "KM27A.dat"});
     EXPECT_EQ(r.code, 7) << r.err;
@@ -223,7 +227,8 @@ TEST_F(CtlTransfer, AnInvalidFileIsRefusedWithItsReasonBeforeAnythingIsSent) {
     EXPECT_TRUE(Has(r.err, "1055")) << r.err;
     r = Run({"download", "--model", model, "--json", "other.dat"});
     EXPECT_EQ(r.code, 3);
-    EXPECT_TRUE(Has(r.Json()["error"].get<std::string>(), "版本")) << r.out;
+    EXPECT_EQ(r.Json()["error"]["code"], "file_invalid");
+    EXPECT_TRUE(Has(r.Json()["error"]["message"].get<std::string>(), "版本")) << r.out;
     r = Run({"verify", "--model", model, "missing.dat"});
     EXPECT_EQ(r.code, 3);
   }
@@ -310,9 +315,9 @@ TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
   divisor = kFastTransmitter;
   CtlResult r = Run({"download", "--model", "KM27C", "--com", "1", "--json", "KM27A.dat"});
   EXPECT_EQ(r.code, 5) << r.err;
-  EXPECT_EQ(r.Json()["result"], "failed");
+  EXPECT_EQ(r.Json()["result"], "transfer_failed");
   EXPECT_TRUE(r.Json()["device_changed"].get<bool>());
-  EXPECT_TRUE(Has(r.Json()["error"].get<std::string>(), "新旧混杂")) << r.out;
+  EXPECT_TRUE(Has(r.Json()["error"]["message"].get<std::string>(), "新旧混杂")) << r.out;
   r = Run({"upload", "--model", "KM27C", "--com", "1", "up.dat"});
   EXPECT_EQ(r.code, 5) << r.err;
   EXPECT_FALSE(Listing(work).count("up.dat"));
@@ -324,8 +329,9 @@ TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
 
   // Nothing on COM5; nothing at all behind a device path; no device anywhere for a model.
   for (const std::string model : {"KM27C", "KM27A"}) {
-    r = Run({"download", "--model", model, "--com", "5", "KM27A.dat"});
+    r = Run({"download", "--model", model, "--com", "5", "--json", "KM27A.dat"});
     EXPECT_EQ(r.code, 4) << model << r.err;
+    EXPECT_EQ(r.Json()["error"]["code"], "port_unavailable");
     r = Run({"probe", "--model", model, "--device", root + "/no-such-tty", "--json"});
     EXPECT_EQ(r.code, 4) << model << r.out;
     EXPECT_FALSE(r.Json()["found"].get<bool>());
