@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ctl/ctl_options.h"
+#include "store/gbk.h"
 
 namespace km27::ctl {
 
@@ -14,32 +15,6 @@ namespace {
 
 constexpr int kBarWidth = 20;
 
-// The length of the well-formed UTF-8 sequence at `s[i]`, or 0 when the byte there does not
-// begin one (a stray continuation, an overlong form, a surrogate, beyond U+10FFFF, cut short).
-size_t Utf8SequenceAt(const std::string& s, size_t i) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = b(i);
-  if (c < 0x80) return 1;
-  size_t n = 0;
-  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size() || b(i + 1) < lo || b(i + 1) > hi) return 0;
-  for (size_t k = 2; k < n; ++k)
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-  return n;
-}
 
 }  // namespace
 

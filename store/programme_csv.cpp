@@ -84,26 +84,6 @@ int CarrierNamed(const std::string& key) {
   return -1;
 }
 
-bool ValidUtf8(const std::string& s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto b = uint8_t(s[i]);
-    int more = b < 0x80 ? 0 : (b >> 5) == 0x6 ? 1 : (b >> 4) == 0xE ? 2 : (b >> 3) == 0x1E ? 3 : -1;
-    if (more < 0 || (more == 1 && b < 0xC2) || (more == 3 && b > 0xF4)) return false;
-    if (more > 0 && i + size_t(more) >= s.size()) return false;
-    uint32_t cp = more == 0 ? b : b & (0x3F >> more);
-    for (int k = 1; k <= more; ++k) {
-      const auto c = uint8_t(s[i + size_t(k)]);
-      if ((c >> 6) != 0x2) return false;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    i += size_t(more) + 1;
-  }
-  return true;
-}
-
 // The first line (1-based) that is neither UTF-8 nor GBK; 0 when each line is one of them.
 int UndecodableLine(const std::string& text) {
   int line = 1;
@@ -111,7 +91,7 @@ int UndecodableLine(const std::string& text) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     const std::string one = text.substr(start, end - start);
-    bool ok = ValidUtf8(one);
+    bool ok = IsUtf8(one);
     if (!ok) GbkToUtf8(one, &ok);
     if (!ok) return line;
     start = end + 1;
@@ -443,7 +423,7 @@ std::string CsvImport::Taken() const {
 
 CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catalogue, const Programme& current) {
   std::string text = bytes.compare(0, 3, kBom) == 0 ? bytes.substr(3) : bytes;
-  if (!ValidUtf8(text)) {
+  if (!IsUtf8(text)) {
     bool ok = false;
     std::string converted = GbkToUtf8(text, &ok);
     if (!ok) {
