@@ -10,8 +10,8 @@
 #include <atomic>
 #include <thread>
 
-#include "link/com_names.h"
 #include "link/comm_recorder.h"
+#include "port/com_names.h"
 #include "sim/sim_line.h"
 #include "ui_test_support.h"
 
