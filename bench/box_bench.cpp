@@ -15,9 +15,9 @@
 
 #include "bench/bench_common.h"
 #include "link/box_frame.h"
-#include "link/com_names.h"
 #include "link/verify.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
 #include "sim/box_sim.h"
 #include "ui/param_dlg.h"
 

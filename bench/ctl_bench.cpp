@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench/bench_stats.h"
-#include "link/com_names.h"
+#include "port/com_names.h"
 #include "sim/box_sim.h"
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bench/bench_common.h"
-#include "link/com_names.h"
+#include "port/com_names.h"
 
 using namespace km27;
 using namespace km27::bench;

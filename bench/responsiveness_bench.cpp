@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "bench/bench_common.h"
-#include "link/com_names.h"
 #include "link/verify.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
 #include "sim/box_sim.h"
 #include "store/device_info.h"
 #include "ui/param_dlg.h"

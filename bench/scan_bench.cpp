@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bench/bench_common.h"
-#include "link/com_names.h"
 #include "link/transfer_frame.h"
+#include "port/com_names.h"
 
 using namespace km27;
 using namespace km27::bench;

@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "bench/bench_common.h"
-#include "link/com_names.h"
-#include "link/serial_port.h"
 #include "link/transfer_frame.h"
 #include "link/verify.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
+#include "port/serial_port.h"
 #include "ui/param_dlg.h"
 
 #include <QAction>

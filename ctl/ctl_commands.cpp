@@ -13,10 +13,10 @@
 
 #include "ctl/ctl_link.h"
 #include "link/box_frame.h"
-#include "link/com_names.h"
 #include "link/link_timing.h"
 #include "link/transmitter_image.h"
 #include "link/verify.h"
+#include "port/com_names.h"
 #include "store/device_info.h"
 #include "store/file_io.h"
 #include "store/param_file.h"

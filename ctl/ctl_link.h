@@ -7,7 +7,6 @@
 
 #include "ctl/ctl_output.h"
 #include "link/box_link.h"
-#include "link/com_names.h"
 #include "link/link_engine.h"
 #include "link/link_host.h"
 #include "link/poll_comm.h"
@@ -17,6 +16,7 @@
 #include "model/device_info_bytes.h"
 #include "model/device_model.h"
 #include "model/param_model.h"
+#include "port/com_names.h"
 
 // The engines of the window, driven from the command line: a LinkHost on a PollLoop, and a
 // session that finds one lower machine and runs one transfer with it.

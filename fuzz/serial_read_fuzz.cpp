@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "link/link_timing.h"
-#include "link/serial_port.h"
+#include "port/serial_port.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "link/box_frame.h"
-#include "link/com_names.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
 
 namespace km27 {
 

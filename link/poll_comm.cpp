@@ -1,13 +1,8 @@
 #include "link/poll_comm.h"
 
-#include <linux/serial.h>
 #include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 
 namespace km27 {
@@ -16,23 +11,8 @@ namespace {
 
 constexpr size_t kReadChunk = 1024;
 
-// How many bytes still wait to leave `fd`: the driver's buffer and, where the driver tells,
-// the UART's own (TIOCOUTQ does not count what already sits in the transmitter). 0 when the
-// line cannot say: a pseudo-terminal has no line time.
-int BytesNotYetLeft(int fd) {
-  int queued = 0;
-  if (ioctl(fd, TIOCOUTQ, &queued) != 0) return 0;
-  if (queued > 0) return queued;
-  unsigned lsr = 0;
-  if (ioctl(fd, TIOCSERGETLSR, &lsr) == 0 && !(lsr & TIOCSER_TEMT)) return 1;
-  return 0;
-}
-
-// Milliseconds `bytes` take on the line `fd` is set to (10 bits a byte), at least 1.
-int LineMs(int fd, int bytes) {
-  termios t{};
-  int baud = 0;
-  if (tcgetattr(fd, &t) == 0) baud = BaudFromSpeed(cfgetospeed(&t));
+// Milliseconds `bytes` take at `baud` (10 bits a byte; 9600 when the line cannot say), at least 1.
+int LineMs(int baud, int bytes) {
   if (baud <= 0) baud = 9600;
   return std::max(1, int((int64_t(bytes) * 10 * 1000 + baud - 1) / baud));
 }
@@ -61,7 +41,7 @@ void PollComm::OpenPort() {
   received_.ClearInput();
   unwritten_.clear();
   outSeq_ = leftSeq_ = 0;
-  watch_ = loop_.Watch(port_.Fd(), POLLIN, [this](short revents) { OnLine(revents); });
+  watch_ = loop_.Watch(port_.PollHandle(), POLLIN, [this](short revents) { OnLine(revents); });
 }
 
 void PollComm::ClosePort() {
@@ -108,35 +88,24 @@ void PollComm::SetOutput(const std::vector<uint8_t>& bytes) {
     unwritten_.insert(unwritten_.end(), bytes.begin(), bytes.end());
     return;
   }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t w = ::write(port_.Fd(), bytes.data() + done, bytes.size() - done);
-    if (w > 0) {
-      done += size_t(w);
-    } else if (w < 0 && errno == EINTR) {
-      continue;
-    } else if (w < 0 && errno == EAGAIN) {
-      unwritten_.assign(bytes.begin() + long(done), bytes.end());
-      if (watch_) loop_.SetWatchEvents(watch_, POLLIN | POLLOUT);
-      return;
-    } else {
-      break;  // the line is gone: the bytes are lost, the send event still comes
-    }
+  const IoResult w = port_.WriteAvailable(bytes.data(), bytes.size());
+  // A line that is gone loses the bytes; the send event still comes.
+  if (w.Ok() && w.count < bytes.size()) {
+    unwritten_.assign(bytes.begin() + long(w.count), bytes.end());
+    if (watch_) loop_.SetWatchEvents(watch_, POLLIN | POLLOUT);
+    return;
   }
   CheckOutputLeft();
 }
 
 void PollComm::WriteUnwritten() {
-  while (!unwritten_.empty()) {
-    const ssize_t w = ::write(port_.Fd(), unwritten_.data(), unwritten_.size());
-    if (w > 0) {
-      unwritten_.erase(unwritten_.begin(), unwritten_.begin() + w);
-    } else if (w < 0 && errno == EINTR) {
-      continue;
-    } else if (w < 0 && errno == EAGAIN) {
-      return;
-    } else {
+  if (!unwritten_.empty()) {
+    const IoResult w = port_.WriteAvailable(unwritten_.data(), unwritten_.size());
+    if (!w.Ok()) {
       unwritten_.clear();  // the line is gone: what is left is lost
+    } else {
+      unwritten_.erase(unwritten_.begin(), unwritten_.begin() + long(w.count));
+      if (!unwritten_.empty()) return;
     }
   }
   if (watch_) loop_.SetWatchEvents(watch_, POLLIN);
@@ -145,7 +114,7 @@ void PollComm::WriteUnwritten() {
 
 void PollComm::CheckOutputLeft() {
   if (outSeq_ == leftSeq_ || !unwritten_.empty() || !port_.IsOpen()) return;
-  const int waiting = BytesNotYetLeft(port_.Fd());
+  const int waiting = port_.OutBufferCount();
   if (waiting == 0) {
     loop_.StopTimer(drainCheck_);
     drainCheck_ = 0;
@@ -154,7 +123,7 @@ void PollComm::CheckOutputLeft() {
     return;
   }
   // Look again when those bytes should have gone.
-  const int ms = LineMs(port_.Fd(), waiting);
+  const int ms = LineMs(port_.Baud(), waiting);
   if (drainCheck_ && loop_.TimerActive(drainCheck_))
     loop_.RestartTimer(drainCheck_, ms);
   else
@@ -210,7 +179,7 @@ int16_t PollComm::GetInBufferCount() {
 void PollComm::SetInBufferCount(int16_t) {
   received_.ClearRuns();
   received_.ClearInput();
-  if (port_.IsOpen()) tcflush(port_.Fd(), TCIFLUSH);
+  if (port_.IsOpen()) port_.Purge(true, false);
 }
 
 std::vector<uint8_t> PollComm::GetInput() {

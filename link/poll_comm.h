@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "link/com_names.h"
 #include "link/comm_runs.h"
 #include "link/poll_loop.h"
 #include "link/serial_comm.h"
+#include "port/com_names.h"
 
 namespace km27 {
 

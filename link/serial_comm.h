@@ -1,10 +1,12 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "link/comm_control.h"
-#include "link/serial_port.h"
+#include "port/com_names.h"
+#include "port/port.h"
 
 namespace km27 {
 
@@ -34,7 +36,9 @@ class SerialCommControl : public CommControl {
   // unless the event's threshold is off.
   void CallHandler(int16_t code, uint64_t run);
 
-  SerialPort port_;
+  // The port is whatever kind COM numbers stand for; only its interface is used.
+  const std::unique_ptr<Port> ownPort_ = NewComPort();
+  Port& port_ = *ownPort_;
   int16_t commPort_ = 1;
   int16_t inputLen_ = 0;
   std::function<void()> onComm_;

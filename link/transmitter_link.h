@@ -1,21 +1,22 @@
 #pragma once
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
-#include "link/com_names.h"
 #include "link/link_engine.h"
 #include "link/link_host.h"
 #include "link/link_timing.h"
-#include "link/serial_port.h"
 #include "link/transfer_frame.h"
 #include "link/transmitter_image.h"
 #include "link/verify.h"
 #include "model/device_info_bytes.h"
 #include "model/param_model.h"
+#include "port/com_names.h"
+#include "port/port.h"
 
 namespace km27 {
 
@@ -115,8 +116,9 @@ class TransmitterLink : public LinkEngine {
   std::optional<DeviceInfo> startInfo_;
   LinkTiming timing_;
 
-  // Shared with the threads.
-  SerialPort LinkPort;
+  // Shared with the threads. Only the port interface is used past this point.
+  const std::unique_ptr<Port> ownPort_ = NewComPort();
+  Port& LinkPort = *ownPort_;
   std::mutex LinkLock;
   std::atomic<bool> LinkRunning{false};
   std::atomic<bool> verify_{true};

@@ -64,12 +64,12 @@ if stage 3; then
 fi
 
 if stage 4; then
-  echo "== stage 4: link, window and command-line tests under ThreadSanitizer"
+  echo "== stage 4: port, link, window and command-line tests under ThreadSanitizer"
   tsan=${KM27_TSAN_BUILD_DIR:-$here/build-tsan}
   configure_build "$tsan" -DKM27_SANITIZE=thread "${sanitized[@]}" \
-    -- link_tests ui_tests sim_tests ctl_tests
+    -- port_tests link_tests ui_tests sim_tests ctl_tests
   (cd "$tsan" && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$here/tests/tsan.supp" \
-     ctest --output-on-failure -j "$jobs" --timeout 600 -L 'link|ui|sim|ctl')
+     ctest --output-on-failure -j "$jobs" --timeout 600 -L 'port|link|ui|sim|ctl')
 fi
 if stage 5; then
   echo "== stage 5: the Debian package"

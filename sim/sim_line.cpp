@@ -12,7 +12,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/serial_port.h"
+#include "port/serial_port.h"
 
 namespace km27::sim {
 

@@ -21,6 +21,7 @@
 
 #include "link/link_timing.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
 #include "res/app_icon.h"
 #include "res/dialog_templates.h"
 #include "res/strings.h"
@@ -28,7 +29,6 @@
 #include "store/help_text.h"
 #include "store/param_file.h"
 #include "ui/controls/hover_button.h"
-#include "link/com_names.h"
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/help_viewer.h"

@@ -3,7 +3,7 @@
 #include <pty.h>
 
 #include "ctl/ctl_fixture.h"
-#include "link/held_port.h"
+#include "port/held_port.h"
 #include "sim/sim_line.h"
 
 namespace km27::testing {

@@ -9,10 +9,10 @@
 #include <set>
 
 #include "box_fakes.h"
-#include "link/com_names.h"
-#include "link/held_port.h"
 #include "link/box_frame.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
+#include "port/held_port.h"
 #include "sim/sim_line.h"
 
 namespace km27 {

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <thread>
 
-#include "link/com_names.h"
 #include "link/comm_recorder.h"
+#include "port/com_names.h"
 #include "sim/sim_line.h"
 
 namespace {
@@ -106,6 +106,21 @@ TEST_F(PollCommTest, OutputLeavesAtOnceAndOneSendEventFollowsTheLastOutput) {
   ASSERT_TRUE(Pump([&] { return events.size() >= 4; }));
   EXPECT_EQ(events, (std::vector<int16_t>{km27::kCommEventSend, km27::kCommEventReceive, km27::kCommEventSend,
                                           km27::kCommEventReceive}));
+}
+
+// More than the line holds at once: the rest follows as the line takes it, in order, and the
+// one send event comes after it.
+TEST_F(PollCommTest, OutputBeyondWhatTheLineHoldsFollowsInOrder) {
+  OpenCom3();
+  Bytes big(256 * 1024);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 7 + i / 251);
+  Bytes far;
+  std::thread reader([&] { far = km27::testing::ReadFarEnd(line, big.size(), 30000); });
+  comm.SetOutput(big);
+  EXPECT_TRUE(Pump([&] { return !events.empty(); }, 30000));
+  reader.join();
+  EXPECT_EQ(far, big);
+  EXPECT_EQ(events, std::vector<int16_t>{km27::kCommEventSend});
 }
 
 TEST_F(PollCommTest, ReceiveEventDeliversWhatIsWaitingAndDiscardedInputStaysSilent) {

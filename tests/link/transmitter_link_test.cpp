@@ -1,8 +1,8 @@
 #include <termios.h>
 
-#include "link/held_port.h"
 #include "link/transmitter_fixture.h"
 #include "model/status_texts.h"
+#include "port/held_port.h"
 
 namespace km27::testing {
 namespace {

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <thread>
 
-#include "link/serial_port.h"
+#include "port/serial_port.h"
 
 namespace km27::sim {
 namespace {

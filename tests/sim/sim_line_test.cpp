@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "link/serial_port.h"
+#include "port/serial_port.h"
 
 namespace km27::sim {
 namespace {

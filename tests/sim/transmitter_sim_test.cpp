@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "link/crc16.h"
-#include "link/serial_port.h"
 #include "link/transfer_frame.h"
+#include "port/serial_port.h"
 #include "sim/transmitter_sim.h"
 
 namespace km27::sim {

@@ -14,10 +14,10 @@
 
 #include "link/box_frame.h"
 #include "link/box_link.h"
-#include "link/com_names.h"
 #include "link/verify.h"
-#include "link/held_port.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
+#include "port/held_port.h"
 #include "sim/box_sim.h"
 #include "ui/controls/ms_comm.h"
 #include "ui_test_support.h"

@@ -19,9 +19,9 @@
 
 #include "link/box_frame.h"
 #include "link/box_link.h"
-#include "link/com_names.h"
 #include "link/verify.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
 #include "sim/box_sim.h"
 #include "ui/controls/ms_comm.h"
 #include "ui_test_support.h"

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <thread>
 
-#include "link/com_names.h"
 #include "link/comm_recorder.h"
+#include "port/com_names.h"
 #include "sim/sim_line.h"
 #include "ui_test_support.h"
 
@@ -91,6 +91,18 @@ TEST_F(MsCommTest, OutputLeavesAtOnceAndOneSendEventFollowsTheLastOutput) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return events.size() >= 4; }, 2000));
   EXPECT_EQ(events, (std::vector<int16_t>{km27::kCommEventSend, km27::kCommEventReceive, km27::kCommEventSend,
                                           km27::kCommEventReceive}));
+}
+
+// More than the line holds at once: the drain thread sends the rest, in order, and the one
+// send event comes after it.
+TEST_F(MsCommTest, OutputBeyondWhatTheLineHoldsFollowsInOrder) {
+  OpenCom3();
+  Bytes big(256 * 1024);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 7 + i / 251);
+  comm.SetOutput(big);
+  EXPECT_EQ(ReadFarEnd(big.size(), 30000), big);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !events.empty(); }, 30000));
+  EXPECT_EQ(events, std::vector<int16_t>{km27::kCommEventSend});
 }
 
 TEST_F(MsCommTest, ReceiveEventDeliversExactlyWhatIsWaiting) {

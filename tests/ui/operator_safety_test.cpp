@@ -13,10 +13,10 @@
 #include <iterator>
 #include <memory>
 
-#include "link/com_names.h"
 #include "link/link_timing.h"
 #include "link/verify.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"
 #include "store/help_text.h"

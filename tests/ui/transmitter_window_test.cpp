@@ -10,11 +10,11 @@
 #include <chrono>
 #include <memory>
 
-#include "link/com_names.h"
 #include "link/link_timing.h"
 #include "link/transmitter_image.h"
 #include "link/verify.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
 #include "res/dialog_templates.h"
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"

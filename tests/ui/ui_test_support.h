@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "link/com_names.h"
 #include "link/link_timing.h"
+#include "port/com_names.h"
 
 // One QApplication for the whole test program, on the offscreen platform.
 inline QApplication* EnsureApp() {

@@ -12,10 +12,10 @@
 
 #include <memory>
 
-#include "link/com_names.h"
 #include "link/link_timing.h"
 #include "link/verify.h"
 #include "model/status_texts.h"
+#include "port/com_names.h"
 #include "sim/box_sim.h"
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"

@@ -9,8 +9,8 @@
 #include <QTest>
 #include <memory>
 
-#include "link/com_names.h"
 #include "link/link_timing.h"
+#include "port/com_names.h"
 #include "sim/box_sim.h"
 #include "sim/transmitter_sim.h"
 #include "ui/param_dlg.h"

@@ -14,7 +14,7 @@
 #include <cstdio>
 
 #include "link/box_link.h"
-#include "link/com_names.h"
+#include "port/com_names.h"
 
 namespace {
 
@@ -64,7 +64,9 @@ void CMSComm::OpenPort() {
   }
   received_.ClearInput();
   countTaken_ = false;
-  const int fd = port_.Fd();
+  // The threads wait on the line's POSIX handle and move bytes through it themselves: the port
+  // object belongs to the window's thread.
+  const int fd = port_.PollHandle();
   const int wake = wakeFd_;
   reader_ = std::thread([this, session, fd, wake] { ReaderLoop(session, fd, wake); });
   drainer_ = std::thread([this, session, fd, wake] { DrainLoop(session, fd, wake); });
@@ -83,7 +85,7 @@ void CMSComm::ClosePort() {
   const uint64_t one = 1;
   if (::write(wakeFd_, &one, sizeof one) < 0) {
   }
-  tcflush(port_.Fd(), TCOFLUSH);  // a drain waiting on a slow line returns at once
+  port_.Purge(false, true);  // a drain waiting on a slow line returns at once
   if (reader_.joinable()) reader_.join();
   if (drainer_.joinable()) drainer_.join();
   ::close(wakeFd_);
@@ -111,7 +113,7 @@ void CMSComm::SetInBufferCount(int16_t) {
   }
   received_.ClearInput();
   countTaken_ = false;
-  if (port_.IsOpen()) tcflush(port_.Fd(), TCIFLUSH);
+  if (port_.IsOpen()) port_.Purge(true, false);
 }
 
 std::vector<uint8_t> CMSComm::GetInput() {
@@ -128,20 +130,10 @@ void CMSComm::SetOutput(const std::vector<uint8_t>& bytes) {
   {
     std::lock_guard<std::mutex> lock(m_);
     if (unwritten_.empty()) {
-      size_t done = 0;
-      while (done < bytes.size()) {
-        const ssize_t w = ::write(port_.Fd(), bytes.data() + done, bytes.size() - done);
-        if (w > 0) {
-          done += size_t(w);
-        } else if (w < 0 && errno == EINTR) {
-          continue;
-        } else if (w < 0 && errno == EAGAIN) {
-          unwritten_.assign(bytes.begin() + long(done), bytes.end());  // the drain thread finishes it
-          break;
-        } else {
-          break;  // the line is gone: the bytes are lost, the send event still comes
-        }
-      }
+      // A line that is gone loses the bytes; the send event still comes.
+      const km27::IoResult w = port_.WriteAvailable(bytes.data(), bytes.size());
+      if (w.Ok() && w.count < bytes.size())
+        unwritten_.assign(bytes.begin() + long(w.count), bytes.end());  // the drain thread finishes it
     } else {
       unwritten_.insert(unwritten_.end(), bytes.begin(), bytes.end());
     }

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "link/serial_port.h"
+#include "port/serial_port.h"
 #include "sim/sim_line.h"
 
 namespace km27 {

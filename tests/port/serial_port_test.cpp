@@ -6,9 +6,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
-#include "link/com_names.h"
-#include "link/serial_port.h"
+#include "port/com_names.h"
+#include "port/serial_port.h"
 #include "sim/sim_line.h"
 
 namespace km27 {
@@ -43,6 +44,7 @@ TEST_F(PtyPort, LineSettingsReachTheOtherEnd) {
   EXPECT_EQ(line.Baud(), 9600);
   EXPECT_TRUE(port.SetBaud(19200));
   EXPECT_EQ(line.Baud(), 19200);
+  EXPECT_EQ(port.Baud(), 19200);  // the comm controls time their drain checks by it
   EXPECT_TRUE(port.SetLine(9600, Parity::Even, 7, 2));
   EXPECT_EQ(line.BitsPerChar(), 1 + 7 + 1 + 2);
   EXPECT_FALSE(port.SetBaud(12345));
@@ -78,6 +80,18 @@ TEST_F(PtyPort, WriteAndReadWithCounts) {
   a = port.ReadAvailable(buf, sizeof buf);  // nothing waiting: no block, no hang-up
   EXPECT_TRUE(a.Ok());
   EXPECT_EQ(a.count, 0u);
+}
+
+// The comm controls keep what a full line did not take and send it later: a full line is
+// neither a wait nor a failure, and a gone one is.
+TEST_F(PtyPort, WriteAvailableTakesWhatTheLineTakesNow) {
+  const std::vector<uint8_t> big(1 << 20, 0x5A);
+  const IoResult w = port.WriteAvailable(big.data(), big.size());
+  EXPECT_TRUE(w.Ok());
+  EXPECT_GT(w.count, 0u);
+  EXPECT_LT(w.count, big.size());
+  line.Unplug();
+  EXPECT_EQ(port.WriteAvailable(big.data(), 1).status, IoStatus::HungUp);
 }
 
 TEST_F(PtyPort, ReadTimeLimits) {

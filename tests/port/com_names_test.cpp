@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "link/com_names.h"
-#include "link/serial_port.h"
+#include "port/com_names.h"
+#include "port/serial_port.h"
 #include "sim/sim_line.h"
 
 namespace km27 {

@@ -14,9 +14,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "link/com_names.h"
-#include "link/held_port.h"
-#include "link/serial_port.h"
+#include "port/com_names.h"
+#include "port/held_port.h"
+#include "port/serial_port.h"
 #include "sim/sim_line.h"
 
 namespace km27 {

@@ -1,4 +1,4 @@
-#include "link/port_claim.h"
+#include "port/port_claim.h"
 
 #include <dirent.h>
 #include <fcntl.h>

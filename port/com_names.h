@@ -1,12 +1,12 @@
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "link/port_claim.h"
+#include "port/port.h"
+#include "port/port_claim.h"
 
 namespace km27 {
-
-class SerialPort;
 
 // Linux has no COM namespace, so the tool keeps one: COM n is
 //  - $KM27_COM_DIR/COMn when that variable is set, and nothing else (tests, simulators);
@@ -37,11 +37,14 @@ std::string ComDevicePath(int n);
 // looks at /dev once.
 std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env);
 
+// A closed port of the kind COM numbers stand for here: a POSIX serial line.
+std::unique_ptr<Port> NewComPort();
+
 // Opens COM n exclusively into `port` (raw, 9600 8N1); a port another program holds is
-// skipped untouched (see SerialPort::Open, also for `seen`). Failures other than "no such
+// skipped untouched (see Port::Open, also for `seen`). Failures other than "no such
 // device" are remembered for the operator (PortProblemText).
-bool OpenComPort(SerialPort& port, int n, const std::string& devicePath, OpenDevices* seen = nullptr);
-bool OpenComPort(SerialPort& port, int n);
+bool OpenComPort(Port& port, int n, const std::string& devicePath, OpenDevices* seen = nullptr);
+bool OpenComPort(Port& port, int n);
 
 // True when COM n exists and nobody else holds it; the port is closed again.
 bool ProbeComPort(int n);

@@ -1,7 +1,8 @@
-#include "link/serial_port.h"
+#include "port/serial_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <linux/serial.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -187,6 +188,12 @@ bool SerialPort::SetBaud(int baud) {
   return true;
 }
 
+int SerialPort::Baud() const {
+  termios t{};
+  if (fd_ < 0 || tcgetattr(fd_, &t) != 0) return 0;
+  return BaudFromSpeed(cfgetospeed(&t));
+}
+
 bool SerialPort::SetRts(bool on) {
   if (fd_ < 0) return (lastError_ = EBADF), false;
   int bits = TIOCM_RTS;
@@ -370,6 +377,39 @@ IoResult SerialPort::ReadAvailable(uint8_t* buf, size_t max) {
     return res;
   }
   return res;
+}
+
+IoResult SerialPort::WriteAvailable(const uint8_t* data, size_t n) {
+  IoResult res{0, IoStatus::Ok};
+  if (fd_ < 0) {
+    lastError_ = EBADF;
+    res.status = IoStatus::Error;
+    return res;
+  }
+  while (res.count < n) {
+    const ssize_t w = ::write(fd_, data + res.count, n - res.count);
+    if (w > 0) {
+      res.count += size_t(w);
+    } else if (w < 0 && errno == EINTR) {
+      continue;
+    } else if (w < 0 && errno == EAGAIN) {
+      return res;  // the line is full for now
+    } else {
+      res.status = Fail(w == 0 ? EIO : errno);
+      return res;
+    }
+  }
+  return res;
+}
+
+int SerialPort::OutBufferCount() const {
+  if (fd_ < 0) return 0;
+  int queued = 0;
+  if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return 0;
+  if (queued > 0) return queued;
+  unsigned lsr = 0;
+  if (ioctl(fd_, TIOCSERGETLSR, &lsr) == 0 && !(lsr & TIOCSER_TEMT)) return 1;
+  return 0;
 }
 
 int SerialPort::InBufferCount() const {

@@ -1,4 +1,4 @@
-#include "link/com_names.h"
+#include "port/com_names.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <map>
 #include <mutex>
 
-#include "link/serial_port.h"
+#include "port/serial_port.h"
 
 namespace km27 {
 
@@ -203,7 +203,7 @@ std::string DescribePortFailure(int n, const std::string& devicePath, int err, c
   return head + "无法打开 (" + reason + ")。";
 }
 
-bool OpenComPort(SerialPort& port, int n, const std::string& devicePath, OpenDevices* seen) {
+bool OpenComPort(Port& port, int n, const std::string& devicePath, OpenDevices* seen) {
   Problems& p = ProblemStore();
   if (devicePath.empty()) {
     std::lock_guard<std::mutex> lock(p.m);
@@ -227,14 +227,16 @@ bool OpenComPort(SerialPort& port, int n, const std::string& devicePath, OpenDev
   return false;
 }
 
-bool OpenComPort(SerialPort& port, int n) { return OpenComPort(port, n, ComDevicePath(n)); }
+bool OpenComPort(Port& port, int n) { return OpenComPort(port, n, ComDevicePath(n)); }
+
+std::unique_ptr<Port> NewComPort() { return std::make_unique<SerialPort>(); }
 
 bool ProbeComPort(int n) { return ProbeComPort(n, ComEnvironment::FromProcess()); }
 
 bool ProbeComPort(int n, const ComEnvironment& env) {
-  SerialPort port;
-  if (!OpenComPort(port, n, ComDevicePath(n, env))) return false;
-  port.Close();
+  const std::unique_ptr<Port> port = NewComPort();
+  if (!OpenComPort(*port, n, ComDevicePath(n, env))) return false;
+  port->Close();
   return true;
 }
 
