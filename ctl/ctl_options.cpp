@@ -4,23 +4,16 @@
 #include <cstring>
 
 #include "km27_version.h"
-#include "link/box_link.h"
-#include "link/transmitter_link.h"
+#include "link/device_models.h"
 
 namespace km27::ctl {
 
 namespace {
 
 bool ParseModel(const std::string& text, DeviceModel& model) {
-  if (text == "KM27A" || text == "km27a") {
-    model = CodeBox;
-    return true;
-  }
-  if (text == "KM27C" || text == "km27c") {
-    model = CodeTransmitter;
-    return true;
-  }
-  return false;
+  const DeviceModelInfo* m = FindDeviceModel(text);
+  if (m) model = m->model;
+  return m != nullptr;
 }
 
 bool ParseCommand(const std::string& word, Command& command) {
@@ -46,7 +39,7 @@ bool IsTransfer(Command c) { return c == Command::kDownload || c == Command::kUp
 
 std::string CheckComRange(const Options& o) {
   if (o.com == 0) return {};
-  const int last = o.modelGiven ? LastComPort(o.model) : kTransmitterComPorts;
+  const int last = o.modelGiven ? LastComPort(o.model) : LastComOfAnyModel();
   if (o.com < 1 || o.com > last) {
     const std::string who = o.modelGiven ? std::string(ModelName(o.model)) + " 只使用" : "可用的端口为";
     return "--com " + std::to_string(o.com) + " 超出范围：" + who + " COM1–COM" + std::to_string(last);
@@ -56,13 +49,9 @@ std::string CheckComRange(const Options& o) {
 
 }  // namespace
 
-const char* ModelName(DeviceModel model) { return IsCodeTransmitter(model) ? "KM27C" : "KM27A"; }
-
-const char* ModelTitle(DeviceModel model) {
-  return IsCodeTransmitter(model) ? "KM27C通用机车信号发码器" : "KM27A通用机车信号发码箱";
-}
-
-int LastComPort(DeviceModel model) { return IsCodeTransmitter(model) ? kTransmitterComPorts : kBoxComPorts; }
+const char* ModelName(DeviceModel model) { return ModelInfo(model).name; }
+const char* ModelTitle(DeviceModel model) { return ModelInfo(model).title; }
+int LastComPort(DeviceModel model) { return ModelInfo(model).lastCom; }
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   ParsedCommandLine r;

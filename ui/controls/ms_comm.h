@@ -76,7 +76,3 @@ class CMSComm : public QObject, public km27::SerialCommControl {
   uint64_t outSeq_ = 0;        // outputs handed over
   uint64_t drainedSeq_ = 0;    // outputs known to have left the port
 };
-
-// The code-box link engine together with the comm control it drives, for the window's factory.
-std::unique_ptr<km27::LinkEngine> CreateBoxLinkEngine(km27::ParamModel& model, km27::LinkHost& host,
-                                                      const km27::LinkTiming& timing);
