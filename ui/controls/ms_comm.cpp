@@ -13,7 +13,6 @@
 #include <climits>
 #include <cstdio>
 
-#include "link/box_link.h"
 #include "link/com_names.h"
 
 namespace {

@@ -11,11 +11,7 @@
 #include <vector>
 
 #include "link/comm_runs.h"
-#include "link/link_engine.h"
-#include "link/link_host.h"
-#include "link/link_timing.h"
 #include "link/serial_comm.h"
-#include "model/param_model.h"
 
 // The serial comm control of the code box: a COM port with a receive buffer and one event.
 //
