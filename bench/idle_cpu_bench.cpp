@@ -135,12 +135,12 @@ int main(int argc, char** argv) {
   App(argc, argv);
 
   auto present = [](const std::string& dir) {
-    return std::make_unique<SimProcess>(std::vector<std::string>{"--model", "KM27C", "--com-dir", dir, "--com", "1", "--pace"},
+    return std::make_unique<SimProcess>(std::vector<std::string>{"--model", "KM27C", "--com-dir", dir, "--com", "1"},
                                         dir + "/COM1");
   };
   auto silent = [](const std::string& dir) {
     return std::make_unique<SimProcess>(
-        std::vector<std::string>{"--model", "KM27C", "--com-dir", dir, "--com", "1", "--pace", "--silent"}, dir + "/COM1");
+        std::vector<std::string>{"--model", "KM27C", "--com-dir", dir, "--com", "1", "--silent"}, dir + "/COM1");
   };
   TransmitterCase("window open, link not started", seconds, nullptr, true, false);
   TransmitterCase("code transmitter: polling a present device", seconds, present);

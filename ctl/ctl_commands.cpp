@@ -238,10 +238,10 @@ int ReportComparison(VerifyOutcome outcome, const VerifyDifference& d, const cha
 
 int Ports(const Options& o, Output& out) {
   const PortChoice ports = ChoosePort(o.com, o.device);
-  const std::vector<std::string> paths = ComDevicePaths(kTransmitterComPorts, ports.env);
+  const std::vector<std::string> paths = ComDevicePaths(LastComOfAnyModel(), ports.env);
   OpenDevices seen;
   std::vector<JsonObject> list;
-  for (int n = 1; n <= kTransmitterComPorts; ++n) {
+  for (int n = 1; n <= LastComOfAnyModel(); ++n) {
     if (ports.chosen && n != ports.com) continue;
     const ComPortState s = InspectComPort(n, paths[size_t(n - 1)], seen);
     JsonObject j;
@@ -285,16 +285,12 @@ int Ports(const Options& o, Output& out) {
   return kExitOk;
 }
 
+// Every model asked for is looked for in turn; each search ends at the first port its model
+// answers on.
 int Probe(const Options& o, Output& out) {
   std::vector<DeviceModel> models;
-  if (o.modelGiven) {
-    models.push_back(o.model);
-  } else {
-    // The code transmitter first: absent ports cost it nothing, while the box needs a scan
-    // period on every number.
-    for (DeviceModel m : {CodeTransmitter, CodeBox})
-      if (o.com <= LastComPort(m)) models.push_back(m);
-  }
+  for (const DeviceModelInfo& m : DeviceModels())
+    if (o.modelGiven ? m.model == o.model : o.com <= m.lastCom) models.push_back(m.model);
   PollLoop loop;
   SignalWatch signals(loop);
   if (!signals.Ok()) {
@@ -303,24 +299,28 @@ int Probe(const Options& o, Output& out) {
   }
   const PortChoice ports = ChoosePort(o.com, o.device);
   std::vector<std::string> tried;
+  std::vector<JsonObject> found;
   for (DeviceModel m : models) {
     CodeCatalogue catalogue;
     ParamModel param(catalogue);
     LinkSession s(loop, signals, out, m, ports, param, DeviceInfo{});
     out.Note(std::string("正在查找") + ModelTitle(m) + "（" + WhereLooked(m, ports) + "）……");
-    const LinkSession::Found found = s.Find();
-    if (found == LinkSession::Found::kInterrupted) return InterruptedExit(signals, out);
-    if (found == LinkSession::Found::kFound) {
-      out.Result().Add("found", true);
-      ReportWhere(s, m, out);
+    const LinkSession::Found result = s.Find();
+    if (result == LinkSession::Found::kInterrupted) return InterruptedExit(signals, out);
+    if (result == LinkSession::Found::kFound) {
+      JsonObject j;
+      j.Add("model", ModelName(m)).Add("com", s.ComPort()).Add("device", s.Device());
+      found.push_back(j);
       out.Line(std::string(ModelName(m)) + "  COM" + std::to_string(s.ComPort()) + "  " + s.Device() + "  " +
                ModelTitle(m));
-      return kExitOk;
+    } else {
+      tried.push_back(std::string(ModelTitle(m)) + "（" + WhereLooked(m, ports) + "）");
     }
-    tried.push_back(std::string(ModelTitle(m)) + "（" + WhereLooked(m, ports) + "）");
   }
+  out.Result().Add("found", found);
+  if (!found.empty()) return kExitOk;
   const std::vector<std::string> problems = PortProblems();
-  out.Result().Add("found", false).Add("problems", problems);
+  out.Result().Add("problems", problems);
   std::string why = "未找到下位机：";
   for (size_t i = 0; i < tried.size(); ++i) why += (i ? "，" : "") + tried[i];
   for (const std::string& p : problems) why += "\n  " + p;
@@ -350,7 +350,7 @@ int Download(const Options& o, Output& out) {
   // and sent back, never zeros in its place.
   DeviceInfo info{};
   std::optional<DeviceInfo> known;
-  if (IsCodeTransmitter(o.model)) {
+  if (ModelInfo(o.model).carriesDeviceInfo) {
     const DeviceInfoLoad read = LoadDeviceInfo(CurrentDirectory(), info);
     out.Result().Add("device_info", read ? read.path : std::string());
     if (read)
@@ -363,7 +363,7 @@ int Download(const Options& o, Output& out) {
   const std::optional<TransferOutcome> r = link.Session().Download(o.verify);
   if (!r) return link.Interrupted() ? link.DownloadStopped() : link.NoOutcome();
   out.Result().Add("verified", r->readBack);
-  if (IsCodeTransmitter(o.model)) out.Result().Add("device_info_from_device", r->infoFromDevice);
+  if (ModelInfo(o.model).carriesDeviceInfo) out.Result().Add("device_info_from_device", r->infoFromDevice);
   if (r->infoUnreadable) {
     out.Result().Add("result", "refused");
     out.Error("未能从下位机读取其设备信息（无应答或应答损坏）：下载没有进行，下位机中的程序没有改变", "no_answer");
@@ -425,7 +425,7 @@ int Upload(const Options& o, Output& out) {
     return kExitFile;
   }
   std::string line = "已上传并写入 " + o.file;
-  if (IsCodeTransmitter(o.model) && s.ReceivedInfo()) {
+  if (ModelInfo(o.model).carriesDeviceInfo && s.ReceivedInfo()) {
     const SaveResult info = SaveDeviceInfo(CurrentDirectory(), *s.ReceivedInfo());
     out.Result().Add("device_info", info.path);
     if (!info.ok) {

@@ -10,12 +10,12 @@
 #include <cstdlib>
 
 #include "link/link_timing.h"
+#include "link/poll_comm.h"
 
 namespace km27::ctl {
 
 namespace {
 
-constexpr int kBoxSearchPasses = 2;
 int g_signalPipe[2] = {-1, -1};
 
 void OnSignal(int signo) {
@@ -99,13 +99,7 @@ void CtlHost::KillTimer(int id) {
   timers_.erase(it);
 }
 
-int CtlHost::Ticks(int timerId) const {
-  auto it = ticks_.find(timerId);
-  return it == ticks_.end() ? 0 : it->second;
-}
-
 void CtlHost::OnTimer(int id) {
-  ++ticks_[id];
   if (id == TIMER_STATUS_RESET) {
     KillTimer(id);  // no status line to put the welcome text back into
     return;
@@ -158,21 +152,15 @@ PortChoice ChoosePort(int com, const std::string& device) {
 
 LinkSession::LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, DeviceModel model, const PortChoice& ports,
                          ParamModel& param, const std::optional<DeviceInfo>& info)
-    : loop_(loop), signals_(signals), model_(model), ports_(ports), host_(loop, out) {
-  const LinkTiming timing = ActiveLinkTiming();
-  if (IsCodeTransmitter(model)) {
-    transmitter_ = std::make_unique<TransmitterLink>(param, host_, info, timing);
-    transmitter_->SetComEnvironment(ports.env);
-    engine_ = transmitter_.get();
-  } else {
-    comm_ = std::make_unique<PollComm>(loop);
-    comm_->SetComEnvironment(ports.env);
-    const ComEnvironment env = ports.env;
-    box_ = std::make_unique<BoxLink>(param, host_, *comm_, timing, [env](int n) { return ProbeComPort(n, env); });
-    if (ports.chosen) box_->SetComPorts(uint8_t(ports.com), uint8_t(ports.com));
-    engine_ = box_.get();
-  }
-  host_.Attach(engine_);
+    : loop_(loop), signals_(signals), model_(ModelInfo(model)), ports_(ports), host_(loop, out) {
+  const ComEnvironment env = ports.env;
+  auto makeComm = [&loop, env]() -> std::unique_ptr<CommControl> {
+    auto comm = std::make_unique<PollComm>(loop);
+    comm->SetComEnvironment(env);
+    return comm;
+  };
+  engine_ = model_.makeEngine(EngineParts{param, host_, ActiveLinkTiming(), info, makeComm, env});
+  host_.Attach(engine_.get());
 }
 
 LinkSession::~LinkSession() {
@@ -189,32 +177,20 @@ void LinkSession::Stop() {
 
 LinkSession::Found LinkSession::Find() {
   engine_->Start();
-  bool searched = false;
-  if (transmitter_) {
-    // The window waits before its first look so that it can draw itself; there is nothing to
-    // draw here. One monitor cycle goes over every port. Silent ports need no second look, but
-    // a spoiled answer is a device on a noisy line: like the window's monitor, go on cycling,
-    // up to the attempts an exchange gets.
-    transmitter_->OnTimer(TIMER_LINK_START);
-    loop_.RunUntil([&] {
-      const int cycles = transmitter_->SpoiledAnswers() > 0 ? kExchangeAttempts : 1;
-      searched = transmitter_->LinkReports() >= cycles;
-      return engine_->LinkUp() || searched || Interrupted();
-    });
-  } else {
-    // Each port is tried for one scan period, in turn. A box is seen only when it speaks
-    // within the period its port is open, so every port gets two before the search gives up.
-    const int periods = kBoxSearchPasses * (ports_.chosen ? 1 : kBoxComPorts);
-    loop_.RunUntil([&] {
-      searched = host_.Ticks(TIMER_PORT_SCAN) >= periods;
-      return engine_->LinkUp() || searched || Interrupted();
-    });
-  }
+  // The window waits before its first look so that it can draw itself; there is nothing to
+  // draw here.
+  engine_->SearchNow();
+  const SearchRules& rules = model_.search;
+  const int stepsPerPass = rules.perPort ? (ports_.chosen ? 1 : model_.lastCom) : 1;
+  loop_.RunUntil([&] {
+    const int passes = engine_->SpoiledAnswers() > 0 ? rules.passesWhenSpoiled : rules.passes;
+    return engine_->LinkUp() || engine_->SearchSteps() >= passes * stepsPerPass || Interrupted();
+  });
   if (Interrupted()) return Found::kInterrupted;
   return engine_->LinkUp() ? Found::kFound : Found::kNotFound;
 }
 
-int LinkSession::ComPort() const { return box_ ? box_->PortNumber() : transmitter_->LinkComPort(); }
+int LinkSession::ComPort() const { return engine_->LinkComPort(); }
 
 std::string LinkSession::Device() const { return Resolved(ComDevicePath(ComPort(), ports_.env)); }
 
@@ -230,8 +206,7 @@ std::optional<TransferOutcome> LinkSession::Upload() {
 }
 
 std::optional<TransferOutcome> LinkSession::Run() {
-  const bool started = box_ ? box_->TransferRunning() : transmitter_->TransferRunning();
-  if (!started) return std::nullopt;  // the engine said why (its thread could not start)
+  if (!engine_->TransferRunning()) return std::nullopt;  // the engine said why (its thread could not start)
   loop_.RunUntil([&] { return host_.outcome.has_value() || Interrupted(); });
   if (Interrupted()) {
     Stop();

@@ -6,12 +6,10 @@
 #include <thread>
 
 #include "ctl/ctl_output.h"
-#include "link/box_link.h"
+#include "link/device_models.h"
 #include "link/link_engine.h"
 #include "link/link_host.h"
-#include "link/poll_comm.h"
 #include "link/poll_loop.h"
-#include "link/transmitter_link.h"
 #include "link/window_call_queue.h"
 #include "model/device_info_bytes.h"
 #include "model/device_model.h"
@@ -48,7 +46,6 @@ class CtlHost : public LinkHost {
   void Attach(LinkEngine* engine) { engine_ = engine; }
   // No report may reach the engine from here on; before LinkEngine::Stop().
   void CloseCalls() { calls_.Close(); }
-  int Ticks(int timerId) const;
   std::optional<TransferKind> ProgressKind() const {
     return progress_ ? std::optional<TransferKind>(progress_->kind) : std::nullopt;
   }
@@ -78,7 +75,6 @@ class CtlHost : public LinkHost {
   LinkEngine* engine_ = nullptr;
   std::thread::id loopThread_;
   std::map<int, PollLoop::TimerId> timers_;
-  std::map<int, int> ticks_;
   std::optional<TransferProgress> progress_;  // the last one shown
   WindowCallQueue calls_;
 };
@@ -124,13 +120,10 @@ class LinkSession {
 
   PollLoop& loop_;
   SignalWatch& signals_;
-  DeviceModel model_;
+  const DeviceModelInfo& model_;
   PortChoice ports_;
   CtlHost host_;
-  std::unique_ptr<PollComm> comm_;
-  std::unique_ptr<BoxLink> box_;
-  std::unique_ptr<TransmitterLink> transmitter_;
-  LinkEngine* engine_ = nullptr;
+  std::unique_ptr<LinkEngine> engine_;
   bool stopped_ = false;
 };
 

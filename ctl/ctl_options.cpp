@@ -4,23 +4,16 @@
 #include <cstring>
 
 #include "km27_version.h"
-#include "link/box_link.h"
-#include "link/transmitter_link.h"
+#include "link/device_models.h"
 
 namespace km27::ctl {
 
 namespace {
 
 bool ParseModel(const std::string& text, DeviceModel& model) {
-  if (text == "KM27A" || text == "km27a") {
-    model = CodeBox;
-    return true;
-  }
-  if (text == "KM27C" || text == "km27c") {
-    model = CodeTransmitter;
-    return true;
-  }
-  return false;
+  const DeviceModelInfo* m = FindDeviceModel(text);
+  if (m) model = m->model;
+  return m != nullptr;
 }
 
 bool ParseCommand(const std::string& word, Command& command) {
@@ -46,7 +39,7 @@ bool IsTransfer(Command c) { return c == Command::kDownload || c == Command::kUp
 
 std::string CheckComRange(const Options& o) {
   if (o.com == 0) return {};
-  const int last = o.modelGiven ? LastComPort(o.model) : kTransmitterComPorts;
+  const int last = o.modelGiven ? LastComPort(o.model) : LastComOfAnyModel();
   if (o.com < 1 || o.com > last) {
     const std::string who = o.modelGiven ? std::string(ModelName(o.model)) + " 只使用" : "可用的端口为";
     return "--com " + std::to_string(o.com) + " 超出范围：" + who + " COM1–COM" + std::to_string(last);
@@ -56,13 +49,9 @@ std::string CheckComRange(const Options& o) {
 
 }  // namespace
 
-const char* ModelName(DeviceModel model) { return IsCodeTransmitter(model) ? "KM27C" : "KM27A"; }
-
-const char* ModelTitle(DeviceModel model) {
-  return IsCodeTransmitter(model) ? "KM27C通用机车信号发码器" : "KM27A通用机车信号发码箱";
-}
-
-int LastComPort(DeviceModel model) { return IsCodeTransmitter(model) ? kTransmitterComPorts : kBoxComPorts; }
+const char* ModelName(DeviceModel model) { return ModelInfo(model).name; }
+const char* ModelTitle(DeviceModel model) { return ModelInfo(model).title; }
+int LastComPort(DeviceModel model) { return ModelInfo(model).lastCom; }
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   ParsedCommandLine r;
@@ -163,7 +152,7 @@ std::string UsageText() {
          "\n"
          "命令：\n"
          "  ports           列出 COM 端口：所指设备，空闲、被占用（哪个程序）、无权访问或无设备\n"
-         "  probe           查找下位机并显示它所在的端口（不给 --model 时两种型号都找）\n"
+         "  probe           查找下位机并逐台显示所在的端口（不给 --model 时两种型号都找）\n"
          "  download 文件   把参数文件（KM27A.dat 格式）中的程序下载到下位机，并读回校验\n"
          "  upload 文件     上传下位机中的程序，写入该文件（KM27C 另在当前目录写 DDINFO.txt）；\n"
          "                  上传失败时文件保持不变\n"

@@ -78,7 +78,10 @@ void BoxLink::OnTimer(int id) {
     return;
   }
   switch (id) {
-    case TIMER_PORT_SCAN: ScanStep(); break;
+    case TIMER_PORT_SCAN:
+      ++scanPeriods_;
+      ScanStep();
+      break;
     case TIMER_LINK_WATCH: WatchStep(); break;
     case TIMER_UPLOAD_TIMEOUT: UploadTimedOut(); break;
     default: break;

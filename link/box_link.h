@@ -49,6 +49,8 @@ class BoxLink : public LinkEngine {
   void TryNextPort();
 
   int PortNumber() const { return portNumber_; }
+  int LinkComPort() const override { return linkUp_ ? portNumber_ : 0; }
+  int SearchSteps() const override { return scanPeriods_; }  // one per port's scan period
   bool PortOpenFlag() const { return portOpen_; }
   bool TransferRunning() const override { return transfer_ != Transfer::kNone; }
   bool DownloadRunning() const override { return transfer_ == Transfer::kDownload || transfer_ == Transfer::kReadBack; }
@@ -92,6 +94,7 @@ class BoxLink : public LinkEngine {
 
   uint8_t firstPort_ = 1;
   uint8_t lastPort_ = kBoxComPorts;
+  int scanPeriods_ = 0;
   uint8_t portNumber_ = 0;  // COM port last tried, 1..9; 0 = start from the first
   bool portOpen_ = false;
   bool linkUp_ = false;

@@ -22,6 +22,14 @@ class LinkEngine {
   // code transmitter acknowledged a block, or the code box's frame was handed to the line. Cut
   // short or failed from then on, the device may hold part of it (or all of it, unconfirmed).
   virtual bool DeviceTouched() const = 0;
+
+  // Searching without a window (km27ctl probe): look at once, without the window's start-up
+  // wait; the COM number the device answers on (0 while none does); the looks taken so far, as
+  // the model's search rules count them; answers that came back spoiled.
+  virtual void SearchNow() {}
+  virtual int LinkComPort() const = 0;
+  virtual int SearchSteps() const = 0;
+  virtual int SpoiledAnswers() const { return 0; }
 };
 
 }  // namespace km27

@@ -72,11 +72,13 @@ class TransmitterLink : public LinkEngine {
   // Link-state reports handled so far: one per monitor cycle, so a first report without a
   // device says that a whole scan found none.
   int LinkReports() const { return linkReports_; }
+  int SearchSteps() const override { return linkReports_; }
+  void SearchNow() override { OnTimer(TIMER_LINK_START); }
   // Identification answers that came back spoiled (bytes, but no valid answer): a device may
   // be there, worth another look.
-  int SpoiledAnswers() const { return spoiledAnswers_; }
+  int SpoiledAnswers() const override { return spoiledAnswers_; }
   // The COM number of the port the device answers on; 0 while none does.
-  int LinkComPort() const { return linkCom_; }
+  int LinkComPort() const override { return linkCom_; }
   const TransmitterImage& Image() const { return image_; }  // not while a transfer runs
   // Where COM n points; by default from the environment at each scan.
   void SetComEnvironment(const ComEnvironment& env);

@@ -11,4 +11,8 @@ enum DeviceModel : uint8_t {
 
 inline bool IsCodeTransmitter(DeviceModel m) { return m != CodeBox; }
 
+// The machines' full names, as the start-up dialog and the command line show them.
+inline constexpr char kCodeBoxTitle[] = "KM27A通用机车信号发码箱";
+inline constexpr char kCodeTransmitterTitle[] = "KM27C通用机车信号发码器";
+
 }  // namespace km27

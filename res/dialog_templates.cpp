@@ -1,6 +1,7 @@
 #include "res/dialog_templates.h"
 
 #include "model/code_catalogue.h"
+#include "model/device_model.h"
 
 namespace km27::res {
 
@@ -25,8 +26,8 @@ const DialogTemplate kDeviceSelect{
     {
         {IDOK, K::DefPushButton, "确认", 22, 67, 50, 14, _, T, kStyleNone},
         {IDCANCEL, K::PushButton, "取消", 112, 67, 50, 14, _, T, kStyleNone},
-        {IDC_CODE_TRANSMITTER, K::Radio, "KM27C通用机车信号发码器", 48, 25, 103, 10, _, _, kStyleNone},
-        {IDC_CODE_BOX, K::Radio, "KM27A通用机车信号发码箱", 48, 41, 103, 10, _, _, kStyleNone},
+        {IDC_CODE_TRANSMITTER, K::Radio, kCodeTransmitterTitle, 48, 25, 103, 10, _, _, kStyleNone},
+        {IDC_CODE_BOX, K::Radio, kCodeBoxTitle, 48, 41, 103, 10, _, _, kStyleNone},
         {IDC_STATIC, K::GroupBox, "下位机类型", 12, 10, 163, 49, _, _, kStyleNone},
     }};
 

@@ -31,7 +31,8 @@ trap cleanup EXIT
 
 if [ "$hardware" -eq 0 ] && [ -z "${KM27_COM_DIR:-}" ]; then
   simdir=$(mktemp -d /tmp/km27-com.XXXXXX)
-  "$build/km27sim" --model KM27C --com-dir "$simdir" --com 1 --pace &
+  # Both simulators keep the line's pace (their default), as a real machine would.
+  "$build/km27sim" --model KM27C --com-dir "$simdir" --com 1 &
   sims+=($!)
   "$build/km27sim" --model KM27A --com-dir "$simdir" --com 2 &
   sims+=($!)

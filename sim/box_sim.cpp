@@ -214,12 +214,9 @@ void OnSignal(int) { g_stop = 1; }
 
 void Usage() {
   std::fprintf(stderr,
-               "km27sim --model KM27A [--com-dir DIR] [--com N] [options]\n"
-               "  --com-dir DIR      directory of the COM links (default: $KM27_COM_DIR)\n"
-               "  --com N            the box answers on COM N (default 1)\n"
+               "km27sim --model KM27A [--com-dir DIR] [--com N] [--no-pace] [options]\n"
                "  --presence-ms MS   presence byte period (default 100)\n"
                "  --no-chatter       send only the presence byte, no status bytes\n"
-               "  --no-pace          send at once instead of at 9600 baud\n"
                "  --zero-programme   hold 968 zero bytes instead of the demo programme\n"
                "faults:\n"
                "  --no-accept        never answer a download with 'Z'\n"
@@ -236,29 +233,25 @@ void Usage() {
 
 }  // namespace
 
-int RunBoxSim(int argc, char** argv) {
+int RunBoxSim(const km27::sim::SimCommandLine& line) {
   km27::sim::BoxSimOptions o;
-  if (const char* dir = std::getenv("KM27_COM_DIR")) o.comDir = dir;
+  o.comDir = line.comDir;
+  o.com = line.com;
+  o.paced = line.paced;
   int silentAfterMs = -1;
   bool zero = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
+  const std::vector<std::string>& args = line.rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     auto value = [&](int& out) {
-      if (i + 1 >= argc) return false;
-      out = std::atoi(argv[++i]);
+      if (i + 1 >= args.size()) return false;
+      out = std::atoi(args[++i].c_str());
       return true;
     };
     int n = 0;
-    if (a == "--model") {
-      ++i;
-    } else if (a == "--com-dir" && i + 1 < argc) {
-      o.comDir = argv[++i];
-    } else if (a == "--com" && value(o.com)) {
-    } else if (a == "--presence-ms" && value(o.presenceMs)) {
+    if (a == "--presence-ms" && value(o.presenceMs)) {
     } else if (a == "--no-chatter") {
       o.otherData = false;
-    } else if (a == "--no-pace") {
-      o.paced = false;
     } else if (a == "--zero-programme") {
       zero = true;
     } else if (a == "--no-accept") {
@@ -282,10 +275,6 @@ int RunBoxSim(int argc, char** argv) {
       Usage();
       return a == "--help" ? 0 : 2;
     }
-  }
-  if (o.comDir.empty() || o.com < 1) {
-    Usage();
-    return 2;
   }
   km27::sim::BoxSim box(o);
   if (zero) box.SetFrame(km27::BoxFrame{});

@@ -116,6 +116,5 @@ BoxFrame DemoBoxFrame();
 
 }  // namespace km27::sim
 
-// Runs the simulated KM27A code box; `km27sim --model KM27A ...` hands its whole command line
-// here. Returns the process exit code.
-int RunBoxSim(int argc, char** argv);
+// Runs the simulated KM27A code box with the options only it takes; returns the process exit code.
+int RunBoxSim(const km27::sim::SimCommandLine& line);

@@ -25,6 +25,15 @@
 // Not thread-safe: one device thread uses a SimLine.
 namespace km27::sim {
 
+// What the command line of every simulated machine says alike: where its line goes and whether
+// it keeps the line's pace. The rest of the arguments are the machine's own.
+struct SimCommandLine {
+  std::string comDir;  // --com-dir; $KM27_COM_DIR by default
+  int com = 1;         // --com
+  bool paced = true;   // off with --no-pace: everything leaves at once
+  std::vector<std::string> rest;
+};
+
 class SimLine {
  public:
   using Clock = std::chrono::steady_clock;

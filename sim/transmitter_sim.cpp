@@ -285,7 +285,7 @@ void OnSignal(int) { g_quit = 1; }
 
 void Usage() {
   std::fprintf(stderr,
-               "usage: km27sim --model KM27C --com-dir DIR --com N [options]\n"
+               "usage: km27sim --model KM27C [--com-dir DIR] [--com N] [--no-pace] [options]\n"
                "  --image FILE       load the 1060-byte image at start\n"
                "  --save FILE        save the image after each complete download and at exit\n"
                "  --silent           answer nothing\n"
@@ -294,7 +294,6 @@ void Usage() {
                "  --fail-reads       never answer a block read (downloads work, read-backs fail)\n"
                "  --corrupt F        flip one bit in a fraction F (0..1) of the bytes sent\n"
                "  --seed S           seed of the corruption\n"
-               "  --pace             send and receive at the line's baud rate\n"
                "  --unplug-after S   disappear after S seconds ...\n"
                "  --away S           ... and come back S seconds later (default 5)\n"
                "  --verbose          print every frame\n");
@@ -302,25 +301,25 @@ void Usage() {
 
 }  // namespace
 
-int RunTransmitterSim(int argc, char** argv) {
+int RunTransmitterSim(const km27::sim::SimCommandLine& line) {
   using namespace km27::sim;
   TransmitterSimOptions options;
-  std::string comDir, imagePath, savePath;
-  int com = 0;
+  options.paced = line.paced;
+  const std::string& comDir = line.comDir;
+  const int com = line.com;
+  std::string imagePath, savePath;
   double unplugAfter = -1, away = 5;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
+  const std::vector<std::string>& args = line.rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     auto next = [&]() -> std::string {
-      if (i + 1 >= argc) {
+      if (i + 1 >= args.size()) {
         std::fprintf(stderr, "%s needs a value\n", a.c_str());
         std::exit(2);
       }
-      return argv[++i];
+      return args[++i];
     };
-    if (a == "--model") next();
-    else if (a == "--com-dir") comDir = next();
-    else if (a == "--com") com = std::atoi(next().c_str());
-    else if (a == "--image") imagePath = next();
+    if (a == "--image") imagePath = next();
     else if (a == "--save") savePath = next();
     else if (a == "--silent") options.silent = true;
     else if (a == "--no-ack") options.noAckBlock = std::atoi(next().c_str());
@@ -328,7 +327,6 @@ int RunTransmitterSim(int argc, char** argv) {
     else if (a == "--fail-reads") options.failReads = true;
     else if (a == "--corrupt") options.corruptFraction = std::atof(next().c_str());
     else if (a == "--seed") options.seed = unsigned(std::strtoul(next().c_str(), nullptr, 10));
-    else if (a == "--pace") options.paced = true;
     else if (a == "--unplug-after") unplugAfter = std::atof(next().c_str());
     else if (a == "--away") away = std::atof(next().c_str());
     else if (a == "--verbose") options.verbose = true;
@@ -340,10 +338,6 @@ int RunTransmitterSim(int argc, char** argv) {
       Usage();
       return 2;
     }
-  }
-  if (comDir.empty() || com < 1) {
-    Usage();
-    return 2;
   }
   TransmitterSim sim(options);
   if (!imagePath.empty() && !sim.LoadImage(imagePath)) {

@@ -105,5 +105,6 @@ class TransmitterSim {
 
 }  // namespace km27::sim
 
-// `km27sim --model KM27C ...`; returns the process exit code.
-int RunTransmitterSim(int argc, char** argv);
+// Runs the simulated KM27C code transmitter with the options only it takes; returns the
+// process exit code.
+int RunTransmitterSim(const km27::sim::SimCommandLine& line);

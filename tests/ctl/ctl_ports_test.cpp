@@ -78,24 +78,30 @@ TEST_F(CtlPorts, ProbeFindsEitherModelAndSaysWhereAndWhy) {
   ASSERT_TRUE(held.Ready());
   AddTransmitter(3);
 
-  // Without a model: the code transmitter, behind a port another program holds.
+  // Without a model: every machine there, the code transmitter behind a port another program
+  // holds.
+  AddBox(2);
   CtlResult r = Run({"probe", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
   nlohmann::json j = r.Json();
-  EXPECT_TRUE(j["found"].get<bool>());
-  EXPECT_EQ(j["model"], "KM27C");
-  EXPECT_EQ(j["com"], 3);
-  EXPECT_EQ(j["device"], Real(com + "/COM3"));
+  ASSERT_EQ(j["found"].size(), 2u) << j.dump();
+  EXPECT_EQ(j["found"][0]["model"], "KM27C");
+  EXPECT_EQ(j["found"][0]["com"], 3);
+  EXPECT_EQ(j["found"][0]["device"], Real(com + "/COM3"));
+  EXPECT_EQ(j["found"][1]["model"], "KM27A");
+  EXPECT_EQ(j["found"][1]["com"], 2);
   EXPECT_EQ(held.InputCount(), 0);  // the held line was skipped untouched
+  boxes.clear();
 
   // A device given by its path stands as COM1 (or as the --com number given with it).
   r = Run({"probe", "--model", "KM27C", "--device", com + "/COM3", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.Json()["com"], 1);
-  EXPECT_EQ(r.Json()["device"], Real(com + "/COM3"));
+  ASSERT_EQ(r.Json()["found"].size(), 1u);
+  EXPECT_EQ(r.Json()["found"][0]["com"], 1);
+  EXPECT_EQ(r.Json()["found"][0]["device"], Real(com + "/COM3"));
   r = Run({"probe", "--model", "KM27C", "--device", com + "/COM3", "--com", "7", "--json"});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.Json()["com"], 7);
+  EXPECT_EQ(r.Json()["found"][0]["com"], 7);
 
   // Told to use the held port: not available, and the holder is named.
   r = Run({"probe", "--model", "KM27C", "--com", "1"});
@@ -115,7 +121,7 @@ TEST_F(CtlPorts, ProbeFindsEitherModelAndSaysWhereAndWhy) {
   r = Run({"probe", "--json"});
   EXPECT_EQ(r.code, 4);
   j = r.Json();
-  EXPECT_FALSE(j["found"].get<bool>());
+  EXPECT_TRUE(j["found"].empty()) << j.dump();
   EXPECT_EQ(j["exit_code"], 4);
   ASSERT_FALSE(j["problems"].empty());  // the held COM1, named
   EXPECT_TRUE(Has(j["problems"][0].get<std::string>(), "COM1")) << j.dump();

@@ -13,7 +13,6 @@
 #include <climits>
 #include <cstdio>
 
-#include "link/box_link.h"
 #include "port/com_names.h"
 
 namespace {
@@ -247,34 +246,4 @@ void CMSComm::Raise(const Pending& p) {
     }
   }
   CallHandler(p.code, p.seq);
-}
-
-namespace {
-
-// The control lives as long as the link that drives it; the link goes first.
-class BoxLinkEngine : public km27::LinkEngine {
- public:
-  BoxLinkEngine(km27::ParamModel& model, km27::LinkHost& host, const km27::LinkTiming& timing)
-      : link_(model, host, comm_, timing) {}
-  bool LinkUp() const override { return link_.LinkUp(); }
-  void Start() override { link_.Start(); }
-  void OnDownload() override { link_.OnDownload(); }
-  void OnUpload() override { link_.OnUpload(); }
-  void OnTimer(int id) override { link_.OnTimer(id); }
-  void Stop() override { link_.Stop(); }
-  void SetVerifyAfterDownload(bool on) override { link_.SetVerifyAfterDownload(on); }
-  bool TransferRunning() const override { return link_.TransferRunning(); }
-  bool DownloadRunning() const override { return link_.DownloadRunning(); }
-  bool DeviceTouched() const override { return link_.DeviceTouched(); }
-
- private:
-  CMSComm comm_;
-  km27::BoxLink link_;
-};
-
-}  // namespace
-
-std::unique_ptr<km27::LinkEngine> CreateBoxLinkEngine(km27::ParamModel& model, km27::LinkHost& host,
-                                                      const km27::LinkTiming& timing) {
-  return std::make_unique<BoxLinkEngine>(model, host, timing);
 }

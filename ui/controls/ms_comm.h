@@ -11,11 +11,7 @@
 #include <vector>
 
 #include "link/comm_runs.h"
-#include "link/link_engine.h"
-#include "link/link_host.h"
-#include "link/link_timing.h"
 #include "link/serial_comm.h"
-#include "model/param_model.h"
 
 // The serial comm control of the code box: a COM port with a receive buffer and one event.
 //
@@ -76,7 +72,3 @@ class CMSComm : public QObject, public km27::SerialCommControl {
   uint64_t outSeq_ = 0;        // outputs handed over
   uint64_t drainedSeq_ = 0;    // outputs known to have left the port
 };
-
-// The code-box link engine together with the comm control it drives, for the window's factory.
-std::unique_ptr<km27::LinkEngine> CreateBoxLinkEngine(km27::ParamModel& model, km27::LinkHost& host,
-                                                      const km27::LinkTiming& timing);
