@@ -198,7 +198,7 @@ std::vector<JsonObject> DifferencesJson(const VerifyDifference& d) {
   std::vector<JsonObject> list;
   for (const DifferenceItem& item : d.items) {
     JsonObject j;
-    if (item.step > 0) {
+    if (item.where == DifferenceItem::kStep) {
       const auto entry = [&item](const ParamEntry& e) {
         JsonObject s;
         s.Add("code", int(e.code)).Add("seconds", int(e.seconds));
@@ -224,7 +224,8 @@ int ReportComparison(VerifyOutcome outcome, const VerifyDifference& d, const cha
       return kExitOk;
     case VerifyOutcome::kMismatch:
       out.Result().Add("result", "verify_mismatch").Add("differences", DifferencesJson(d));
-      out.Line("校验不一致：" + d.first + "；共 " + std::to_string(d.bytes) + " 个字节不同");
+      out.Line("校验不一致：" + (d.items.empty() ? std::string() : DescribeDifference(d.items.front(), CodeCatalogue())) +
+               "；共 " + std::to_string(d.bytes) + " 个字节不同");
       out.Error("校验不一致");
       return kExitMismatch;
     case VerifyOutcome::kReadBackFailed: break;
@@ -463,12 +464,12 @@ int Verify(const Options& o, Output& out) {
     sent.BuildFrom(file.options, file.table);
     read.SetInfo(info);
     read.BuildFrom(held.options, held.table);
-    d = CompareTransmitterImages(sent, read, catalogue);
+    d = CompareTransmitterImages(sent, read);
   } else {
     SealBoxHeader(file.options);
     const BoxFrame sent = BuildBoxFrame(file.options, file.table);
     const BoxFrame read = BuildBoxFrame(held.options, held.table);
-    d = CompareBoxFrames(sent.data(), read.data(), catalogue);
+    d = CompareBoxFrames(sent.data(), read.data());
   }
   return ReportComparison(d.Same() ? VerifyOutcome::kSame : VerifyOutcome::kMismatch, d, "一致：下位机中的程序与文件相同",
                           out);

@@ -232,7 +232,7 @@ void BoxLink::EndReadBack(VerifyOutcome outcome, const VerifyDifference& differe
   host_.SetStatusText(VerifyStatusText(outcome));
   collecting_ = false;
   EndBoxUpload();
-  if (const std::string told = VerifyMessage(outcome, difference); !told.empty()) host_.ShowMessage(told);
+  if (const std::string told = VerifyMessage(outcome, difference, model_.Catalogue()); !told.empty()) host_.ShowMessage(told);
 }
 
 void BoxLink::NoteLinkActivity(const std::vector<uint8_t>& bytes) {
@@ -267,7 +267,7 @@ void BoxLink::AcceptBoxFrame() {
       EndReadBack(VerifyOutcome::kReadBackFailed, {});
       return;
     }
-    const VerifyDifference d = CompareBoxFrames(frame_.data(), receiveBuffer_.data(), model_.Catalogue());
+    const VerifyDifference d = CompareBoxFrames(frame_.data(), receiveBuffer_.data());
     EndReadBack(d.Same() ? VerifyOutcome::kSame : VerifyOutcome::kMismatch, d);
     return;
   }

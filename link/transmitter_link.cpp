@@ -8,26 +8,6 @@
 
 namespace km27 {
 
-namespace {
-std::string ProgressText(std::string lead, int blocksDone, int attempt) {
-  lead += std::to_string(blocksDone) + "/" + std::to_string(kTransferBlocks);
-  if (attempt > 1) lead += " (重试 " + std::to_string(attempt - 1) + ")";
-  return lead;
-}
-}  // namespace
-
-std::string TransferProgressText(bool download, int blocksDone, int attempt) {
-  return ProgressText(download ? " 下载中… " : " 上传中… ", blocksDone, attempt);
-}
-
-std::string DeviceInfoProgressText(int blocksDone, int attempt) {
-  return ProgressText(" 读取下位机设备信息… ", blocksDone, attempt);
-}
-
-std::string VerifyProgressText(int blocksDone, int attempt) {
-  return ProgressText(std::string(text::kDownloadOk) + text::kVerifying + " ", blocksDone, attempt);
-}
-
 TransmitterLink::TransmitterLink(ParamModel& model, LinkHost& host, const std::optional<DeviceInfo>& info,
                                  LinkTiming timing)
     : model_(model), host_(host), startInfo_(info), timing_(timing) {}
@@ -114,7 +94,7 @@ void TransmitterLink::StartTransfer(Transfer kind) {
     host_.ShowMessage(text::kThreadStartFailed);
     return;
   }
-  host_.SetStatusText(TransferProgressText(download, 0, 1));
+  host_.SetStatusText(TransferProgressText(download, 0, kTransferBlocks, 1));
 }
 
 void TransmitterLink::OnLinkResult(int wParam, int lParam) {
@@ -179,7 +159,7 @@ void TransmitterLink::OnVerifyResult(VerifyOutcome outcome, const VerifyDifferen
   host_.SetStatusText(VerifyStatusText(outcome) + (infoFromDevice_ ? text::kInfoFromDevice : ""));
   EnableButtons(true);
   RestartStatusReset();
-  if (const std::string told = VerifyMessage(outcome, difference); !told.empty()) host_.ShowMessage(told);
+  if (const std::string told = VerifyMessage(outcome, difference, model_.Catalogue()); !told.empty()) host_.ShowMessage(told);
   TransferOutcome o = TransferOutcome::ReadBackEnded(outcome, difference);
   o.infoFromDevice = infoFromDevice_;
   host_.TransferEnded(o);
@@ -210,16 +190,16 @@ void TransmitterLink::ReportProgress(Stage stage, int blocksDone, int attempt) {
   TransferKind kind = TransferKind::kUpload;
   switch (stage) {
     case Stage::kReadBack:
-      s = VerifyProgressText(blocksDone, attempt);
+      s = VerifyProgressText(blocksDone, kTransferBlocks, attempt);
       kind = TransferKind::kReadBack;
       break;
     case Stage::kDeviceInfo:
-      s = DeviceInfoProgressText(blocksDone, attempt);
+      s = DeviceInfoProgressText(blocksDone, kTransferBlocks, attempt);
       kind = TransferKind::kDeviceInfo;
       break;
     case Stage::kDownload:
     case Stage::kUpload:
-      s = TransferProgressText(stage == Stage::kDownload, blocksDone, attempt);
+      s = TransferProgressText(stage == Stage::kDownload, blocksDone, kTransferBlocks, attempt);
       kind = stage == Stage::kDownload ? TransferKind::kDownload : TransferKind::kUpload;
       break;
   }
@@ -388,7 +368,7 @@ void TransmitterLink::DownloadThread() {
   }
   VerifyDifference difference;
   if (outcome == VerifyOutcome::kSame) {
-    difference = CompareTransmitterImages(image_, back, model_.Catalogue());
+    difference = CompareTransmitterImages(image_, back);
     if (!difference.Same()) outcome = VerifyOutcome::kMismatch;
   }
   Report([this, outcome, difference] { OnVerifyResult(outcome, difference); });

@@ -29,10 +29,6 @@ inline constexpr uint8_t kWakeByte = 0x03;  // sent at 9600 baud while the port 
 // The worker threads' report to the window (wParam of the report).
 enum LinkReport { kReportLinkState = 0, kReportDownload = 1, kReportUpload = 2 };
 
-// Status text while a transfer runs: " 下载中… 5/17", with the retry count once retrying.
-std::string TransferProgressText(bool download, int blocksDone, int attempt);
-// The same while a successful download is read back: " KM27A参数数据下载成功!  校验中… 5/17".
-std::string VerifyProgressText(int blocksDone, int attempt);
 
 // The code transmitter's link: a monitor thread that finds and polls the device, and at most
 // one download or upload thread at a time. All port use happens under LinkLock; the threads

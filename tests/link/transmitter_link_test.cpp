@@ -107,7 +107,7 @@ TEST_F(TransmitterLinkTest, BlockNeverAcknowledgedFailsTheDownloadAfterTwentyAtt
   for (int k = 0; k < 5; ++k) EXPECT_EQ(st.writes[size_t(k)], 1) << k;
   EXPECT_EQ(st.writes[5], 20);
   for (int k = 6; k < kTransferBlocks; ++k) EXPECT_EQ(st.writes[size_t(k)], 0) << k;
-  EXPECT_TRUE(SawText(TransferProgressText(true, 5, 1)));
+  EXPECT_TRUE(SawText(TransferProgressText(true, 5, kTransferBlocks, 1)));
   EXPECT_TRUE(SawText(" 下载中… 5/17"));
   auto lock = window.Lock();
   for (bool on : window.buttons.enabled) EXPECT_TRUE(on);  // enabled again
@@ -135,7 +135,7 @@ TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
   // Read back and found the same; the read-back changes nothing of the window's.
   ASSERT_TRUE(WaitText(VerifyStatusText(VerifyOutcome::kSame))) << Texts();
   EXPECT_TRUE(SawText(text::kDownloadOk));
-  EXPECT_TRUE(SawText(VerifyProgressText(16, 1)));
+  EXPECT_TRUE(SawText(VerifyProgressText(16, kTransferBlocks, 1)));
   window.Do([&] {
     EXPECT_EQ(model.table, table);
     EXPECT_EQ(model.options, options);
