@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const LinkTiming t = ActiveLinkTiming();
+  const LinkTiming t = LinkTiming();
   const double frameMs = LineMs(kBoxFrameBytes, 9600);
   const double byteMs = LineMs(1, 9600);
   struct Kind {

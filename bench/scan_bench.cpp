@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   const int silentMax = args.Int("--silent-max", 2);
   App(argc, argv);
 
-  const LinkTiming t = ActiveLinkTiming();
+  const LinkTiming t = LinkTiming();
   const double byteMs = LineMs(1, 19200);
   // Opening sequence of one port, then the pause before the poll and the pause before its read.
   const double opening = t.openBreakMs * 2 + t.openRtsSettleMs;

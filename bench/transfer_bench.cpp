@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
   SimTrace simTrace;
   simTrace.Attach(device);
 
-  const LinkTiming timing = ActiveLinkTiming();
+  const LinkTiming timing = LinkTiming();
   TransmitterWindow tw(work.path);
   tw.StartMonitor();
   if (!RunUntil([&] { return tw.LinkUp(); }, 15000)) {

@@ -34,13 +34,13 @@ constexpr size_t kLargestFile = size_t(1) << 20;
 // device. Not an option of the program; never set in use.
 constexpr const char kTestTimingVariable[] = "KM27_TEST_TIMING_DIVISOR";
 
-void ApplyTestTiming() {
+LinkTiming TestTiming() {
   const char* d = std::getenv(kTestTimingVariable);
-  if (!d || std::atoi(d) <= 1) return;
+  if (!d || std::atoi(d) <= 1) return LinkTiming();
   LinkTiming t = LinkTiming().Scaled(std::atoi(d));
   t.readIntervalMs = std::max(t.readIntervalMs, 20);
   t.readTotalConstantMs = std::max(t.readTotalConstantMs, 200);
-  ActiveLinkTiming() = t;
+  return t;
 }
 
 const char* CommandName(Command c) {
@@ -156,7 +156,7 @@ class Connection {
  public:
   Connection(const Options& o, Output& out, ParamModel& param, const std::optional<DeviceInfo>& info)
       : o_(o), out_(out), signals_(loop_), ports_(ChoosePort(o.com, o.device)) {
-    if (signals_.Ok()) session_ = std::make_unique<LinkSession>(loop_, signals_, out, o.model, ports_, param, info);
+    if (signals_.Ok()) session_ = std::make_unique<LinkSession>(loop_, signals_, out, o.model, ports_, param, info, o.timing);
   }
   // kExitOk once the device answers, else the code to exit with.
   int Open() {
@@ -304,7 +304,7 @@ int Probe(const Options& o, Output& out) {
   for (DeviceModel m : models) {
     CodeCatalogue catalogue;
     ParamModel param(catalogue);
-    LinkSession s(loop, signals, out, m, ports, param, DeviceInfo{});
+    LinkSession s(loop, signals, out, m, ports, param, DeviceInfo{}, o.timing);
     out.Note(std::string("正在查找") + ModelTitle(m) + "（" + WhereLooked(m, ports) + "）……");
     const LinkSession::Found result = s.Find();
     if (result == LinkSession::Found::kInterrupted) return InterruptedExit(signals, out);
@@ -506,15 +506,16 @@ int Main(int argc, const char* const* argv) {
     out.Error(parsed.error + "（用 km27ctl --help 查看用法）");
     return out.Finish(kExitUsage);
   }
-  ApplyTestTiming();
+  Options withTiming = o;
+  withTiming.timing = TestTiming();
   int rc = kExitOther;
   switch (o.command) {
-    case Command::kPorts: rc = Ports(o, out); break;
-    case Command::kProbe: rc = Probe(o, out); break;
-    case Command::kDownload: rc = Download(o, out); break;
-    case Command::kUpload: rc = Upload(o, out); break;
-    case Command::kVerify: rc = Verify(o, out); break;
-    case Command::kShow: rc = Show(o, out); break;
+    case Command::kPorts: rc = Ports(withTiming, out); break;
+    case Command::kProbe: rc = Probe(withTiming, out); break;
+    case Command::kDownload: rc = Download(withTiming, out); break;
+    case Command::kUpload: rc = Upload(withTiming, out); break;
+    case Command::kVerify: rc = Verify(withTiming, out); break;
+    case Command::kShow: rc = Show(withTiming, out); break;
     case Command::kNone: break;
   }
   return out.Finish(rc);

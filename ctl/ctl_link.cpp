@@ -151,7 +151,8 @@ PortChoice ChoosePort(int com, const std::string& device) {
 }
 
 LinkSession::LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, DeviceModel model, const PortChoice& ports,
-                         ParamModel& param, const std::optional<DeviceInfo>& info)
+                         ParamModel& param, const std::optional<DeviceInfo>& info,
+                         const LinkTiming& timing)
     : loop_(loop), signals_(signals), model_(ModelInfo(model)), ports_(ports), host_(loop, out) {
   const ComEnvironment env = ports.env;
   auto makeComm = [&loop, env]() -> std::unique_ptr<CommControl> {
@@ -159,7 +160,7 @@ LinkSession::LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, Devi
     comm->SetComEnvironment(env);
     return comm;
   };
-  engine_ = model_.makeEngine(EngineParts{param, host_, ActiveLinkTiming(), info, makeComm, env});
+  engine_ = model_.makeEngine(EngineParts{param, host_, timing, info, makeComm, env});
   host_.Attach(engine_.get());
 }
 

@@ -91,7 +91,7 @@ PortChoice ChoosePort(int com, const std::string& device);
 class LinkSession {
  public:
   LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, DeviceModel model, const PortChoice& ports,
-              ParamModel& param, const std::optional<DeviceInfo>& info);
+              ParamModel& param, const std::optional<DeviceInfo>& info, const LinkTiming& timing);
   ~LinkSession();
   LinkSession(const LinkSession&) = delete;
   LinkSession& operator=(const LinkSession&) = delete;

@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "link/link_timing.h"
 #include "model/device_model.h"
 
 // km27ctl's command line: what the operator asked for, and the exit codes a script acts on.
@@ -29,7 +30,8 @@ struct Options {
   int com = 0;          // --com N; 0 = not given
   std::string device;   // --device PATH
   bool verify = true;   // off with --no-verify
-  bool force = false;   // --force: download steps the device cannot carry out as they are
+  bool force = false;
+  LinkTiming timing;    // every delay of both links: the lower machines' own, unless a test scales it   // --force: download steps the device cannot carry out as they are
   bool json = false;
   bool quiet = false;
   bool help = false;

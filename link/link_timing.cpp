@@ -28,9 +28,4 @@ LinkTiming LinkTiming::Scaled(int divisor) const {
   return t;
 }
 
-LinkTiming& ActiveLinkTiming() {
-  static LinkTiming timing;
-  return timing;
-}
-
 }  // namespace km27

@@ -35,7 +35,5 @@ struct LinkTiming {
   LinkTiming Scaled(int divisor) const;
 };
 
-// The timing the program runs with; tests may replace it before the window opens.
-LinkTiming& ActiveLinkTiming();
 
 }  // namespace km27

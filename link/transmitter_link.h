@@ -43,7 +43,7 @@ class TransmitterLink : public LinkEngine {
   // it a download first reads the device's own with the upload exchange and sends that back,
   // until an upload has brought it.
   TransmitterLink(ParamModel& model, LinkHost& host, const std::optional<DeviceInfo>& info,
-                  LinkTiming timing = ActiveLinkTiming());
+                  LinkTiming timing);
   ~TransmitterLink() override;
   TransmitterLink(const TransmitterLink&) = delete;
   TransmitterLink& operator=(const TransmitterLink&) = delete;

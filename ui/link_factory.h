@@ -4,6 +4,7 @@
 
 #include "link/link_engine.h"
 #include "link/link_host.h"
+#include "link/link_timing.h"
 #include "model/device_info_bytes.h"
 #include "model/device_model.h"
 #include "model/param_model.h"
@@ -12,4 +13,5 @@
 // link: the lamp stays black and upload/download stay disabled. `info`: the device information
 // a code transmitter's first download sends; without it the device's own is sent back.
 std::unique_ptr<km27::LinkEngine> CreateLinkEngine(km27::DeviceModel model, km27::ParamModel& param,
-                                                   km27::LinkHost& host, const std::optional<km27::DeviceInfo>& info);
+                                                   km27::LinkHost& host, const std::optional<km27::DeviceInfo>& info,
+                                                   const km27::LinkTiming& timing);

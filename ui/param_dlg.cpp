@@ -240,7 +240,8 @@ bool CParamDlg::OnInitDialog() {
   // The code transmitter's device information travels with every download.
   // Without a usable file the engine sends the device's own information back, never zeros.
   if (IsCodeTransmitter(model)) deviceInfoKnown = bool(LoadDeviceInfo(startDir, deviceInfo));
-  engine = CreateLinkEngine(model, param, *this, deviceInfoKnown ? std::optional(deviceInfo) : std::nullopt);
+  engine = CreateLinkEngine(model, param, *this, deviceInfoKnown ? std::optional(deviceInfo) : std::nullopt,
+                            linkTiming);
   if (engine) {
     engine->SetVerifyAfterDownload(verifyAction->isChecked());
     engine->Start();
@@ -409,7 +410,7 @@ void CParamDlg::OnRestored(bool carrierChanged) {
 
 void CParamDlg::ShowFileStatus(const QString& text) {
   statusLine->setText(text);
-  SetTimer(TIMER_STATUS_RESET, ActiveLinkTiming().statusResetMs);
+  SetTimer(TIMER_STATUS_RESET, linkTiming.statusResetMs);
 }
 
 bool CParamDlg::DeviceInformation(DeviceInfo& info) const {

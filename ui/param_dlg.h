@@ -9,6 +9,7 @@
 
 #include "link/link_engine.h"
 #include "link/link_host.h"
+#include "link/link_timing.h"
 #include "link/window_call_queue.h"
 #include "model/code_catalogue.h"
 #include "model/device_model.h"
@@ -50,6 +51,8 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   void SetStartDir(const std::string& dir) { startDir = dir; }
   // What the About entry of the window's menu opens (the application's About box).
   void SetAboutBox(std::function<void(QWidget* parent)> show) { aboutBox = std::move(show); }
+  // Every delay of the link; the lower machines' own unless a test scales it. Before OnInitDialog.
+  void SetLinkTiming(const km27::LinkTiming& timing) { linkTiming = timing; }
   km27::DeviceModel DeviceModel() const { return model; }
   void SetMessageBox(MessageBoxFn fn) { messageBox = std::move(fn); }
 
@@ -176,6 +179,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   MessageBoxFn messageBox;
   std::function<void(QWidget*)> aboutBox;
   std::string startDir;
+  km27::LinkTiming linkTiming;
   km27::DeviceInfo deviceInfo{};  // code transmitter: what the next download sends
   bool deviceInfoKnown = false;   // read from its file or brought by an upload
   std::unique_ptr<km27::ui::ProgrammeHistory> history;

@@ -62,6 +62,7 @@ class OperatorSafety : public ::testing::Test {
     dlg = std::make_unique<CParamDlg>();
     answers.InstallOn(*dlg);
     dlg->SetDeviceModel(m);
+    dlg->SetLinkTiming(timing);
     dlg->OnInitDialog();
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
@@ -78,6 +79,7 @@ class OperatorSafety : public ::testing::Test {
 
   TempWorkDir work;
   ScriptedAnswers answers;
+  LinkTiming timing;  // the lower machines' own, unless a fixture scales it
   std::unique_ptr<CParamDlg> dlg;
 };
 
@@ -236,6 +238,7 @@ class OperatorSafetyOnTheLine : public OperatorSafety {
  protected:
   void SetUp() override {
     OperatorSafety::SetUp();
+    timing = ports.timing;
     ASSERT_TRUE(sim.Start(ports.Dir(), 1)) << sim.Error();
   }
   void TearDown() override {

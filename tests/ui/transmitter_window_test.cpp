@@ -44,6 +44,7 @@ class TransmitterWindow : public ::testing::Test {
     dlg = std::make_unique<CParamDlg>();
     answers.InstallOn(*dlg);
     dlg->SetDeviceModel(CodeTransmitter);
+    dlg->SetLinkTiming(ports.timing);
     dlg->OnInitDialog();
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
@@ -131,7 +132,7 @@ TEST_F(TransmitterWindow, AnUploadIsUndoneAndRedoneAsOneStep) {
 // Three ways a download used to change the device without a word: steps it cannot carry out,
 // no device information of ours (zeros sent in its place), and a failure after blocks went in.
 TEST_F(TransmitterWindow, ADownloadSaysWhatItDoesToTheDevice) {
-  ActiveLinkTiming().readTotalConstantMs = 200;  // failing exchanges wait the short limit
+  ports.timing.readTotalConstantMs = 200;  // failing exchanges wait the short limit
   DeviceInfo own;
   for (size_t i = 0; i < own.size(); ++i) own[i] = uint8_t(200 - i);
   TransmitterImage held;
@@ -173,7 +174,7 @@ TEST_F(TransmitterWindow, ClosingDuringATransferAsksThenWaitsOrEndsPromptlyAndSa
   ASSERT_TRUE(SaveDeviceInfo(".", DeviceInfo{}).ok);  // the download goes straight to its blocks
   for (const bool wait : {true, false}) {
     SCOPED_TRACE(wait ? "wait" : "leave anyway");
-    if (!wait) ActiveLinkTiming().readTotalConstantMs = 6000;  // a silent read waits the full 6 s
+    if (!wait) ports.timing.readTotalConstantMs = 6000;  // a silent read waits the full 6 s
     Open();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 10000));
     Key(Qt::Key_F2);

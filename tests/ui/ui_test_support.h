@@ -76,26 +76,24 @@ struct ScriptedAnswers {
 };
 
 // COM ports of the test's own (a directory of COM links that simulators fill), found by the
-// window through KM27_COM_DIR, and the link's timing a fifth of the real one; both put back
-// when the object goes. Fails the test if the directory cannot be made.
+// window through KM27_COM_DIR, put back when the object goes, and `timing`, a fifth of the
+// real one, for the windows the test opens (a test may change it before it opens one). Fails
+// the test if the directory cannot be made.
 class SimulatedComPorts {
  public:
   explicit SimulatedComPorts(const TempWorkDir& work, int timingDivisor = 5)
-      : dir_(work.Path("com").toStdString()), savedTiming_(km27::ActiveLinkTiming()) {
+      : timing(km27::LinkTiming{}.Scaled(timingDivisor)), dir_(work.Path("com").toStdString()) {
     EnsureApp();  // first: the application's start points KM27_COM_DIR at nothing
     EXPECT_TRUE(QDir().mkpath(QString::fromStdString(dir_)));
     setenv(km27::kComDirVariable, dir_.c_str(), 1);
-    km27::ActiveLinkTiming() = km27::LinkTiming{}.Scaled(timingDivisor);
   }
-  ~SimulatedComPorts() {
-    km27::ActiveLinkTiming() = savedTiming_;
-    setenv(km27::kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
-  }
+  ~SimulatedComPorts() { setenv(km27::kComDirVariable, "/nonexistent/km27-no-com-ports", 1); }
   SimulatedComPorts(const SimulatedComPorts&) = delete;
   SimulatedComPorts& operator=(const SimulatedComPorts&) = delete;
   const std::string& Dir() const { return dir_; }
 
+  km27::LinkTiming timing;
+
  private:
   std::string dir_;
-  km27::LinkTiming savedTiming_;
 };

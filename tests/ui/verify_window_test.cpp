@@ -39,6 +39,7 @@ class WindowOnOneDevice : public ::testing::Test {
     answers.InstallOn(*dlg);
     answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Ok; };
     dlg->SetDeviceModel(model);
+    dlg->SetLinkTiming(ports.timing);
     dlg->OnInitDialog();
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));

@@ -55,13 +55,10 @@ class WindowLeak : public ::testing::Test {
     char tmpl[] = "/tmp/km27-leak-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     comDir = tmpl;
-    savedTiming = km27::ActiveLinkTiming();
-    km27::LinkTiming t = km27::LinkTiming{}.Scaled(10);
-    t.readTotalConstantMs = 200;
-    km27::ActiveLinkTiming() = t;
+    timing = km27::LinkTiming{}.Scaled(10);
+    timing.readTotalConstantMs = 200;
   }
   void TearDown() override {
-    km27::ActiveLinkTiming() = savedTiming;
     setenv(km27::kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
     std::system(("rm -rf '" + comDir + "'").c_str());
   }
@@ -70,6 +67,7 @@ class WindowLeak : public ::testing::Test {
   void Cycle(km27::DeviceModel model) {
     auto dlg = std::make_unique<CParamDlg>();
     dlg->SetDeviceModel(model);
+    dlg->SetLinkTiming(timing);
     dlg->OnInitDialog();
     dlg->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->LinkUp(); }, 10000)) << "no link with model " << int(model);
@@ -81,7 +79,7 @@ class WindowLeak : public ::testing::Test {
 
   TempWorkDir work;
   std::string comDir;
-  km27::LinkTiming savedTiming;
+  km27::LinkTiming timing;
 };
 
 TEST_F(WindowLeak, HundredWindowsWithADeviceAttachedLeaveNothingBehind) {
