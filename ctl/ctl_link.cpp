@@ -74,7 +74,6 @@ SignalWatch::~SignalWatch() {
 CtlHost::CtlHost(PollLoop& loop, Output& out)
     : loop_(loop),
       out_(out),
-      loopThread_(std::this_thread::get_id()),
       calls_([this] { loop_.Post([this] { calls_.RunPending(); }); }) {}
 
 CtlHost::~CtlHost() {
@@ -129,12 +128,7 @@ void CtlHost::TransferEnded(const TransferOutcome& o) {
   outcome = o;
 }
 
-bool CtlHost::RunOnWindowThread(const std::function<void()>& fn) {
-  if (std::this_thread::get_id() != loopThread_) return calls_.Call(fn);
-  if (calls_.Closed()) return false;
-  fn();
-  return true;
-}
+bool CtlHost::RunOnWindowThread(const std::function<void()>& fn) { return calls_.Run(fn); }
 
 // ---- session ------------------------------------------------------------------------------
 

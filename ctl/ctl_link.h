@@ -73,7 +73,6 @@ class CtlHost : public LinkHost {
   PollLoop& loop_;
   Output& out_;
   LinkEngine* engine_ = nullptr;
-  std::thread::id loopThread_;
   std::map<int, PollLoop::TimerId> timers_;
   std::optional<TransferProgress> progress_;  // the last one shown
   WindowCallQueue calls_;

@@ -2,6 +2,13 @@
 
 namespace km27 {
 
+bool WindowCallQueue::Run(const std::function<void()>& fn) {
+  if (std::this_thread::get_id() != owner_) return Call(fn);
+  if (Closed()) return false;
+  fn();
+  return true;
+}
+
 bool WindowCallQueue::Call(const std::function<void()>& fn) {
   auto item = std::make_shared<Item>();
   item->fn = fn;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace km27 {
 
@@ -12,13 +13,16 @@ namespace km27 {
 // called every pending and later Call() returns false without running, so a worker never
 // reaches a window that is going away and the window's thread may join the workers.
 //
-// A LinkHost on a toolkit implements RunOnWindowThread with Call(), `wake` posting a queued
-// invocation of RunPending() to the window's thread, and calls Close() in its exit path before
-// LinkEngine::Stop().
+// A LinkHost implements RunOnWindowThread with Run(), `wake` posting a queued invocation of
+// RunPending() to the window's thread, and calls Close() in its exit path before
+// LinkEngine::Stop(). The queue is made on the window's thread.
 class WindowCallQueue {
  public:
-  explicit WindowCallQueue(std::function<void()> wake) : wake_(std::move(wake)) {}
+  explicit WindowCallQueue(std::function<void()> wake)
+      : wake_(std::move(wake)), owner_(std::this_thread::get_id()) {}
 
+  // From a worker: Call(). On the window's thread itself: runs `fn` at once, unless closed.
+  bool Run(const std::function<void()>& fn);
   bool Call(const std::function<void()>& fn);  // any thread but the window's
   void RunPending();                            // the window's thread
   void Close();                                 // the window's thread
@@ -31,6 +35,7 @@ class WindowCallQueue {
     bool dropped = false;
   };
   std::function<void()> wake_;
+  std::thread::id owner_;
   mutable std::mutex m_;
   std::condition_variable cv_;
   std::deque<std::shared_ptr<Item>> pending_;

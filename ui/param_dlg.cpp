@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
-#include <QThread>
 #include <QTimer>
 
 #include "link/link_timing.h"
@@ -542,12 +541,7 @@ QMessageBox::StandardButton CParamDlg::Ask(QMessageBox::Icon icon, const QString
   return messageBox(this, icon, caption, text, buttons);
 }
 
-bool CParamDlg::RunOnWindowThread(const std::function<void()>& fn) {
-  if (QThread::currentThread() != thread()) return calls.Call(fn);
-  if (calls.Closed()) return false;
-  fn();
-  return true;
-}
+bool CParamDlg::RunOnWindowThread(const std::function<void()>& fn) { return calls.Run(fn); }
 
 void CParamDlg::BeginClosing() { calls.Close(); }
 
