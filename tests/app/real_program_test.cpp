@@ -217,6 +217,16 @@ class RealProgram : public ::testing::Test {
     X("xdotool windowfocus --sync " + window);
     X("xdotool key --clearmodifiers " + keys);
   }
+  // Picks the lower machine in the start-up dialog (the code box, or the code transmitter it
+  // offers first) and returns the main window; empty when either window did not come.
+  std::string OpenMainWindow(bool codeBox = false) {
+    const std::string select = WaitWindow("下位机选择");
+    if (select.empty()) return {};
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it map and take input
+    if (codeBox) X("xdotool mousemove --window " + select + " 95 97 click 1");
+    Keys(select, "Return");
+    return WaitWindow("参数设置工具");
+  }
 
   struct Outcome {
     bool exited = false;
@@ -245,14 +255,9 @@ class RealProgram : public ::testing::Test {
     const Strings env{"DISPLAY=" + display, "KM27_COM_DIR=" + comDir, "KM27_LOCK_DIR=" + lockDir};
     Process tool({kBin + "/km27param"}, o.work, env, o.work + "-tool.log");
 
-    const std::string select = WaitWindow("下位机选择");
-    EXPECT_FALSE(select.empty()) << tool.Output();
-    if (select.empty()) return o;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it map and take input
-    if (codeBox) X("xdotool mousemove --window " + select + " 95 97 click 1");
-    Keys(select, "Return");
-    const std::string main = WaitWindow("参数设置工具");
+    const std::string main = OpenMainWindow(codeBox);
     EXPECT_FALSE(main.empty()) << tool.Output();
+    if (main.empty()) return o;
     // The start-up message carries the same title; Enter answers it (the window swallows Enter).
     EXPECT_TRUE(WaitFor([&] { return Windows("参数设置工具").size() >= 2; }, 10000)) << "no start-up message";
     EXPECT_TRUE(WaitFor([&] {
@@ -376,11 +381,7 @@ TEST_F(RealProgram, TheMenuEntryAndWorkdirChooseWhereTheFilesGo) {
                     "KM27_COM_DIR=" + root + "/no-com", "KM27_LOCK_DIR=" + root};
   for (const Strings& args : {Strings{kBin + "/km27param", "--desktop"}, Strings{kBin + "/km27param", "--workdir", other}}) {
     Process tool(args, home, env, root + "/tool.log");
-    const std::string select = WaitWindow("下位机选择");
-    ASSERT_FALSE(select.empty()) << tool.Output();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it map and take input
-    Keys(select, "Return");
-    const std::string main = WaitWindow("参数设置工具");
+    const std::string main = OpenMainWindow();
     ASSERT_FALSE(main.empty()) << tool.Output();
     Keys(main, "F2");
     Keys(main, "F9");
@@ -405,11 +406,7 @@ TEST_F(RealProgram, TermAndHangUpSaveTheWindowsEdits) {
     const std::string work = root + "/signal-" + std::to_string(sig), file = work + "/" + km27::kParamFileName;
     ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
     Process tool({kBin + "/km27param"}, work, {"DISPLAY=" + display, "KM27_COM_DIR=" + root + "/no-com"}, work + ".log");
-    const std::string select = WaitWindow("下位机选择");
-    ASSERT_FALSE(select.empty()) << tool.Output();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it map and take input
-    Keys(select, "Return");
-    const std::string main = WaitWindow("参数设置工具");
+    const std::string main = OpenMainWindow();
     ASSERT_FALSE(main.empty()) << tool.Output();
     // Keys are handled in order: once the chooser the second one opens is up, the edit is made.
     Keys(main, "F2 ctrl+shift+s");
