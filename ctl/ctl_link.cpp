@@ -48,7 +48,7 @@ std::string Resolved(const std::string& path) {
 
 SignalWatch::SignalWatch(PollLoop& loop) : loop_(loop) {
   if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  watch_ = loop_.Watch(g_signalPipe[0], POLLIN, [this](short) {
+  watch_ = loop_.WatchHandle(g_signalPipe[0], kReadable, [this](unsigned) {
     unsigned char s = 0;
     if (::read(g_signalPipe[0], &s, 1) == 1 && signal_ == 0) {
       signal_ = s;

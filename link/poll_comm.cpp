@@ -41,7 +41,7 @@ void PollComm::OpenPort() {
   received_.ClearInput();
   unwritten_.clear();
   outSeq_ = leftSeq_ = 0;
-  watch_ = loop_.Watch(port_.PollHandle(), POLLIN, [this](short revents) { OnLine(revents); });
+  watch_ = loop_.WatchHandle(port_.PollHandle(), kReadable, [this](unsigned ready) { OnLine(ready); });
 }
 
 void PollComm::ClosePort() {
@@ -57,10 +57,10 @@ void PollComm::ClosePort() {
   port_.Close();
 }
 
-void PollComm::OnLine(short revents) {
-  if (revents & POLLOUT) WriteUnwritten();
-  if (revents & POLLIN) ReadLine();
-  if ((revents & (POLLHUP | POLLERR | POLLNVAL)) && !(revents & POLLIN)) {
+void PollComm::OnLine(unsigned ready) {
+  if (ready & kWritable) WriteUnwritten();
+  if (ready & kReadable) ReadLine();
+  if ((ready & kHungUp) && !(ready & kReadable)) {
     // Nothing more will come; watching on would only spin. The link's watchdog notices.
     loop_.Unwatch(watch_);
     watch_ = 0;
@@ -92,7 +92,7 @@ void PollComm::SetOutput(const std::vector<uint8_t>& bytes) {
   // A line that is gone loses the bytes; the send event still comes.
   if (w.Ok() && w.count < bytes.size()) {
     unwritten_.assign(bytes.begin() + long(w.count), bytes.end());
-    if (watch_) loop_.SetWatchEvents(watch_, POLLIN | POLLOUT);
+    if (watch_) loop_.SetInterest(watch_, kReadable | kWritable);
     return;
   }
   CheckOutputLeft();
@@ -108,7 +108,7 @@ void PollComm::WriteUnwritten() {
       if (!unwritten_.empty()) return;
     }
   }
-  if (watch_) loop_.SetWatchEvents(watch_, POLLIN);
+  if (watch_) loop_.SetInterest(watch_, kReadable);
   CheckOutputLeft();
 }
 

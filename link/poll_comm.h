@@ -45,7 +45,7 @@ class PollComm : public SerialCommControl {
 
   void OpenPort() override;
   void ClosePort() override;
-  void OnLine(short revents);
+  void OnLine(unsigned ready);
   void ReadLine();
   void WriteUnwritten();
   void CheckOutputLeft();

@@ -51,15 +51,15 @@ void PollLoop::StopTimer(TimerId id) { timers_.erase(id); }
 
 bool PollLoop::TimerActive(TimerId id) const { return timers_.count(id) != 0; }
 
-PollLoop::WatchId PollLoop::Watch(int fd, short events, std::function<void(short)> fn) {
+PollLoop::WatchId PollLoop::WatchHandle(NativeHandle handle, unsigned interest, std::function<void(unsigned)> fn) {
   const WatchId id = ++nextId_;
-  watches_[id] = FdWatch{fd, events, std::move(fn)};
+  watches_[id] = FdWatch{int(handle), interest, std::move(fn)};
   return id;
 }
 
-void PollLoop::SetWatchEvents(WatchId id, short events) {
+void PollLoop::SetInterest(WatchId id, unsigned interest) {
   auto it = watches_.find(id);
-  if (it != watches_.end()) it->second.events = events;
+  if (it != watches_.end()) it->second.interest = interest;
 }
 
 void PollLoop::Unwatch(WatchId id) { watches_.erase(id); }
@@ -77,7 +77,7 @@ void PollLoop::WaitAndDispatch() {
   std::vector<WatchId> ids;
   fds.push_back({wakeFd_, POLLIN, 0});
   for (const auto& [id, w] : watches_) {
-    fds.push_back({w.fd, w.events, 0});
+    fds.push_back({w.fd, short(((w.interest & kReadable) ? POLLIN : 0) | ((w.interest & kWritable) ? POLLOUT : 0)), 0});
     ids.push_back(id);
   }
   // Until the next timer, to the nanosecond: a whole-millisecond limit would wake early and
@@ -113,7 +113,12 @@ void PollLoop::WaitAndDispatch() {
     auto it = watches_.find(ids[i - 1]);
     if (it == watches_.end()) continue;  // unwatched by an earlier callback of this round
     auto fn = it->second.fn;            // the callback may unwatch itself
-    fn(fds[i].revents);
+    const short r = fds[i].revents;
+    unsigned ready = 0;
+    if (r & POLLIN) ready |= kReadable;
+    if (r & POLLOUT) ready |= kWritable;
+    if (r & (POLLHUP | POLLERR | POLLNVAL)) ready |= kHungUp;
+    fn(ready);
   }
   RunDueTimers();
 }

@@ -7,6 +7,8 @@
 #include <map>
 #include <mutex>
 
+#include "link/event_loop.h"
+
 namespace km27 {
 
 // An event loop without a toolkit, for a program that has no window (km27ctl): timers, file
@@ -14,11 +16,9 @@ namespace km27 {
 // thread that runs the loop, one thing at a time, never inside another.
 //
 // Timers, watches and RunUntil are for the loop's thread; Post and Quit for any thread.
-class PollLoop {
+class PollLoop : public EventLoop {
  public:
   using Clock = std::chrono::steady_clock;
-  using TimerId = uint64_t;
-  using WatchId = uint64_t;
 
   PollLoop();
   ~PollLoop();
@@ -30,20 +30,16 @@ class PollLoop {
   bool RunUntil(const std::function<bool()>& done);
   void Quit();
 
-  // A timer fires `ms` after it was started, and then every `ms` if it repeats; starting one
-  // again restarts its period. Timers due at once fire in the order of their deadlines.
-  TimerId StartTimer(int ms, bool repeat, std::function<void()> fn);
-  void RestartTimer(TimerId id, int ms);
-  void StopTimer(TimerId id);
-  bool TimerActive(TimerId id) const;
+  TimerId StartTimer(int ms, bool repeat, std::function<void()> fn) override;
+  void RestartTimer(TimerId id, int ms) override;
+  void StopTimer(TimerId id) override;
+  bool TimerActive(TimerId id) const override;
 
-  // `fn` gets poll()'s revents whenever `events` (or an error or hang-up) stands on `fd`.
-  WatchId Watch(int fd, short events, std::function<void(short revents)> fn);
-  void SetWatchEvents(WatchId id, short events);
-  void Unwatch(WatchId id);
-
-  // Runs `fn` on the loop's thread, after what was posted before it.
-  void Post(std::function<void()> fn);
+  // A handle is a file descriptor.
+  WatchId WatchHandle(NativeHandle handle, unsigned interest, std::function<void(unsigned ready)> fn) override;
+  void SetInterest(WatchId id, unsigned interest) override;
+  void Unwatch(WatchId id) override;
+  void Post(std::function<void()> fn) override;
 
  private:
   struct Timer {
@@ -55,8 +51,8 @@ class PollLoop {
   };
   struct FdWatch {
     int fd;
-    short events;
-    std::function<void(short)> fn;
+    unsigned interest;
+    std::function<void(unsigned)> fn;
   };
 
   void WaitAndDispatch();

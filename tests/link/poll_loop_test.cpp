@@ -77,8 +77,8 @@ TEST(PollLoop, WatchedDescriptorsReportReadinessUntilUnwatched) {
   ASSERT_EQ(pipe(p), 0);
   int calls = 0;
   PollLoop::WatchId w = 0;
-  w = loop.Watch(p[0], POLLIN, [&](short revents) {
-    EXPECT_TRUE(revents & POLLIN);
+  w = loop.WatchHandle(p[0], km27::kReadable, [&](unsigned ready) {
+    EXPECT_TRUE(ready & km27::kReadable);
     char c;
     ASSERT_EQ(read(p[0], &c, 1), 1);
     if (++calls == 2) loop.Unwatch(w);
