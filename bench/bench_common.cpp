@@ -140,7 +140,7 @@ void BenchWindow::SetStatusText(const std::string& utf8) {
   statusAt = Clock::now();
 }
 
-void BenchWindow::SetButtonStates(const km27::ButtonStates& states) {
+void BenchWindow::SetButtonStates(const km27::ui::ButtonStates& states) {
   CParamDlg::SetButtonStates(states);
   allButtons = std::all_of(states.enabled.begin(), states.enabled.end(), [](bool b) { return b; });
   buttonsAt = Clock::now();
@@ -152,7 +152,7 @@ void BenchWindow::SetLampState(int state) {
   lampAt = Clock::now();
 }
 
-TransmitterWindow::TransmitterWindow(const std::string& workDir, bool show) {
+TransmitterWindow::TransmitterWindow(const std::string& workDir, bool show, bool startLink) {
   if (chdir(workDir.c_str()) != 0) std::perror("chdir");  // the parameter file lives there
   // Device information at hand, as after an upload: without it every download would first
   // read the device's own, which the measured floors leave out.
@@ -160,6 +160,11 @@ TransmitterWindow::TransmitterWindow(const std::string& workDir, bool show) {
   if (!LoadDeviceInfo(workDir, info)) SaveDeviceInfo(workDir, info);
   dlg_ = std::make_unique<BenchWindow>();
   dlg_->SetDeviceModel(CodeTransmitter);
+  if (!startLink) {
+    LinkTiming never;
+    never.linkStartMs = 24 * 3600 * 1000;
+    dlg_->SetLinkTiming(never);
+  }
   dlg_->OnInitDialog();
   if (show) dlg_->show();
 }
@@ -169,7 +174,7 @@ TransmitterWindow::~TransmitterWindow() {
   dlg_.reset();
 }
 
-void TransmitterWindow::StartMonitor() { dlg_->OnTimer(TIMER_LINK_START); }
+void TransmitterWindow::StartMonitor() { dlg_->Engine()->SearchNow(); }
 
 void TransmitterWindow::Close() {
   if (closed_) return;

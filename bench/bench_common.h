@@ -71,7 +71,7 @@ class GapMeter : public QObject {
 class BenchWindow : public CParamDlg {
  public:
   void SetStatusText(const std::string& utf8) override;
-  void SetButtonStates(const km27::ButtonStates& states) override;
+  void SetButtonStates(const km27::ui::ButtonStates& states) override;
   void SetLampState(int state) override;
 
   std::string status;
@@ -86,11 +86,12 @@ class BenchWindow : public CParamDlg {
 // the workers' reports travel through the window's queued calls as in the program.
 class TransmitterWindow {
  public:
-  explicit TransmitterWindow(const std::string& workDir, bool show = true);
+  // Without `startLink` the link's monitor never starts of itself.
+  explicit TransmitterWindow(const std::string& workDir, bool show = true, bool startLink = true);
   ~TransmitterWindow();
 
   BenchWindow& Window() { return *dlg_; }
-  void StartMonitor();  // what timer 110 does when it fires
+  void StartMonitor();  // what the link's start timer does when it fires
   bool LinkUp() const { return dlg_->LinkUp(); }
   void Download() { dlg_->OnDownload(); }
   void Upload() { dlg_->OnUpload(); }

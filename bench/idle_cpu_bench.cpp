@@ -100,11 +100,8 @@ void TransmitterCase(const std::string& what, int seconds, const std::function<s
   auto device = sim ? sim(com.path) : nullptr;
   auto holder = held ? std::make_unique<HolderProcess>(com.path + "/COM1") : nullptr;
   {
-    TransmitterWindow tw(work.path);
-    if (startMonitor)
-      tw.StartMonitor();
-    else
-      tw.Window().KillTimer(TIMER_LINK_START);  // the monitor never starts
+    TransmitterWindow tw(work.path, true, startMonitor);
+    if (startMonitor) tw.StartMonitor();
     MeasureCpu(what, seconds);
     tw.Close();
   }

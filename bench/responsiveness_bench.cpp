@@ -89,8 +89,7 @@ int main(int argc, char** argv) {
     // The window alone: what the measuring timer itself shows.
     TempDir com("com");
     setenv(kComDirVariable, com.path.c_str(), 1);
-    TransmitterWindow tw(work.path);
-    tw.Window().KillTimer(TIMER_LINK_START);  // the monitor never starts
+    TransmitterWindow tw(work.path, true, false);  // the monitor never starts
     RunFor(300);
     Measure("window open, link not started", [&] { RunFor(seconds * 1000); });
     tw.Close();

@@ -18,10 +18,12 @@
 #include "bench/bench_common.h"
 #include "link/transfer_frame.h"
 #include "link/verify.h"
+#include "link/window_call_queue.h"
 #include "model/status_texts.h"
 #include "port/com_names.h"
 #include "port/serial_port.h"
 #include "ui/param_dlg.h"
+#include "ui/qt_event_loop.h"
 
 #include <QAction>
 
@@ -158,14 +160,17 @@ void PauseAccuracy(int count) {
               count, Median(over), Max(over), cpuMs);
 }
 
-// A worker's synchronous report to the idle window and back, as each progress report costs.
-void ReportRoundTrip(BenchWindow& w, int count) {
+// A worker's synchronous report to the idle window's loop and back, as each progress report
+// costs: the engines' call queue, woken through the window's event loop.
+void ReportRoundTrip(int count) {
+  QtEventLoop loop;
+  WindowCallQueue calls([&] { loop.Post([&] { calls.RunPending(); }); });
   std::vector<double> trips;
   std::atomic<bool> done{false};
   std::thread worker([&] {
     for (int k = 0; k < count; ++k) {
       auto a = Clock::now();
-      w.RunOnWindowThread([] {});
+      calls.Call([] {});
       trips.push_back(Ms(Clock::now() - a));
     }
     done = true;
@@ -301,7 +306,7 @@ int main(int argc, char** argv) {
     for (const auto& s : all)
       if (!s.results.empty()) PrintTrace(s.results.back(), std::string(s.name) == "download");
   PauseAccuracy(100);
-  ReportRoundTrip(tw.Window(), 200);
+  ReportRoundTrip(200);
   tw.Close();
   if (chdir("/") != 0) return 1;  // the working directory is about to go
   std::printf("\nMachine at the end: %s\n", MachineLine().c_str());

@@ -61,11 +61,6 @@ std::string CurrentDirectory() {
   return getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
 }
 
-struct Programme {
-  ParamOptions options;
-  ParamTable table;
-};
-
 // Reads a programme file; an unusable one is refused with its reason.
 bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
   const ReadResult r = ReadFileBytes(file, kLargestFile);
@@ -154,9 +149,9 @@ int FindDevice(LinkSession& s, const SignalWatch& signals, DeviceModel model, co
 // A transfer command's loop, signal watch and session, up to the lower machine found.
 class Connection {
  public:
-  Connection(const Options& o, Output& out, ParamModel& param, const std::optional<DeviceInfo>& info)
+  Connection(const Options& o, Output& out, const std::optional<DeviceInfo>& info)
       : o_(o), out_(out), signals_(loop_), ports_(ChoosePort(o.com, o.device)) {
-    if (signals_.Ok()) session_ = std::make_unique<LinkSession>(loop_, signals_, out, o.model, ports_, param, info, o.timing);
+    if (signals_.Ok()) session_ = std::make_unique<LinkSession>(loop_, signals_, out, o.model, ports_, info, o.timing);
   }
   // kExitOk once the device answers, else the code to exit with.
   int Open() {
@@ -302,9 +297,7 @@ int Probe(const Options& o, Output& out) {
   std::vector<std::string> tried;
   std::vector<JsonObject> found;
   for (DeviceModel m : models) {
-    CodeCatalogue catalogue;
-    ParamModel param(catalogue);
-    LinkSession s(loop, signals, out, m, ports, param, DeviceInfo{}, o.timing);
+    LinkSession s(loop, signals, out, m, ports, DeviceInfo{}, o.timing);
     out.Note(std::string("正在查找") + ModelTitle(m) + "（" + WhereLooked(m, ports) + "）……");
     const LinkSession::Found result = s.Find();
     if (result == LinkSession::Found::kInterrupted) return InterruptedExit(signals, out);
@@ -343,9 +336,6 @@ int Download(const Options& o, Output& out) {
     }
     out.Note("参数文件中有下位机无法执行的内容（" + bad + "），按 --force 原样下载");
   }
-  ParamModel param(catalogue);
-  param.options = file.options;
-  param.table = file.table;
   // The code transmitter's device information travels with the programme, from the file the
   // window keeps in its start-up directory; without a usable one the device's own is read first
   // and sent back, never zeros in its place.
@@ -359,9 +349,9 @@ int Download(const Options& o, Output& out) {
     else
       out.Note(read.path + " 不可用（" + read.reason + "）：先从下位机读取其设备信息，原样下发");
   }
-  Connection link(o, out, param, known);
+  Connection link(o, out, known);
   if (const int rc = link.Open(); rc != kExitOk) return rc;
-  const std::optional<TransferOutcome> r = link.Session().Download(o.verify);
+  const std::optional<TransferOutcome> r = link.Session().Download(file, o.verify);
   if (!r) return link.Interrupted() ? link.DownloadStopped() : link.NoOutcome();
   out.Result().Add("verified", r->readBack);
   if (ModelInfo(o.model).carriesDeviceInfo) out.Result().Add("device_info_from_device", r->infoFromDevice);
@@ -391,43 +381,40 @@ int Download(const Options& o, Output& out) {
 
 int Upload(const Options& o, Output& out) {
   out.Result().Add("file", o.file);
-  CodeCatalogue catalogue;
-  ParamModel param(catalogue);
+  Programme old;
   // A file that is there must be a programme file: it is replaced only by one, and the code
   // transmitter, which has no line options, leaves the file's as the window leaves its own.
   const ReadResult existing = ReadFileBytes(o.file, kLargestFile);
   if (existing.ok && !existing.bytes.empty()) {
-    Programme old;
     if (!LoadProgramme(o.file, old, out)) {
       out.Error("为免丢失其内容，不覆盖该文件", "file_invalid");
       return kExitFile;
     }
-    param.options = old.options;
-    param.table = old.table;
   } else if (!existing.ok && existing.error != ENOENT) {
     out.Error("无法使用文件 " + o.file + "：" + existing.reason, "file_unreadable");
     return kExitFile;
   }
-  Connection link(o, out, param, DeviceInfo{});
+  Connection link(o, out, DeviceInfo{});
   if (const int rc = link.Open(); rc != kExitOk) return rc;
   LinkSession& s = link.Session();
   const std::optional<TransferOutcome> r = s.Upload();
   if (!r) return link.NoOutcome();
-  if (!r->ok) {
+  if (!r->ok || !s.Received()) {
     out.Result().Add("result", "transfer_failed");
     out.Error("上传失败：未完整收到下位机的参数，文件未改动");
     return kExitTransfer;
   }
   s.Stop();
   if (link.Interrupted()) return link.Stopped();
-  const SaveResult saved = SaveParamFile(o.file, param.options, param.table);
+  const Programme got = s.Received()->Over(old);
+  const SaveResult saved = SaveParamFile(o.file, got.options, got.table);
   if (!saved.ok) {
     out.Error("参数已上传，但无法写入 " + saved.path + "：" + saved.reason, "file_unwritable");
     return kExitFile;
   }
   std::string line = "已上传并写入 " + o.file;
-  if (ModelInfo(o.model).carriesDeviceInfo && s.ReceivedInfo()) {
-    const SaveResult info = SaveDeviceInfo(CurrentDirectory(), *s.ReceivedInfo());
+  if (ModelInfo(o.model).carriesDeviceInfo && s.Received()->info) {
+    const SaveResult info = SaveDeviceInfo(CurrentDirectory(), *s.Received()->info);
     out.Result().Add("device_info", info.path);
     if (!info.ok) {
       out.Error("参数已写入 " + o.file + "，但设备信息文件无法写入 " + info.path + "：" + info.reason, "file_unwritable");
@@ -444,21 +431,21 @@ int Verify(const Options& o, Output& out) {
   Programme file;
   if (!LoadProgramme(o.file, file, out)) return kExitFile;
   out.Result().Add("file", o.file);
-  CodeCatalogue catalogue;
-  ParamModel held(catalogue);  // what the device holds; nothing of it is written anywhere
-  Connection link(o, out, held, DeviceInfo{});
+  Connection link(o, out, DeviceInfo{});
   if (const int rc = link.Open(); rc != kExitOk) return rc;
   LinkSession& s = link.Session();
   // The device's programme comes with the upload exchange and is compared with what a download
   // of the file would send, in the form it travels, so a difference is named as after a download.
   const std::optional<TransferOutcome> r = s.Upload();
   if (!r) return link.NoOutcome();
-  if (!r->ok) return ReportComparison(VerifyOutcome::kReadBackFailed, {}, "", out);
+  if (!r->ok || !s.Received()) return ReportComparison(VerifyOutcome::kReadBackFailed, {}, "", out);
+  // What the device holds; nothing of it is written anywhere.
+  const Programme held = s.Received()->Over(Programme{});
   VerifyDifference d;
   if (IsCodeTransmitter(o.model)) {
     // The device information is not in the programme file: the device's own is taken on both
     // sides, so only masks and steps are compared.
-    const DeviceInfo info = s.ReceivedInfo().value_or(DeviceInfo{});
+    const DeviceInfo info = s.Received()->info.value_or(DeviceInfo{});
     TransmitterImage sent, read;
     sent.SetInfo(info);
     sent.BuildFrom(file.options, file.table);

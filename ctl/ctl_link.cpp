@@ -11,6 +11,8 @@
 
 #include "link/link_timing.h"
 #include "link/poll_comm.h"
+#include "model/status_texts.h"
+#include "model/transfer_texts.h"
 
 namespace km27::ctl {
 
@@ -71,41 +73,6 @@ SignalWatch::~SignalWatch() {
 
 // ---- host ---------------------------------------------------------------------------------
 
-CtlHost::CtlHost(PollLoop& loop, Output& out)
-    : loop_(loop),
-      out_(out),
-      calls_([this] { loop_.Post([this] { calls_.RunPending(); }); }) {}
-
-CtlHost::~CtlHost() {
-  calls_.Close();
-  for (auto& [id, timer] : timers_) loop_.StopTimer(timer);
-}
-
-void CtlHost::SetTimer(int id, int ms) {
-  auto it = timers_.find(id);
-  if (it != timers_.end() && loop_.TimerActive(it->second)) {
-    loop_.RestartTimer(it->second, ms);
-    return;
-  }
-  // Window timers repeat until they are killed.
-  timers_[id] = loop_.StartTimer(ms, true, [this, id] { OnTimer(id); });
-}
-
-void CtlHost::KillTimer(int id) {
-  auto it = timers_.find(id);
-  if (it == timers_.end()) return;
-  loop_.StopTimer(it->second);
-  timers_.erase(it);
-}
-
-void CtlHost::OnTimer(int id) {
-  if (id == TIMER_STATUS_RESET) {
-    KillTimer(id);  // no status line to put the welcome text back into
-    return;
-  }
-  if (engine_) engine_->OnTimer(id);
-}
-
 // The engines report each block as it begins; the bar is filled when a stage has ended well.
 void CtlHost::CompleteProgress() {
   if (!progress_ || progress_->done >= progress_->total) return;
@@ -128,7 +95,17 @@ void CtlHost::TransferEnded(const TransferOutcome& o) {
   outcome = o;
 }
 
-bool CtlHost::RunOnWindowThread(const std::function<void()>& fn) { return calls_.Run(fn); }
+// What the window would show in a box after a read-back.
+void CtlHost::TransferJudged(const TransferOutcome& o) {
+  if (!o.readBack) return;
+  if (const std::string told = VerifyMessage(o.verify, o.difference, catalogue_); !told.empty()) out_.Message(told);
+}
+
+void CtlHost::LinkFailed(LinkFailure cause, int) {
+  switch (cause) {
+    case LinkFailure::kThreadStart: out_.Message(text::kThreadStartFailed); break;
+  }
+}
 
 // ---- session ------------------------------------------------------------------------------
 
@@ -145,28 +122,22 @@ PortChoice ChoosePort(int com, const std::string& device) {
 }
 
 LinkSession::LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, DeviceModel model, const PortChoice& ports,
-                         ParamModel& param, const std::optional<DeviceInfo>& info,
-                         const LinkTiming& timing)
-    : loop_(loop), signals_(signals), model_(ModelInfo(model)), ports_(ports), host_(loop, out) {
+                         const std::optional<DeviceInfo>& info, const LinkTiming& timing)
+    : loop_(loop), signals_(signals), model_(ModelInfo(model)), ports_(ports), host_(out) {
   const ComEnvironment env = ports.env;
   auto makeComm = [&loop, env]() -> std::unique_ptr<CommControl> {
     auto comm = std::make_unique<PollComm>(loop);
     comm->SetComEnvironment(env);
     return comm;
   };
-  engine_ = model_.makeEngine(EngineParts{param, host_, timing, info, makeComm, env});
-  host_.Attach(engine_.get());
+  engine_ = model_.makeEngine(EngineParts{loop, host_, timing, info, makeComm, env});
 }
 
-LinkSession::~LinkSession() {
-  Stop();
-  host_.Attach(nullptr);
-}
+LinkSession::~LinkSession() { Stop(); }
 
 void LinkSession::Stop() {
   if (stopped_) return;
   stopped_ = true;
-  host_.CloseCalls();
   engine_->Stop();
 }
 
@@ -189,9 +160,9 @@ int LinkSession::ComPort() const { return engine_->LinkComPort(); }
 
 std::string LinkSession::Device() const { return Resolved(ComDevicePath(ComPort(), ports_.env)); }
 
-std::optional<TransferOutcome> LinkSession::Download(bool verify) {
+std::optional<TransferOutcome> LinkSession::Download(const Programme& programme, bool verify) {
   engine_->SetVerifyAfterDownload(verify);
-  engine_->OnDownload();
+  engine_->OnDownload(programme);
   return Run();
 }
 

@@ -8,16 +8,15 @@
 #include "ctl/ctl_output.h"
 #include "link/device_models.h"
 #include "link/link_engine.h"
-#include "link/link_host.h"
+#include "link/link_observer.h"
 #include "link/poll_loop.h"
-#include "link/window_call_queue.h"
+#include "model/code_catalogue.h"
 #include "model/device_info_bytes.h"
 #include "model/device_model.h"
-#include "model/param_model.h"
 #include "port/com_names.h"
 
-// The engines of the window, driven from the command line: a LinkHost on a PollLoop, and a
-// session that finds one lower machine and runs one transfer with it.
+// The engines of the window, driven from the command line: an observer of their facts, and a
+// session that finds one lower machine and runs one transfer with it on a PollLoop.
 namespace km27::ctl {
 
 // Ctrl+C (and SIGTERM) while the loop runs: the handler only writes the signal's number to a
@@ -38,44 +37,29 @@ class SignalWatch {
   int signal_ = 0;
 };
 
-class CtlHost : public LinkHost {
+class CtlHost : public LinkObserver {
  public:
-  CtlHost(PollLoop& loop, Output& out);
-  ~CtlHost() override;
+  explicit CtlHost(Output& out) : out_(out) {}
 
-  void Attach(LinkEngine* engine) { engine_ = engine; }
-  // No report may reach the engine from here on; before LinkEngine::Stop().
-  void CloseCalls() { calls_.Close(); }
   std::optional<TransferKind> ProgressKind() const {
     return progress_ ? std::optional<TransferKind>(progress_->kind) : std::nullopt;
   }
 
   std::optional<TransferOutcome> outcome;
-  std::optional<DeviceInfo> deviceInfo;  // what an upload brought; the command decides where it goes
+  std::optional<ReceivedProgramme> received;  // what an upload brought; the command decides where it goes
 
-  // LinkHost
-  void SetLampState(int) override {}
-  void SetStatusText(const std::string&) override {}
-  void SetButtonStates(const ButtonStates&) override {}
-  void SetTimer(int id, int ms) override;
-  void KillTimer(int id) override;
-  void ShowCounts() override {}
-  void ShowMessage(const std::string& utf8) override { out_.Message(utf8); }
-  void DeviceInfoReceived(const DeviceInfo& info) override { deviceInfo = info; }
-  bool RunOnWindowThread(const std::function<void()>& fn) override;
   void TransferProgressed(const TransferProgress& p) override;
+  void TransferJudged(const TransferOutcome& o) override;
+  void ProgrammeReceived(const ReceivedProgramme& r) override { received = r; }
   void TransferEnded(const TransferOutcome& o) override;
+  void LinkFailed(LinkFailure cause, int systemError) override;
 
  private:
-  void OnTimer(int id);
   void CompleteProgress();
 
-  PollLoop& loop_;
   Output& out_;
-  LinkEngine* engine_ = nullptr;
-  std::map<int, PollLoop::TimerId> timers_;
+  CodeCatalogue catalogue_;  // names what a read-back found
   std::optional<TransferProgress> progress_;  // the last one shown
-  WindowCallQueue calls_;
 };
 
 // Where the command was told to look, and what it found.
@@ -90,7 +74,7 @@ PortChoice ChoosePort(int com, const std::string& device);
 class LinkSession {
  public:
   LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, DeviceModel model, const PortChoice& ports,
-              ParamModel& param, const std::optional<DeviceInfo>& info, const LinkTiming& timing);
+              const std::optional<DeviceInfo>& info, const LinkTiming& timing);
   ~LinkSession();
   LinkSession(const LinkSession&) = delete;
   LinkSession& operator=(const LinkSession&) = delete;
@@ -102,13 +86,13 @@ class LinkSession {
   std::string Device() const;
 
   // One transfer to its end; nothing when a signal stopped it.
-  std::optional<TransferOutcome> Download(bool verify);
+  std::optional<TransferOutcome> Download(const Programme& programme, bool verify);
   std::optional<TransferOutcome> Upload();
   // How far a download came: it changed the device, or it was already being read back.
   bool DeviceTouched() const { return engine_->DeviceTouched(); }
   bool ReadBackBegun() const { return host_.ProgressKind() == TransferKind::kReadBack; }
-  // What an upload brought of the code transmitter's device information.
-  const std::optional<DeviceInfo>& ReceivedInfo() const { return host_.deviceInfo; }
+  // What an upload brought.
+  const std::optional<ReceivedProgramme>& Received() const { return host_.received; }
 
   // Stops the engine: waits are cut short, its threads joined, its port closed.
   void Stop();

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "link/link_host.h"
+#include "link/link_observer.h"
 
 // Where km27ctl's words go: results on standard output (plain lines, or one JSON object per
 // command with --json), progress and the operator's messages on standard error.

@@ -1,6 +1,6 @@
 // A code box's upload answer arriving in arbitrary pieces, through the whole receive path of the
-// link (comm event, collecting, AcceptBoxFrame). A rejected or incomplete answer must leave the
-// programme exactly as it was; an accepted one must be exactly the first 968 bytes collected.
+// link (comm event, collecting, AcceptBoxFrame). A rejected or incomplete answer must hand no
+// programme over; an accepted one must be exactly the first 968 bytes collected.
 //
 // Input: byte 0 chooses the piece sizes (bits 0-5), whether the link is up first (bit 6) and
 // whether one piece comes before the request has left the port (bit 7: those bytes are no
@@ -12,29 +12,22 @@
 
 #include "link/box_frame.h"
 #include "link/box_link.h"
-#include "model/status_texts.h"
 #include "link/box_fakes.h"
+#include "link/fake_observer.h"
 
 namespace {
-
-constexpr uint8_t kUntouched = 0x5A;
 
 void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-bool AllUntouched(const km27::ParamModel& m) {
-  static const std::vector<uint8_t> untouched(km27::kTableBytes, kUntouched);
-  return std::memcmp(m.options.bytes.data(), untouched.data(), m.options.bytes.size()) == 0 &&
-         std::memcmp(m.table.bytes.data(), untouched.data(), m.table.bytes.size()) == 0;
-}
+std::string Verdict(const km27::testing::FakeObserver& obs) { return obs.verdicts.empty() ? "" : obs.verdicts.back(); }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace km27;
   if (size < 2) return 0;
-  static const CodeCatalogue catalogue;
   const size_t maxPiece = 1 + size_t(data[0] & 0x3F) * 16;
   const bool linkFirst = (data[0] & 0x40) != 0;
   const bool strayBeforeSend = (data[0] & 0x80) != 0;
@@ -46,18 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* stream = data + 2;
   const size_t total = size - 2;
 
-  ParamModel model(catalogue);
-  model.options.bytes.fill(kUntouched);
-  model.table.bytes.fill(kUntouched);
-  testing::FakeHost host;
+  testing::ManualLoop loop;
+  testing::FakeObserver obs;
   testing::FakeComm comm;
-  BoxLink link(model, host, comm, LinkTiming{}, [](int) { return true; });
-  // The window's timer ends each pause; the events held meanwhile follow.
+  const LinkTiming timing;
+  BoxLink link(loop, obs, comm, timing, [](int) { return true; });
+  // The loop ends each pause; the events held meanwhile follow.
   auto endPauses = [&] {
-    while (host.Running(TIMER_BOX_PAUSE)) {
-      link.OnTimer(TIMER_BOX_PAUSE);
-      comm.Pump();
-    }
+    while (loop.FireOneShot()) comm.Pump();
   };
   link.Start();
   if (linkFirst) {
@@ -74,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pos = n;
   }
   endPauses();
-  Check(AllUntouched(model) && host.status.empty());
+  Check(obs.received.empty() && obs.verdicts.empty());
   comm.Drain();
   const size_t answerStart = pos;
 
@@ -90,36 +79,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (held < kBoxFrameBytes) {
       // No verdict yet (the programme itself is compared once the verdict or the time limit comes).
-      Check(host.status.empty() && link.TransferRunning());
+      Check(obs.verdicts.empty() && link.TransferRunning());
       continue;
     }
     judged = true;
     endPauses();
     const uint8_t* frame = stream + answerStart;
     if (BoxFrameValid(frame)) {
-      Check(host.status == text::kUploadOk);
-      Check(std::memcmp(model.options.bytes.data(), frame, kBoxHeaderBytes) == 0);
-      Check(std::memcmp(model.table.bytes.data(), frame + kBoxHeaderBytes, size_t(kTableBytes)) == 0);
+      Check(Verdict(obs) == "upload ok" && obs.received.size() == 1);
+      const Programme& p = obs.received[0].programme;
+      Check(std::memcmp(p.options.bytes.data(), frame, kBoxHeaderBytes) == 0);
+      Check(std::memcmp(p.table.bytes.data(), frame + kBoxHeaderBytes, size_t(kTableBytes)) == 0);
     } else {
-      Check(host.status == text::kUploadFailed);
-      Check(AllUntouched(model));
+      Check(Verdict(obs) == "upload failed" && obs.received.empty());
     }
-    Check(!link.TransferRunning() && !host.Running(TIMER_UPLOAD_TIMEOUT));
+    Check(!link.TransferRunning() && !loop.Running(timing.uploadTimeoutMs));
   }
-  const ParamOptions options = model.options;
-  const ParamTable table = model.table;
   if (!judged) {
     // The time limit ends an answer that never completed.
-    Check(host.Running(TIMER_UPLOAD_TIMEOUT));
-    link.OnTimer(TIMER_UPLOAD_TIMEOUT);
+    Check(loop.Running(timing.uploadTimeoutMs));
+    loop.Fire(timing.uploadTimeoutMs);
     endPauses();
-    Check(host.status == text::kUploadFailed && AllUntouched(model));
+    Check(Verdict(obs) == "upload failed" && obs.received.empty());
   }
-  Check(!link.TransferRunning() && host.Running(TIMER_LINK_WATCH));
-  // Nothing that arrives later changes the programme.
+  Check(!link.TransferRunning() && loop.Running(timing.linkWatchMs));
+  // Nothing that arrives later hands a programme over.
+  const size_t received = obs.received.size();
   comm.Receive(std::vector<uint8_t>(stream, stream + std::min(total, size_t(kBoxFrameBytes))));
   endPauses();
-  Check(model.options == options && model.table == table);
+  Check(obs.received.size() == received);
   link.Stop();
   return 0;
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "link/box_frame.h"
-#include "model/status_texts.h"
 #include "port/com_names.h"
 
 namespace km27 {
@@ -16,12 +15,15 @@ size_t Usable(const std::vector<uint8_t>& bytes, int count) {
 }
 }  // namespace
 
-BoxLink::BoxLink(ParamModel& model, LinkHost& host, CommControl& comm, LinkTiming timing, PortProbe probe)
-    : model_(model),
-      host_(host),
+BoxLink::BoxLink(EventLoop& loop, LinkObserver& observer, CommControl& comm, LinkTiming timing, PortProbe probe)
+    : observer_(observer),
       comm_(comm),
       timing_(timing),
-      probe_(probe ? std::move(probe) : PortProbe([](int n) { return ProbeComPort(n); })) {
+      probe_(probe ? std::move(probe) : PortProbe([](int n) { return ProbeComPort(n); })),
+      scanTimer_(loop, [this] { OnTick(Tick::kScan); }),
+      watchTimer_(loop, [this] { OnTick(Tick::kWatch); }),
+      uploadTimer_(loop, [this] { OnTick(Tick::kUploadLimit); }),
+      pauseTimer_(loop, [this] { EndPause(); }) {
   comm_.SetOnComm([this] { OnCommEvent(); });
 }
 
@@ -29,17 +31,16 @@ BoxLink::~BoxLink() { comm_.SetOnComm(nullptr); }
 
 void BoxLink::Start() {
   TryNextPort();
-  host_.SetTimer(TIMER_PORT_SCAN, timing_.portScanMs);
-  host_.ShowCounts();
+  scanTimer_.Start(timing_.portScanMs);
 }
 
 void BoxLink::Stop() {
-  host_.KillTimer(TIMER_PORT_SCAN);
-  host_.KillTimer(TIMER_LINK_WATCH);
-  host_.KillTimer(TIMER_UPLOAD_TIMEOUT);
-  host_.KillTimer(TIMER_BOX_PAUSE);
+  scanTimer_.Stop();
+  watchTimer_.Stop();
+  uploadTimer_.Stop();
+  pauseTimer_.Stop();
   pause_ = Pause::kNone;
-  heldTimers_.clear();
+  heldTicks_.clear();
   if (linkUp_ || portOpen_) comm_.SetPortOpen(false);
   portOpen_ = false;
   comm_.SetOnComm(nullptr);
@@ -67,33 +68,27 @@ void BoxLink::TryNextPort() {
   portOpen_ = true;
 }
 
-void BoxLink::OnTimer(int id) {
-  if (id == TIMER_BOX_PAUSE) {
-    EndPause();
-    return;
-  }
+void BoxLink::OnTick(Tick tick) {
   if (Paused()) {
     // Expiries of one timer within a pause count once, as queued timer messages do.
-    if (std::find(heldTimers_.begin(), heldTimers_.end(), id) == heldTimers_.end()) heldTimers_.push_back(id);
+    if (std::find(heldTicks_.begin(), heldTicks_.end(), tick) == heldTicks_.end()) heldTicks_.push_back(tick);
     return;
   }
-  switch (id) {
-    case TIMER_PORT_SCAN:
+  switch (tick) {
+    case Tick::kScan:
       ++scanPeriods_;
       ScanStep();
       break;
-    case TIMER_LINK_WATCH: WatchStep(); break;
-    case TIMER_UPLOAD_TIMEOUT: UploadTimedOut(); break;
-    default: break;
+    case Tick::kWatch: WatchStep(); break;
+    case Tick::kUploadLimit: UploadTimedOut(); break;
   }
 }
 
+LinkPlace BoxLink::Place() const { return {CodeBox, portNumber_, ComDevicePath(portNumber_)}; }
+
 void BoxLink::ScanStep() {
   if (linkUp_) return;  // a tick already queued when the link came up
-  if (portOpen_) {
-    comm_.SetPortOpen(false);
-    host_.SetLampState(0);
-  }
+  if (portOpen_) comm_.SetPortOpen(false);
   TryNextPort();
 }
 
@@ -107,17 +102,17 @@ void BoxLink::WatchStep() {
 }
 
 void BoxLink::LoseLink() {
-  host_.KillTimer(TIMER_LINK_WATCH);
+  watchTimer_.Stop();
+  const LinkPlace lost = Place();
   // A port may also be open without a link (an upload ran while scanning); leaving it open
   // would make the next open on COM1 act on a control that is still open.
   if (linkUp_ || portOpen_) comm_.SetPortOpen(false);
   // Only the link is reset: the carrier, family and highlighted row still match what the
   // radios and the grid show, so the next edit lands where the operator sees it.
   ResetLinkFields();
-  host_.SetLampState(0);
+  observer_.LinkLost(lost);
   TryNextPort();
-  EnableButtons(false);
-  host_.SetTimer(TIMER_PORT_SCAN, timing_.portScanMs);
+  scanTimer_.Start(timing_.portScanMs);
 }
 
 void BoxLink::ResetLinkFields() {
@@ -159,11 +154,11 @@ void BoxLink::OnCommEvent() {
 void BoxLink::BeginPause(Pause next, int ms) {
   pause_ = next;
   comm_.SetEventsHeld(true);
-  host_.SetTimer(TIMER_BOX_PAUSE, ms);
+  pauseTimer_.Start(ms, false);
 }
 
 void BoxLink::EndPause() {
-  host_.KillTimer(TIMER_BOX_PAUSE);
+  pauseTimer_.Stop();
   const Pause ended = pause_;
   pause_ = Pause::kNone;
   switch (ended) {
@@ -173,15 +168,15 @@ void BoxLink::EndPause() {
     case Pause::kAfterDownload: FinishDownload(); break;
     case Pause::kAfterUploadRequest:
       receiveBuffer_.clear();
-      host_.SetTimer(TIMER_UPLOAD_TIMEOUT, timing_.uploadTimeoutMs);
+      uploadTimer_.Start(timing_.uploadTimeoutMs);
       break;
     case Pause::kAfterUpload: FinishUpload(); break;
   }
   if (Paused()) return;  // the step began the next pause: what is held stays held
   comm_.SetEventsHeld(false);
-  std::vector<int> ticks;
-  ticks.swap(heldTimers_);
-  for (int id : ticks) OnTimer(id);
+  std::vector<Tick> ticks;
+  ticks.swap(heldTicks_);
+  for (Tick t : ticks) OnTick(t);
 }
 
 void BoxLink::SendFrame() {
@@ -196,9 +191,9 @@ void BoxLink::SendFrame() {
 void BoxLink::JudgeDownload() {
   const int n = comm_.GetInBufferCount();
   ScanForAccept(comm_.GetInput(), n);
-  host_.SetStatusText(acceptSeen_ ? text::kDownloadOk : text::kDownloadFailed);
   downloadOk_ = acceptSeen_;
-  if (downloadOk_) host_.TransferProgressed({TransferKind::kDownload, 1, 1});
+  observer_.TransferJudged(TransferOutcome::Ended(TransferKind::kDownload, downloadOk_));
+  if (downloadOk_) observer_.TransferProgressed({TransferKind::kDownload, 1, 1});
   readBackNext_ = acceptSeen_ && verify_;
   BeginPause(Pause::kAfterDownload, timing_.boxSettleMs);
 }
@@ -211,39 +206,32 @@ void BoxLink::FinishDownload() {
     // was sent; the window's programme is not touched.
     readBackNext_ = false;
     transfer_ = Transfer::kReadBack;
-    host_.SetStatusText(std::string(text::kDownloadOk) + text::kVerifying);
-    host_.TransferProgressed({TransferKind::kReadBack, 0, 1});
+    observer_.TransferProgressed({TransferKind::kReadBack, 0, 1});
     RequestFrame();
     return;
   }
   transfer_ = Transfer::kNone;
-  EnableButtons(true);
-  RestartStatusReset();
-  host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
+  watchTimer_.Start(timing_.linkWatchMs);
   TransferOutcome o = TransferOutcome::Ended(TransferKind::kDownload, downloadOk_);
   o.deviceTouched = !downloadOk_ && frameSent_;  // the box may have taken the frame without its 'Z' reaching us
-  host_.TransferEnded(o);
+  observer_.TransferEnded(o);
 }
 
 void BoxLink::EndReadBack(VerifyOutcome outcome, const VerifyDifference& difference) {
   readBackOutcome_ = outcome;
   readBackDifference_ = difference;
-  if (outcome != VerifyOutcome::kReadBackFailed) host_.TransferProgressed({TransferKind::kReadBack, 1, 1});
-  host_.SetStatusText(VerifyStatusText(outcome));
+  if (outcome != VerifyOutcome::kReadBackFailed) observer_.TransferProgressed({TransferKind::kReadBack, 1, 1});
+  observer_.TransferJudged(TransferOutcome::ReadBackEnded(outcome, difference));
   collecting_ = false;
   EndBoxUpload();
-  if (const std::string told = VerifyMessage(outcome, difference, model_.Catalogue()); !told.empty()) host_.ShowMessage(told);
 }
 
 void BoxLink::NoteLinkActivity(const std::vector<uint8_t>& bytes) {
   if (!linkUp_ && !bytes.empty() && bytes.front() == CMD_BOX_PRESENCE) {
-    host_.SetLampState(1);
     linkUp_ = true;
-    host_.KillTimer(TIMER_PORT_SCAN);
-    host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
-    // A box found while an upload runs (F6 works without a link) must not free the buttons
-    // before that upload ends.
-    EnableButtons(!TransferRunning());
+    scanTimer_.Stop();
+    watchTimer_.Start(timing_.linkWatchMs);
+    observer_.LinkFound(Place());
   }
   if (linkUp_) activity_ = true;
 }
@@ -274,33 +262,23 @@ void BoxLink::AcceptBoxFrame() {
   ParamOptions options;
   ParamTable table;
   if (!ParseBoxFrame(receiveBuffer_.data(), options, table)) {
-    host_.SetStatusText(text::kUploadFailed);
+    observer_.TransferJudged(TransferOutcome::Ended(TransferKind::kUpload, false));
     collecting_ = false;
     EndBoxUpload();
     return;
   }
-  model_.options = options;
-  model_.highlightRow = 0;
-  model_.table = table;
-  model_.RefreshRows();
-  model_.highlightRow = uint8_t(model_.lastRow);
-  model_.ClampHighlight();
-  host_.ShowCounts();
-  host_.SetStatusText(text::kUploadOk);
+  ReceivedProgramme received;
+  received.programme = {options, table};
+  observer_.ProgrammeReceived(received);
   uploadOk_ = true;
-  host_.TransferProgressed({TransferKind::kUpload, 1, 1});
+  observer_.TransferJudged(TransferOutcome::Ended(TransferKind::kUpload, true));
+  observer_.TransferProgressed({TransferKind::kUpload, 1, 1});
   collecting_ = false;
   EndBoxUpload();
 }
 
-void BoxLink::SendBoxFrame() {
-  SealBoxHeader(model_.options);
-  const BoxFrame frame = BuildBoxFrame(model_.options, model_.table);
-  frame_.assign(frame.begin(), frame.end());
-}
-
 void BoxLink::EndBoxUpload() {
-  host_.KillTimer(TIMER_UPLOAD_TIMEOUT);
+  uploadTimer_.Stop();
   receiveBuffer_.clear();
   // A request whose send event never came (no port open) must not turn a later download's
   // send event into the start of an upload answer.
@@ -311,13 +289,11 @@ void BoxLink::EndBoxUpload() {
 void BoxLink::FinishUpload() {
   const Transfer ended = transfer_;
   transfer_ = Transfer::kNone;
-  EnableButtons(true);
-  RestartStatusReset();
-  host_.SetTimer(TIMER_LINK_WATCH, timing_.linkWatchMs);
+  watchTimer_.Start(timing_.linkWatchMs);
   if (ended == Transfer::kReadBack)
-    host_.TransferEnded(TransferOutcome::ReadBackEnded(readBackOutcome_, readBackDifference_));
+    observer_.TransferEnded(TransferOutcome::ReadBackEnded(readBackOutcome_, readBackDifference_));
   else if (ended == Transfer::kUpload)
-    host_.TransferEnded(TransferOutcome::Ended(TransferKind::kUpload, uploadOk_));
+    observer_.TransferEnded(TransferOutcome::Ended(TransferKind::kUpload, uploadOk_));
 }
 
 void BoxLink::UploadTimedOut() {
@@ -326,35 +302,39 @@ void BoxLink::UploadTimedOut() {
     return;
   }
   if (transfer_ != Transfer::kUpload) return;  // a tick already queued when the upload ended
-  host_.SetStatusText(text::kUploadFailed);
+  observer_.TransferJudged(TransferOutcome::Ended(TransferKind::kUpload, false));
   collecting_ = false;
   EndBoxUpload();
 }
 
-void BoxLink::OnDownload() {
+void BoxLink::OnDownload(const Programme& programme) {
   if (!linkUp_) return;
   if (TransferRunning()) return;  // F7 reaches here while the buttons are disabled
-  host_.KillTimer(TIMER_LINK_WATCH);
-  EnableButtons(false);
+  watchTimer_.Stop();
   transfer_ = Transfer::kDownload;
   downloadOk_ = false;
   frameSent_ = false;
-  host_.TransferProgressed({TransferKind::kDownload, 0, 1});
+  observer_.TransferStarted(TransferKind::kDownload, 1);
+  observer_.TransferProgressed({TransferKind::kDownload, 0, 1});
   comm_.SetInputLen(0);
   comm_.SetOutput({CMD_BOX_DOWNLOAD});
   // The frame is the programme as it is now: a host blocked in the pause could not have been
-  // edited before sending it.
-  SendBoxFrame();
+  // edited before sending it. Its sealed check byte is the programme's from now on.
+  ParamOptions sealed = programme.options;
+  SealBoxHeader(sealed);
+  const BoxFrame frame = BuildBoxFrame(sealed, programme.table);
+  frame_.assign(frame.begin(), frame.end());
+  observer_.DownloadSealed(sealed.CheckByte());
   BeginPause(Pause::kBeforeFrame, timing_.boxFramePauseMs);
 }
 
 void BoxLink::OnUpload() {
   if (TransferRunning()) return;  // F6 reaches here while the buttons are disabled
-  EnableButtons(false);
-  host_.KillTimer(TIMER_LINK_WATCH);
+  watchTimer_.Stop();
   transfer_ = Transfer::kUpload;
   uploadOk_ = false;
-  host_.TransferProgressed({TransferKind::kUpload, 0, 1});
+  observer_.TransferStarted(TransferKind::kUpload, 1);
+  observer_.TransferProgressed({TransferKind::kUpload, 0, 1});
   RequestFrame();
 }
 
@@ -363,13 +343,6 @@ void BoxLink::RequestFrame() {
   comm_.SetInBufferCount(0);
   comm_.SetOutput({CMD_BOX_UPLOAD});
   BeginPause(Pause::kAfterUploadRequest, timing_.boxUploadPauseMs);
-}
-
-void BoxLink::EnableButtons(bool enable) { host_.SetButtonStates(ButtonStatesFor(linkUp_, enable)); }
-
-void BoxLink::RestartStatusReset() {
-  host_.KillTimer(TIMER_STATUS_RESET);
-  host_.SetTimer(TIMER_STATUS_RESET, timing_.statusResetMs);
 }
 
 }  // namespace km27

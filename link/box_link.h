@@ -5,22 +5,23 @@
 
 #include "link/comm_control.h"
 #include "link/link_engine.h"
-#include "link/link_host.h"
+#include "link/event_loop.h"
+#include "link/link_observer.h"
 #include "link/link_timing.h"
+#include "link/loop_timer.h"
 #include "link/verify.h"
-#include "model/param_model.h"
+#include "model/param_table.h"
 
 namespace km27 {
 
 inline constexpr uint8_t kBoxComPorts = 9;  // COM1..COM9 are scanned in turn
 
-// The code box's link, run entirely on the window's thread: the port scan (timer 101), the
-// watchdog (timer 104), the download and upload of the BoxFrame through the comm control, and
-// the upload time limit (timer 109).
+// The code box's link, run entirely on its loop's thread: the port scan, the watchdog, the
+// download and upload of the BoxFrame through the comm control, and the upload time limit.
 //
 // The box is built for a host that pauses between the steps of a transfer (200 ms before the
 // frame, 1000 ms and 500 ms after it, 10 ms and 500 ms around an upload) and handles what
-// arrived meanwhile only afterwards. Each pause is a one-shot timer (TIMER_BOX_PAUSE) during
+// arrived meanwhile only afterwards. Each pause is a one-shot timer during
 // which the comm control's events and the link's own timers are held back and then handled in
 // their order: the same bytes, order and pauses on the wire, and a window that never blocks.
 class BoxLink : public LinkEngine {
@@ -28,16 +29,15 @@ class BoxLink : public LinkEngine {
   using PortProbe = std::function<bool(int port)>;  // port exists and is free
 
   // Without `probe` the COM ports are probed for real.
-  BoxLink(ParamModel& model, LinkHost& host, CommControl& comm, LinkTiming timing, PortProbe probe = nullptr);
+  BoxLink(EventLoop& loop, LinkObserver& observer, CommControl& comm, LinkTiming timing, PortProbe probe = nullptr);
   ~BoxLink() override;
   BoxLink(const BoxLink&) = delete;
   BoxLink& operator=(const BoxLink&) = delete;
 
   bool LinkUp() const override { return linkUp_; }
   void Start() override;
-  void OnDownload() override;
+  void OnDownload(const Programme& programme) override;
   void OnUpload() override;
-  void OnTimer(int id) override;
   void Stop() override;
   void SetVerifyAfterDownload(bool on) override { verify_ = on; }
 
@@ -62,7 +62,10 @@ class BoxLink : public LinkEngine {
   enum class Transfer { kNone, kDownload, kUpload, kReadBack };
   // What follows each pause.
   enum class Pause { kNone, kBeforeFrame, kBeforeJudging, kAfterDownload, kAfterUploadRequest, kAfterUpload };
+  // The link's own timers, whose ticks a pause holds back.
+  enum class Tick { kScan, kWatch, kUploadLimit };
 
+  void OnTick(Tick tick);
   void BeginPause(Pause next, int ms);
   void EndPause();
   void SendFrame();
@@ -80,17 +83,15 @@ class BoxLink : public LinkEngine {
   void AppendReceived(const std::vector<uint8_t>& bytes, int count);
   void AcceptBoxFrame();
   void ScanForAccept(const std::vector<uint8_t>& bytes, int count);
-  void SendBoxFrame();
   void EndBoxUpload();
   void JudgeDownload();
-  void EnableButtons(bool enable);
-  void RestartStatusReset();
+  LinkPlace Place() const;
 
-  ParamModel& model_;
-  LinkHost& host_;
+  LinkObserver& observer_;
   CommControl& comm_;
   LinkTiming timing_;
   PortProbe probe_;
+  LoopTimer scanTimer_, watchTimer_, uploadTimer_, pauseTimer_;
 
   uint8_t firstPort_ = 1;
   uint8_t lastPort_ = kBoxComPorts;
@@ -107,11 +108,11 @@ class BoxLink : public LinkEngine {
   Transfer transfer_ = Transfer::kNone;
   std::vector<uint8_t> receiveBuffer_;
   Pause pause_ = Pause::kNone;
-  std::vector<int> heldTimers_;  // ticks of the link's timers that fell into a pause
+  std::vector<Tick> heldTicks_;  // ticks of the link's timers that fell into a pause
   std::vector<uint8_t> frame_;   // the download's frame, taken when the operator asked
   bool verify_ = true;
   bool readBackNext_ = false;    // the download succeeded and is to be read back
-  // How the transfer under way went, told to the host when it ends.
+  // How the transfer under way went, told when it ends.
   bool downloadOk_ = false;
   bool frameSent_ = false;  // the download's frame went to the line
   bool uploadOk_ = false;

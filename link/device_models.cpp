@@ -18,7 +18,7 @@ struct CommHolder {
 class OwningBoxLink : private CommHolder, public BoxLink {
  public:
   OwningBoxLink(const EngineParts& p, BoxLink::PortProbe probe)
-      : CommHolder{p.makeComm()}, BoxLink(p.param, p.host, *comm, p.timing, std::move(probe)) {}
+      : CommHolder{p.makeComm()}, BoxLink(p.loop, p.observer, *comm, p.timing, std::move(probe)) {}
 };
 
 std::unique_ptr<LinkEngine> MakeBoxLink(const EngineParts& p) {
@@ -30,7 +30,7 @@ std::unique_ptr<LinkEngine> MakeBoxLink(const EngineParts& p) {
 }
 
 std::unique_ptr<LinkEngine> MakeTransmitterLink(const EngineParts& p) {
-  auto link = std::make_unique<TransmitterLink>(p.param, p.host, p.info, p.timing);
+  auto link = std::make_unique<TransmitterLink>(p.loop, p.observer, p.info, p.timing);
   if (p.env) link->SetComEnvironment(*p.env);
   return link;
 }

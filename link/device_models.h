@@ -5,12 +5,12 @@
 #include <string>
 
 #include "link/comm_control.h"
+#include "link/event_loop.h"
 #include "link/link_engine.h"
-#include "link/link_host.h"
+#include "link/link_observer.h"
 #include "link/link_timing.h"
 #include "model/device_info_bytes.h"
 #include "model/device_model.h"
-#include "model/param_model.h"
 #include "port/com_names.h"
 
 namespace km27 {
@@ -23,11 +23,11 @@ struct SearchRules {
   int passesWhenSpoiled = 1;  // when an answer came back spoiled: a device on a noisy line
 };
 
-// What an engine is built from. The hosts differ in the event plumbing they give the code box
-// (the window's threads or the command line's poll loop), so they hand over a maker for it.
+// What an engine is built from. The hosts differ in the comm control they give the code box, so
+// they hand over a maker for it.
 struct EngineParts {
-  ParamModel& param;
-  LinkHost& host;
+  EventLoop& loop;
+  LinkObserver& observer;
   LinkTiming timing;
   std::optional<DeviceInfo> info;  // what a first download sends, where the model carries it
   std::function<std::unique_ptr<CommControl>()> makeComm;

@@ -1,17 +1,20 @@
 #pragma once
 
+#include "model/param_table.h"
+
 namespace km27 {
 
-// One lower machine's link as the main window drives it. All calls on the window's thread.
+// One lower machine's link as the main window or the command line drives it. All calls on the
+// thread of the loop it was made with; what it finds and does it tells its LinkObserver.
 class LinkEngine {
  public:
   virtual ~LinkEngine() = default;
   virtual bool LinkUp() const = 0;
   virtual void Start() = 0;          // the window's start-up branch for this model
-  virtual void OnDownload() = 0;     // button 1012 / F7
-  virtual void OnUpload() = 0;       // button 1011 / F6
-  virtual void OnTimer(int id) = 0;  // window timers owned by the link (101, 104, 109, 110)
-  virtual void Stop() = 0;           // exit path, before the parameter file is saved
+  // Sends a copy of the programme: what the caller does with its own meanwhile changes nothing.
+  virtual void OnDownload(const Programme& programme) = 0;  // button 1012 / F7
+  virtual void OnUpload() = 0;                              // button 1011 / F6
+  virtual void Stop() = 0;  // exit path, before the parameter file is saved
   // Whether a successful download is read back and compared (on unless the operator chose not).
   virtual void SetVerifyAfterDownload(bool on) = 0;
 

@@ -18,12 +18,12 @@ struct LinkTiming {
   int openBreakMs = 100;      // around the 0x03 byte while opening a port
   int openRtsSettleMs = 10;   // after raising RTS
 
-  // Window timers.
-  int portScanMs = 800;        // 101 TIMER_PORT_SCAN
-  int linkWatchMs = 500;       // 104 TIMER_LINK_WATCH
-  int statusResetMs = 5000;    // 105 TIMER_STATUS_RESET
-  int uploadTimeoutMs = 2000;  // 109 TIMER_UPLOAD_TIMEOUT
-  int linkStartMs = 500;       // 110 TIMER_LINK_START
+  // Timers on the loop.
+  int portScanMs = 800;        // code box: try the next COM port
+  int linkWatchMs = 500;       // code box: link watchdog
+  int statusResetMs = 5000;    // the window: welcome text back after a transfer
+  int uploadTimeoutMs = 2000;  // code box: upload time limit
+  int linkStartMs = 500;       // code transmitter: start the link monitor
 
   // Code-box waits on the window's thread.
   int boxFramePauseMs = 200;     // between 0x55 and the frame

@@ -4,13 +4,20 @@
 #include <system_error>
 
 #include "link/transfer_frame.h"
-#include "model/status_texts.h"
 
 namespace km27 {
 
-TransmitterLink::TransmitterLink(ParamModel& model, LinkHost& host, const std::optional<DeviceInfo>& info,
+TransmitterLink::TransmitterLink(EventLoop& loop, LinkObserver& observer, const std::optional<DeviceInfo>& info,
                                  LinkTiming timing)
-    : model_(model), host_(host), startInfo_(info), timing_(timing) {}
+    : observer_(observer), startInfo_(info), timing_(timing), startTimer_(loop, [this] { SearchNow(); }) {
+  auto self = std::make_shared<std::weak_ptr<WindowCallQueue>>();
+  calls_ = std::make_shared<WindowCallQueue>([&loop, self] {
+    loop.Post([queue = *self] {
+      if (auto q = queue.lock()) q->RunPending();
+    });
+  });
+  *self = calls_;
+}
 
 TransmitterLink::~TransmitterLink() { Stop(); }
 
@@ -25,19 +32,18 @@ ComEnvironment TransmitterLink::CurrentComEnvironment() {
   return envSet_ ? env_ : ComEnvironment::FromProcess();
 }
 
-// ---- window side -------------------------------------------------------------------------
+// ---- loop side ---------------------------------------------------------------------------
 
 void TransmitterLink::Start() {
   LinkRunning = true;
   image_.Clear();
   infoKnown_ = startInfo_.has_value();
   if (infoKnown_) image_.SetInfo(*startInfo_);
-  host_.SetTimer(TIMER_LINK_START, timing_.linkStartMs);
+  startTimer_.Start(timing_.linkStartMs, false);
 }
 
-void TransmitterLink::OnTimer(int id) {
-  if (id != TIMER_LINK_START) return;
-  host_.KillTimer(TIMER_LINK_START);
+void TransmitterLink::SearchNow() {
+  startTimer_.Stop();
   StartLinkMonitor();
 }
 
@@ -45,35 +51,24 @@ bool TransmitterLink::StartLinkMonitor() {
   if (monitor_.joinable() || !LinkRunning) return true;
   try {
     monitor_ = std::thread(&TransmitterLink::LinkMonitorThread, this);
-  } catch (const std::system_error&) {
-    host_.ShowMessage(text::kThreadStartFailed);
+  } catch (const std::system_error& e) {
+    observer_.LinkFailed(LinkFailure::kThreadStart, e.code().value());
   }
   return true;
 }
 
-void TransmitterLink::EnableButtons(bool enable) { host_.SetButtonStates(ButtonStatesFor(linkUp_, enable)); }
-
-void TransmitterLink::RestartStatusReset() {
-  host_.KillTimer(TIMER_STATUS_RESET);
-  host_.SetTimer(TIMER_STATUS_RESET, timing_.statusResetMs);
-}
-
-void TransmitterLink::OnDownload() {
+void TransmitterLink::OnDownload(const Programme& programme) {
   if (!linkUp_) return;
   // The keys reach us even while the buttons are off: a second transfer would rewrite the
   // image under the running one.
   if (transferRunning_ || !LinkRunning) return;
-  host_.KillTimer(TIMER_LINK_WATCH);
-  EnableButtons(false);
-  image_.BuildFrom(model_.options, model_.table);
+  image_.BuildFrom(programme.options, programme.table);
   verifyThis_ = verify_;
   StartTransfer(Transfer::kDownload);
 }
 
 void TransmitterLink::OnUpload() {
   if (transferRunning_ || !LinkRunning) return;
-  EnableButtons(false);
-  host_.KillTimer(TIMER_LINK_WATCH);
   StartTransfer(Transfer::kUpload);
 }
 
@@ -86,88 +81,80 @@ void TransmitterLink::StartTransfer(Transfer kind) {
     deviceTouched_ = false;
     infoFromDevice_ = infoUnreadable_ = false;
   }
+  observer_.TransferStarted(download ? TransferKind::kDownload : TransferKind::kUpload, kTransferBlocks);
   try {
     transferRunning_ = true;
     transfer_ = std::thread(download ? &TransmitterLink::DownloadThread : &TransmitterLink::UploadThread, this);
-  } catch (const std::system_error&) {
+  } catch (const std::system_error& e) {
     transferRunning_ = false;
-    host_.ShowMessage(text::kThreadStartFailed);
-    return;
+    observer_.LinkFailed(LinkFailure::kThreadStart, e.code().value());
   }
-  host_.SetStatusText(TransferProgressText(download, 0, kTransferBlocks, 1));
 }
 
 void TransmitterLink::OnLinkResult(int wParam, int lParam) {
   switch (wParam) {
-    case kReportLinkState:
-      ++linkReports_;
-      if (lParam == lastLinkState_) return;
-      lastLinkState_ = lParam;
-      linkUp_ = lParam != 0;
-      host_.SetLampState(lParam);
-      EnableButtons(lParam != 0);
-      return;
+    case kReportLinkState: OnLinkState(lParam, {CodeTransmitter, 0, {}}); return;
     case kReportDownload: {
-      std::string status = lParam == 1 ? text::kDownloadOk : text::kDownloadFailed;
-      if (infoUnreadable_) status += text::kInfoNotRead;
-      if (infoFromDevice_) status += text::kInfoFromDevice;
-      host_.SetStatusText(status);
-      // A download that is read back next keeps the buttons off until its verdict.
-      if (lParam == 1 && verifyThis_) return;
-      transferRunning_ = false;
-      EnableButtons(true);
-      RestartStatusReset();
       TransferOutcome o = TransferOutcome::Ended(TransferKind::kDownload, lParam == 1);
       o.deviceTouched = lParam != 1 && deviceTouched_;
       o.infoFromDevice = infoFromDevice_;
       o.infoUnreadable = infoUnreadable_;
-      host_.TransferEnded(o);
+      observer_.TransferJudged(o);
+      // A download that is read back next is not over until its verdict.
+      if (lParam == 1 && verifyThis_) return;
+      transferRunning_ = false;
+      observer_.TransferEnded(o);
       return;
     }
-    case kReportUpload:
+    case kReportUpload: {
       transferRunning_ = false;
-      host_.SetStatusText(lParam == 1 ? text::kUploadOk : text::kUploadFailed);
-      if (lParam == 1) {
-        ApplyTransmitterImage();
-      } else {
-        EnableButtons(true);
-        RestartStatusReset();
-      }
-      host_.TransferEnded(TransferOutcome::Ended(TransferKind::kUpload, lParam == 1));
+      const TransferOutcome o = TransferOutcome::Ended(TransferKind::kUpload, lParam == 1);
+      observer_.TransferJudged(o);
+      if (lParam == 1) ApplyTransmitterImage();
+      observer_.TransferEnded(o);
       return;
+    }
     default:
       return;
   }
 }
 
+void TransmitterLink::OnLinkState(int state, const LinkPlace& place) {
+  ++linkReports_;
+  if (state == lastLinkState_) return;
+  lastLinkState_ = state;
+  linkUp_ = state != 0;
+  if (linkUp_)
+    observer_.LinkFound(place);
+  else
+    observer_.LinkLost(place);
+}
+
 void TransmitterLink::ApplyTransmitterImage() {
   infoKnown_ = true;  // what the device holds is what later downloads send back
+  ReceivedProgramme received;
+  received.masksOnly = true;
   image_.ExchangeMasks();
-  for (int f = 0; f < 4; ++f) model_.options.SetMaskByte(f, image_.bytes[kImageMaskOffset + size_t(f)]);
-  host_.DeviceInfoReceived(image_.Info());
+  for (int f = 0; f < 4; ++f) received.programme.options.SetMaskByte(f, image_.bytes[kImageMaskOffset + size_t(f)]);
+  received.info = image_.Info();
   image_.ExchangeBlocks();
-  std::memcpy(model_.table.bytes.data(), image_.bytes.data() + kImageTableOffset, kTableBytes);
-  model_.RefreshRows();
-  model_.ClampHighlight();
-  host_.ShowCounts();
-  EnableButtons(true);
-  RestartStatusReset();
+  std::memcpy(received.programme.table.bytes.data(), image_.bytes.data() + kImageTableOffset, kTableBytes);
+  observer_.ProgrammeReceived(received);
 }
 
 void TransmitterLink::OnVerifyResult(VerifyOutcome outcome, const VerifyDifference& difference) {
   transferRunning_ = false;
-  host_.SetStatusText(VerifyStatusText(outcome) + (infoFromDevice_ ? text::kInfoFromDevice : ""));
-  EnableButtons(true);
-  RestartStatusReset();
-  if (const std::string told = VerifyMessage(outcome, difference, model_.Catalogue()); !told.empty()) host_.ShowMessage(told);
   TransferOutcome o = TransferOutcome::ReadBackEnded(outcome, difference);
   o.infoFromDevice = infoFromDevice_;
-  host_.TransferEnded(o);
+  observer_.TransferJudged(o);
+  observer_.TransferEnded(o);
 }
 
 void TransmitterLink::Stop() {
   if (stopped_) return;
   stopped_ = true;
+  startTimer_.Stop();
+  calls_->Close();  // a worker waiting for its report is released unrun
   LinkRunning = false;
   LinkPort.Abort();  // cuts a read, write or pause short
   if (monitor_.joinable()) monitor_.join();
@@ -182,32 +169,19 @@ bool TransmitterLink::Pause(int ms) { return LinkPort.Sleep(ms) && LinkRunning; 
 
 bool TransmitterLink::Report(const std::function<void()>& fn) {
   if (!LinkRunning) return false;
-  return host_.RunOnWindowThread(fn);
+  return calls_->Call(fn);
 }
 
 void TransmitterLink::ReportProgress(Stage stage, int blocksDone, int attempt) {
-  std::string s;
   TransferKind kind = TransferKind::kUpload;
   switch (stage) {
-    case Stage::kReadBack:
-      s = VerifyProgressText(blocksDone, kTransferBlocks, attempt);
-      kind = TransferKind::kReadBack;
-      break;
-    case Stage::kDeviceInfo:
-      s = DeviceInfoProgressText(blocksDone, kTransferBlocks, attempt);
-      kind = TransferKind::kDeviceInfo;
-      break;
-    case Stage::kDownload:
-    case Stage::kUpload:
-      s = TransferProgressText(stage == Stage::kDownload, blocksDone, kTransferBlocks, attempt);
-      kind = stage == Stage::kDownload ? TransferKind::kDownload : TransferKind::kUpload;
-      break;
+    case Stage::kReadBack: kind = TransferKind::kReadBack; break;
+    case Stage::kDeviceInfo: kind = TransferKind::kDeviceInfo; break;
+    case Stage::kDownload: kind = TransferKind::kDownload; break;
+    case Stage::kUpload: kind = TransferKind::kUpload; break;
   }
   const TransferProgress p{kind, blocksDone, kTransferBlocks, attempt};
-  Report([this, s, p] {
-    host_.SetStatusText(s);
-    host_.TransferProgressed(p);
-  });
+  Report([this, p] { observer_.TransferProgressed(p); });
 }
 
 void TransmitterLink::ClosePort() {
@@ -262,6 +236,7 @@ void TransmitterLink::LinkMonitorThread() {
     {
       std::lock_guard<std::mutex> lock(LinkLock);
       int result = 0;
+      std::string device;
       if (!LinkPort.IsOpen()) {
         std::vector<std::string> paths = ComDevicePaths(kTransmitterComPorts, CurrentComEnvironment());
         for (int n = 1; n <= kTransmitterComPorts && LinkRunning; ++n) {
@@ -269,6 +244,7 @@ void TransmitterLink::LinkMonitorThread() {
           if (IdentifyExchange(true)) {
             result = 1;
             linkCom_ = n;
+            device = paths[size_t(n - 1)];
             break;
           }
           ClosePort();
@@ -278,7 +254,8 @@ void TransmitterLink::LinkMonitorThread() {
       } else {
         ClosePort();  // a silent or vanished device: scan again from COM1 next cycle
       }
-      Report([this, result] { OnLinkResult(kReportLinkState, result); });
+      const LinkPlace place{CodeTransmitter, linkCom_, device};
+      Report([this, result, place] { OnLinkState(result, place); });
     }
     Pause(timing_.exchangePauseMs);
   }

@@ -7,14 +7,16 @@
 #include <string>
 #include <thread>
 
+#include "link/event_loop.h"
 #include "link/link_engine.h"
-#include "link/link_host.h"
+#include "link/link_observer.h"
 #include "link/link_timing.h"
+#include "link/loop_timer.h"
 #include "link/transfer_frame.h"
 #include "link/transmitter_image.h"
 #include "link/verify.h"
+#include "link/window_call_queue.h"
 #include "model/device_info_bytes.h"
-#include "model/param_model.h"
 #include "port/com_names.h"
 #include "port/port.h"
 
@@ -32,33 +34,32 @@ enum LinkReport { kReportLinkState = 0, kReportDownload = 1, kReportUpload = 2 }
 
 // The code transmitter's link: a monitor thread that finds and polls the device, and at most
 // one download or upload thread at a time. All port use happens under LinkLock; the threads
-// reach the window only through LinkHost::RunOnWindowThread, in order, and wait for it.
+// report to the loop's thread through a WindowCallQueue on the loop, in order, and wait for it.
 //
-// Every public member is for the window's thread. Before Stop() the host must make
-// RunOnWindowThread return false for pending and later calls (see WindowCallQueue): Stop()
-// waits for the threads, which may be waiting for such a call.
+// Every public member is for the loop's thread. Stop() closes the queue first (pending and later
+// reports are dropped) and then waits for the threads.
 class TransmitterLink : public LinkEngine {
  public:
   // `info`: the device information the first download sends (from the host's file). Without
   // it a download first reads the device's own with the upload exchange and sends that back,
   // until an upload has brought it.
-  TransmitterLink(ParamModel& model, LinkHost& host, const std::optional<DeviceInfo>& info,
+  TransmitterLink(EventLoop& loop, LinkObserver& observer, const std::optional<DeviceInfo>& info,
                   LinkTiming timing);
   ~TransmitterLink() override;
   TransmitterLink(const TransmitterLink&) = delete;
   TransmitterLink& operator=(const TransmitterLink&) = delete;
 
   bool LinkUp() const override { return linkUp_; }
-  void Start() override;  // the image from the device information, then timer 110
-  void OnDownload() override;
+  void Start() override;  // the image from the device information, then the monitor after a wait
+  void OnDownload(const Programme& programme) override;
   void OnUpload() override;
-  void OnTimer(int id) override;
   // Tells the threads to stop, cuts their waits short, joins them and closes the port.
   void Stop() override;
   void SetVerifyAfterDownload(bool on) override { verify_ = on; }
 
   bool StartLinkMonitor();
   void OnLinkResult(int wParam, int lParam);
+  void OnLinkState(int state, const LinkPlace& place);
   void ApplyTransmitterImage();
   void OnVerifyResult(VerifyOutcome outcome, const VerifyDifference& difference);
 
@@ -69,7 +70,7 @@ class TransmitterLink : public LinkEngine {
   // device says that a whole scan found none.
   int LinkReports() const { return linkReports_; }
   int SearchSteps() const override { return linkReports_; }
-  void SearchNow() override { OnTimer(TIMER_LINK_START); }
+  void SearchNow() override;
   // Identification answers that came back spoiled (bytes, but no valid answer): a device may
   // be there, worth another look.
   int SpoiledAnswers() const override { return spoiledAnswers_; }
@@ -105,14 +106,14 @@ class TransmitterLink : public LinkEngine {
   bool Report(const std::function<void()>& fn);
   void ReportProgress(Stage stage, int blocksDone, int attempt);
   void StartTransfer(Transfer kind);
-  void EnableButtons(bool enable);
-  void RestartStatusReset();
   ComEnvironment CurrentComEnvironment();
 
-  ParamModel& model_;
-  LinkHost& host_;
+  LinkObserver& observer_;
   std::optional<DeviceInfo> startInfo_;
   LinkTiming timing_;
+  LoopTimer startTimer_;
+  // The workers' reports; the loop's posted call may come after this link is gone.
+  std::shared_ptr<WindowCallQueue> calls_;
 
   // Shared with the threads. Only the port interface is used past this point.
   const std::unique_ptr<Port> ownPort_ = NewComPort();

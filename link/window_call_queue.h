@@ -13,9 +13,8 @@ namespace km27 {
 // called every pending and later Call() returns false without running, so a worker never
 // reaches a window that is going away and the window's thread may join the workers.
 //
-// A LinkHost implements RunOnWindowThread with Run(), `wake` posting a queued invocation of
-// RunPending() to the window's thread, and calls Close() in its exit path before
-// LinkEngine::Stop(). The queue is made on the window's thread.
+// An engine with workers keeps one, `wake` posting RunPending() to its loop, and closes it before
+// it joins them. The queue is made on the loop's thread.
 class WindowCallQueue {
  public:
   explicit WindowCallQueue(std::function<void()> wake)

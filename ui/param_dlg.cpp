@@ -45,7 +45,7 @@ struct ButtonDef {
   int id;
   const char* caption;
 };
-constexpr ButtonDef kButtons[kButtonCount] = {
+constexpr ButtonDef kButtons[ui::kButtonCount] = {
     {IDC_UPLOAD, "上传"},    {IDC_DOWNLOAD, "下载"},  {IDC_CLEAR, "清空"},  {IDC_EXIT, "退出"},
     {IDC_MOVE_UP, "上移"},   {IDC_MOVE_DOWN, "下移"}, {IDC_DELETE, "删除"}, {IDC_ADD, "添加"},
 };
@@ -115,13 +115,13 @@ QAbstractButton* AsButton(QWidget* w) { return static_cast<QAbstractButton*>(w);
 CParamDlg::CParamDlg(QWidget* parent)
     : QDialog(parent),
       param(catalogue),
+      presenter_(*this, linkLoop_, LinkTiming().statusResetMs),
       messageBox([this](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
                         QMessageBox::StandardButtons buttons) {
         return DefaultMessageBox(parent, icon, caption, text, buttons, choiceTexts, choiceDefault);
       }),
-      startDir(QDir::currentPath().toStdString()),
-      calls([this] { QMetaObject::invokeMethod(this, [this] { calls.RunPending(); }, Qt::QueuedConnection); }) {
-  history = std::make_unique<ui::ProgrammeHistory>(param, QStringLiteral("上传"));
+      startDir(QDir::currentPath().toStdString()) {
+  history = std::make_unique<ui::ProgrammeHistory>(param);
   connect(history.get(), &ui::ProgrammeHistory::Restored, this, &CParamDlg::OnRestored);
   connect(history.get(), &ui::ProgrammeHistory::Changed, this, &CParamDlg::ProgrammeShown);
   // A fixed-size window with a minimise box and no help button.
@@ -131,7 +131,6 @@ CParamDlg::CParamDlg(QWidget* parent)
 
 CParamDlg::~CParamDlg() {
   qApp->removeEventFilter(this);
-  BeginClosing();
   if (engine && !destroyed) engine->Stop();  // a window deleted without closing still ends its link
   engine.reset();
 }
@@ -239,7 +238,7 @@ bool CParamDlg::OnInitDialog() {
   // The code transmitter's device information travels with every download.
   // Without a usable file the engine sends the device's own information back, never zeros.
   if (IsCodeTransmitter(model)) deviceInfoKnown = bool(LoadDeviceInfo(startDir, deviceInfo));
-  engine = CreateLinkEngine(model, param, *this, deviceInfoKnown ? std::optional(deviceInfo) : std::nullopt,
+  engine = CreateLinkEngine(model, linkLoop_, presenter_, deviceInfoKnown ? std::optional(deviceInfo) : std::nullopt,
                             linkTiming);
   if (engine) {
     engine->SetVerifyAfterDownload(verifyAction->isChecked());
@@ -268,7 +267,7 @@ int CParamDlg::DoModal() {
 }
 
 void CParamDlg::SetupButtons() {
-  for (int i = 0; i < kButtonCount; ++i) {
+  for (int i = 0; i < ui::kButtonCount; ++i) {
     buttons[size_t(i)] = static_cast<CHoverButton*>(Control(kButtons[i].id));
     buttons[size_t(i)]->caption = QString::fromUtf8(kButtons[i].caption);
   }
@@ -283,11 +282,16 @@ void CParamDlg::LayoutStatusBar() {
   }
 }
 
-void CParamDlg::EnableButtons(bool enable) { SetButtonStates(ButtonStatesFor(LinkUp(), enable)); }
+void CParamDlg::SetLinkTiming(const LinkTiming& timing) {
+  linkTiming = timing;
+  presenter_.SetStatusResetMs(timing.statusResetMs);
+}
 
-void CParamDlg::SetButtonStates(const ButtonStates& states) {
-  for (int i = 0; i < kButtonCount; ++i) buttons[size_t(i)]->setEnabled(states.enabled[size_t(i)]);
-  if (states.focusUpload) buttons[kButtonUpload]->setFocus(Qt::OtherFocusReason);
+void CParamDlg::EnableButtons(bool enable) { SetButtonStates(ui::ButtonStatesFor(LinkUp(), enable)); }
+
+void CParamDlg::SetButtonStates(const ui::ButtonStates& states) {
+  for (int i = 0; i < ui::kButtonCount; ++i) buttons[size_t(i)]->setEnabled(states.enabled[size_t(i)]);
+  if (states.focusUpload) buttons[ui::kButtonUpload]->setFocus(Qt::OtherFocusReason);
 }
 
 void CParamDlg::UpdateData(bool saveAndValidate) {
@@ -409,7 +413,7 @@ void CParamDlg::OnRestored(bool carrierChanged) {
 
 void CParamDlg::ShowFileStatus(const QString& text) {
   statusLine->setText(text);
-  SetTimer(TIMER_STATUS_RESET, linkTiming.statusResetMs);
+  presenter_.RestartStatusReset();
 }
 
 bool CParamDlg::DeviceInformation(DeviceInfo& info) const {
@@ -435,9 +439,24 @@ void CParamDlg::OnDownload() {
   if (!engine) return;
   // Asked only where a download would start: F7 also comes without a link or during a transfer.
   if (engine->LinkUp() && !engine->TransferRunning() && !ConfirmImpossibleSteps()) return;
-  history->NoteOutsideChange();
-  engine->OnDownload();
-  history->Adopt();  // the code box's download seals its check byte into the options
+  engine->OnDownload(param.Snapshot());
+}
+
+void CParamDlg::AdoptCheckByte(uint8_t checkByte) {
+  param.options.SetCheckByte(checkByte);
+  history->Adopt();  // the programme as sent: nothing to undo
+}
+
+void CParamDlg::ReceiveProgramme(const ReceivedProgramme& received) {
+  history->Edit(QStringLiteral("上传"), ui::ChangeScope::kProgramme, [&] {
+    const Programme p = received.Over(param.Snapshot());
+    // The code box's programme shows its current carrier's last step; the code transmitter's
+    // leaves the highlight where it was.
+    if (!received.masksOnly) param.highlightRow = 0;
+    param.ShowProgramme(p, received.masksOnly ? param.highlightRow : -1);
+    ShowCounts();
+  });
+  if (received.info) KeepDeviceInfo(*received.info);
 }
 
 void CParamDlg::OnOK() {
@@ -446,42 +465,10 @@ void CParamDlg::OnOK() {
 }
 
 void CParamDlg::ShowCounts() {
-  // The links show the counts right after an upload put its programme in place.
-  history->NoteOutsideChange();
   const auto texts = CountTexts(param.Counts());
   typeCountText->setText(QString::fromStdString(texts[0]));
   carrierCountText->setText(QString::fromStdString(texts[1]));
   codeCountText->setText(QString::fromStdString(texts[2]));
-}
-
-void CParamDlg::OnTimer(int id) {
-  if (id == TIMER_STATUS_RESET) {
-    KillTimer(TIMER_STATUS_RESET);
-    statusLine->setText(QString::fromUtf8(text::kWelcome));
-    return;
-  }
-  if (engine) engine->OnTimer(id);
-}
-
-void CParamDlg::SetTimer(int id, int ms) {
-  QTimer*& t = timers[id];
-  if (!t) {
-    t = new QTimer(this);
-    // The code box's pauses are timed to the millisecond on the wire, as a blocking wait was.
-    t->setTimerType(Qt::PreciseTimer);
-    connect(t, &QTimer::timeout, this, [this, id] { OnTimer(id); });
-  }
-  t->start(ms);  // setting a running timer again restarts its period
-}
-
-void CParamDlg::KillTimer(int id) {
-  auto it = timers.find(id);
-  if (it != timers.end() && it->second) it->second->stop();
-}
-
-bool CParamDlg::TimerActive(int id) const {
-  auto it = timers.find(id);
-  return it != timers.end() && it->second && it->second->isActive();
 }
 
 void CParamDlg::SetLampState(int state) { lamp->SetLampState(state); }
@@ -501,16 +488,7 @@ void CParamDlg::ShowMessage(const std::string& utf8) {
   });
 }
 
-void CParamDlg::TransferEnded(const TransferOutcome& o) {
-  if (o.kind != TransferKind::kDownload || o.ok) return;
-  // What a failed download means for the device, when the status line alone would hide it.
-  if (o.infoUnreadable)
-    ShowMessage(text::kInfoNotReadMessage);
-  else if (o.deviceTouched)
-    ShowMessage(IsCodeTransmitter(model) ? text::kPartialDownloadMessage : text::kUnconfirmedFrameMessage);
-}
-
-void CParamDlg::DeviceInfoReceived(const DeviceInfo& info) {
+void CParamDlg::KeepDeviceInfo(const DeviceInfo& info) {
   deviceInfo = info;
   deviceInfoKnown = true;
   const SaveResult r = SaveDeviceInfo(startDir, info);
@@ -540,10 +518,6 @@ QMessageBox::StandardButton CParamDlg::Ask(QMessageBox::Icon icon, const QString
                                            QMessageBox::StandardButtons buttons) {
   return messageBox(this, icon, caption, text, buttons);
 }
-
-bool CParamDlg::RunOnWindowThread(const std::function<void()>& fn) { return calls.Run(fn); }
-
-void CParamDlg::BeginClosing() { calls.Close(); }
 
 bool CParamDlg::PreTranslateMessage(QKeyEvent* key) {
   // Function keys with Alt, Ctrl or Super held belong to the desktop (Alt+F4 closes the
@@ -742,9 +716,8 @@ bool CParamDlg::DestroyWindow() {
   // no event, so nothing can change the programme in between.
   if (!SaveAtExit()) return false;
   const bool downloading = engine && engine->DownloadRunning();
-  BeginClosing();
   if (engine) engine->Stop();
-  for (auto& [id, t] : timers) t->stop();
+  presenter_.Stop();
   destroyed = true;
   qApp->removeEventFilter(this);
   if (downloading && engine->DeviceTouched()) TellDeviceMayBeIncomplete();

@@ -8,14 +8,15 @@
 #include <string>
 
 #include "link/link_engine.h"
-#include "link/link_host.h"
+#include "link/link_observer.h"
 #include "link/link_timing.h"
-#include "link/window_call_queue.h"
 #include "model/code_catalogue.h"
 #include "model/device_model.h"
 #include "model/param_model.h"
 #include "store/param_file.h"
 #include "ui/dialog_builder.h"
+#include "ui/link_presenter.h"
+#include "ui/qt_event_loop.h"
 
 class CHoverButton;
 class CLampStatic;
@@ -34,7 +35,7 @@ class ProgrammeHistory;
 // Dialog 102, the working window: holds the programme, shows it in the grid, offers the
 // commands as buttons and function keys and reports on the status line. It forwards every
 // event to the model or the link engine and shows what they say.
-class CParamDlg : public QDialog, public km27::LinkHost {
+class CParamDlg : public QDialog {
   Q_OBJECT
  public:
   // Every message box of the window goes through this, so tests can answer it.
@@ -52,7 +53,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   // What the About entry of the window's menu opens (the application's About box).
   void SetAboutBox(std::function<void(QWidget* parent)> show) { aboutBox = std::move(show); }
   // Every delay of the link; the lower machines' own unless a test scales it. Before OnInitDialog.
-  void SetLinkTiming(const km27::LinkTiming& timing) { linkTiming = timing; }
+  void SetLinkTiming(const km27::LinkTiming& timing);
   km27::DeviceModel DeviceModel() const { return model; }
   void SetMessageBox(MessageBoxFn fn) { messageBox = std::move(fn); }
 
@@ -76,7 +77,6 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   void OnUpload();
   void OnDownload();
   void OnOK();
-  void OnTimer(int id);
   bool OnHelpInfo();
   void ShowHelpText(const QString& fileName);
   void OnSysCommand();  // the About entry
@@ -107,23 +107,24 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   void ProgrammeShown();
 
  public:
-  // LinkHost
-  void SetLampState(int state) override;
-  void SetStatusText(const std::string& utf8) override;
-  void SetButtonStates(const km27::ButtonStates& states) override;
-  void SetTimer(int id, int ms) override;
-  void KillTimer(int id) override;
-  void ShowCounts() override;
-  void ShowMessage(const std::string& utf8) override;
-  void DeviceInfoReceived(const km27::DeviceInfo& info) override;
-  bool RunOnWindowThread(const std::function<void()>& fn) override;
-  void TransferEnded(const km27::TransferOutcome& outcome) override;
+  // What the link's presenter shows and hands over.
+  virtual void SetLampState(int state);
+  virtual void SetStatusText(const std::string& utf8);
+  virtual void SetButtonStates(const km27::ui::ButtonStates& states);
+  void ShowCounts();
+  void ShowMessage(const std::string& utf8);  // modal box, OK only, once the event has run
+  // An upload's programme in place of this one, as one step to undo; its device information
+  // is kept for the next download and in its file.
+  void ReceiveProgramme(const km27::ReceivedProgramme& received);
+  // The check byte a download sealed into the programme it sent: the programme as it now is.
+  void AdoptCheckByte(uint8_t checkByte);
 
   // For the window's own use and for tests.
   km27::ParamModel& Param() { return param; }
   QWidget* Control(int id) const { return built.Control(id); }
   CHoverButton* Button(int index) const { return buttons[size_t(index)]; }
-  bool TimerActive(int id) const;
+  km27::ui::LinkPresenter& Presenter() { return presenter_; }
+  km27::LinkEngine* Engine() const { return engine.get(); }
   QMenu* SystemMenu() const { return sysMenu; }
   QAction* VerifyAction() const { return verifyAction; }
   CHelpViewer* HelpViewer() const;
@@ -150,7 +151,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   // Steps the lower machine cannot carry out are downloaded only when the operator says so.
   bool ConfirmImpossibleSteps();
   void OnRestored(bool carrierChanged);
-  void BeginClosing();
+  void KeepDeviceInfo(const km27::DeviceInfo& info);
   bool SaveWithRetry();
   km27::SaveResult SaveParamFileAtExit();
   enum class ExitSave { kWrite, kKeepFile, kStay };
@@ -170,10 +171,12 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   km27::CodeCatalogue catalogue;
   km27::ParamModel param;
   km27::DeviceModel model = km27::CodeTransmitter;
-  std::array<CHoverButton*, km27::kButtonCount> buttons{};
+  std::array<CHoverButton*, km27::ui::kButtonCount> buttons{};
   km27::ui::BuiltDialog built;
+  // The link's loop and presenter outlive its engine.
+  QtEventLoop linkLoop_;
+  km27::ui::LinkPresenter presenter_;
   std::unique_ptr<km27::LinkEngine> engine;
-  std::map<int, QTimer*> timers;
   QMenu* sysMenu = nullptr;
   QAction* verifyAction = nullptr;
   MessageBoxFn messageBox;
@@ -199,8 +202,5 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   qint64 unattendedDeadline = 0;
   std::map<QMessageBox::StandardButton, QString> choiceTexts;  // names for the next question's buttons
   QMessageBox::StandardButton choiceDefault = QMessageBox::NoButton;
-
-  // Workers' synchronous reports; dropped once the window starts closing.
-  km27::WindowCallQueue calls;
 };
 

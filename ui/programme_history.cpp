@@ -22,8 +22,8 @@ class ProgrammeHistory::Step : public QUndoCommand {
   bool pushed_ = false;
 };
 
-ProgrammeHistory::ProgrammeHistory(ParamModel& model, const QString& outsideText, QObject* parent)
-    : QObject(parent), model_(model), outsideText_(outsideText), known_(model.Snapshot()) {}
+ProgrammeHistory::ProgrammeHistory(ParamModel& model, QObject* parent)
+    : QObject(parent), model_(model), known_(model.Snapshot()) {}
 
 ProgrammeHistory::Placement ProgrammeHistory::Here() const {
   return {model_.Snapshot(), model_.currentCarrier, model_.highlightRow};
@@ -41,7 +41,6 @@ void ProgrammeHistory::Edit(const QString& text, ChangeScope scope, const std::f
     edit();
     return;
   }
-  NoteOutsideChange();
   const Placement before = Here();
   busy_ = true;
   edit();
@@ -49,23 +48,9 @@ void ProgrammeHistory::Edit(const QString& text, ChangeScope scope, const std::f
   Push(text, scope, before, Here());
 }
 
-void ProgrammeHistory::NoteOutsideChange() {
-  if (busy_ || model_.Snapshot() == known_) return;
-  // Where it happened is not known; undoing it stays on the carrier being edited.
-  Placement before = Here();
-  before.programme = known_;
-  Push(outsideText_, ChangeScope::kProgramme, before, Here());
-}
+void ProgrammeHistory::Undo() { stack_.undo(); }
 
-void ProgrammeHistory::Undo() {
-  NoteOutsideChange();
-  stack_.undo();
-}
-
-void ProgrammeHistory::Redo() {
-  NoteOutsideChange();
-  stack_.redo();
-}
+void ProgrammeHistory::Redo() { stack_.redo(); }
 
 QAction* ProgrammeHistory::CreateUndoAction(QObject* parent) { return CreateAction(parent, true); }
 QAction* ProgrammeHistory::CreateRedoAction(QObject* parent) { return CreateAction(parent, false); }

@@ -19,16 +19,13 @@ enum class ChangeScope { kCarrier, kProgramme };
 class ProgrammeHistory : public QObject {
   Q_OBJECT
  public:
-  // `outsideText` names a change the window did not make itself (an upload).
-  ProgrammeHistory(ParamModel& model, const QString& outsideText, QObject* parent = nullptr);
+  explicit ProgrammeHistory(ParamModel& model, QObject* parent = nullptr);
 
   QUndoStack& Stack() { return stack_; }
 
   // Runs an edit of the model; it becomes a step when it changed the programme.
   void Edit(const QString& text, ChangeScope scope, const std::function<void()>& edit);
-  // Records a change made behind the window's back (an upload put its programme in place).
-  void NoteOutsideChange();
-  // Undo and redo the last step; a change made behind the window's back becomes a step first.
+  // Undo and redo the last step.
   void Undo();
   void Redo();
   // Menu entries for them, named after the step they would undo or redo ("撤销 添加").
@@ -36,14 +33,14 @@ class ProgrammeHistory : public QObject {
   QAction* CreateRedoAction(QObject* parent);
 
   // The programme as it now stands is taken as known without a step of its own: the first
-  // programme of the window, and the check byte the code box's download seals into it.
+  // programme of the window, and the check byte a download sealed into it.
   void Adopt();
 
  signals:
   // Undo or redo put a programme in place; the carrier being edited changed with it when
   // carrierChanged.
   void Restored(bool carrierChanged);
-  // The programme changed: an edit, an outside change, undo or redo.
+  // The programme changed: an edit, undo or redo.
   void Changed();
 
  private:
@@ -59,7 +56,6 @@ class ProgrammeHistory : public QObject {
   void Apply(const Placement& at, ChangeScope scope);
 
   ParamModel& model_;
-  QString outsideText_;
   QUndoStack stack_;
   Programme known_;   // the programme as the last step (or Adopt) left it
   bool busy_ = false;  // inside an edit or a restore: the programme is ours to change

@@ -6,41 +6,62 @@
 #include <vector>
 
 #include "link/comm_control.h"
-#include "link/link_host.h"
+#include "link/event_loop.h"
 
 namespace km27::testing {
 
-// Records what the link asks of the window.
-class FakeHost : public LinkHost {
+// An event loop the test turns by hand: the timers are kept with their periods, and the test
+// fires one as the loop would when it falls due.
+class ManualLoop : public EventLoop {
  public:
-  int lamp = -1;
-  std::string status;
-  std::vector<std::string> statusHistory;
-  ButtonStates buttons;
-  std::map<int, int> timers;  // running timers: id -> period
-  int showCounts = 0;
-  std::vector<std::string> messages;
+  struct Timer {
+    int ms;
+    bool repeat;
+    std::function<void()> fn;
+  };
+  std::map<TimerId, Timer> timers;
 
-  void SetLampState(int state) override { lamp = state; }
-  void SetStatusText(const std::string& utf8) override {
-    status = utf8;
-    statusHistory.push_back(utf8);
+  TimerId StartTimer(int ms, bool repeat, std::function<void()> fn) override {
+    timers[++next_] = {ms, repeat, std::move(fn)};
+    return next_;
   }
-  void SetButtonStates(const ButtonStates& s) override { buttons = s; }
-  void SetTimer(int id, int ms) override { timers[id] = ms; }
-  void KillTimer(int id) override { timers.erase(id); }
-  void ShowCounts() override { ++showCounts; }
-  void ShowMessage(const std::string& utf8) override { messages.push_back(utf8); }
-  void DeviceInfoReceived(const DeviceInfo&) override {}  // the code box has none
-  bool RunOnWindowThread(const std::function<void()>& fn) override {
+  void RestartTimer(TimerId id, int ms) override {
+    if (auto it = timers.find(id); it != timers.end()) it->second.ms = ms;
+  }
+  void StopTimer(TimerId id) override { timers.erase(id); }
+  bool TimerActive(TimerId id) const override { return timers.count(id) != 0; }
+  WatchId WatchHandle(NativeHandle, unsigned, std::function<void(unsigned)>) override { return 0; }
+  void SetInterest(WatchId, unsigned) override {}
+  void Unwatch(WatchId) override {}
+  void Post(std::function<void()> fn) override { fn(); }
+
+  // A repeating timer of that period is running (the code box's scan, watchdog, upload limit).
+  bool Running(int ms) const { return Find(ms, true) != 0; }
+  // Fires it; false when none runs.
+  bool Fire(int ms) { return FireId(Find(ms, true)); }
+  // The one-shot timer (a pause): its period, or -1 when none runs; firing it.
+  int OneShotMs() const {
+    for (const auto& [id, t] : timers)
+      if (!t.repeat) return t.ms;
+    return -1;
+  }
+  bool FireOneShot() { return FireId(Find(-1, false)); }
+
+ private:
+  TimerId Find(int ms, bool repeat) const {
+    for (const auto& [id, t] : timers)
+      if (t.repeat == repeat && (ms < 0 || t.ms == ms)) return id;
+    return 0;
+  }
+  bool FireId(TimerId id) {
+    auto it = timers.find(id);
+    if (it == timers.end()) return false;
+    const auto fn = it->second.fn;
+    if (!it->second.repeat) timers.erase(it);
     fn();
     return true;
   }
-
-  bool Running(int id) const { return timers.count(id) != 0; }
-  bool TransferButtonsEnabled() const {
-    return buttons.enabled[kButtonUpload] && buttons.enabled[kButtonDownload];
-  }
+  TimerId next_ = 0;
 };
 
 // A comm control whose line the test plays by hand: Arrive() puts bytes into the input as the

@@ -4,13 +4,15 @@
 
 #include <termios.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <set>
 
 #include "box_fakes.h"
+#include "fake_observer.h"
 #include "link/box_frame.h"
-#include "model/status_texts.h"
+#include "model/param_model.h"
 #include "port/com_names.h"
 #include "port/held_port.h"
 #include "sim/sim_line.h"
@@ -19,7 +21,8 @@ namespace km27 {
 namespace {
 
 using testing::FakeComm;
-using testing::FakeHost;
+using testing::FakeObserver;
+using testing::ManualLoop;
 using Bytes = std::vector<uint8_t>;
 
 Bytes FrameBytes(const ParamOptions& o, const ParamTable& t) {
@@ -34,21 +37,33 @@ class BoxLinkTest : public ::testing::Test {
   // COM ports in `present` exist and are free.
   void Make(std::set<int> present = {1, 2, 3, 4, 5, 6, 7, 8, 9}) {
     ports = std::move(present);
-    link = std::make_unique<BoxLink>(model, host, comm, LinkTiming{}, [this](int n) { return ports.count(n) != 0; });
+    link.reset();
+    obs = std::make_unique<FakeObserver>();
+    link = std::make_unique<BoxLink>(loop, *obs, comm, LinkTiming{}, [this](int n) { return ports.count(n) != 0; });
     link->SetVerifyAfterDownload(false);  // the download alone, unless a test asks for its read-back
   }
 
-  // Ends the pauses the link asks for, as the window's timer would, and records their lengths;
-  // the test's hook stands for bytes arriving during a pause. Held events follow each pause.
+  // Ends the pauses the link asks for, as its loop would, and records their lengths; the test's
+  // hook stands for bytes arriving during a pause. Held events follow each pause.
   void RunPauses() {
-    while (host.Running(TIMER_BOX_PAUSE)) {
-      const int ms = host.timers.at(TIMER_BOX_PAUSE);
+    for (int ms = loop.OneShotMs(); ms >= 0; ms = loop.OneShotMs()) {
       waits.push_back(ms);
       if (duringWait) duringWait(ms);
-      link->OnTimer(TIMER_BOX_PAUSE);
+      loop.FireOneShot();
       comm.Pump();
     }
   }
+
+  void Download() { link->OnDownload(model.Snapshot()); }
+  // Every transfer begun has ended: the link is ready for the next command.
+  bool Ended() const {
+    return std::count(obs->order.begin(), obs->order.end(), 'S') == std::count(obs->order.begin(), obs->order.end(), 'E');
+  }
+  bool TransferButtonsEnabled() const { return obs->linkUp && Ended(); }
+  // The last verdict, in short.
+  std::string Verdict() const { return obs->verdicts.empty() ? "" : obs->verdicts.back(); }
+  // The programme the window would have after the last upload.
+  Programme Uploaded() const { return obs->received.back().Over(model.Snapshot()); }
 
   void BringUp() {
     Make();
@@ -66,7 +81,8 @@ class BoxLinkTest : public ::testing::Test {
 
   CodeCatalogue catalogue;
   ParamModel model;
-  FakeHost host;
+  ManualLoop loop;
+  std::unique_ptr<FakeObserver> obs = std::make_unique<FakeObserver>();
   FakeComm comm;
   std::set<int> ports;
   std::vector<int> waits;
@@ -83,8 +99,7 @@ TEST_F(BoxLinkTest, StartOpensComOneWithThePropertiesInOrder) {
   EXPECT_EQ(comm.rThreshold, 1);
   EXPECT_EQ(comm.sThreshold, 1);
   EXPECT_EQ(comm.inputMode, kInputModeBinary);
-  EXPECT_EQ(host.timers.at(TIMER_PORT_SCAN), 800);
-  EXPECT_EQ(host.showCounts, 1);
+  EXPECT_EQ(loop.Running(800), true);
   EXPECT_FALSE(link->LinkUp());
 }
 
@@ -93,27 +108,27 @@ TEST_F(BoxLinkTest, ScanFindsTheBoxBehindSilentPortsAndSkipsMissingOnes) {
   link->Start();
   for (int expected = 2; expected <= 4; ++expected) {
     comm.calls.clear();
-    link->OnTimer(TIMER_PORT_SCAN);
+    loop.Fire(800);
     EXPECT_EQ(comm.calls.front(), "PortOpen(false)");  // the port tried last is closed first
-    EXPECT_EQ(host.lamp, 0);
+    EXPECT_FALSE(obs->linkUp);
     EXPECT_EQ(comm.port, expected);
     EXPECT_TRUE(comm.open);
   }
   comm.Receive({CMD_BOX_PRESENCE, 0x11});
   EXPECT_TRUE(link->LinkUp());
-  EXPECT_EQ(host.lamp, 1);
-  EXPECT_FALSE(host.Running(TIMER_PORT_SCAN));
-  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
-  for (bool on : host.buttons.enabled) EXPECT_TRUE(on);
+  EXPECT_TRUE(obs->linkUp);
+  EXPECT_FALSE(loop.Running(800));
+  EXPECT_EQ(loop.Running(500), true);
+  EXPECT_TRUE(TransferButtonsEnabled());
 
   // Ports 5..9 do not exist: nothing is opened, and after 9 the scan wraps to COM1.
   Make({1, 2, 3, 4});
   link->Start();
-  for (int i = 0; i < 8; ++i) link->OnTimer(TIMER_PORT_SCAN);
+  for (int i = 0; i < 8; ++i) loop.Fire(800);
   EXPECT_EQ(link->PortNumber(), 9);
   EXPECT_FALSE(link->PortOpenFlag());
   EXPECT_FALSE(comm.open);
-  link->OnTimer(TIMER_PORT_SCAN);
+  loop.Fire(800);
   EXPECT_EQ(link->PortNumber(), 1);
   EXPECT_TRUE(comm.open);
 }
@@ -128,12 +143,12 @@ TEST_F(BoxLinkTest, TheRealProbeSkipsAPortAnotherProgramHolds) {
     ASSERT_TRUE(com3.Open(dir, 3)) << com3.Error();
     testing::HeldPort other(com1.SlavePath());
     ASSERT_TRUE(other.Ready());
-    link = std::make_unique<BoxLink>(model, host, comm, LinkTiming{});
+    link = std::make_unique<BoxLink>(loop, *obs, comm, LinkTiming{});
     link->Start();
     EXPECT_FALSE(comm.open);  // COM1 is taken
-    link->OnTimer(TIMER_PORT_SCAN);
+    loop.Fire(800);
     EXPECT_FALSE(comm.open);  // COM2 is absent
-    link->OnTimer(TIMER_PORT_SCAN);
+    loop.Fire(800);
     EXPECT_TRUE(comm.open);
     EXPECT_EQ(comm.port, 3);
     termios t{};
@@ -149,41 +164,32 @@ TEST_F(BoxLinkTest, OnlyAChunkStartingWithPresenceBringsTheLinkUp) {
   link->Start();
   comm.Receive({CMD_BOX_ACCEPT, CMD_BOX_PRESENCE});
   EXPECT_FALSE(link->LinkUp());
-  EXPECT_FALSE(host.TransferButtonsEnabled());
+  EXPECT_FALSE(TransferButtonsEnabled());
   comm.Receive({CMD_BOX_PRESENCE, CMD_BOX_ACCEPT});
   EXPECT_TRUE(link->LinkUp());
-  EXPECT_TRUE(host.TransferButtonsEnabled());
+  EXPECT_TRUE(TransferButtonsEnabled());
 }
 
-TEST_F(BoxLinkTest, SilenceForAWatchPeriodLosesTheLinkButKeepsTheSelection) {
+TEST_F(BoxLinkTest, SilenceForAWatchPeriodLosesTheLinkAndScansAgain) {
   BringUp();
-  for (int i = 0; i < 3; ++i) link->OnTimer(TIMER_PORT_SCAN);  // stale ticks change nothing
+  EXPECT_FALSE(loop.Running(800));  // found: no more scanning
   EXPECT_TRUE(comm.open);
-  link->OnTimer(TIMER_LINK_WATCH);  // the presence byte counted as activity
+  loop.Fire(500);  // the presence byte counted as activity
   EXPECT_TRUE(link->LinkUp());
   comm.Receive({0x01});
-  link->OnTimer(TIMER_LINK_WATCH);
+  loop.Fire(500);
   EXPECT_TRUE(link->LinkUp());
 
-  model.currentCarrier = 6;
-  model.currentFamily = 1;
-  model.highlightRow = 3;
-  model.lastRow = 4;
   comm.calls.clear();
-  link->OnTimer(TIMER_LINK_WATCH);
+  loop.Fire(500);
   EXPECT_FALSE(link->LinkUp());
-  EXPECT_EQ(host.lamp, 0);
-  EXPECT_FALSE(host.TransferButtonsEnabled());
-  EXPECT_TRUE(host.buttons.enabled[kButtonAdd]);
-  EXPECT_FALSE(host.Running(TIMER_LINK_WATCH));
-  EXPECT_EQ(host.timers.at(TIMER_PORT_SCAN), 800);
+  EXPECT_FALSE(obs->linkUp);
+  EXPECT_FALSE(TransferButtonsEnabled());
+  EXPECT_FALSE(loop.Running(500));
+  EXPECT_EQ(loop.Running(800), true);
   EXPECT_EQ(comm.calls.front(), "PortOpen(false)");
   EXPECT_EQ(comm.port, 1);
   EXPECT_TRUE(comm.open);
-  EXPECT_EQ(model.currentCarrier, 6);
-  EXPECT_EQ(model.currentFamily, 1);
-  EXPECT_EQ(model.highlightRow, 3);
-  EXPECT_EQ(model.lastRow, 4);
 }
 
 TEST_F(BoxLinkTest, DownloadSendsAnnouncementThenTheFrameAndStoresTheCheckByte) {
@@ -193,32 +199,32 @@ TEST_F(BoxLinkTest, DownloadSendsAnnouncementThenTheFrameAndStoresTheCheckByte) 
   model.options.bytes = {1, 0, 1, 0x01, 0x02, 0, 0, 0};
   const ParamTable tableBefore = model.table;
 
-  link->OnDownload();
-  EXPECT_FALSE(host.Running(TIMER_LINK_WATCH));
-  for (bool on : host.buttons.enabled) EXPECT_FALSE(on);
+  Download();
+  EXPECT_FALSE(loop.Running(500));
+  EXPECT_FALSE(Ended());
   ASSERT_EQ(comm.written.size(), 1u) << "the frame waits for its pause";
   RunPauses();
   ASSERT_EQ(comm.written.size(), 2u);
   EXPECT_EQ(comm.written[0], Bytes{CMD_BOX_DOWNLOAD});
   EXPECT_EQ(waits, std::vector<int>{200});
-  EXPECT_EQ(model.options.CheckByte(), uint8_t(-(1 + 1 + 1 + 2)));
-  EXPECT_EQ(model.table, tableBefore);
+  // The sealed check byte is told, for the caller's programme; the link changed nothing of it.
+  EXPECT_EQ(obs->sealed, std::vector<uint8_t>{uint8_t(-(1 + 1 + 1 + 2))});
+  EXPECT_EQ(model.options.CheckByte(), 0);
   EXPECT_EQ(comm.written[1], FrameBytes(model.options, tableBefore));
 }
 
 TEST_F(BoxLinkTest, DownloadIsJudgedByTheAcceptByteBeforeOrDuringTheWait) {
   BringUp();
   comm.Receive({CMD_BOX_ACCEPT});  // before the download: does not count
-  link->OnDownload();
+  Download();
   RunPauses();
   comm.Receive({0x00, CMD_BOX_ACCEPT});
   comm.Drain();
   RunPauses();
-  EXPECT_EQ(host.status, text::kDownloadOk);
+  EXPECT_EQ(Verdict(), "download ok");
   EXPECT_EQ(waits, (std::vector<int>{200, 1000, 500}));
-  EXPECT_TRUE(host.TransferButtonsEnabled());
-  EXPECT_EQ(host.timers.at(TIMER_STATUS_RESET), 5000);
-  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
+  EXPECT_TRUE(TransferButtonsEnabled());
+  EXPECT_EQ(loop.Running(500), true);
   EXPECT_FALSE(link->TransferRunning());
 
   // Bytes and their events that come during a pause are handled after it, as a host blocked in
@@ -227,38 +233,38 @@ TEST_F(BoxLinkTest, DownloadIsJudgedByTheAcceptByteBeforeOrDuringTheWait) {
     duringWait = [this, pause](int ms) {
       if (ms == pause) comm.Receive({0x11, CMD_BOX_ACCEPT, 0x22});
     };
-    link->OnDownload();
+    Download();
     RunPauses();
     comm.Drain();
     RunPauses();
-    EXPECT_EQ(host.status, text::kDownloadOk) << pause;
+    EXPECT_EQ(Verdict(), "download ok") << pause;
     EXPECT_TRUE(comm.heldEvents.empty());
   }
 
   duringWait = nullptr;
-  link->OnDownload();
+  Download();
   RunPauses();
   comm.Receive({CMD_BOX_PRESENCE});
   comm.Drain();
   RunPauses();
-  EXPECT_EQ(host.status, text::kDownloadFailed);
-  EXPECT_TRUE(host.TransferButtonsEnabled());
+  EXPECT_EQ(Verdict(), "download failed");
+  EXPECT_TRUE(TransferButtonsEnabled());
 
   // A 'Z' left over after a download does not count for the next one.
   comm.Receive({CMD_BOX_ACCEPT});
-  link->OnDownload();
+  Download();
   RunPauses();
   comm.Drain();
   RunPauses();
-  EXPECT_EQ(host.status, text::kDownloadFailed);
+  EXPECT_EQ(Verdict(), "download failed");
 }
 
 TEST_F(BoxLinkTest, TheEditedProgrammeIsTheOneAskedForAndTimersWaitForThePause) {
   BringUp();
   model.table.SetEntry(0, 0, {3, 8});
   const ParamTable asked = model.table;
-  link->OnDownload();
-  model.table.SetEntry(0, 1, {4, 9});  // an edit during the pause before the frame
+  Download();
+  model.table.SetEntry(0, 1, {4, 9});  // an edit during the pause before the frame: not sent
   RunPauses();
   ASSERT_EQ(comm.written.size(), 2u);
   EXPECT_EQ(comm.written[1], FrameBytes(model.options, asked));
@@ -271,8 +277,8 @@ TEST_F(BoxLinkTest, TheEditedProgrammeIsTheOneAskedForAndTimersWaitForThePause) 
   link->Start();
   link->OnUpload();
   ASSERT_TRUE(link->Paused());
-  link->OnTimer(TIMER_PORT_SCAN);
-  link->OnTimer(TIMER_PORT_SCAN);
+  loop.Fire(800);
+  loop.Fire(800);
   EXPECT_EQ(link->PortNumber(), 1);
   RunPauses();
   EXPECT_EQ(link->PortNumber(), 2);
@@ -281,18 +287,18 @@ TEST_F(BoxLinkTest, TheEditedProgrammeIsTheOneAskedForAndTimersWaitForThePause) 
 TEST_F(BoxLinkTest, DownloadNeedsTheLinkAndRefusesASecondTransfer) {
   Make();
   link->Start();
-  link->OnDownload();
+  Download();
   EXPECT_TRUE(comm.written.empty());
 
   comm.Receive({CMD_BOX_PRESENCE});
-  link->OnDownload();
-  link->OnDownload();  // F7 while the buttons are disabled, in the pause ...
+  Download();
+  Download();  // F7 while the buttons are disabled, in the pause ...
   RunPauses();
   ASSERT_EQ(comm.written.size(), 2u);
-  link->OnDownload();  // ... and after it
+  Download();  // ... and after it
   link->OnUpload();    // F6 likewise
   EXPECT_EQ(comm.written.size(), 2u);
-  EXPECT_FALSE(host.Running(TIMER_UPLOAD_TIMEOUT));
+  EXPECT_FALSE(loop.Running(2000));
   comm.Drain();
   RunPauses();
   EXPECT_FALSE(link->TransferRunning());
@@ -314,44 +320,39 @@ TEST_F(BoxLinkTest, UploadInPiecesReplacesTableAndOptions) {
   EXPECT_EQ(comm.written.back(), Bytes{CMD_BOX_UPLOAD});
   RunPauses();
   EXPECT_EQ(waits, std::vector<int>{10});
-  EXPECT_EQ(host.timers.at(TIMER_UPLOAD_TIMEOUT), 2000);
-  EXPECT_FALSE(host.Running(TIMER_LINK_WATCH));
+  EXPECT_EQ(loop.Running(2000), true);
+  EXPECT_FALSE(loop.Running(500));
   comm.Receive({CMD_BOX_PRESENCE});  // before the send event: not part of the answer
   comm.Drain();
   comm.Receive(Bytes(answer.begin(), answer.begin() + 100));
   comm.Receive(Bytes(answer.begin() + 100, answer.begin() + 900));
-  EXPECT_EQ(host.status, "");
+  EXPECT_EQ(Verdict(), "");
   Bytes tail(answer.begin() + 900, answer.end());
   tail.insert(tail.end(), {0xEE, 0xEE, 0xEE});  // beyond 968: dropped with the buffer
   comm.Receive(tail);
   RunPauses();
 
-  EXPECT_EQ(host.status, text::kUploadOk);
+  EXPECT_EQ(Verdict(), "upload ok");
   EXPECT_EQ(waits, (std::vector<int>{10, 500}));
-  EXPECT_EQ(model.options, boxOptions);
+  ASSERT_EQ(obs->received.size(), 1u);
+  EXPECT_FALSE(obs->received[0].masksOnly);
+  EXPECT_EQ(Uploaded().options, boxOptions);
   ParamTable expected = boxTable;
   for (int g = 0; g < kBlockCount; ++g) expected.bytes[size_t(48 * g + 47)] = answer[size_t(8 + 48 * g + 47)];
-  EXPECT_EQ(model.table, expected);
-  EXPECT_EQ(model.lastRow, 5);
-  EXPECT_EQ(model.highlightRow, 5);
-  EXPECT_GE(host.showCounts, 2);
-  EXPECT_FALSE(host.Running(TIMER_UPLOAD_TIMEOUT));
-  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
-  EXPECT_EQ(host.timers.at(TIMER_STATUS_RESET), 5000);
-  EXPECT_TRUE(host.TransferButtonsEnabled());
+  EXPECT_EQ(Uploaded().table, expected);
+  EXPECT_FALSE(loop.Running(2000));
+  EXPECT_EQ(loop.Running(500), true);
+  EXPECT_TRUE(TransferButtonsEnabled());
 
   // A second copy arriving afterwards is not collected.
-  model.table.Clear();
   comm.Receive(answer);
-  EXPECT_EQ(model.table, ParamTable{});
+  EXPECT_EQ(obs->received.size(), 1u);
 }
 
 TEST_F(BoxLinkTest, UploadWithBadGroupSumLeavesTableAndOptions) {
   BringUp();
   model.table.SetEntry(0, 0, {1, 5});
   model.options.bytes = {1, 1, 1, 1, 0, 0, 0, 0};
-  const ParamTable t0 = model.table;
-  const ParamOptions o0 = model.options;
   ParamTable boxTable;
   boxTable.SetEntry(2, 0, {4, 30});
   Bytes answer = FrameBytes(ParamOptions{}, boxTable);
@@ -360,11 +361,10 @@ TEST_F(BoxLinkTest, UploadWithBadGroupSumLeavesTableAndOptions) {
   StartUpload();
   comm.Receive(answer);
   RunPauses();
-  EXPECT_EQ(host.status, text::kUploadFailed);
-  EXPECT_EQ(model.table, t0);
-  EXPECT_EQ(model.options, o0);
-  EXPECT_FALSE(host.Running(TIMER_UPLOAD_TIMEOUT));
-  EXPECT_TRUE(host.TransferButtonsEnabled());
+  EXPECT_EQ(Verdict(), "upload failed");
+  EXPECT_TRUE(obs->received.empty());
+  EXPECT_FALSE(loop.Running(2000));
+  EXPECT_TRUE(TransferButtonsEnabled());
 }
 
 TEST_F(BoxLinkTest, UploadOfZeroBytesIsAccepted) {
@@ -373,26 +373,24 @@ TEST_F(BoxLinkTest, UploadOfZeroBytesIsAccepted) {
   model.options.bytes = {1, 1, 1, 1, 0, 0, 0, 0};
   StartUpload();
   comm.Receive(Bytes(kBoxFrameBytes, 0));
-  EXPECT_EQ(host.status, text::kUploadOk);
-  EXPECT_EQ(model.table, ParamTable{});
-  EXPECT_EQ(model.options, ParamOptions{});
-  EXPECT_EQ(model.highlightRow, 0);
+  EXPECT_EQ(Verdict(), "upload ok");
+  EXPECT_EQ(Uploaded(), Programme{});
 }
 
 TEST_F(BoxLinkTest, UploadTimesOutAndLateBytesAreIgnored) {
   BringUp();
   StartUpload();
   comm.Receive(Bytes(500, 0));
-  link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  loop.Fire(2000);
   RunPauses();
-  EXPECT_EQ(host.status, text::kUploadFailed);
+  EXPECT_EQ(Verdict(), "upload failed");
   EXPECT_FALSE(link->TransferRunning());
-  EXPECT_TRUE(host.TransferButtonsEnabled());
-  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
-  host.statusHistory.clear();
+  EXPECT_TRUE(TransferButtonsEnabled());
+  EXPECT_EQ(loop.Running(500), true);
+  obs->verdicts.clear();
   comm.Receive(Bytes(kBoxFrameBytes, 0));
-  link->OnTimer(TIMER_UPLOAD_TIMEOUT);  // stale tick
-  EXPECT_TRUE(host.statusHistory.empty());
+  EXPECT_FALSE(loop.Running(2000));
+  EXPECT_TRUE(obs->verdicts.empty());
 }
 
 TEST_F(BoxLinkTest, UploadWithoutAnyPortFailsByItsTimeLimit) {
@@ -401,41 +399,39 @@ TEST_F(BoxLinkTest, UploadWithoutAnyPortFailsByItsTimeLimit) {
   link->OnUpload();
   RunPauses();
   EXPECT_EQ(comm.outputsWhileClosed, 1);
-  link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  loop.Fire(2000);
   RunPauses();
-  EXPECT_EQ(host.status, text::kUploadFailed);
-  EXPECT_TRUE(host.buttons.enabled[kButtonAdd]);
-  EXPECT_FALSE(host.TransferButtonsEnabled());
+  EXPECT_EQ(Verdict(), "upload failed");
+  EXPECT_FALSE(TransferButtonsEnabled());
 
   // The request that never left must not make a later send event start collecting.
   ports = {1};
-  link->OnTimer(TIMER_LINK_WATCH);  // set by the end of the upload; no link: back to scanning
+  loop.Fire(500);  // set by the end of the upload; no link: back to scanning
   EXPECT_TRUE(comm.open);
   comm.Receive({CMD_BOX_PRESENCE});
   ASSERT_TRUE(link->LinkUp());
-  const ParamTable before = model.table;
-  link->OnDownload();
+  Download();
   RunPauses();
   comm.Drain();
   RunPauses();
-  host.statusHistory.clear();
+  obs->verdicts.clear();
   ParamTable other;
   other.SetEntry(0, 0, {2, 9});
   comm.Receive(FrameBytes(ParamOptions{}, other));
-  EXPECT_EQ(model.table, before);
-  EXPECT_TRUE(host.statusHistory.empty());
+  EXPECT_TRUE(obs->received.empty());
+  EXPECT_TRUE(obs->verdicts.empty());
 }
 
 TEST_F(BoxLinkTest, WatchdogAfterAnUploadWithoutLinkClosesTheScannedPortFirst) {
   Make();
   link->Start();
-  link->OnTimer(TIMER_PORT_SCAN);  // COM2 open, nothing talks
+  loop.Fire(800);  // COM2 open, nothing talks
   link->OnUpload();
   RunPauses();
-  link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  loop.Fire(2000);
   RunPauses();
   comm.calls.clear();
-  link->OnTimer(TIMER_LINK_WATCH);
+  loop.Fire(500);
   ASSERT_GE(comm.calls.size(), 2u);
   EXPECT_EQ(comm.calls.front(), "PortOpen(false)");
   EXPECT_EQ(comm.calls.back(), "PortOpen(true)");
@@ -449,10 +445,10 @@ TEST_F(BoxLinkTest, BoxFoundDuringAnUploadKeepsTheButtonsDisabled) {
   RunPauses();
   comm.Receive({CMD_BOX_PRESENCE});
   EXPECT_TRUE(link->LinkUp());
-  for (bool on : host.buttons.enabled) EXPECT_FALSE(on);
-  link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+  EXPECT_FALSE(Ended());
+  loop.Fire(2000);
   RunPauses();
-  EXPECT_TRUE(host.TransferButtonsEnabled());
+  EXPECT_TRUE(TransferButtonsEnabled());
 }
 
 // After an accepted download the box's frame is read back with the upload request and
@@ -463,42 +459,39 @@ TEST_F(BoxLinkTest, AnAcceptedDownloadIsReadBackAndCompared) {
   model.table.SetEntry(3, 0, {5, 20});
   model.table.SetEntry(3, 1, {6, 30});
   UpdateCarrierMask(model.table, model.options);
-  const ParamTable table = model.table;
 
   // The box answers with `answer` (or not at all) and the read-back ends.
   auto downloadAndReadBack = [&](const std::function<Bytes(const Bytes& sent)>& answer) {
-    host.messages.clear();
+    obs->verdicts.clear();
     waits.clear();
-    link->OnDownload();
+    Download();
     RunPauses();
     comm.Receive({CMD_BOX_ACCEPT});
     comm.Drain();
     RunPauses();
     EXPECT_EQ(comm.written.back(), Bytes{CMD_BOX_UPLOAD});
-    EXPECT_EQ(host.status, std::string(text::kDownloadOk) + text::kVerifying);
-    for (bool on : host.buttons.enabled) EXPECT_FALSE(on);
+    EXPECT_EQ(Verdict(), "download ok");
+    EXPECT_EQ(obs->progress.back().kind, TransferKind::kReadBack);
+    EXPECT_FALSE(Ended());
     comm.Drain();  // the request has left: what comes now is the answer
     const Bytes sent = comm.written[comm.written.size() - 2];
     const Bytes reply = answer(sent);
     if (reply.empty()) {
-      EXPECT_EQ(host.timers.at(TIMER_UPLOAD_TIMEOUT), 2000);
-      link->OnTimer(TIMER_UPLOAD_TIMEOUT);
+      EXPECT_EQ(loop.Running(2000), true);
+      loop.Fire(2000);
     } else {
       comm.Receive(reply);
     }
     RunPauses();
     EXPECT_FALSE(link->TransferRunning());
-    EXPECT_TRUE(host.TransferButtonsEnabled());
-    EXPECT_EQ(model.table, table) << "the read-back changed the window's programme";
+    EXPECT_TRUE(TransferButtonsEnabled());
+    EXPECT_TRUE(obs->received.empty()) << "a read-back handed a programme over";
   };
 
   downloadAndReadBack([](const Bytes& sent) { return sent; });
-  EXPECT_EQ(host.status, VerifyStatusText(VerifyOutcome::kSame));
-  EXPECT_TRUE(host.messages.empty());
+  EXPECT_EQ(Verdict(), "same");
   EXPECT_EQ(waits, (std::vector<int>{200, 1000, 500, 10, 500}));
-  EXPECT_EQ(host.timers.at(TIMER_LINK_WATCH), 500);
-  EXPECT_EQ(host.timers.at(TIMER_STATUS_RESET), 5000);
-
+  EXPECT_EQ(loop.Running(500), true);
   // A box holding one other step (its sums right): a mismatch, named.
   downloadAndReadBack([](const Bytes& sent) {
     ParamOptions o;
@@ -507,10 +500,10 @@ TEST_F(BoxLinkTest, AnAcceptedDownloadIsReadBackAndCompared) {
     t.SetEntry(3, 1, {7, 30});
     return FrameBytes(o, t);
   });
-  EXPECT_EQ(host.status, VerifyStatusText(VerifyOutcome::kMismatch));
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_NE(host.messages[0].find("载频 850 Hz（移频）第 2 步：下发 11.0 Hz 30 秒，读回 12.5 Hz 30 秒"), std::string::npos)
-      << host.messages[0];
+  EXPECT_EQ(Verdict(), "mismatch");
+  const VerifyDifference& d = obs->judged.back().difference;
+  ASSERT_FALSE(d.items.empty());
+  EXPECT_EQ(DescribeDifference(d.items[0], catalogue), "载频 850 Hz（移频）第 2 步：下发 11.0 Hz 30 秒，读回 12.5 Hz 30 秒");
 
   // An answer damaged on the way (a sum fails), or none at all: the read-back failed.
   downloadAndReadBack([](const Bytes& sent) {
@@ -518,21 +511,19 @@ TEST_F(BoxLinkTest, AnAcceptedDownloadIsReadBackAndCompared) {
     damaged[100] ^= 0x01;
     return damaged;
   });
-  EXPECT_EQ(host.status, VerifyStatusText(VerifyOutcome::kReadBackFailed));
+  EXPECT_EQ(Verdict(), "readback failed");
   downloadAndReadBack([](const Bytes&) { return Bytes{}; });
-  EXPECT_EQ(host.status, VerifyStatusText(VerifyOutcome::kReadBackFailed));
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.messages[0], text::kVerifyFailedMessage);
+  EXPECT_EQ(Verdict(), "readback failed");
 
   // A download the box did not accept is not read back.
   const size_t written = comm.written.size();
-  link->OnDownload();
+  Download();
   RunPauses();
   comm.Drain();
   RunPauses();
-  EXPECT_EQ(host.status, text::kDownloadFailed);
+  EXPECT_EQ(Verdict(), "download failed");
   EXPECT_EQ(comm.written.size(), written + 2);
-  EXPECT_TRUE(host.TransferButtonsEnabled());
+  EXPECT_TRUE(TransferButtonsEnabled());
 }
 
 TEST_F(BoxLinkTest, StopClosesAnOpenPort) {

@@ -75,7 +75,7 @@ class FaultMatrix : public TransmitterLinkTest {
       bool started = false;
       window.Do([&] {
         if (!link->LinkUp() || link->TransferRunning()) return;
-        download ? link->OnDownload() : link->OnUpload();
+        download ? link->OnDownload(model.Snapshot()) : link->OnUpload();
         started = link->TransferRunning();
       });
       if (started) return true;
@@ -83,20 +83,21 @@ class FaultMatrix : public TransmitterLinkTest {
     return false;
   }
 
-  // The transfer's verdict among the texts shown from `from` on: 1 success, 0 failure, -1 none
-  // within the limit.
+  // The transfer's verdict among those from `from` on: 1 success, 0 failure, -1 none within
+  // the limit.
   int WaitVerdict(size_t from, bool download, int ms) {
-    const std::string ok = download ? text::kDownloadOk : text::kUploadOk;
-    const std::string bad = download ? text::kDownloadFailed : text::kUploadFailed;
+    const std::string ok = download ? "download ok" : "upload ok";
+    const std::string bad = download ? "download failed" : "upload failed";
     int verdict = -1;
     window.WaitFor(
         [&] {
-          for (size_t i = from; i < window.texts.size(); ++i) {
-            if (window.texts[i] == ok) verdict = 1;
-            if (window.texts[i] == bad) verdict = 0;
-            if (verdict >= 0) return true;
+          for (size_t i = from; i < window.verdicts.size(); ++i) {
+            if (window.verdicts[i] == ok) verdict = 1;
+            if (window.verdicts[i] == bad) verdict = 0;
+            if (verdict >= 0) break;
           }
-          return false;
+          // What comes with the verdict (an upload's programme) has come once the transfer ended.
+          return verdict >= 0 && window.order.back() == 'E';
         },
         ms);
     return verdict;
@@ -104,7 +105,7 @@ class FaultMatrix : public TransmitterLinkTest {
 
   size_t TextCount() {
     auto lock = window.Lock();
-    return window.texts.size();
+    return window.verdicts.size();
   }
 
   // Starts one transfer and tallies its verdict in `cell`: 1 success, 0 failure shown, -1 none
@@ -135,23 +136,17 @@ class FaultMatrix : public TransmitterLinkTest {
     ParamTable table;
     ParamOptions options;
     RandomProgramme(seed, table, options);
-    window.Do([&] {
-      model.table = table;
-      model.options = options;
-    });
+    model.table = table;
+    model.options = options;
     TransmitterImage expected;  // the window had no device information: zeros
     expected.BuildFrom(options, table);
     const int verdict = RunTransfer(dev, seed, cell, true);
     if (verdict < 0) return;
-    if (verdict == 0 && std::getenv("KM27_FAULT_VERBOSE")) std::printf("failed run %u: %s\n", seed, Texts().c_str());
+    if (verdict == 0 && std::getenv("KM27_FAULT_VERBOSE")) std::printf("failed run %u: %s\n", seed, Verdicts().c_str());
     if (verdict == 1 && !(dev.Image() == expected)) {
       ++cell.wrong;
       ADD_FAILURE() << cell.name << " run " << seed << ": success reported, but the device holds another programme";
     }
-    window.Do([&] {
-      EXPECT_EQ(model.table, table) << "a download changed the tool's programme";
-      EXPECT_EQ(model.options, options);
-    });
   }
 
   // One upload of programme `seed` held by the device, into a tool that holds another one.
@@ -164,29 +159,22 @@ class FaultMatrix : public TransmitterLinkTest {
     for (size_t i = 0; i < kDeviceInfoBytes; ++i) image.bytes[i] = uint8_t(seed + i);
     image.BuildFrom(sentOptions, sent);
     dev.SetImage(image);
-    window.Do([&] {
-      model.table = before;
-      model.options = beforeOptions;
-    });
-    const size_t infoBefore = InfoReceived();
+    model.table = before;
+    model.options = beforeOptions;
+    const size_t receivedBefore = InfoReceived();
     const int verdict = RunTransfer(dev, seed, cell, false);
     if (verdict < 0) return;
-    window.Do([&] {
-      if (verdict == 1) {
-        if (!(model.table == sent) || !MasksEqual(model.options, sentOptions)) {
-          ++cell.wrong;
-          ADD_FAILURE() << cell.name << " run " << seed << ": success reported, but the table differs";
-        }
-      } else {
-        EXPECT_EQ(model.table, before) << "a failed upload changed the tool's programme";
-        EXPECT_EQ(model.options, beforeOptions);
-      }
-    });
-    // The device information reaches the window after a success only, and as the device held it.
-    auto lock = window.Lock();
-    ASSERT_EQ(window.infoReceived.size(), infoBefore + (verdict == 1 ? 1 : 0));
+    // A programme and the device information reach the window after a success only, and as
+    // the device held them.
+    ASSERT_EQ(InfoReceived(), receivedBefore + (verdict == 1 ? 1 : 0));
     if (verdict == 1) {
-      EXPECT_TRUE(window.infoReceived.back() == image.Info());
+      const Programme got = Uploaded();
+      if (!(got.table == sent) || !MasksEqual(got.options, sentOptions)) {
+        ++cell.wrong;
+        ADD_FAILURE() << cell.name << " run " << seed << ": success reported, but the table differs";
+      }
+      auto lock = window.Lock();
+      EXPECT_TRUE(window.received.back().info == image.Info());
     }
   }
 
@@ -238,8 +226,7 @@ class FaultMatrix : public TransmitterLinkTest {
           model.table.SetEntry(19, 0, {2, 2});
         }
       });
-      ParamTable toolTable;
-      window.Do([&] { toolTable = model.table; });
+      const size_t received = InfoReceived();
       dev.SetNoAckBlock(k);
       dev.ResetStats();
       const size_t from = TextCount();
@@ -267,8 +254,8 @@ class FaultMatrix : public TransmitterLinkTest {
       } else {
         ++cell.failed;
       }
-      window.Do([&] { EXPECT_EQ(model.table, toolTable) << "block " << k; });
-      EXPECT_TRUE(window.WaitFor([&] { return window.lamp == 0; }, 10000)) << "block " << k << ": link still shown";
+      EXPECT_EQ(InfoReceived(), received) << "block " << k << ": a transfer cut short handed a programme over";
+      EXPECT_TRUE(WaitLamp(0)) << "block " << k << ": link still shown";
 
       dev.SetNoAckBlock(-1);
       ASSERT_TRUE(dev.Plug());
@@ -279,7 +266,7 @@ class FaultMatrix : public TransmitterLinkTest {
       if (download) {
         EXPECT_TRUE(dev.Image() == onDevice) << "block " << k;
       } else {
-        window.Do([&] { EXPECT_EQ(model.table, table) << "block " << k; });
+        EXPECT_EQ(Uploaded().table, table) << "block " << k;
       }
       ++cell.ok;  // counted: the transfer after the device came back
     }
@@ -298,10 +285,8 @@ TEST_F(FaultMatrix, SoakDownloadAndVerify) {
   o.seed = 20261207;
   auto& dev = AddSim(1, o);
   StartLink(TestTiming(), true);
-  const std::string same = VerifyStatusText(VerifyOutcome::kSame);
-  const std::string mismatch = VerifyStatusText(VerifyOutcome::kMismatch);
-  const std::string readBackFailed = VerifyStatusText(VerifyOutcome::kReadBackFailed);
-  const std::string ends[] = {same, mismatch, readBackFailed, text::kDownloadFailed};
+  const std::string same = "same", mismatch = "mismatch", readBackFailed = "readback failed";
+  const std::string ends[] = {same, mismatch, readBackFailed, "download failed"};
   int proven = 0, mismatches = 0, readBackFailures = 0, downloadFailures = 0, wrong = 0, hung = 0;
   const auto t0 = Clock::now();
   for (int cycle = 0; cycle < cycles; ++cycle) {
@@ -319,10 +304,10 @@ TEST_F(FaultMatrix, SoakDownloadAndVerify) {
     std::string verdict;
     const bool ended = window.WaitFor(
         [&] {
-          for (size_t i = from; i < window.texts.size() && verdict.empty(); ++i)
+          for (size_t i = from; i < window.verdicts.size() && verdict.empty(); ++i)
             for (const std::string& end : ends)
-              if (window.texts[i] == end) verdict = end;
-          return !verdict.empty() && window.buttons.enabled[kButtonAdd] && !link->TransferRunning();
+              if (window.verdicts[i] == end) verdict = end;
+          return !verdict.empty() && !link->TransferRunning();
         },
         2 * TransferLimitMs());
     if (!ended) {

@@ -5,7 +5,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <deque>
+#include <future>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,141 +14,59 @@
 #include <thread>
 #include <vector>
 
-#include "link/link_host.h"
+#include "fake_observer.h"
+#include "link/poll_loop.h"
 #include "link/transmitter_link.h"
-#include "link/window_call_queue.h"
 #include "model/code_catalogue.h"
 #include "model/param_model.h"
 #include "sim/transmitter_sim.h"
 
 namespace km27::testing {
 
-// A window stand-in: its own thread runs the engine's window-side calls and the workers'
-// reports (through a WindowCallQueue), and records what the window would show.
-class FakeWindow : public LinkHost {
+// A window stand-in: its own thread runs a PollLoop, where the engine's calls and the workers'
+// reports run, and it records the engine's facts.
+class FakeWindow : public FakeObserver {
  public:
-  FakeWindow() : queue_([this] { Wake(); }) { thread_ = std::thread([this] { Loop(); }); }
+  FakeWindow() {
+    thread_ = std::thread([this] {
+      loop_.RunUntil([this] { return quit_.load(); });
+    });
+    loopThread = thread_.get_id();
+  }
   ~FakeWindow() override { Shutdown(); }
+
+  EventLoop& Loop() { return loop_; }
 
   // Runs fn on the window's thread and waits for it.
   void Do(const std::function<void()>& fn) {
-    auto done = std::make_shared<bool>(false);
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      tasks_.push_back([fn, done, this] {
-        fn();
-        {
-          std::lock_guard<std::mutex> l(m_);
-          *done = true;
-        }
-        cv_.notify_all();
-      });
-    }
-    cv_.notify_all();
-    std::unique_lock<std::mutex> lock(m_);
-    cv_.wait(lock, [&] { return *done; });
+    std::promise<void> done;
+    loop_.Post([&] {
+      fn();
+      done.set_value();
+    });
+    done.get_future().wait();
   }
 
-  // The exit path: no report may get through from here on, then the link stops.
+  // The exit path: the link stops; no fact may come from then on.
   void Close(LinkEngine& engine) {
     Do([&] {
-      queue_.Close();
       {
-        std::lock_guard<std::mutex> lock(m_);
-        closing_ = true;
+        auto lock = Lock();
+        closing = true;
       }
       engine.Stop();
     });
   }
 
   void Shutdown() {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      quit_ = true;
-    }
-    cv_.notify_all();
+    quit_ = true;
+    loop_.Quit();
     if (thread_.joinable()) thread_.join();
   }
 
-  // Waits until pred (called under the window's record lock) holds; it may also look at
-  // things that do not notify, so it is checked every few milliseconds.
-  bool WaitFor(const std::function<bool()>& pred, int ms) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::unique_lock<std::mutex> lock(m_);
-    while (!pred()) {
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      cv_.wait_for(lock, std::chrono::milliseconds(5));
-    }
-    return true;
-  }
-
-  // LinkHost
-  void SetLampState(int state) override { Record([&] { lamp = state; ++lampChanges; }); }
-  void SetStatusText(const std::string& utf8) override { Record([&] { texts.push_back(utf8); }); }
-  void SetButtonStates(const ButtonStates& states) override { Record([&] { buttons = states; }); }
-  void SetTimer(int id, int ms) override { Record([&] { timers.push_back({id, ms}); }); }
-  void KillTimer(int id) override { Record([&] { killed.push_back(id); }); }
-  void ShowCounts() override { Record([&] { ++countsShown; }); }
-  void ShowMessage(const std::string& utf8) override { Record([&] { messages.push_back(utf8); }); }
-  void DeviceInfoReceived(const DeviceInfo& info) override { Record([&] { infoReceived.push_back(info); }); }
-  bool RunOnWindowThread(const std::function<void()>& fn) override { return queue_.Call(fn); }
-
-  // Records (guarded by m_; read them inside WaitFor or after Lock()).
-  std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(m_); }
-  int lamp = -1;
-  int lampChanges = 0;
-  std::vector<std::string> texts;
-  ButtonStates buttons;
-  std::vector<std::pair<int, int>> timers;
-  std::vector<int> killed;
-  int countsShown = 0;
-  std::vector<std::string> messages;
-  std::vector<DeviceInfo> infoReceived;
-  int callsAfterClose = 0;
-  bool onWindowThread() const { return std::this_thread::get_id() == thread_.get_id(); }
-  int offThreadCalls = 0;
-
  private:
-  void Record(const std::function<void()>& change) {
-    bool mine = onWindowThread();
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      if (closing_) ++callsAfterClose;
-      if (!mine) ++offThreadCalls;
-      change();
-    }
-    cv_.notify_all();
-  }
-  void Wake() {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      woken_ = true;
-    }
-    cv_.notify_all();
-  }
-  void Loop() {
-    for (;;) {
-      std::deque<std::function<void()>> tasks;
-      {
-        std::unique_lock<std::mutex> lock(m_);
-        cv_.wait(lock, [&] { return quit_ || woken_ || !tasks_.empty(); });
-        if (quit_ && tasks_.empty()) break;
-        woken_ = false;
-        tasks.swap(tasks_);
-      }
-      for (auto& t : tasks) t();
-      queue_.RunPending();
-    }
-    queue_.Close();
-  }
-
-  std::mutex m_;
-  std::condition_variable cv_;
-  std::deque<std::function<void()>> tasks_;
-  bool woken_ = false;
-  bool quit_ = false;
-  bool closing_ = false;
-  WindowCallQueue queue_;
+  PollLoop loop_;
+  std::atomic<bool> quit_{false};
   std::thread thread_;
 };
 
@@ -188,41 +107,52 @@ class TransmitterLinkTest : public ::testing::Test {
 
   // The download alone, unless a test asks for its read-back.
   void StartLink(LinkTiming timing = TestTiming(), bool verify = false) {
-    link = std::make_unique<TransmitterLink>(model, window, startInfo, timing);
+    link = std::make_unique<TransmitterLink>(window.Loop(), window, startInfo, timing);
     link->SetVerifyAfterDownload(verify);
     link->SetComEnvironment(env);
-    window.Do([&] { link->Start(); });
-    window.Do([&] { link->OnTimer(TIMER_LINK_START); });
+    window.Do([&] {
+      link->Start();
+      link->SearchNow();
+    });
+  }
+  void Download() {
+    const Programme p = model.Snapshot();
+    window.Do([&] { link->OnDownload(p); });
   }
 
-  // The lamp and the buttons that go with it (the window gets them one after the other).
   bool WaitLamp(int state, int ms = 10000) {
-    return window.WaitFor([&] { return window.lamp == state && window.buttons.enabled[kButtonUpload] == (state == 1); }, ms);
+    return window.WaitFor([&] { return window.linkUp == (state == 1); }, ms);
   }
-  bool WaitText(const std::string& text, int ms = 20000) {
-    return window.WaitFor([&] { return !window.texts.empty() && window.texts.back() == text; }, ms);
+  // The last verdict is `v` (see FakeObserver::Verdict) and the transfer has ended.
+  bool WaitVerdict(const std::string& v, int ms = 20000) {
+    return window.WaitFor(
+        [&] { return !window.verdicts.empty() && window.verdicts.back() == v && window.order.back() == 'E'; }, ms);
+  }
+  bool WaitEnded(size_t count, int ms = 20000) {
+    return window.WaitFor([&] { return window.ended.size() >= count; }, ms);
   }
   size_t InfoReceived() {
     auto lock = window.Lock();
-    return window.infoReceived.size();
+    return window.received.size();
   }
-  std::string Texts() {
+  std::string Verdicts() {
     auto lock = window.Lock();
     std::string all;
-    for (auto& t : window.texts) all += t + "|";
+    for (auto& t : window.verdicts) all += t + "|";
     return all;
   }
-  int CountTexts(const std::string& text) {
+  int CountVerdicts(const std::string& v) {
     auto lock = window.Lock();
-    int n = 0;
-    for (auto& t : window.texts) n += t == text;
-    return n;
+    return window.CountVerdicts(v);
   }
-  bool SawText(const std::string& text) {
+  bool SawProgress(TransferKind kind, int done) {
     auto lock = window.Lock();
-    for (auto& t : window.texts)
-      if (t == text) return true;
-    return false;
+    return window.SawProgress(kind, done);
+  }
+  // The programme the window would hold after the last upload.
+  Programme Uploaded() {
+    auto lock = window.Lock();
+    return window.Uploaded(model.Snapshot());
   }
 
   TempDir com;

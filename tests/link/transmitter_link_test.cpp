@@ -1,7 +1,6 @@
 #include <termios.h>
 
 #include "link/transmitter_fixture.h"
-#include "model/status_texts.h"
 #include "port/held_port.h"
 
 namespace km27::testing {
@@ -26,16 +25,15 @@ TEST_F(TransmitterLinkTest, FindsTheDeviceOnCom3BehindSilentPorts) {
   EXPECT_GE(com2.GetStats().identify, 1);
   {
     auto lock = window.Lock();
-    EXPECT_EQ(window.lampChanges, 1);  // the first report of 0 changes nothing
-    EXPECT_TRUE(window.buttons.enabled[kButtonUpload]);
-    EXPECT_TRUE(window.buttons.enabled[kButtonDownload]);
-    EXPECT_EQ(window.offThreadCalls, 0);
+    EXPECT_EQ(window.order, "F");  // the first report of 0 changes nothing
+    EXPECT_EQ(window.found[0].com, 3);
+    EXPECT_EQ(window.offThread, 0);
   }
   // Later cycles poll COM3 only.
   int before1 = com1.GetStats().identify, before3 = com3.GetStats().identify;
   ASSERT_TRUE(window.WaitFor([&] { return com3.GetStats().identify >= before3 + 5; }, 5000));
   EXPECT_EQ(com1.GetStats().identify, before1);
-  EXPECT_EQ(window.lampChanges, 1);  // repeated reports of 1 change nothing
+  EXPECT_EQ(window.order, "F");  // repeated reports of 1 change nothing
 }
 
 TEST_F(TransmitterLinkTest, APortAnotherProgramHoldsIsSkippedUntouched) {
@@ -82,13 +80,7 @@ TEST_F(TransmitterLinkTest, UnpluggedDeviceDropsTheLinkAndTheScanStartsAgainAtCo
   ASSERT_TRUE(WaitLamp(1));
   int scansOfCom1 = com1.GetStats().identify;
   com2.Unplug();
-  ASSERT_TRUE(window.WaitFor([&] { return window.lamp == 0 && !window.buttons.enabled[kButtonUpload]; }, 10000));
-  {
-    auto lock = window.Lock();
-    EXPECT_FALSE(window.buttons.enabled[kButtonUpload]);
-    EXPECT_FALSE(window.buttons.enabled[kButtonDownload]);
-    EXPECT_TRUE(window.buttons.enabled[kButtonAdd]);
-  }
+  ASSERT_TRUE(WaitLamp(0));
   ASSERT_TRUE(window.WaitFor([&] { return com1.GetStats().identify > scansOfCom1; }, 5000));
   ASSERT_TRUE(com2.Plug());
   EXPECT_TRUE(WaitLamp(1));
@@ -100,18 +92,17 @@ TEST_F(TransmitterLinkTest, BlockNeverAcknowledgedFailsTheDownloadAfterTwentyAtt
   auto& dev = AddSim(1, o);
   StartLink();
   ASSERT_TRUE(WaitLamp(1));
-  window.Do([&] { link->OnDownload(); });
-  ASSERT_TRUE(WaitText(text::kDownloadFailed));
-  ASSERT_TRUE(window.WaitFor([&] { return !window.timers.empty() && window.timers.back().first == TIMER_STATUS_RESET; }, 5000));
+  Download();
+  ASSERT_TRUE(WaitVerdict("download failed"));
+  ASSERT_TRUE(WaitEnded(1));
   auto st = dev.GetStats();
   for (int k = 0; k < 5; ++k) EXPECT_EQ(st.writes[size_t(k)], 1) << k;
   EXPECT_EQ(st.writes[5], 20);
   for (int k = 6; k < kTransferBlocks; ++k) EXPECT_EQ(st.writes[size_t(k)], 0) << k;
-  EXPECT_TRUE(SawText(TransferProgressText(true, 5, kTransferBlocks, 1)));
-  EXPECT_TRUE(SawText(" 下载中… 5/17"));
+  EXPECT_TRUE(SawProgress(TransferKind::kDownload, 5));
   auto lock = window.Lock();
-  for (bool on : window.buttons.enabled) EXPECT_TRUE(on);  // enabled again
-  EXPECT_EQ(window.timers.back(), std::make_pair(TIMER_STATUS_RESET, TestTiming().statusResetMs));
+  EXPECT_EQ(window.order, "FS" + std::string(5 + 20, 'P') + "JE");  // 5 blocks, then 20 attempts at the sixth
+  EXPECT_TRUE(window.ended.back().deviceTouched);
 }
 
 TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
@@ -131,20 +122,15 @@ TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
   auto& dev = AddSim(1, vo);
   StartLink(TestTiming(), true);
   ASSERT_TRUE(WaitLamp(1));
-  window.Do([&] { link->OnDownload(); });
+  Download();
   // Read back and found the same; the read-back changes nothing of the window's.
-  ASSERT_TRUE(WaitText(VerifyStatusText(VerifyOutcome::kSame))) << Texts();
-  EXPECT_TRUE(SawText(text::kDownloadOk));
-  EXPECT_TRUE(SawText(VerifyProgressText(16, kTransferBlocks, 1)));
-  window.Do([&] {
-    EXPECT_EQ(model.table, table);
-    EXPECT_EQ(model.options, options);
-  });
+  ASSERT_TRUE(WaitVerdict("same")) << Verdicts();
+  EXPECT_EQ(CountVerdicts("download ok"), 1);
+  EXPECT_TRUE(SawProgress(TransferKind::kReadBack, 16));
   {
     auto lock = window.Lock();
-    EXPECT_TRUE(window.infoReceived.empty());
-    EXPECT_TRUE(window.messages.empty());
-    EXPECT_EQ(window.countsShown, 0);
+    EXPECT_TRUE(window.received.empty());
+    EXPECT_EQ(window.ended.size(), 1u);
   }
   for (int k = 0; k < kTransferBlocks; ++k) EXPECT_EQ(dev.GetStats().reads[size_t(k)], 1) << k;
 
@@ -155,35 +141,28 @@ TEST_F(TransmitterLinkTest, DownloadThenUploadGivesTheTableBack) {
     ASSERT_EQ(onDevice.bytes[kImageTableOffset + 2 * kBlockBytes + i], table.Block(1)[i]);
   EXPECT_EQ(onDevice.bytes[96], TransmitterImage::ExchangeMask(0, options.MaskByte(0)));
 
-  window.Do([&] {
-    model.table.Clear();
-    for (int f = 0; f < 4; ++f) model.options.SetMaskByte(f, 0);
-  });
+  model.table.Clear();
+  for (int f = 0; f < 4; ++f) model.options.SetMaskByte(f, 0);
   dev.SetImage([&] {
     TransmitterImage i = dev.Image();
     i.bytes[0] = 7;  // the device's own information comes back to the window
     return i;
   }());
   window.Do([&] { link->OnUpload(); });
-  ASSERT_TRUE(WaitText(text::kUploadOk)) << Texts();
-  window.Do([&] {
-    EXPECT_EQ(model.table, table);
-    EXPECT_EQ(model.options, options);
-  });
+  ASSERT_TRUE(WaitVerdict("upload ok")) << Verdicts();
+  // The masks and the table come back; the line settings are the window's own.
+  const Programme back = Uploaded();
+  EXPECT_EQ(back.table, table);
+  EXPECT_EQ(back.options, options);
   auto lock = window.Lock();
-  ASSERT_EQ(window.infoReceived.size(), 1u);
-  EXPECT_EQ(window.infoReceived[0][0], 7);
-  EXPECT_EQ(window.infoReceived[0][95], info.bytes[95]);
-  EXPECT_EQ(window.countsShown, 1);
-  EXPECT_TRUE(window.buttons.enabled[kButtonDownload]);
+  ASSERT_EQ(window.received.size(), 1u);
+  ASSERT_TRUE(window.received[0].info);
+  EXPECT_EQ((*window.received[0].info)[0], 7);
+  EXPECT_EQ((*window.received[0].info)[95], info.bytes[95]);
+  EXPECT_EQ(window.ended.size(), 2u);
 }
 
-TEST_F(TransmitterLinkTest, FailedUploadLeavesTableOptionsAndFileAlone) {
-  model.table.SetEntry(0, 0, {2, 5});
-  UpdateCarrierMask(model.table, model.options);
-  const ParamTable table = model.table;
-  const ParamOptions options = model.options;
-
+TEST_F(TransmitterLinkTest, FailedUploadHandsNothingOver) {
   sim::TransmitterSimOptions o;
   o.noAckBlock = 8;
   auto& dev = AddSim(1, o);
@@ -193,16 +172,11 @@ TEST_F(TransmitterLinkTest, FailedUploadLeavesTableOptionsAndFileAlone) {
   StartLink();
   ASSERT_TRUE(WaitLamp(1));
   window.Do([&] { link->OnUpload(); });
-  ASSERT_TRUE(WaitText(text::kUploadFailed));
+  ASSERT_TRUE(WaitVerdict("upload failed"));
   EXPECT_EQ(dev.GetStats().reads[8], 20);
-  window.Do([&] {
-    EXPECT_EQ(model.table, table);
-    EXPECT_EQ(model.options, options);
-  });
+  ASSERT_TRUE(WaitEnded(1));
   auto lock = window.Lock();
-  EXPECT_TRUE(window.infoReceived.empty()) << "a failed upload hands no device information over";
-  EXPECT_EQ(window.countsShown, 0);
-  for (bool on : window.buttons.enabled) EXPECT_TRUE(on);
+  EXPECT_TRUE(window.received.empty()) << "a failed upload hands nothing over";
 }
 
 TEST_F(TransmitterLinkTest, TransferCommandsAreRefusedWhileOneRuns) {
@@ -213,28 +187,27 @@ TEST_F(TransmitterLinkTest, TransferCommandsAreRefusedWhileOneRuns) {
   window.Do([&] { link->OnUpload(); });
   window.Do([&] {
     EXPECT_TRUE(link->TransferRunning());
-    link->OnDownload();  // F7
+    link->OnDownload(model.Snapshot());  // F7
     link->OnUpload();    // F6
   });
-  ASSERT_TRUE(WaitText(text::kUploadFailed));
+  ASSERT_TRUE(WaitVerdict("upload failed"));
   // Whether the monitor's failed poll closed the port before the upload took it or not, one
   // transfer ran: at most one opening stage of 20 attempts, no block written, one result.
   auto st = dev.GetStats();
   EXPECT_LE(st.open, 20);
   for (int w : st.writes) EXPECT_EQ(w, 0);
-  EXPECT_FALSE(SawText(text::kDownloadFailed));
-  EXPECT_FALSE(SawText(text::kDownloadOk));
+  EXPECT_EQ(CountVerdicts("download failed") + CountVerdicts("download ok"), 0);
   // A second result would come at once; the monitor's next polls come after it.
   const int seen = dev.GetStats().identify;
   ASSERT_TRUE(window.WaitFor([&] { return dev.GetStats().identify >= seen + 2; }, 10000));
-  EXPECT_EQ(CountTexts(text::kUploadFailed), 1);
+  EXPECT_EQ(CountVerdicts("upload failed"), 1);
   // Once it has ended, the next command is taken.
   dev.SetSilent(false);
   int polls = dev.GetStats().identify;
   ASSERT_TRUE(window.WaitFor([&] { return dev.GetStats().identify >= polls + 3; }, 10000));
   ASSERT_TRUE(WaitLamp(1));
-  window.Do([&] { link->OnDownload(); });
-  EXPECT_TRUE(WaitText(text::kDownloadOk));
+  Download();
+  EXPECT_TRUE(WaitVerdict("download ok"));
 }
 
 TEST_F(TransmitterLinkTest, DamagedAnswersAreRetriedNotTrusted) {
@@ -252,7 +225,7 @@ TEST_F(TransmitterLinkTest, DamagedAnswersAreRetriedNotTrusted) {
       if (!WaitLamp(1)) return false;
       bool started = false;
       window.Do([&] {
-        download ? link->OnDownload() : link->OnUpload();
+        download ? link->OnDownload(model.Snapshot()) : link->OnUpload();
         started = link->TransferRunning();
       });
       if (started) return true;
@@ -260,11 +233,11 @@ TEST_F(TransmitterLinkTest, DamagedAnswersAreRetriedNotTrusted) {
     return false;
   };
   ASSERT_TRUE(startWhenUp(true));
-  ASSERT_TRUE(WaitText(text::kDownloadOk, 30000)) << Texts();
-  window.Do([&] { model.table.Clear(); });
+  ASSERT_TRUE(WaitVerdict("download ok", 30000)) << Verdicts();
+  model.table.Clear();
   ASSERT_TRUE(startWhenUp(false));
-  ASSERT_TRUE(WaitText(text::kUploadOk, 30000)) << Texts();
-  window.Do([&] { EXPECT_EQ(model.table, table); });  // no damaged block was taken
+  ASSERT_TRUE(WaitVerdict("upload ok", 30000)) << Verdicts();
+  EXPECT_EQ(Uploaded().table, table);  // no damaged block was taken
   int reads = 0;
   for (int r : dev.GetStats().reads) reads += r;
   EXPECT_GT(reads, kTransferBlocks);  // some answers were damaged and asked for again
@@ -281,23 +254,22 @@ TEST_F(TransmitterLinkTest, RealTimesAgainstALineAtItsRealSpeed) {
   ASSERT_TRUE(WaitLamp(1));
   model.table.SetEntry(4, 0, {3, 7});
   const ParamTable table = model.table;
-  window.Do([&] { link->OnDownload(); });
-  ASSERT_TRUE(WaitText(text::kDownloadOk)) << Texts();
-  window.Do([&] { model.table.Clear(); });
+  Download();
+  ASSERT_TRUE(WaitVerdict("download ok")) << Verdicts();
+  model.table.Clear();
   window.Do([&] { link->OnUpload(); });
-  ASSERT_TRUE(WaitText(text::kUploadOk)) << Texts();
-  window.Do([&] { EXPECT_EQ(model.table, table); });
+  ASSERT_TRUE(WaitVerdict("upload ok")) << Verdicts();
+  EXPECT_EQ(Uploaded().table, table);
   auto st = dev.GetStats();
   for (int k = 0; k < kTransferBlocks; ++k) EXPECT_EQ(st.writes[size_t(k)] + st.reads[size_t(k)], 2) << k;
 }
 
 TEST_F(TransmitterLinkTest, DownloadWithoutLinkDoesNothing) {
   StartLink();
-  window.Do([&] { link->OnDownload(); });
+  Download();
   window.Do([&] { EXPECT_FALSE(link->TransferRunning()); });
   auto lock = window.Lock();
-  EXPECT_TRUE(window.texts.empty());
-  EXPECT_TRUE(window.killed.size() == 1 && window.killed[0] == TIMER_LINK_START);
+  EXPECT_EQ(window.order, "");
 }
 
 TEST_F(TransmitterLinkTest, ClosingDuringATransferEndsPromptlyAndQuietly) {
@@ -314,8 +286,8 @@ TEST_F(TransmitterLinkTest, ClosingDuringATransferEndsPromptlyAndQuietly) {
   auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
   EXPECT_LT(took, slow.readTotalConstantMs);  // the wait was cut short, not sat out
   auto lock = window.Lock();
-  EXPECT_EQ(window.callsAfterClose, 0);
-  for (auto& t : window.texts) EXPECT_NE(t, text::kUploadFailed);
+  EXPECT_EQ(window.afterClose, 0);
+  EXPECT_EQ(window.CountVerdicts("upload failed"), 0);
 }
 
 }  // namespace
@@ -335,41 +307,34 @@ TEST_F(TransmitterLinkTest, ReadBackNamesTheFirstWrongByteAndTellsAFailedReadBac
   model.table.SetEntry(2, 0, {1, 3});
   model.table.SetEntry(2, 1, {4, 10});  // "9.0 Hz" 10 s; stored as "9.5 Hz"
   UpdateCarrierMask(model.table, model.options);
-  const ParamTable table = model.table;
   ASSERT_TRUE(WaitLamp(1));
-  window.Do([&] { link->OnDownload(); });
-  ASSERT_TRUE(WaitText(VerifyStatusText(VerifyOutcome::kMismatch))) << Texts();
-  ASSERT_TRUE(window.WaitFor([&] { return window.messages.size() == 1; }, 5000));
+  Download();
+  ASSERT_TRUE(WaitVerdict("mismatch")) << Verdicts();
+  ASSERT_TRUE(WaitEnded(1));
   {
     auto lock = window.Lock();
-    EXPECT_NE(window.messages[0].find("载频 750 Hz（移频）第 2 步：下发 9.0 Hz 10 秒，读回 9.5 Hz 10 秒"), std::string::npos)
-        << window.messages[0];
-    EXPECT_NE(window.messages[0].find("共 1 个字节不同"), std::string::npos);
-    for (bool on : window.buttons.enabled) EXPECT_TRUE(on);
+    const VerifyDifference& d = window.ended[0].difference;
+    ASSERT_EQ(d.items.size(), 1u);
+    EXPECT_EQ(d.bytes, 1u);
+    EXPECT_EQ(DescribeDifference(d.items[0], catalogue), "载频 750 Hz（移频）第 2 步：下发 9.0 Hz 10 秒，读回 9.5 Hz 10 秒");
+    EXPECT_TRUE(window.received.empty());
   }
-  window.Do([&] { EXPECT_EQ(model.table, table); });
 
   // Read-backs that are never answered: a failure of its own, after the download succeeded.
   dev.SetStoreWrongByte(-1);
   dev.SetFailReads(true);
-  window.Do([&] { link->OnDownload(); });
-  ASSERT_TRUE(WaitText(VerifyStatusText(VerifyOutcome::kReadBackFailed))) << Texts();
+  Download();
+  ASSERT_TRUE(WaitVerdict("readback failed")) << Verdicts();
   EXPECT_EQ(dev.GetStats().reads[0], 1 + kExchangeAttempts);  // one good read before, twenty now
-  ASSERT_TRUE(window.WaitFor([&] { return window.messages.size() == 2; }, 5000));
-  {
-    auto lock = window.Lock();
-    EXPECT_EQ(window.messages[1], text::kVerifyFailedMessage);
-  }
 
   // Verification off: the download ends with its own text and reads nothing.
   dev.SetFailReads(false);
   const int readsBefore = dev.GetStats().reads[0];
   window.Do([&] { link->SetVerifyAfterDownload(false); });
-  const size_t shown = [&] { auto lock = window.Lock(); return window.texts.size(); }();
-  window.Do([&] { link->OnDownload(); });
-  ASSERT_TRUE(window.WaitFor([&] { return window.texts.size() > shown && window.texts.back() == text::kDownloadOk &&
-                                          window.buttons.enabled[kButtonDownload]; },
-                             20000));
+  ASSERT_TRUE(WaitEnded(2));
+  Download();
+  ASSERT_TRUE(WaitEnded(3));
+  EXPECT_EQ(Verdicts(), "download ok|mismatch|download ok|readback failed|download ok|");
   EXPECT_EQ(dev.GetStats().reads[0], readsBefore);
 }
 

@@ -19,11 +19,13 @@
 
 #include "link/box_frame.h"
 #include "link/box_link.h"
+#include "model/param_model.h"
 #include "link/verify.h"
-#include "model/status_texts.h"
 #include "port/com_names.h"
 #include "sim/box_sim.h"
 #include "ui/controls/ms_comm.h"
+#include "ui/qt_event_loop.h"
+#include "link/fake_observer.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -35,42 +37,6 @@ int RunsPerCell() {
   const int n = v ? std::atoi(v) : 0;
   return n > 0 ? n : 2;
 }
-
-// Window timers as QTimers dispatched to the link; the status line kept for the checks.
-class MatrixHost : public km27::LinkHost {
- public:
-  km27::LinkEngine* engine = nullptr;
-  std::string status;
-  km27::ButtonStates buttons;
-
-  void SetLampState(int) override {}
-  void SetStatusText(const std::string& utf8) override { status = utf8; }
-  void SetButtonStates(const km27::ButtonStates& s) override { buttons = s; }
-  void SetTimer(int id, int ms) override {
-    auto& t = timers_[id];
-    if (!t) {
-      t = std::make_unique<QTimer>();
-      QObject::connect(t.get(), &QTimer::timeout, [this, id] {
-        if (id == km27::TIMER_STATUS_RESET) timers_[id]->stop();
-        else if (engine) engine->OnTimer(id);
-      });
-    }
-    t->start(ms);
-  }
-  void KillTimer(int id) override {
-    if (auto it = timers_.find(id); it != timers_.end()) it->second->stop();
-  }
-  void ShowCounts() override {}
-  void ShowMessage(const std::string&) override {}
-  void DeviceInfoReceived(const km27::DeviceInfo&) override {}
-  bool RunOnWindowThread(const std::function<void()>& fn) override {
-    fn();
-    return true;
-  }
-
- private:
-  std::map<int, std::unique_ptr<QTimer>> timers_;
-};
 
 struct Cell {
   std::string name;
@@ -111,9 +77,8 @@ class BoxFaultMatrix : public ::testing::Test {
     o.com = 1;
     box = std::make_unique<BoxSim>(o);
     ASSERT_TRUE(box->Start()) << box->Error();
-    link = std::make_unique<km27::BoxLink>(model, host, comm, timing);
+    link = std::make_unique<km27::BoxLink>(loop, obs, comm, timing);
     link->SetVerifyAfterDownload(false);  // the download alone
-    host.engine = link.get();
     link->Start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return link->LinkUp(); }, 5000));
   }
@@ -142,15 +107,19 @@ class BoxFaultMatrix : public ::testing::Test {
   // Waits for the link (a silent box loses it; it comes back when the box talks again).
   bool Ready() { return QTest::qWaitFor([&] { return link->LinkUp() && !link->TransferRunning(); }, 5000); }
 
-  // Starts one transfer and waits for its verdict in the status line; false (and the cell
+  // The last verdict (FakeObserver::Verdict), "" for none.
+  std::string Verdict() const { return obs.verdicts.empty() ? "" : obs.verdicts.back(); }
+
+  // Starts one transfer and waits for its verdict; false (and the cell
   // counts a hang) when none came within the limit.
   bool RunTransfer(bool download, unsigned seed, Cell& cell) {
-    host.status.clear();
+    obs.verdicts.clear();
+    obs.received.clear();
     QElapsedTimer t;
     t.start();
     ++cell.runs;
-    download ? link->OnDownload() : link->OnUpload();
-    const bool done = QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, LimitMs());
+    download ? link->OnDownload(model.Snapshot()) : link->OnUpload();
+    const bool done = QTest::qWaitFor([&] { return !obs.verdicts.empty() && !link->TransferRunning(); }, LimitMs());
     cell.maxSeconds = std::max(cell.maxSeconds, double(t.elapsed()) / 1000);
     if (!done) {
       ++cell.hung;
@@ -169,14 +138,15 @@ class BoxFaultMatrix : public ::testing::Test {
     model.options = beforeOptions;
     ASSERT_TRUE(Ready()) << cell.name << ": link not up before run " << seed;
     if (!RunTransfer(false, seed, cell)) return;
-    if (host.status == km27::text::kUploadOk) {
+    if (Verdict() == "upload ok") {
       ++cell.ok;
       // The group check bytes travel in slot 23's time byte: compare with the frame as sent.
       km27::ParamTable expected;
       km27::ParamOptions expectedOptions;
       const km27::BoxFrame frame = km27::BuildBoxFrame(sentOptions, sent);
       ASSERT_TRUE(km27::ParseBoxFrame(frame.data(), expectedOptions, expected));
-      if (!(model.table == expected) || !(model.options == expectedOptions)) {
+      const km27::Programme got = obs.Uploaded(model.Snapshot());
+      if (!(got.table == expected) || !(got.options == expectedOptions)) {
         ++cell.wrong;
         ADD_FAILURE() << cell.name << " run " << seed << ": success reported, but the table differs";
       }
@@ -186,9 +156,8 @@ class BoxFaultMatrix : public ::testing::Test {
       }
     } else {
       ++cell.failed;
-      EXPECT_EQ(host.status, km27::text::kUploadFailed);
-      EXPECT_EQ(model.table, before) << cell.name << ": a failed upload changed the tool's programme";
-      EXPECT_EQ(model.options, beforeOptions);
+      EXPECT_EQ(Verdict(), "upload failed");
+      EXPECT_TRUE(obs.received.empty()) << cell.name << ": a failed upload handed a programme over";
     }
   }
 
@@ -203,7 +172,7 @@ class BoxFaultMatrix : public ::testing::Test {
     if (!RunTransfer(true, seed, cell)) return;
     const km27::BoxFrame frame = km27::BuildBoxFrame(options, table);
     const std::vector<uint8_t> expected(frame.begin(), frame.end());
-    if (host.status == km27::text::kDownloadOk) {
+    if (Verdict() == "download ok") {
       ++cell.ok;
       if (box->LastDownloadFrame() != expected || box->DownloadsAccepted() != accepted + 1) {
         ++cell.wrong;
@@ -211,9 +180,8 @@ class BoxFaultMatrix : public ::testing::Test {
       }
     } else {
       ++cell.failed;
-      EXPECT_EQ(host.status, km27::text::kDownloadFailed);
+      EXPECT_EQ(Verdict(), "download failed");
     }
-    EXPECT_EQ(model.table, table) << "a download changed the tool's programme";
   }
 
   void RunCell(const std::string& name, bool download, Fault fault) {
@@ -229,19 +197,18 @@ class BoxFaultMatrix : public ::testing::Test {
         ASSERT_TRUE(Ready());
         box->SetSilent(true);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !link->LinkUp(); }, 3000)) << "silence not noticed";
-        model.table.SetEntry(0, 0, {1, 1});
-        const km27::ParamTable before = model.table;
-        host.status.clear();
+        obs.verdicts.clear();
+        obs.received.clear();
         QElapsedTimer t;
         t.start();
         ++cell.runs;
         link->OnUpload();
-        const bool done = QTest::qWaitFor([&] { return !host.status.empty() && !link->TransferRunning(); }, LimitMs());
+        const bool done = QTest::qWaitFor([&] { return !obs.verdicts.empty() && !link->TransferRunning(); }, LimitMs());
         cell.maxSeconds = std::max(cell.maxSeconds, double(t.elapsed()) / 1000);
         if (!done) ++cell.hung;
-        else if (host.status == km27::text::kUploadOk) ++cell.wrong;
+        else if (Verdict() == "upload ok") ++cell.wrong;
         else ++cell.failed;
-        EXPECT_EQ(model.table, before);
+        EXPECT_TRUE(obs.received.empty());
         box->SetSilent(false);
         EXPECT_TRUE(QTest::qWaitFor([&] { return link->LinkUp(); }, 10000)) << "box not found again";
         continue;
@@ -268,7 +235,8 @@ class BoxFaultMatrix : public ::testing::Test {
   km27::LinkTiming timing = km27::LinkTiming{}.Scaled(5);
   km27::CodeCatalogue catalogue;
   km27::ParamModel model;
-  MatrixHost host;
+  QtEventLoop loop;
+  km27::testing::FakeObserver obs;
   CMSComm comm;
   std::unique_ptr<BoxSim> box;
   std::unique_ptr<km27::BoxLink> link;
@@ -306,9 +274,7 @@ TEST_F(BoxSoak, DownloadAndVerify) {
   const char* v = std::getenv("KM27_SOAK_CYCLES");
   const int cycles = v && std::atoi(v) > 0 ? std::atoi(v) : 10;
   link->SetVerifyAfterDownload(true);
-  const std::string same = km27::VerifyStatusText(km27::VerifyOutcome::kSame);
-  const std::string mismatch = km27::VerifyStatusText(km27::VerifyOutcome::kMismatch);
-  const std::string readBackFailed = km27::VerifyStatusText(km27::VerifyOutcome::kReadBackFailed);
+  const std::string same = "same", mismatch = "mismatch", readBackFailed = "readback failed";
   int proven = 0, mismatches = 0, readBackFailures = 0, downloadFailures = 0, wrong = 0, hung = 0;
   QElapsedTimer clock;
   clock.start();
@@ -320,35 +286,36 @@ TEST_F(BoxSoak, DownloadAndVerify) {
     model.options = options;
     const km27::BoxFrame frame = km27::BuildBoxFrame(options, table);
     ASSERT_TRUE(Ready()) << "cycle " << cycle << ": link not up";
-    host.status.clear();
-    link->OnDownload();
+    obs.verdicts.clear();
+    obs.received.clear();
+    link->OnDownload(model.Snapshot());
     // The verdict: a final text and the transfer over (the read-back's time limit included).
     const bool ended = QTest::qWaitFor(
         [&] {
-          return !link->TransferRunning() && (host.status == same || host.status == mismatch ||
-                                              host.status == readBackFailed || host.status == km27::text::kDownloadFailed);
+          return !link->TransferRunning() && (Verdict() == same || Verdict() == mismatch ||
+                                              Verdict() == readBackFailed || Verdict() == "download failed");
         },
         2 * LimitMs());
     if (!ended) {
       ++hung;
-      ADD_FAILURE() << "cycle " << cycle << ": no verdict (" << host.status << ")";
+      ADD_FAILURE() << "cycle " << cycle << ": no verdict (" << Verdict() << ")";
       break;
     }
     const bool onBox = box->Frame() == frame;
-    if (host.status == same) {
+    if (Verdict() == same) {
       ++proven;
       if (!onBox) {
         ++wrong;
         ADD_FAILURE() << "cycle " << cycle << ": proven, but the box holds another frame";
       }
-    } else if (host.status == mismatch) {
+    } else if (Verdict() == mismatch) {
       ++mismatches;
-    } else if (host.status == readBackFailed) {
+    } else if (Verdict() == readBackFailed) {
       ++readBackFailures;
     } else {
       ++downloadFailures;
     }
-    EXPECT_EQ(model.table, table) << "cycle " << cycle << ": verification changed the programme";
+    EXPECT_TRUE(obs.received.empty()) << "cycle " << cycle << ": verification handed a programme over";
   }
   std::printf("| KM27A | %d | %d | %d | %d | %d | %d | %d | %.1f |\n", cycles, proven, mismatches, readBackFailures,
               downloadFailures, wrong, hung, double(clock.elapsed()) / 1000);

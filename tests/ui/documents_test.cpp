@@ -18,7 +18,6 @@
 #include <deque>
 #include <memory>
 
-#include "link/link_host.h"
 #include "model/status_texts.h"
 #include "res/dialog_templates.h"
 #include "store/param_file.h"
@@ -102,8 +101,8 @@ class Documents : public ::testing::Test {
   }
   void ExpectStatusThenWelcome(const QString& text) {
     EXPECT_EQ(Status(), text);
-    EXPECT_TRUE(dlg->TimerActive(TIMER_STATUS_RESET));
-    dlg->OnTimer(TIMER_STATUS_RESET);
+    EXPECT_TRUE(dlg->Presenter().StatusResetActive());
+    dlg->Presenter().StatusResetDue();
     EXPECT_EQ(Status(), QString::fromUtf8(text::kWelcome));
   }
 

@@ -295,7 +295,7 @@ TEST_F(OperatorSafetyOnTheLine, CancelAfterAFailedExitSaveLeavesTheWindowFullyAl
   EXPECT_TRUE(WaitLamp(0)) << "the lamp stayed lit with the device gone";
   ASSERT_TRUE(sim.Plug());
   EXPECT_TRUE(WaitLamp(1));
-  EXPECT_TRUE(dlg->Button(kButtonDownload)->isEnabled());
+  EXPECT_TRUE(dlg->Button(ui::kButtonDownload)->isEnabled());
   // ... and transfers work as before.
   Key(Qt::Key_F7);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Status() == downloaded; }, 20000)) << Status().toStdString();

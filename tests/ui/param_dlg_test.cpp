@@ -8,7 +8,6 @@
 #include <memory>
 #include <thread>
 
-#include "link/link_host.h"
 #include "model/status_texts.h"
 #include "res/dialog_templates.h"
 #include "store/param_file.h"
@@ -86,7 +85,7 @@ TEST_F(MainWindowTest, StartsWithWelcomeButtonsByLinkAndCountsPerModel) {
   EXPECT_FALSE(dlg->isSizeGripEnabled());
   EXPECT_EQ(dlg->minimumSize(), dlg->maximumSize());  // not resizable
   const char* captions[] = {"上传", "下载", "清空", "退出", "上移", "下移", "删除", "添加"};
-  for (int i = 0; i < kButtonCount; ++i) EXPECT_EQ(dlg->Button(i)->caption, QString::fromUtf8(captions[i]));
+  for (int i = 0; i < ui::kButtonCount; ++i) EXPECT_EQ(dlg->Button(i)->caption, QString::fromUtf8(captions[i]));
   EXPECT_EQ(Btn(IDC_UPLOAD)->text(), QString::fromUtf8("上 传"));  // the platform shows the template text
 
   // The status controls sit in pixels from the bottom-left corner.
@@ -395,10 +394,10 @@ TEST_F(MainWindowTest, FailedSaveOffersRetryAndLosesNothing) {
 TEST_F(MainWindowTest, StatusTimerPutsTheWelcomeTextBack) {
   Open(CodeBox);
   dlg->SetStatusText(text::kDownloadOk);
-  dlg->SetTimer(TIMER_STATUS_RESET, 20);
+  dlg->Presenter().RestartStatusReset(20);
   EXPECT_EQ(dlg->statusLine->text(), QString::fromUtf8(text::kDownloadOk));
   QTRY_COMPARE_WITH_TIMEOUT(dlg->statusLine->text(), QString::fromUtf8(text::kWelcome), 5000);
-  EXPECT_FALSE(dlg->TimerActive(TIMER_STATUS_RESET));
+  EXPECT_FALSE(dlg->Presenter().StatusResetActive());
 }
 
 TEST_F(MainWindowTest, TransferKeysWithoutALinkLoseNothing) {
@@ -411,39 +410,6 @@ TEST_F(MainWindowTest, TransferKeysWithoutALinkLoseNothing) {
   QTRY_COMPARE_WITH_TIMEOUT(dlg->statusLine->text(), QString::fromUtf8(text::kUploadFailed), 10000);
   EXPECT_TRUE(dlg->Param().table == before);
   EXPECT_TRUE(answers.asked.empty());
-}
-
-TEST_F(MainWindowTest, WorkerReportsRunOnTheWindowThreadUntilItCloses) {
-  Open(CodeBox);
-  std::atomic<bool> ran{false}, onWindowThread{false}, result{false}, finished{false};
-  std::thread worker([&] {
-    result = dlg->RunOnWindowThread([&] {
-      ran = true;
-      onWindowThread = QThread::currentThread() == dlg->thread();
-      dlg->SetLampState(1);
-    });
-    finished = true;
-  });
-  QTRY_VERIFY_WITH_TIMEOUT(finished.load(), 5000);
-  worker.join();
-  EXPECT_TRUE(result && ran && onWindowThread);
-  EXPECT_EQ(dlg->lamp->LampState(), 1);
-
-  // A report still waiting when the window closes is released and dropped.
-  ran = false;
-  finished = false;
-  std::thread late([&] {
-    result = dlg->RunOnWindowThread([&] { ran = true; });
-    finished = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the window thread does not turn meanwhile
-  Key(Grid(), Qt::Key_F9);
-  late.join();
-  EXPECT_TRUE(finished);
-  EXPECT_FALSE(result);
-  QCoreApplication::processEvents();
-  EXPECT_FALSE(ran);
-  EXPECT_FALSE(dlg->RunOnWindowThread([&] { ran = true; }));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ using Image = std::array<uint8_t, kParamFileSize>;
 
 class History : public ::testing::Test {
  protected:
-  History() : model(cat), history(model, QStringLiteral("上传")) {
+  History() : model(cat), history(model) {
     EnsureApp();
     model.AttachGrid(&grid);
   }
@@ -44,12 +44,11 @@ class History : public ::testing::Test {
       case 6:
         if (rng() % 4 == 0) history.Edit("清空", ChangeScope::kProgramme, [&] { model.ClearAll(); });
         break;
-      case 7: {  // an upload: the link puts a programme in place and shows the counts
+      case 7: {  // an upload: the window puts the programme it brought in place
         Programme p = model.Snapshot();
         p.table.SetEntry(int(rng() % kCarrierCount), int(rng() % 20), {uint8_t(rng() % 21), uint8_t(3 + rng() % 58)});
         p.options.SetCheckByte(uint8_t(rng()));
-        model.ShowProgramme(p, -1);
-        history.NoteOutsideChange();
+        history.Edit("上传", ChangeScope::kProgramme, [&] { model.ShowProgramme(p, -1); });
         break;
       }
       case 8: {  // open or import
@@ -148,11 +147,10 @@ TEST_F(History, OnlyRealChangesBecomeStepsAndAnUploadIsOneStep) {
   const Image sealed = Bytes();
   EXPECT_EQ(history.Stack().count(), 1);
 
-  // An upload seen only when the counts are shown: one step, named as the window says.
   Programme uploaded;
   uploaded.table.SetEntry(5, 0, {3, 30});
-  model.ShowProgramme(uploaded, -1);
-  Add();  // an edit right after it records the upload first
+  history.Edit("上传", ChangeScope::kProgramme, [&] { model.ShowProgramme(uploaded, -1); });
+  Add();
   ASSERT_EQ(history.Stack().count(), 3);
   EXPECT_EQ(history.Stack().text(1), "上传");
   history.Undo();

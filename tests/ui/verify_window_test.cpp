@@ -50,7 +50,7 @@ class WindowOnOneDevice : public ::testing::Test {
   bool Download(const std::string& expected) {
     QTest::keyClick(dlg->grid, Qt::Key_F7);
     return QTest::qWaitFor(
-        [&] { return Status() == QString::fromStdString(expected) && dlg->Button(kButtonDownload)->isEnabled(); }, 30000);
+        [&] { return Status() == QString::fromStdString(expected) && dlg->Button(ui::kButtonDownload)->isEnabled(); }, 30000);
   }
 
   TempWorkDir work;
