@@ -12,6 +12,7 @@
 
 #include <memory>
 
+#include "link/box_frame.h"
 #include "link/link_timing.h"
 #include "link/verify.h"
 #include "model/status_texts.h"
@@ -163,6 +164,11 @@ TEST_F(VerifyBoxWindow, ProvenMismatchedOrNotReadBackAndNothingOfTheWindowsChang
   ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kSame))) << Status().toStdString();
   EXPECT_TRUE(answers.asked.empty());
   const ParamTable table = dlg->Param().table;
+  // The check byte the download sealed is the window's from then on (and no step: see below).
+  ParamOptions sealed = dlg->Param().options;
+  SealBoxHeader(sealed);
+  EXPECT_NE(sealed.CheckByte(), 0);
+  EXPECT_EQ(dlg->Param().options, sealed);
 
   // 1700 Hz is block 4; its step 2's seconds byte (frame offset 8 + 4 * 48 + 3) is kept one higher.
   box->SetStoreWrongByte(8 + 4 * 48 + 3);
