@@ -93,7 +93,6 @@ void TransmitterLink::StartTransfer(Transfer kind) {
 
 void TransmitterLink::OnLinkResult(int wParam, int lParam) {
   switch (wParam) {
-    case kReportLinkState: OnLinkState(lParam, {CodeTransmitter, 0, {}}); return;
     case kReportDownload: {
       TransferOutcome o = TransferOutcome::Ended(TransferKind::kDownload, lParam == 1);
       o.deviceTouched = lParam != 1 && deviceTouched_;

@@ -28,8 +28,8 @@ inline constexpr int kTransmitterInitBaud = 9600;
 inline constexpr int kTransmitterBaud = 19200;
 inline constexpr uint8_t kWakeByte = 0x03;  // sent at 9600 baud while the port is opened
 
-// The worker threads' report to the window (wParam of the report).
-enum LinkReport { kReportLinkState = 0, kReportDownload = 1, kReportUpload = 2 };
+// What a transfer thread reports (wParam of the report).
+enum LinkReport { kReportDownload = 1, kReportUpload = 2 };
 
 
 // The code transmitter's link: a monitor thread that finds and polls the device, and at most

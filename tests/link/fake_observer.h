@@ -72,11 +72,10 @@ class FakeObserver : public LinkObserver {
     }
     return true;
   }
-  // The last verdict of that kind (a read-back counts as its own kind here), or none.
-  const TransferOutcome* LastJudged(TransferKind kind, bool readBack = false) const {
-    for (auto it = judged.rbegin(); it != judged.rend(); ++it)
-      if (it->kind == kind && it->readBack == readBack) return &*it;
-    return nullptr;
+  // The transfer judged last has ended too (what comes with a verdict has come).
+  bool EndedSinceVerdict() const {
+    const size_t j = order.rfind('J'), e = order.rfind('E');
+    return j != std::string::npos && e != std::string::npos && e > j;
   }
   int CountVerdicts(const std::string& v) const { return int(std::count(verdicts.begin(), verdicts.end(), v)); }
   // The programme a window holding `before` would have after the last upload.

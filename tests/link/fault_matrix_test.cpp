@@ -97,7 +97,7 @@ class FaultMatrix : public TransmitterLinkTest {
             if (verdict >= 0) break;
           }
           // What comes with the verdict (an upload's programme) has come once the transfer ended.
-          return verdict >= 0 && window.order.back() == 'E';
+          return verdict >= 0 && window.EndedSinceVerdict();
         },
         ms);
     return verdict;

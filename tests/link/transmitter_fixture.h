@@ -126,7 +126,7 @@ class TransmitterLinkTest : public ::testing::Test {
   // The last verdict is `v` (see FakeObserver::Verdict) and the transfer has ended.
   bool WaitVerdict(const std::string& v, int ms = 20000) {
     return window.WaitFor(
-        [&] { return !window.verdicts.empty() && window.verdicts.back() == v && window.order.back() == 'E'; }, ms);
+        [&] { return !window.verdicts.empty() && window.verdicts.back() == v && window.EndedSinceVerdict(); }, ms);
   }
   bool WaitEnded(size_t count, int ms = 20000) {
     return window.WaitFor([&] { return window.ended.size() >= count; }, ms);
