@@ -240,7 +240,7 @@ bool CParamDlg::OnInitDialog() {
   // Without a usable file the engine sends the device's own information back, never zeros.
   if (IsCodeTransmitter(model)) deviceInfoKnown = bool(LoadDeviceInfo(startDir, deviceInfo));
   engine = CreateLinkEngine(model, param, *this, deviceInfoKnown ? std::optional(deviceInfo) : std::nullopt,
-                            linkTiming);
+                            linkTiming, linkLoop_);
   if (engine) {
     engine->SetVerifyAfterDownload(verifyAction->isChecked());
     engine->Start();

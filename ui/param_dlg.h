@@ -16,6 +16,7 @@
 #include "model/param_model.h"
 #include "store/param_file.h"
 #include "ui/dialog_builder.h"
+#include "ui/qt_event_loop.h"
 
 class CHoverButton;
 class CLampStatic;
@@ -172,6 +173,7 @@ class CParamDlg : public QDialog, public km27::LinkHost {
   km27::DeviceModel model = km27::CodeTransmitter;
   std::array<CHoverButton*, km27::kButtonCount> buttons{};
   km27::ui::BuiltDialog built;
+  QtEventLoop linkLoop_;  // outlives the engine, whose comm control runs on it
   std::unique_ptr<km27::LinkEngine> engine;
   std::map<int, QTimer*> timers;
   QMenu* sysMenu = nullptr;

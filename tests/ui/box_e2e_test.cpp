@@ -19,7 +19,8 @@
 #include "port/com_names.h"
 #include "port/held_port.h"
 #include "sim/box_sim.h"
-#include "ui/controls/ms_comm.h"
+#include "link/serial_comm.h"
+#include "ui/qt_event_loop.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -139,7 +140,8 @@ class BoxEndToEnd : public ::testing::Test {
   km27::CodeCatalogue catalogue;
   km27::ParamModel model;
   TimerHost host;
-  CMSComm comm;
+  QtEventLoop loop;
+  km27::SerialComm comm{loop};
   std::vector<std::unique_ptr<BoxSim>> boxes;
   std::unique_ptr<km27::BoxLink> link;
 };

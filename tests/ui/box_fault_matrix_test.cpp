@@ -23,7 +23,8 @@
 #include "model/status_texts.h"
 #include "port/com_names.h"
 #include "sim/box_sim.h"
-#include "ui/controls/ms_comm.h"
+#include "link/serial_comm.h"
+#include "ui/qt_event_loop.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -269,7 +270,8 @@ class BoxFaultMatrix : public ::testing::Test {
   km27::CodeCatalogue catalogue;
   km27::ParamModel model;
   MatrixHost host;
-  CMSComm comm;
+  QtEventLoop loop;
+  km27::SerialComm comm{loop};
   std::unique_ptr<BoxSim> box;
   std::unique_ptr<km27::BoxLink> link;
 };
