@@ -11,6 +11,7 @@
 #include "link/comm_recorder.h"
 #include "port/com_names.h"
 #include "sim/sim_line.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -20,9 +21,6 @@ using km27::sim::SimLine;
 class SerialCommTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-pollcomm-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
     env.comDir = dir;
     comm.SetComEnvironment(env);
     ASSERT_TRUE(line.Open(dir, 3)) << line.Error();
@@ -30,7 +28,6 @@ class SerialCommTest : public ::testing::Test {
   void TearDown() override {
     comm.SetPortOpen(false);
     line.Close();
-    rmdir(dir.c_str());
   }
 
   void OpenCom3() {
@@ -48,7 +45,8 @@ class SerialCommTest : public ::testing::Test {
 
   Bytes ReadFarEnd(size_t want) { return km27::testing::ReadFarEnd(line, want); }
 
-  std::string dir;
+  TempDir tmp{"comm"};
+  const std::string dir = tmp.path;
   km27::ComEnvironment env;
   km27::PollLoop loop;
   km27::SerialComm comm{loop};
