@@ -150,7 +150,7 @@ TEST(DeviceInfo, AFolderOfThatNameIsAFailedReadAndAFailedSave) {
   const SaveResult r = SaveDeviceInfo(dir.path, img);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.path, dir.path + "/DDINFO.txt");
-  EXPECT_FALSE(r.reason.empty());
+  EXPECT_EQ(r.failure.code, StoreError::kNotReplaceable);
 }
 
 TEST(DeviceInfo, FailedSaveKeepsTheOldFile) {

@@ -52,9 +52,9 @@ TEST_F(FileIo, AReadOnlyFileIsProtectedWhoeverSaves) {
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
   SaveResult r = Save("new");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.error, EACCES);
+  EXPECT_EQ(r.failure.code, StoreError::kReadOnly);
+  EXPECT_EQ(r.failure.sysError, EACCES);
   EXPECT_EQ(r.path, path);
-  EXPECT_FALSE(r.reason.empty());
   EXPECT_EQ(Read(path), "the operator's protected programme");
   EXPECT_EQ(Mode(path), 0444u);
 
@@ -65,7 +65,7 @@ TEST_F(FileIo, AReadOnlyFileIsProtectedWhoeverSaves) {
   const std::string msg = RunInChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string("skip");
     const SaveResult s = Save("new");
-    return std::string(s.ok ? "saved" : "refused") + " " + std::to_string(s.error);
+    return std::string(s.ok ? "saved" : "refused") + " " + std::to_string(s.failure.sysError);
   });
   if (msg == "skip") GTEST_SKIP() << "cannot change to user 65534";
   EXPECT_EQ(msg, "refused " + std::to_string(EACCES));
@@ -94,7 +94,7 @@ TEST_F(FileIo, ANewFileGetsTheUsualModeNotATemporaryFilesMode) {
   const mode_t old = umask(027);
   const SaveResult r = Save("new");
   umask(old);
-  ASSERT_TRUE(r.ok) << r.reason;
+  ASSERT_TRUE(r.ok) << StoreErrorText(r.failure);
   EXPECT_EQ(Mode(path), 0640u);
 }
 
@@ -114,7 +114,8 @@ TEST_F(FileIo, AFolderOfThatNameIsNeverReplaced) {
   Write(path + "/inside", "x");
   const SaveResult r = Save("new");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.error, EISDIR);
+  EXPECT_EQ(r.failure.code, StoreError::kNotReplaceable);
+  EXPECT_EQ(r.failure.sysError, EISDIR);
   EXPECT_EQ(Read(path + "/inside"), "x");
 }
 
@@ -137,7 +138,8 @@ TEST_F(FileIo, ReadingRefusesWhatIsNoRegularFileWithoutWaiting) {
   ASSERT_EQ(mkdir((dir + "/folder").c_str(), 0755), 0);
   const ReadResult d = ReadFileBytes(dir + "/folder", 100);
   EXPECT_FALSE(d.ok);
-  EXPECT_EQ(d.error, EISDIR);
+  EXPECT_EQ(d.failure.code, StoreError::kNotRegularFile);
+  EXPECT_EQ(d.failure.sysError, EISDIR);
   Write(path, std::string(101, 'x'));
   const ReadResult big = ReadFileBytes(path, 100);
   EXPECT_FALSE(big.ok);
@@ -150,7 +152,8 @@ TEST_F(FileIo, ReadingRefusesWhatIsNoRegularFileWithoutWaiting) {
   const ReadResult proc = ReadFileBytes("/proc/self/maps", 16);
   EXPECT_FALSE(proc.ok);
   EXPECT_TRUE(proc.tooLarge);
-  EXPECT_NE(proc.reason.find("文件过大"), std::string::npos) << proc.reason;
+  EXPECT_EQ(proc.failure.code, StoreError::kTooLargeUnsized);
+  EXPECT_EQ(proc.failure.detail.number, 16);
 }
 
 TEST_F(FileIo, AllThreeFilesGoThroughTheSameRules) {

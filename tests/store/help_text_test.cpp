@@ -41,7 +41,7 @@ TEST_F(HelpFileTest, ContentIsGbkWithCrLfAndTwoLineBreaks) {
 
 TEST_F(HelpFileTest, WrittenOnlyWhenMissing) {
   HelpFileResult r = EnsureHelpFile(path, "一", "二");
-  ASSERT_TRUE(r.ok) << r.reason;
+  ASSERT_TRUE(r.ok) << StoreErrorText(r.failure);
   EXPECT_TRUE(r.created);
   EXPECT_EQ(ReadAll(path), HelpFileContent("一", "二"));
   { std::ofstream(path, std::ios::binary) << "operator's own"; }
@@ -54,9 +54,9 @@ TEST_F(HelpFileTest, WrittenOnlyWhenMissing) {
 TEST_F(HelpFileTest, FailureIsReportedAndLeavesNoFileBehind) {
   HelpFileResult r = EnsureHelpFile(dir + "/no/such/dir/KM27A.txt", "a", "b");
   EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(r.reason.empty());
+  EXPECT_EQ(r.failure.code, StoreError::kCannotCreate);
   r = EnsureHelpFile(path, "\xF0\x9F\x98\x80", "b");
-  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.failure.code, StoreError::kNotGbk);
   EXPECT_NE(access(path.c_str(), F_OK), 0);
   // No temporary siblings are left either.
   EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir + "')\"").c_str()), 0);

@@ -99,7 +99,7 @@ TEST(ParamFileSafety, FullFileSystemFailsTheSaveAndKeepsTheOldFile) {
     rlimit lim{500, 500};
     setrlimit(RLIMIT_FSIZE, &lim);
     SaveResult r = SaveParamFile(path, ParamOptions{}, ParamTable{});
-    return (r.ok ? "1 " : "0 ") + std::to_string(r.error) + " " + r.reason;
+    return (r.ok ? "1 " : "0 ") + std::to_string(r.failure.sysError) + " " + StoreErrorText(r.failure);
   });
   ASSERT_FALSE(msg.empty());
   EXPECT_EQ(msg.substr(0, 2 + std::to_string(EFBIG).size() + 1), "0 " + std::to_string(EFBIG) + " ") << msg;
