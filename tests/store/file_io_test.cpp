@@ -14,6 +14,7 @@
 #include "store/file_io.h"
 #include "store/help_text.h"
 #include "store/param_file.h"
+#include "temp_dir.h"
 
 namespace km27 {
 namespace {
@@ -21,14 +22,7 @@ namespace {
 class FileIo : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-fileio-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/KM27A.dat";
-  }
-  void TearDown() override {
-    chmod(dir.c_str(), 0755);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    ASSERT_FALSE(dir.empty());
   }
   static std::string Read(const std::string& p) {
     std::ifstream in(p, std::ios::binary);
@@ -44,7 +38,8 @@ class FileIo : public ::testing::Test {
     return WriteFileAtomically(path, s.data(), s.size(), e, created);
   }
 
-  std::string dir, path;
+  TempDir tmp{"fileio"};
+  const std::string dir = tmp.path, path = dir + "/KM27A.dat";
 };
 
 TEST_F(FileIo, AReadOnlyFileIsProtectedWhoeverSaves) {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include "temp_dir.h"
 
 namespace km27 {
 namespace {
@@ -22,13 +23,10 @@ std::string ReadAll(const std::string& path) {
 class HelpFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27help.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/KM27A.txt";
+    ASSERT_FALSE(dir.empty());
   }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-  std::string dir, path;
+  TempDir tmp{"help"};
+  const std::string dir = tmp.path, path = dir + "/KM27A.txt";
 };
 
 TEST_F(HelpFileTest, ContentIsGbkWithCrLfAndTwoLineBreaks) {

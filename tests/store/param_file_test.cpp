@@ -13,6 +13,7 @@
 #include "child_process.h"
 #include "store/gbk.h"
 #include "store/param_file.h"
+#include "temp_dir.h"
 
 using namespace km27;
 
@@ -36,14 +37,7 @@ Bytes GoldenFile(const ParamOptions& o, const ParamTable& t) {
 class ParamFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-paramfile-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/KM27A.dat";
-  }
-  void TearDown() override {
-    chmod(dir.c_str(), 0755);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    ASSERT_FALSE(dir.empty());
   }
   void Write(const Bytes& b) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
@@ -67,7 +61,8 @@ class ParamFile : public ::testing::Test {
     t.SetEntry(19, 23, {0xAB, 0xCD});  // spare block travels along untouched
   }
 
-  std::string dir, path;
+  TempDir tmp{"paramfile"};
+  const std::string dir = tmp.path, path = dir + "/KM27A.dat";
 };
 
 }  // namespace
