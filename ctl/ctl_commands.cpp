@@ -65,12 +65,12 @@ std::string CurrentDirectory() {
 bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
   const ReadResult r = ReadFileBytes(file, kLargestFile);
   if (!r.ok) {
-    out.Error("无法读取参数文件 " + file + "：" + r.reason, "file_unreadable");
+    out.Error("无法读取参数文件 " + file + "：" + StoreErrorText(r.failure), ErrorCodeFor(r.failure));
     return false;
   }
   const auto* bytes = reinterpret_cast<const uint8_t*>(r.bytes.data());
-  if (const std::string problem = ParamFileProblem(bytes, r.bytes.size()); !problem.empty()) {
-    out.Error("不是有效的参数文件 " + file + "：" + problem, "file_invalid");
+  if (const StoreFailure problem = ParamFileProblem(bytes, r.bytes.size()); problem.Failed()) {
+    out.Error("不是有效的参数文件 " + file + "：" + StoreErrorText(problem), ErrorCodeFor(problem));
     return false;
   }
   ParseParamFileImage(bytes, r.bytes.size(), p.options, p.table);
@@ -347,7 +347,7 @@ int Download(const Options& o, Output& out) {
     if (read)
       known = info;
     else
-      out.Note(read.path + " 不可用（" + read.reason + "）：先从下位机读取其设备信息，原样下发");
+      out.Note(read.path + " 不可用（" + StoreErrorText(read.failure) + "）：先从下位机读取其设备信息，原样下发");
   }
   Connection link(o, out, known);
   if (const int rc = link.Open(); rc != kExitOk) return rc;
@@ -390,8 +390,8 @@ int Upload(const Options& o, Output& out) {
       out.Error("为免丢失其内容，不覆盖该文件", "file_invalid");
       return kExitFile;
     }
-  } else if (!existing.ok && existing.error != ENOENT) {
-    out.Error("无法使用文件 " + o.file + "：" + existing.reason, "file_unreadable");
+  } else if (!existing.ok && existing.failure.sysError != ENOENT) {
+    out.Error("无法使用文件 " + o.file + "：" + StoreErrorText(existing.failure), ErrorCodeFor(existing.failure));
     return kExitFile;
   }
   Connection link(o, out, DeviceInfo{});
@@ -409,7 +409,7 @@ int Upload(const Options& o, Output& out) {
   const Programme got = s.Received()->Over(old);
   const SaveResult saved = SaveParamFile(o.file, got.options, got.table);
   if (!saved.ok) {
-    out.Error("参数已上传，但无法写入 " + saved.path + "：" + saved.reason, "file_unwritable");
+    out.Error("参数已上传，但无法写入 " + saved.path + "：" + StoreErrorText(saved.failure), ErrorCodeFor(saved.failure));
     return kExitFile;
   }
   std::string line = "已上传并写入 " + o.file;
@@ -417,7 +417,8 @@ int Upload(const Options& o, Output& out) {
     const SaveResult info = SaveDeviceInfo(CurrentDirectory(), *s.Received()->info);
     out.Result().Add("device_info", info.path);
     if (!info.ok) {
-      out.Error("参数已写入 " + o.file + "，但设备信息文件无法写入 " + info.path + "：" + info.reason, "file_unwritable");
+      out.Error("参数已写入 " + o.file + "，但设备信息文件无法写入 " + info.path + "：" + StoreErrorText(info.failure),
+                ErrorCodeFor(info.failure));
       return kExitFile;
     }
     line += "，设备信息写入 " + info.path;

@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "link/link_timing.h"
-#include "link/poll_comm.h"
+#include "link/serial_comm.h"
 #include "model/status_texts.h"
 #include "model/transfer_texts.h"
 
@@ -126,7 +126,7 @@ LinkSession::LinkSession(PollLoop& loop, SignalWatch& signals, Output& out, Devi
     : loop_(loop), signals_(signals), model_(ModelInfo(model)), ports_(ports), host_(out) {
   const ComEnvironment env = ports.env;
   auto makeComm = [&loop, env]() -> std::unique_ptr<CommControl> {
-    auto comm = std::make_unique<PollComm>(loop);
+    auto comm = std::make_unique<SerialComm>(loop);
     comm->SetComEnvironment(env);
     return comm;
   };

@@ -84,6 +84,30 @@ const char* ErrorCodeFor(int exitCode) {
   }
 }
 
+const char* ErrorCodeFor(const StoreFailure& failure) {
+  switch (failure.code) {
+    case StoreError::kNone:
+    case StoreError::kNotFound:
+    case StoreError::kCannotOpen:
+    case StoreError::kNotRegularFile:
+    case StoreError::kTooLarge:
+    case StoreError::kTooLargeUnsized:
+    case StoreError::kCannotRead:
+    case StoreError::kPathTooLong: return "file_unreadable";
+    case StoreError::kNotReplaceable:
+    case StoreError::kReadOnly:
+    case StoreError::kCannotCreate:
+    case StoreError::kCannotWrite:
+    case StoreError::kCannotLink:
+    case StoreError::kCannotReplace:
+    case StoreError::kSavePathTooLong:
+    case StoreError::kTooManyCopies:
+    case StoreError::kNotGbk:
+    case StoreError::kUnreadableAtStart: return "file_unwritable";
+    default: return "file_invalid";  // what the file holds
+  }
+}
+
 const char* TransferName(TransferKind kind) {
   switch (kind) {
     case TransferKind::kDownload: return "下载";

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "link/link_observer.h"
+#include "store/store_error.h"
 
 // Where km27ctl's words go: results on standard output (plain lines, or one JSON object per
 // command with --json), progress and the operator's messages on standard error.
@@ -74,6 +75,8 @@ class Output {
 // The failure's name for an exit code, where the command said no more precise one: "usage",
 // "no_device", "transfer_failed", "verify_mismatch", "readback_failed", "interrupted", ...
 const char* ErrorCodeFor(int exitCode);
+// The name of a file's failure: "file_unreadable", "file_invalid" or "file_unwritable".
+const char* ErrorCodeFor(const StoreFailure& failure);
 
 // "下载" / "上传" / "读回校验".
 const char* TransferName(TransferKind kind);

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const km27::CsvImport r = km27::ParseProgrammeCsv(std::string(reinterpret_cast<const char*>(data), size), catalogue);
   if (!r.ok) {
     // A refusal always says why.
-    if (r.reason.empty() || r.line < 0) std::abort();
+    if (!r.failure.Failed() || r.Message().empty() || r.failure.detail.line < 0) std::abort();
     return 0;
   }
   // What is accepted is a programme the window could have made: a table writes it out whole,

@@ -1,14 +1,42 @@
 #include "link/serial_comm.h"
 
+#include <algorithm>
+#include <climits>
+
 namespace km27 {
 
-void SerialCommControl::SetCommPort(int16_t port) {
+namespace {
+
+constexpr size_t kReadChunk = 1024;
+
+// Milliseconds `bytes` take at `baud` (10 bits a byte; 9600 when the line cannot say), at least 1.
+int LineMs(int baud, int bytes) {
+  if (baud <= 0) baud = 9600;
+  return std::max(1, int((int64_t(bytes) * 10 * 1000 + baud - 1) / baud));
+}
+
+}  // namespace
+
+SerialComm::SerialComm(EventLoop& loop) : loop_(loop) {}
+
+SerialComm::~SerialComm() {
+  onComm_ = nullptr;
+  ClosePort();
+  loop_.StopTimer(dispatch_);
+}
+
+void SerialComm::SetComEnvironment(const ComEnvironment& env) {
+  env_ = env;
+  envSet_ = true;
+}
+
+void SerialComm::SetCommPort(int16_t port) {
   if (!port_.IsOpen()) commPort_ = port;  // the port of an open control cannot change
 }
 
-void SerialCommControl::SetInputLen(int16_t len) { inputLen_ = len < 0 ? 0 : len; }
+void SerialComm::SetInputLen(int16_t len) { inputLen_ = len < 0 ? 0 : len; }
 
-void SerialCommControl::SetPortOpen(bool open) {
+void SerialComm::SetPortOpen(bool open) {
   if (open == port_.IsOpen()) return;
   if (open)
     OpenPort();
@@ -16,7 +44,7 @@ void SerialCommControl::SetPortOpen(bool open) {
     ClosePort();
 }
 
-void SerialCommControl::CallHandler(int16_t code, uint64_t run) {
+void SerialComm::CallHandler(int16_t code, uint64_t run) {
   if (code == kCommEventReceive ? rThreshold_ <= 0 : sThreshold_ <= 0) return;
   inHandler_ = true;
   commEvent_ = code;
@@ -24,6 +52,155 @@ void SerialCommControl::CallHandler(int16_t code, uint64_t run) {
   if (onComm_) onComm_();
   raisedRun_ = 0;
   inHandler_ = false;
+}
+
+void SerialComm::OpenPort() {
+  const ComEnvironment env = envSet_ ? env_ : ComEnvironment::FromProcess();
+  // The control's stored line settings, 9600 8N1 raw, are those the open leaves.
+  if (!OpenComPort(port_, commPort_, ComDevicePath(commPort_, env))) return;
+  pending_.clear();
+  received_.ClearRuns();
+  received_.ClearInput();
+  unwritten_.clear();
+  outSeq_ = leftSeq_ = 0;
+  PortEvents events;
+  events.received = [this] { ReadLine(); };
+  events.writable = [this] { WriteUnwritten(); };
+  // A line that is gone raises nothing more; the link's watchdog notices.
+  watch_ = port_.Watch(loop_, std::move(events));
+}
+
+void SerialComm::ClosePort() {
+  if (!port_.IsOpen()) return;
+  watch_.reset();
+  loop_.StopTimer(drainCheck_);
+  drainCheck_ = 0;
+  // Events of the old port are not raised for the next one.
+  pending_.clear();
+  received_.ClearRuns();
+  received_.ClearInput();
+  unwritten_.clear();
+  port_.Close();
+}
+
+void SerialComm::ReadLine() {
+  uint8_t buf[kReadChunk];
+  for (;;) {
+    const IoResult r = port_.ReadAvailable(buf, sizeof buf);
+    if (r.count > 0) {
+      // Output that has left before these bytes came is reported first, so that the link sees
+      // the line's order (a request's send event before the answer to it).
+      CheckOutputLeft();
+      if (const uint64_t run = received_.Add(buf, r.count)) Queue(kCommEventReceive, run);
+    }
+    if (r.count < sizeof buf || !r.Ok()) return;
+  }
+}
+
+void SerialComm::SetOutput(const std::vector<uint8_t>& bytes) {
+  if (!port_.IsOpen() || bytes.empty()) return;  // nothing to send on a closed port: no error
+  ++outSeq_;
+  if (!unwritten_.empty()) {
+    unwritten_.insert(unwritten_.end(), bytes.begin(), bytes.end());
+    return;
+  }
+  const IoResult w = port_.WriteAvailable(bytes.data(), bytes.size());
+  // A line that is gone loses the bytes; the send event still comes.
+  if (w.Ok() && w.count < bytes.size()) {
+    unwritten_.assign(bytes.begin() + long(w.count), bytes.end());
+    if (watch_) watch_->WantWritable(true);
+    return;
+  }
+  CheckOutputLeft();
+}
+
+void SerialComm::WriteUnwritten() {
+  if (!unwritten_.empty()) {
+    const IoResult w = port_.WriteAvailable(unwritten_.data(), unwritten_.size());
+    if (!w.Ok()) {
+      unwritten_.clear();  // the line is gone: what is left is lost
+    } else {
+      unwritten_.erase(unwritten_.begin(), unwritten_.begin() + long(w.count));
+      if (!unwritten_.empty()) return;
+    }
+  }
+  if (watch_) watch_->WantWritable(false);
+  CheckOutputLeft();
+}
+
+void SerialComm::CheckOutputLeft() {
+  if (outSeq_ == leftSeq_ || !unwritten_.empty() || !port_.IsOpen()) return;
+  const int waiting = port_.OutBufferCount();
+  if (waiting == 0) {
+    loop_.StopTimer(drainCheck_);
+    drainCheck_ = 0;
+    leftSeq_ = outSeq_;
+    Queue(kCommEventSend, outSeq_);
+    return;
+  }
+  // Look again when those bytes should have gone.
+  const int ms = LineMs(port_.Baud(), waiting);
+  if (drainCheck_ && loop_.TimerActive(drainCheck_))
+    loop_.RestartTimer(drainCheck_, ms);
+  else
+    drainCheck_ = loop_.StartTimer(ms, false, [this] {
+      drainCheck_ = 0;
+      CheckOutputLeft();
+    });
+}
+
+void SerialComm::Queue(int16_t code, uint64_t seq) {
+  if (code == kCommEventSend) received_.Close();
+  pending_.push_back({code, seq});
+  ScheduleDispatch();
+}
+
+void SerialComm::ScheduleDispatch() {
+  if (dispatch_ && loop_.TimerActive(dispatch_)) return;
+  // From the loop, never from within the call that queued the event.
+  dispatch_ = loop_.StartTimer(0, false, [this] {
+    dispatch_ = 0;
+    Dispatch();
+  });
+}
+
+void SerialComm::Dispatch() {
+  while (!pending_.empty() && !inHandler_ && !held_) {
+    const Pending next = pending_.front();
+    pending_.pop_front();
+    Raise(next);
+  }
+}
+
+void SerialComm::SetEventsHeld(bool held) {
+  held_ = held;
+  if (!held_ && !pending_.empty()) ScheduleDispatch();
+}
+
+void SerialComm::Raise(const Pending& p) {
+  if (p.code == kCommEventReceive) {
+    if (!received_.Waiting(p.seq)) return;  // already taken by an earlier handler, or discarded
+  } else if (p.seq != outSeq_) {
+    return;  // more output followed: its own send event comes when that has left
+  }
+  CallHandler(p.code, p.seq);
+}
+
+// Inside a receive event: the runs up to the one announced; anywhere else: all of them.
+int16_t SerialComm::GetInBufferCount() {
+  received_.Take(raisedRun_);
+  return int16_t(std::min<size_t>(received_.InputSize(), SHRT_MAX));
+}
+
+void SerialComm::SetInBufferCount(int16_t) {
+  received_.ClearRuns();
+  received_.ClearInput();
+  if (port_.IsOpen()) port_.Purge(true, false);
+}
+
+std::vector<uint8_t> SerialComm::GetInput() {
+  received_.Take(raisedRun_);
+  return received_.TakeInput(size_t(inputLen_));
 }
 
 }  // namespace km27

@@ -1,8 +1,11 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "port/io_dispatcher.h"
 #include "port/port_claim.h"
 
 namespace km27 {
@@ -35,6 +38,21 @@ struct IoResult {
   bool Ok() const { return status == IoStatus::Ok; }
 };
 
+// What a watched port reports, on the dispatcher's thread.
+struct PortEvents {
+  std::function<void()> received;  // bytes wait to be read (ReadAvailable takes them)
+  std::function<void()> writable;  // the line takes more output, while asked for
+  std::function<void()> lost;      // the device went away: nothing more will come
+};
+
+// A port's reports to an event loop, for as long as this object lives.
+class PortWatch {
+ public:
+  virtual ~PortWatch() = default;
+  // Whether `writable` is wanted: after WriteAvailable took less than it was given.
+  virtual void WantWritable(bool want) = 0;
+};
+
 // A line to a lower machine, whatever carries it: what the engines and the comm controls do
 // with one. One thread uses a port at a time, except Abort(), which any thread may call to cut
 // a wait short.
@@ -65,7 +83,7 @@ class Port {
   virtual IoResult Write(const uint8_t* data, size_t n) = 0;
   virtual IoResult Read(uint8_t* buf, size_t n) = 0;
   // Without waiting: what is there to read, or what the line takes now (Ok with a count below
-  // n when it is full; the rest can go once PollHandle() is writable). HungUp when the device
+  // n when it is full; the rest can go once the watch reports `writable`). HungUp when the device
   // is gone.
   virtual IoResult ReadAvailable(uint8_t* buf, size_t max) = 0;
   virtual IoResult WriteAvailable(const uint8_t* data, size_t n) = 0;
@@ -83,10 +101,10 @@ class Port {
   virtual std::string LastErrorText() const = 0;  // the system's reason, for the operator
   virtual const PortHolder& Holder() const = 0;  // who holds the device after EBUSY, where known
 
-  // The POSIX readiness handle for an event loop's poll(): readable when bytes came, writable
-  // when the line takes more, hung up when the device went. -1 while closed. A port that
-  // completes I/O rather than becoming ready has none to give.
-  virtual int PollHandle() const = 0;
+  // Reports the line's events through `loop` until the watch is destroyed (before Close()).
+  // Each kind of port brings them about its own way: a descriptor becomes ready, or an
+  // overlapped read completes.
+  virtual std::unique_ptr<PortWatch> Watch(IoDispatcher& loop, PortEvents events) = 0;
 };
 
 }  // namespace km27

@@ -428,3 +428,47 @@ std::string SerialPort::LastErrorText() const {
 }
 
 }  // namespace km27
+
+namespace km27 {
+
+namespace {
+
+// The line's descriptor watched on the loop: readable is bytes (or a hang-up with bytes still
+// to read), a hang-up alone is the device gone; writable only while output waits.
+class SerialPortWatch : public PortWatch {
+ public:
+  SerialPortWatch(IoDispatcher& loop, int fd, PortEvents events) : loop_(loop), events_(std::move(events)) {
+    id_ = loop_.WatchHandle(fd, kReadable, [this](unsigned ready) { OnReady(ready); });
+  }
+  ~SerialPortWatch() override {
+    if (id_) loop_.Unwatch(id_);
+  }
+  void WantWritable(bool want) override {
+    if (id_) loop_.SetInterest(id_, want ? kReadable | kWritable : kReadable);
+  }
+
+ private:
+  void OnReady(unsigned ready) {
+    if ((ready & kWritable) && events_.writable) events_.writable();
+    if ((ready & kReadable) && events_.received) events_.received();
+    if ((ready & kHungUp) && !(ready & kReadable)) {
+      // Nothing more will come; watching on would only spin.
+      loop_.Unwatch(id_);
+      id_ = 0;
+      if (events_.lost) events_.lost();
+    }
+  }
+
+  IoDispatcher& loop_;
+  PortEvents events_;
+  IoDispatcher::WatchId id_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<PortWatch> SerialPort::Watch(IoDispatcher& loop, PortEvents events) {
+  if (fd_ < 0) return nullptr;
+  return std::make_unique<SerialPortWatch>(loop, fd_, std::move(events));
+}
+
+}  // namespace km27

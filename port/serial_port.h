@@ -28,7 +28,7 @@ class SerialPort : public Port {
   bool Open(const std::string& devicePath, OpenDevices* seen = nullptr) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
-  int PollHandle() const override { return fd_; }
+  std::unique_ptr<PortWatch> Watch(IoDispatcher& loop, PortEvents events) override;
   int Fd() const { return fd_; }
   const std::string& DevicePath() const override { return path_; }
 

@@ -90,20 +90,20 @@ DeviceInfoLoad LoadDeviceInfo(const std::string& startDir, DeviceInfo& info) {
   if (r.path.empty()) {
     r.path = startDir + "/" + kDeviceInfoFileName;
     r.kind = DeviceInfoLoad::kUnreadable;
-    r.reason = FileErrorText("路径过长", ENAMETOOLONG);
+    r.failure = {StoreError::kPathTooLong, ENAMETOOLONG, {}};
     return r;
   }
   // Read as bytes through the one reader: a folder of that name is a failed read, not an
   // exception out of a stream.
   const ReadResult f = ReadFileBytes(r.path, kLargestDeviceInfoFile);
   if (!f.ok) {
-    r.kind = f.error == ENOENT ? DeviceInfoLoad::kMissing : DeviceInfoLoad::kUnreadable;
-    r.reason = f.error == ENOENT ? "文件不存在" : f.reason;
+    r.kind = f.failure.sysError == ENOENT ? DeviceInfoLoad::kMissing : DeviceInfoLoad::kUnreadable;
+    r.failure = f.failure.sysError == ENOENT ? StoreFailure{StoreError::kNotFound, ENOENT, {}} : f.failure;
     return r;
   }
   if (!ParseDeviceInfo(f.bytes, info.data())) {
     r.kind = DeviceInfoLoad::kIncomplete;
-    r.reason = "内容不完整：应为 4 行、每行 24 个数值";
+    r.failure.code = StoreError::kIncomplete;
     return r;
   }
   r.kind = DeviceInfoLoad::kLoaded;
@@ -115,8 +115,7 @@ SaveResult SaveDeviceInfo(const std::string& startDir, const DeviceInfo& info) {
   if (path.empty()) {
     SaveResult r;
     r.path = startDir + "/" + kDeviceInfoFileName;
-    r.error = ENAMETOOLONG;
-    r.reason = FileErrorText("路径过长", ENAMETOOLONG);
+    r.failure = {StoreError::kSavePathTooLong, ENAMETOOLONG, {}};
     return r;
   }
   const std::string text = FormatDeviceInfo(info.data());

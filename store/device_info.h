@@ -34,7 +34,7 @@ struct DeviceInfoLoad {
   enum Kind { kLoaded, kMissing, kUnreadable, kIncomplete };
   Kind kind = kMissing;
   std::string path;
-  std::string reason;  // why it cannot be used (Chinese); empty when loaded
+  StoreFailure failure;  // why it cannot be used; kNone when loaded
   explicit operator bool() const { return kind == kLoaded; }
 };
 

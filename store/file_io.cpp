@@ -109,33 +109,26 @@ void SyncDirectory(const std::string& dir) {
 
 }  // namespace
 
-std::string FileErrorText(const char* lead, int err) {
-  char buf[256];
-  // GNU strerror_r returns the text, which need not be in buf.
-  return std::string(lead) + "：" + strerror_r(err, buf, sizeof buf);
-}
-
 ReadResult ReadFileBytes(const std::string& path, size_t limit) {
   ReadResult r;
   // Non-blocking, so that a pipe of that name cannot hold the caller up.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    r.error = errno;
-    r.reason = FileErrorText("无法打开", r.error);
+    r.failure = {StoreError::kCannotOpen, errno, {}};
     return r;
   }
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    r.error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    r.reason = "同名的不是普通文件（例如是一个文件夹）";
+    r.failure = {StoreError::kNotRegularFile, S_ISDIR(st.st_mode) ? EISDIR : EINVAL, {}};
     return r;
   }
   r.fileSize = size_t(st.st_size);
   if (r.fileSize > limit) {
     ::close(fd);
     r.tooLarge = true;
-    r.reason = "文件过大（" + std::to_string(r.fileSize) + " 字节）";
+    r.failure.code = StoreError::kTooLarge;
+    r.failure.detail.number = static_cast<long long>(r.fileSize);
     return r;
   }
   // The size is only a claim (a file in /proc says 0 and holds megabytes): never more than
@@ -148,14 +141,14 @@ ReadResult ReadFileBytes(const std::string& path, size_t limit) {
       r.bytes.clear();
       r.fileSize = limit + 1;
       r.tooLarge = r.sizeUnreported = true;
-      r.reason = "文件过大（超过 " + std::to_string(limit) + " 字节）";
+      r.failure.code = StoreError::kTooLargeUnsized;
+      r.failure.detail.number = static_cast<long long>(limit);
       return r;
     }
     const ssize_t n = ::read(fd, buf, want);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      r.error = errno;
-      r.reason = FileErrorText("无法读取", r.error);
+      r.failure = {StoreError::kCannotRead, errno, {}};
       ::close(fd);
       r.bytes.clear();
       return r;
@@ -173,9 +166,8 @@ SaveResult WriteFileAtomically(const std::string& path, const void* data, size_t
   SaveResult r;
   r.path = path;
   if (created) *created = false;
-  auto fail = [&r](const char* lead, int err) {
-    r.error = err;
-    r.reason = FileErrorText(lead, err);
+  auto fail = [&r](StoreError code, int err) {
+    r.failure = {code, err, {}};
     return r;
   };
 
@@ -187,8 +179,8 @@ SaveResult WriteFileAtomically(const std::string& path, const void* data, size_t
       r.ok = true;
       return r;
     }
-    if (!S_ISREG(old.st_mode)) return fail("同名的不是普通文件，未被替换", S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
-    if (ReadOnlyForUs(target, old)) return fail("文件为只读，未被替换", EACCES);
+    if (!S_ISREG(old.st_mode)) return fail(StoreError::kNotReplaceable, S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+    if (ReadOnlyForUs(target, old)) return fail(StoreError::kReadOnly, EACCES);
   }
 
   const std::string dir = DirectoryOf(target);
@@ -197,7 +189,7 @@ SaveResult WriteFileAtomically(const std::string& path, const void* data, size_t
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   const int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return fail("无法在该文件夹中建立文件", errno);
+  if (fd < 0) return fail(StoreError::kCannotCreate, errno);
   const std::string tmpPath = name.data();
 
   int err = 0;
@@ -219,7 +211,7 @@ SaveResult WriteFileAtomically(const std::string& path, const void* data, size_t
   }
   if (!ok) {
     ::unlink(tmpPath.c_str());
-    return fail("无法写入文件", err);
+    return fail(StoreError::kCannotWrite, err);
   }
 
   if (existing == ExistingFile::kKeep) {
@@ -227,12 +219,12 @@ SaveResult WriteFileAtomically(const std::string& path, const void* data, size_t
     const bool linked = ::link(tmpPath.c_str(), target.c_str()) == 0;
     err = errno;
     ::unlink(tmpPath.c_str());
-    if (!linked && err != EEXIST) return fail("无法建立文件", err);
+    if (!linked && err != EEXIST) return fail(StoreError::kCannotLink, err);
     if (created) *created = linked;
   } else if (::rename(tmpPath.c_str(), target.c_str()) != 0) {
     err = errno;
     ::unlink(tmpPath.c_str());
-    return fail("无法替换原文件", err);
+    return fail(StoreError::kCannotReplace, err);
   } else if (created) {
     *created = !exists;
   }

@@ -2,13 +2,14 @@
 #include <cstddef>
 #include <string>
 
+#include "store/store_error.h"
+
 namespace km27 {
 
 struct SaveResult {
   bool ok = false;
   std::string path;    // the file that was (or failed to be) written
-  std::string reason;  // for the operator, in Chinese with the system's own words; empty when ok
-  int error = 0;       // errno of the failure; 0 when ok
+  StoreFailure failure;  // kNone when ok
 };
 
 // Whether an existing file of that name is replaced or wins.
@@ -32,16 +33,12 @@ struct ReadResult {
   // The file system gave a size within the limit, but more came (a file in /proc says 0):
   // fileSize is then only what was read, limit + 1.
   bool sizeUnreported = false;
-  std::string reason;   // why it could not be read (Chinese); empty when ok
-  int error = 0;
+  StoreFailure failure;  // kNone when ok
 };
 
 // Reads a regular file whole. Anything else (a folder, a pipe, a device) is refused without
 // waiting on it; so is a file above `limit` bytes: unread when the file system says so, else
 // after limit + 1 bytes, whatever size it claimed.
 ReadResult ReadFileBytes(const std::string& path, size_t limit);
-
-// "<lead>：<the system's reason>", the form of every file error the operator sees.
-std::string FileErrorText(const char* lead, int err);
 
 }  // namespace km27

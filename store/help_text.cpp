@@ -34,19 +34,19 @@ HelpFileResult EnsureHelpFile(const std::string& path, const std::string& firstU
   bool converted = false;
   const std::string bytes = HelpFileContent(firstUtf8, secondUtf8, &converted);
   if (!converted) {
-    r.reason = "帮助文字含有 GBK 无法表示的字符";
+    r.failure.code = StoreError::kNotGbk;
     return r;
   }
   // Complete or not at all: a torn help file would be kept for good, as an existing one is.
   const SaveResult s = WriteFileAtomically(path, bytes.data(), bytes.size(), ExistingFile::kKeep, &r.created);
   r.ok = s.ok;
-  r.reason = s.reason;
+  r.failure = s.failure;
   return r;
 }
 
 HelpFileText ReadHelpFile(const std::string& path) {
   const ReadResult f = ReadFileBytes(path, kLargestHelpFile);
-  return {f.ok, f.bytes, f.reason};
+  return {f.ok, f.bytes, f.failure};
 }
 
 }  // namespace km27

@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <string>
 
+#include "store/store_error.h"
+
 namespace km27 {
 
 inline constexpr const char kHelpFileName[] = "KM27A.txt";
@@ -9,7 +11,7 @@ inline constexpr const char kHelpFileName[] = "KM27A.txt";
 struct HelpFileResult {
   bool ok = false;
   bool created = false;  // false: an existing file was left as it was
-  std::string reason;    // why the file could not be made
+  StoreFailure failure;  // why the file could not be made
 };
 
 // The file's bytes: first part, line break, second part, line break; GBK, CR LF line ends.
@@ -26,7 +28,7 @@ inline constexpr size_t kLargestHelpFile = size_t(4) << 20;
 struct HelpFileText {
   bool ok = false;
   std::string bytes;   // the file as it is (GBK, CR LF)
-  std::string reason;  // why it could not be read
+  StoreFailure failure;  // why it could not be read
 };
 HelpFileText ReadHelpFile(const std::string& path);
 

@@ -44,7 +44,7 @@ std::array<uint8_t, kParamFileSize> BuildParamFileImage(const ParamOptions& opti
 }
 
 bool ParseParamFileImage(const uint8_t* data, size_t size, ParamOptions& options, ParamTable& table) {
-  if (!ParamFileProblem(data, size).empty()) return false;
+  if (ParamFileProblem(data, size).Failed()) return false;
   std::memcpy(options.bytes.data(), data + kParamHeaderSize, kOptionsBytes);
   std::memcpy(table.bytes.data(), data + kParamHeaderSize + kOptionsBytes, kTableBytes);
   return true;
@@ -61,20 +61,23 @@ bool LoadParamFile(const std::string& path, ParamOptions& options, ParamTable& t
 }
 
 namespace {
-std::string SizeProblem(size_t size) {
-  return "文件长度为 " + std::to_string(size) + " 字节，应为 " + std::to_string(kParamFileSize) + " 字节";
+StoreFailure SizeProblem(size_t size) {
+  StoreFailure f;
+  f.code = StoreError::kWrongSize;
+  f.detail.number = static_cast<long long>(size);
+  return f;
 }
-std::string SizeProblem(const ReadResult& f) {
-  if (f.sizeUnreported) return "文件长度超过 " + std::to_string(kParamFileSize) + " 字节";
+StoreFailure SizeProblem(const ReadResult& f) {
+  if (f.sizeUnreported) return {StoreError::kOverSize, 0, {}};
   return SizeProblem(f.fileSize);
 }
 }  // namespace
 
-std::string ParamFileProblem(const uint8_t* data, size_t size) {
+StoreFailure ParamFileProblem(const uint8_t* data, size_t size) {
   if (size != kParamFileSize) return SizeProblem(size);
-  if (!FieldEquals(data, kMakerFieldSize, MakerGbk())) return std::string("文件头的厂家名称不是“") + text::kMaker + "”";
+  if (!FieldEquals(data, kMakerFieldSize, MakerGbk())) return {StoreError::kWrongMaker, 0, {}};
   if (!FieldEquals(data + kMakerFieldSize, kVersionFieldSize, text::kFileVersion))
-    return std::string("文件头的版本不是“") + text::kFileVersion + "”，可能由其他版本的软件生成";
+    return {StoreError::kWrongVersion, 0, {}};
   return {};
 }
 
@@ -110,7 +113,7 @@ SaveResult KeepBeside(const std::string& path, const char* tag, const void* data
   }
   SaveResult s;
   s.path = path;
-  s.reason = "同名的副本过多";
+  s.failure.code = StoreError::kTooManyCopies;
   return s;
 }
 
@@ -119,7 +122,7 @@ void KeepAside(const std::string& bytes, ParamFileStart& r, time_t now) {
   if (s.ok)
     r.keptAs = s.path;
   else
-    r.keepFailure = s.reason;
+    r.keepFailure = s.failure;
 }
 
 }  // namespace
@@ -129,12 +132,12 @@ ParamFileRead ReadParamFile(const std::string& path) {
   // A file longer than a valid one is refused by its size alone, unread.
   const ReadResult f = ReadFileBytes(path, kParamFileSize);
   if (!f.ok) {
-    r.reason = f.tooLarge ? SizeProblem(f) : f.reason;
+    r.failure = f.tooLarge ? SizeProblem(f) : f.failure;
     return r;
   }
   const auto* bytes = reinterpret_cast<const uint8_t*>(f.bytes.data());
-  r.reason = ParamFileProblem(bytes, f.bytes.size());
-  r.ok = r.reason.empty() && ParseParamFileImage(bytes, f.bytes.size(), r.programme.options, r.programme.table);
+  r.failure = ParamFileProblem(bytes, f.bytes.size());
+  r.ok = !r.failure.Failed() && ParseParamFileImage(bytes, f.bytes.size(), r.programme.options, r.programme.table);
   return r;
 }
 
@@ -143,8 +146,8 @@ ParamFileStart LoadParamFileAtStart(const std::string& path, ParamOptions& optio
   r.path = Absolute(path);
   const ReadResult f = ReadFileBytes(path, kLargestKeptFile);
   if (!f.ok && !f.tooLarge) {
-    r.kind = f.error == ENOENT ? ParamFileStart::kMissing : ParamFileStart::kUnopenable;
-    if (f.error != ENOENT) r.reason = f.reason;
+    r.kind = f.failure.sysError == ENOENT ? ParamFileStart::kMissing : ParamFileStart::kUnopenable;
+    if (f.failure.sysError != ENOENT) r.failure = f.failure;
     return r;
   }
   const auto* bytes = reinterpret_cast<const uint8_t*>(f.bytes.data());
@@ -154,16 +157,17 @@ ParamFileStart LoadParamFileAtStart(const std::string& path, ParamOptions& optio
   }
   r.kind = ParamFileStart::kUnreadable;
   if (f.tooLarge) {
-    r.reason = SizeProblem(f);
-    r.keepFailure = f.reason;
+    r.failure = SizeProblem(f);
+    r.keepFailure = f.failure;
     return r;
   }
-  r.reason = ParamFileProblem(bytes, f.bytes.size());
+  r.failure = ParamFileProblem(bytes, f.bytes.size());
   KeepAside(f.bytes, r, now);
   return r;
 }
 
 std::string ParamFileStart::Message() const {
+  const std::string reason = StoreErrorText(failure);
   switch (kind) {
     case kLoaded:
     case kMissing: return {};
@@ -173,7 +177,7 @@ std::string ParamFileStart::Message() const {
       if (!keptAs.empty())
         return "参数文件无法读取：\n" + path + "\n原因：" + reason + "\n\n原文件已原样另存为：\n" + keptAs +
                "\n\n程序表从空表开始，退出时保存为新的参数文件。";
-      return "参数文件无法读取：\n" + path + "\n原因：" + reason + "\n\n也无法另存一份原文件：" + keepFailure +
+      return "参数文件无法读取：\n" + path + "\n原因：" + reason + "\n\n也无法另存一份原文件：" + StoreErrorText(keepFailure) +
              "\n\n程序表从空表开始。该文件不会被覆盖。";
   }
   return {};

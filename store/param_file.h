@@ -21,8 +21,8 @@ std::array<uint8_t, kParamFileSize> BuildParamFileImage(const ParamOptions& opti
 // Accepts exactly 1056 bytes whose maker and version texts (up to their first zero) match.
 bool ParseParamFileImage(const uint8_t* data, size_t size, ParamOptions& options, ParamTable& table);
 
-// Why bytes are not a valid file (in Chinese); empty for a valid one.
-std::string ParamFileProblem(const uint8_t* data, size_t size);
+// Why bytes are not a valid file; kNone for a valid one.
+StoreFailure ParamFileProblem(const uint8_t* data, size_t size);
 
 // Fills options and table when the file is valid; otherwise leaves them untouched and returns false.
 bool LoadParamFile(const std::string& path, ParamOptions& options, ParamTable& table);
@@ -31,7 +31,7 @@ bool LoadParamFile(const std::string& path, ParamOptions& options, ParamTable& t
 struct ParamFileRead {
   bool ok = false;
   Programme programme;
-  std::string reason;  // Chinese; empty when ok
+  StoreFailure failure;  // kNone when ok
 };
 ParamFileRead ReadParamFile(const std::string& path);
 
@@ -43,9 +43,9 @@ struct ParamFileStart {
   enum Kind { kLoaded, kMissing, kUnreadable, kUnopenable };
   Kind kind = kMissing;
   std::string path;         // the working file
-  std::string reason;       // why it could not be used (Chinese)
-  std::string keptAs;       // where its bytes were kept
-  std::string keepFailure;  // why they could not be kept
+  StoreFailure failure;      // why it could not be used
+  std::string keptAs;        // where its bytes were kept
+  StoreFailure keepFailure;  // why they could not be kept
   // The exit save may write the file: it held nothing of the operator's that is not kept.
   bool MayReplace() const { return kind == kLoaded || kind == kMissing || !keptAs.empty(); }
   // The operator's message about it; empty when there is nothing to tell.

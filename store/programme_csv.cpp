@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <vector>
 
 #include "store/gbk.h"
@@ -11,8 +12,7 @@ namespace km27 {
 namespace {
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
-constexpr const char* kHeader[] = {"载频", "步", "低频", "时间(秒)"};
-constexpr int kColumns = 4;
+constexpr int kColumns = int(std::size(kCsvHeader));
 constexpr char kLineRow[] = "线路";
 constexpr char kCheckRow[] = "校验字节";
 constexpr char kOptionsCheck[] = "参数头";
@@ -42,12 +42,6 @@ bool OfferedSeconds(int seconds) {
   for (const std::string& item : DurationItems())
     if (DurationSeconds(item) == seconds) return true;
   return false;
-}
-
-std::string OfferedSecondsText() {
-  std::string s;
-  for (const std::string& item : DurationItems()) s += (s.empty() ? "" : "、") + std::to_string(DurationSeconds(item));
-  return s + " 秒";
 }
 
 // The code index of a name the operator could have chosen for the family; -1 for any other.
@@ -128,7 +122,7 @@ struct Record {
 // Splits text into records the way spreadsheets write them: a quoted field may hold commas,
 // doubled quotes and line breaks. Returns false with the line of a quote that does not close
 // or of text after a closing quote.
-bool SplitRecords(const std::string& text, std::vector<Record>& records, int& badLine, std::string& reason) {
+bool SplitRecords(const std::string& text, std::vector<Record>& records, StoreFailure& why) {
   int line = 1;
   size_t i = 0;
   while (i < text.size()) {
@@ -141,8 +135,8 @@ bool SplitRecords(const std::string& text, std::vector<Record>& records, int& ba
         ++i;
         for (;;) {
           if (i >= text.size()) {
-            badLine = opened;
-            reason = "引号没有成对";
+            why.code = StoreError::kUnpairedQuote;
+            why.detail.line = opened;
             return false;
           }
           if (text[i] == '"') {
@@ -158,8 +152,8 @@ bool SplitRecords(const std::string& text, std::vector<Record>& records, int& ba
           field += text[i++];
         }
         if (i < text.size() && text[i] != ',' && text[i] != '\r' && text[i] != '\n') {
-          badLine = line;
-          reason = "引号外还有文字（含引号的内容应整格放在引号内）";
+          why.code = StoreError::kTextAfterQuote;
+          why.detail.line = line;
           return false;
         }
       } else {
@@ -217,12 +211,13 @@ class Importer {
     return int(std::count(checkSeen_.begin(), checkSeen_.end(), true)) + (optionsCheckSeen_ ? 1 : 0);
   }
 
-  // Takes one row; false with the reason when it is bad.
-  bool Take(const std::vector<std::string>& f, std::string& reason) {
+  // Takes one row; false with why when it is bad.
+  bool Take(const std::vector<std::string>& f, StoreFailure& why) {
+    why = {};
     const std::string kind = Key(f[0]);
-    if (kind == Key(kLineRow)) return TakeLine(f, reason);
-    if (kind == Key(kCheckRow)) return TakeCheck(f, reason);
-    return TakeStep(f, reason);
+    if (kind == Key(kLineRow)) return TakeLine(f, why);
+    if (kind == Key(kCheckRow)) return TakeCheck(f, why);
+    return TakeStep(f, why);
   }
 
   Programme Result() {
@@ -231,98 +226,66 @@ class Importer {
   }
 
  private:
-  bool TakeStep(const std::vector<std::string>& f, std::string& reason) {
+  // A bad row: its code and the cell at fault.
+  static bool Bad(StoreFailure& why, StoreError code, const std::string& cell = {}) {
+    why.code = code;
+    why.detail.value = Shown(cell);
+    return false;
+  }
+
+  bool TakeStep(const std::vector<std::string>& f, StoreFailure& why) {
     const int carrier = CarrierNamed(Key(f[0]));
-    if (carrier < 0) {
-      reason = "未知的载频“" + Shown(f[0]) + "”";
-      return false;
-    }
-    const std::string name = Carrier(carrier).caption;
+    if (carrier < 0) return Bad(why, StoreError::kUnknownCarrier, f[0]);
+    why.detail.carrier = carrier;
     for (int i = 1; i < kColumns; ++i)
       if (Trim(f[size_t(i)]).empty()) {
-        reason = std::string("缺少") + kHeader[i];
-        return false;
+        why.detail.number = i;
+        return Bad(why, StoreError::kMissingCell);
       }
     const int step = Number(f[1], false);
     const int expected = steps_[size_t(carrier)] + 1;
-    if (expected > kEditableSlots) {  // no step number could follow: suggest none
-      reason = "载频 " + name + " 已有 " + std::to_string(kEditableSlots) + " 步，不能再有第“" + Shown(f[1]) + "”步";
-      return false;
-    }
-    if (step > kEditableSlots) {
-      reason = "载频 " + name + " 超过 " + std::to_string(kEditableSlots) + " 步";
-      return false;
-    }
+    // No step number could follow: none is suggested.
+    if (expected > kEditableSlots) return Bad(why, StoreError::kNoMoreSteps, f[1]);
+    if (step > kEditableSlots) return Bad(why, StoreError::kStepBeyondLast);
     if (step != expected) {
-      reason = "载频 " + name + " 的步号“" + Shown(f[1]) + "”不对，应为 " + std::to_string(expected) +
-               "（每个载频的步号从 1 起依次排列）";
-      return false;
+      why.detail.number = expected;
+      return Bad(why, StoreError::kStepOutOfOrder, f[1]);
     }
     const SignalFamily family = FamilyOfCarrier(carrier);
     const int code = OfferedCode(catalogue_, family, Key(f[2]));
-    if (code < 0) {
-      reason = "未知的低频“" + Shown(f[2]) + "”（" + FamilyName(family) + "载频 " + name + " 没有此低频）";
-      return false;
-    }
+    if (code < 0) return Bad(why, StoreError::kUnknownCode, f[2]);
     const int seconds = Number(f[3], true);
-    if (!OfferedSeconds(seconds)) {
-      reason = "时间“" + Shown(f[3]) + "”不是可选的时间（" + OfferedSecondsText() + "）";
-      return false;
-    }
+    if (!OfferedSeconds(seconds)) return Bad(why, StoreError::kUnofferedTime, f[3]);
     p_.table.SetEntry(carrier, step - 1, {uint8_t(code), uint8_t(seconds)});
     steps_[size_t(carrier)] = step;
     return true;
   }
 
-  bool TakeLine(const std::vector<std::string>& f, std::string& reason) {
+  bool TakeLine(const std::vector<std::string>& f, StoreFailure& why) {
     int family = -1;
     for (int fam = 0; fam < kFamilyCount; ++fam)
       if (Key(FamilyName(SignalFamily(fam))) == Key(f[1])) family = fam;
-    if (family < 0) {
-      reason = "线路设置的类型“" + Shown(f[1]) + "”未知（应为 移频、UM71 或 ZPW2000）";
-      return false;
-    }
-    if (family >= kLineOptionFamilies) {
-      reason = std::string(FamilyName(SignalFamily(family))) + "没有线路设置";
-      return false;
-    }
-    if (lineSeen_[size_t(family)]) {
-      reason = std::string(FamilyName(SignalFamily(family))) + "的线路设置重复";
-      return false;
-    }
+    if (family < 0) return Bad(why, StoreError::kUnknownLineFamily, f[1]);
+    why.detail.family = family;
+    if (family >= kLineOptionFamilies) return Bad(why, StoreError::kNoLineSetting);
+    if (lineSeen_[size_t(family)]) return Bad(why, StoreError::kRepeatedLineSetting);
     const LineRadioState s = LineRadiosFor(CodeBox, SignalFamily(family), ParamOptions{});
     const std::string key = Key(f[2]);
-    if (key != Key(s.caption0) && key != Key(s.caption1)) {
-      reason = std::string(FamilyName(SignalFamily(family))) + "的线路设置“" + Shown(f[2]) + "”应为“" + s.caption0 +
-               "”或“" + s.caption1 + "”";
-      return false;
-    }
-    if (!Trim(f[3]).empty()) {
-      reason = "线路设置行的第 4 格应为空";
-      return false;
-    }
+    if (key != Key(s.caption0) && key != Key(s.caption1)) return Bad(why, StoreError::kUnknownLineSetting, f[2]);
+    if (!Trim(f[3]).empty()) return Bad(why, StoreError::kLineCellNotEmpty);
     p_.options.SetLineOption(family, key == Key(s.caption0) ? 0 : 1);
     lineSeen_[size_t(family)] = true;
     return true;
   }
 
-  bool TakeCheck(const std::vector<std::string>& f, std::string& reason) {
+  bool TakeCheck(const std::vector<std::string>& f, StoreFailure& why) {
     const bool options = Key(f[1]) == Key(kOptionsCheck);
     const int carrier = options ? -1 : CarrierNamed(Key(f[1]));
-    if (!options && carrier < 0) {
-      reason = "校验字节所属的“" + Shown(f[1]) + "”未知（应为 参数头 或一个载频）";
-      return false;
-    }
+    if (!options && carrier < 0) return Bad(why, StoreError::kUnknownCheckOwner, f[1]);
     const int value = Number(f[2], false);
-    if (value < 0 || value > 255 || !Trim(f[3]).empty()) {
-      reason = "校验字节应为 0 到 255 的整数，第 4 格为空";
-      return false;
-    }
+    if (value < 0 || value > 255 || !Trim(f[3]).empty()) return Bad(why, StoreError::kBadCheckByte);
     bool& seen = options ? optionsCheckSeen_ : checkSeen_[size_t(carrier)];
-    if (seen) {
-      reason = "“" + Shown(f[1]) + "”的校验字节重复";
-      return false;
-    }
+    if (seen) return Bad(why, StoreError::kRepeatedCheckByte, f[1]);
     seen = true;
     if (options) {
       p_.options.SetCheckByte(uint8_t(value));
@@ -342,18 +305,20 @@ class Importer {
   bool optionsCheckSeen_ = false;
 };
 
-CsvImport Refuse(int line, const std::string& reason) {
+CsvImport Refuse(int line, StoreFailure why) {
   CsvImport r;
-  r.line = line;
-  r.reason = reason;
+  r.failure = std::move(why);
+  r.failure.detail.line = line;
   return r;
 }
+
+CsvImport Refuse(int line, StoreError code) { return Refuse(line, StoreFailure{code, 0, {}}); }
 
 }  // namespace
 
 std::string FormatProgrammeCsv(const Programme& p, const CodeCatalogue& catalogue) {
   std::string out = kBom;
-  AppendRow(out, {kHeader[0], kHeader[1], kHeader[2], kHeader[3]});
+  AppendRow(out, {kCsvHeader[0], kCsvHeader[1], kCsvHeader[2], kCsvHeader[3]});
   for (int c = 0; c < kCarrierCount; ++c) {
     int step = 0;
     for (int s = 0; s < kEditableSlots; ++s) {
@@ -407,8 +372,9 @@ std::string CsvExportProblem(const Programme& p, const CodeCatalogue& catalogue)
 }
 
 std::string CsvImport::Message() const {
-  if (line <= 0) return reason;
-  return "第 " + std::to_string(line) + " 行：" + reason;
+  const int line = failure.detail.line;
+  if (line <= 0) return StoreErrorText(failure);
+  return "第 " + std::to_string(line) + " 行：" + StoreErrorText(failure);
 }
 
 std::string CsvImport::Taken() const {
@@ -428,15 +394,14 @@ CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catal
     std::string converted = GbkToUtf8(text, &ok);
     if (!ok) {
       const int line = UndecodableLine(text);
-      if (line > 0) return Refuse(line, "这一行既不是 UTF-8 也不是 GBK 编码的文字");
-      return Refuse(0, "文件中 UTF-8 与 GBK 编码混用（应整个文件用同一种编码）");
+      if (line > 0) return Refuse(line, StoreError::kNotText);
+      return Refuse(0, StoreError::kMixedEncoding);
     }
     text = std::move(converted);
   }
   std::vector<Record> records;
-  int badLine = 0;
-  std::string reason;
-  if (!SplitRecords(text, records, badLine, reason)) return Refuse(badLine, reason);
+  StoreFailure why;
+  if (!SplitRecords(text, records, why)) return Refuse(why.detail.line, why);
 
   Importer importer(catalogue, current);
   bool headerSeen = false;
@@ -445,18 +410,18 @@ CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catal
     while (!r.fields.empty() && Trim(r.fields.back()).empty()) r.fields.pop_back();
     if (r.fields.empty()) continue;
     if (r.fields.size() > size_t(kColumns))
-      return Refuse(r.line, "多于 " + std::to_string(kColumns) + " 列（应为：载频,步,低频,时间(秒)）");
+      return Refuse(r.line, StoreError::kTooManyColumns);
     r.fields.resize(size_t(kColumns));
     if (!headerSeen) {
       for (int i = 0; i < kColumns; ++i)
-        if (Key(r.fields[size_t(i)]) != Key(kHeader[i]))
-          return Refuse(r.line, "第一行应为表头“载频,步,低频,时间(秒)”");
+        if (Key(r.fields[size_t(i)]) != Key(kCsvHeader[i]))
+          return Refuse(r.line, StoreError::kNoHeader);
       headerSeen = true;
       continue;
     }
-    if (!importer.Take(r.fields, reason)) return Refuse(r.line, reason);
+    if (!importer.Take(r.fields, why)) return Refuse(r.line, why);
   }
-  if (!headerSeen) return Refuse(0, "文件是空的，没有表头“载频,步,低频,时间(秒)”");
+  if (!headerSeen) return Refuse(0, StoreError::kEmptyTable);
   CsvImport out;
   out.ok = true;
   out.programme = importer.Result();
@@ -467,7 +432,7 @@ CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catal
 
 CsvImport ReadProgrammeCsv(const std::string& path, const CodeCatalogue& catalogue, const Programme& current) {
   const ReadResult f = ReadFileBytes(path, kLargestCsvFile);
-  if (!f.ok) return Refuse(0, f.reason);
+  if (!f.ok) return Refuse(0, f.failure);
   return ParseProgrammeCsv(f.bytes, catalogue, current);
 }
 

@@ -14,6 +14,7 @@
 namespace km27 {
 
 inline constexpr size_t kLargestCsvFile = size_t(1) << 20;
+inline constexpr const char* kCsvHeader[] = {"载频", "步", "低频", "时间(秒)"};
 
 // The file's bytes.
 std::string FormatProgrammeCsv(const Programme& programme, const CodeCatalogue& catalogue);
@@ -25,8 +26,7 @@ std::string CsvExportProblem(const Programme& programme, const CodeCatalogue& ca
 struct CsvImport {
   bool ok = false;
   Programme programme;  // when ok
-  int line = 0;         // the first bad row's line (1-based); 0 when the file as a whole is at fault
-  std::string reason;   // in Chinese
+  StoreFailure failure;  // detail.line: the first bad row's line; 0 when the file as a whole is at fault
   int lineRows = 0;     // line settings the file gave (of kLineOptionFamilies)
   int checkRows = 0;    // check bytes the file gave
   // "第 3 行：未知的载频“560 Hz”" (or the reason alone when no line is at fault).

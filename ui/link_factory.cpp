@@ -1,13 +1,13 @@
 #include "ui/link_factory.h"
 
 #include "link/device_models.h"
-#include "ui/controls/ms_comm.h"
+#include "link/serial_comm.h"
 
 std::unique_ptr<km27::LinkEngine> CreateLinkEngine(km27::DeviceModel model, km27::EventLoop& loop,
                                                    km27::LinkObserver& observer,
                                                    const std::optional<km27::DeviceInfo>& info,
                                                    const km27::LinkTiming& timing) {
-  const km27::EngineParts parts{loop, observer, timing, info, [] { return std::make_unique<CMSComm>(); },
-                                std::nullopt};
+  const km27::EngineParts parts{loop, observer, timing, info,
+                                [&loop] { return std::make_unique<km27::SerialComm>(loop); }, std::nullopt};
   return km27::ModelInfo(model).makeEngine(parts);
 }

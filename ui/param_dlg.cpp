@@ -102,7 +102,7 @@ std::string Bytes(const std::array<uint8_t, kParamFileSize>& image) { return std
 
 // Two reads of the working file found the same thing there (or the same reason for nothing).
 bool SameOnDisk(const ReadResult& a, const ReadResult& b) {
-  return a.ok == b.ok && a.error == b.error && a.tooLarge == b.tooLarge && a.fileSize == b.fileSize &&
+  return a.ok == b.ok && a.failure.sysError == b.failure.sysError && a.tooLarge == b.tooLarge && a.fileSize == b.fileSize &&
          a.bytes == b.bytes;
 }
 
@@ -495,7 +495,7 @@ void CParamDlg::KeepDeviceInfo(const DeviceInfo& info) {
   if (r.ok) return;
   // The programme arrived; only its device information could not be kept on disk.
   statusLine->setText(statusLine->text() + QString::fromUtf8(text::kDeviceInfoNotSaved));
-  ShowMessage("参数数据已上传，但设备信息文件无法保存：\n" + r.path + "\n原因：" + r.reason +
+  ShowMessage("参数数据已上传，但设备信息文件无法保存：\n" + r.path + "\n原因：" + StoreErrorText(r.failure) +
               "\n\n本次收到的设备信息仍用于下次下载，直到程序关闭。");
 }
 
@@ -578,7 +578,7 @@ void CParamDlg::ShowHelpText(const QString& fileName) {
       EnsureHelpFile(fileName.toStdString(), LoadString(IDS_HELP_1), LoadString(IDS_HELP_2));
   if (!file.ok) {
     Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption),
-        QStringLiteral("无法创建帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(file.reason)),
+        QStringLiteral("无法创建帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(StoreErrorText(file.failure))),
         QMessageBox::Ok);
     return;
   }
@@ -595,7 +595,7 @@ void CParamDlg::ShowHelpText(const QString& fileName) {
   const HelpFileText text = ReadHelpFile(fileName.toStdString());
   if (!text.ok) {
     Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption),
-        QStringLiteral("无法读取帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(text.reason)),
+        QStringLiteral("无法读取帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(StoreErrorText(text.failure))),
         QMessageBox::Ok);
     return;
   }
@@ -632,7 +632,7 @@ CParamDlg::ExitSave CParamDlg::AskBeforeReplacing() {
       std::fprintf(stderr, "km27param: %s 已被修改或来自其他文件，保持不变；本窗口的程序表另存为 %s\n",
                    file.toLocal8Bit().constData(), r.path.c_str());
     else
-      std::fprintf(stderr, "km27param: 本窗口的程序表无法保存：%s\n原因：%s\n", r.path.c_str(), r.reason.c_str());
+      std::fprintf(stderr, "km27param: 本窗口的程序表无法保存：%s\n原因：%s\n", r.path.c_str(), StoreErrorText(r.failure).c_str());
     return ExitSave::kKeepFile;
   }
   if (changedOnDisk) {
@@ -665,7 +665,7 @@ bool CParamDlg::SaveAtExit() {
   const SaveResult r = SaveParamFileAtExit();
   if (!r.ok)
     std::fprintf(stderr, "km27param: 参数文件保存失败：%s\n原因：%s\n", (r.path.empty() ? kParamFileName : r.path.c_str()),
-                 r.reason.c_str());
+                 StoreErrorText(r.failure).c_str());
   return true;
 }
 
@@ -679,7 +679,8 @@ SaveResult CParamDlg::SaveParamFileAtExit() {
     if (!paramFileStart.MayReplace()) {
       SaveResult r;
       r.path = paramFileStart.path;
-      r.reason = "启动时无法读取该文件，为免丢失其内容，不予覆盖（" + paramFileStart.reason + "）";
+      r.failure.code = StoreError::kUnreadableAtStart;
+      r.failure.detail.cause = std::make_shared<const StoreFailure>(paramFileStart.failure);
       return r;
     }
   }
@@ -691,7 +692,7 @@ bool CParamDlg::SaveWithRetry() {
     const SaveResult r = SaveParamFileAtExit();
     if (r.ok) return true;
     const QString file = QFileInfo(QString::fromStdString(r.path.empty() ? kParamFileName : r.path)).absoluteFilePath();
-    const QString text = QString::fromUtf8(kSaveFailedText).arg(file, QString::fromStdString(r.reason));
+    const QString text = QString::fromUtf8(kSaveFailedText).arg(file, QString::fromStdString(StoreErrorText(r.failure)));
     const auto answer = Ask(QMessageBox::Critical, QString::fromUtf8(kWindowCaption), text,
                             QMessageBox::Retry | QMessageBox::Cancel | QMessageBox::Discard);
     if (answer == QMessageBox::Retry) continue;

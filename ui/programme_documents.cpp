@@ -152,7 +152,7 @@ void ProgrammeDocuments::Open() {
 
 bool ProgrammeDocuments::OpenFile(const QString& path) {
   const ParamFileRead r = ReadParamFile(Local(path));
-  return Take(path, r.ok, r.programme, r.reason, true);
+  return Take(path, r.ok, r.programme, StoreErrorText(r.failure), true);
 }
 
 void ProgrammeDocuments::SaveAs() { SaveAsChosen(); }
@@ -355,7 +355,7 @@ bool ProgrammeDocuments::Take(const QString& path, bool ok, const Programme& pro
 bool ProgrammeDocuments::Written(const SaveResult& r, const QString& path, const QString& refusal,
                                  const QString& told) {
   if (!r.ok) {
-    Refuse(refusal, path, QString::fromStdString(r.reason), false);
+    Refuse(refusal, path, QString::fromStdString(StoreErrorText(r.failure)), false);
     return false;
   }
   Tell(told.arg(Name(path)));

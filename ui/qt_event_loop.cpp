@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <vector>
 
 QtEventLoop::QtEventLoop(QObject* parent) : QObject(parent) {}
 
@@ -12,44 +13,98 @@ QtEventLoop::~QtEventLoop() = default;
 
 QtEventLoop::TimerId QtEventLoop::StartTimer(int ms, bool repeat, std::function<void()> fn) {
   const TimerId id = ++nextId_;
-  auto timer = std::make_unique<QTimer>();
-  timer->setTimerType(Qt::PreciseTimer);  // the code box's pauses are timed to the millisecond
-  timer->setSingleShot(!repeat);
-  QObject::connect(timer.get(), &QTimer::timeout, this, [this, id, fn = std::move(fn)] {
-    auto it = timers_.find(id);
-    if (it == timers_.end()) return;
-    // A one-shot timer is gone once it fired; it is deleted later, as it is still on the stack.
-    if (it->second->isSingleShot()) {
-      it->second.release()->deleteLater();
-      timers_.erase(it);
-    }
-    const auto call = fn;  // the call may stop or restart timers, this one included
-    call();
-  });
-  timer->start(std::max(ms, 0));
-  timers_[id] = std::move(timer);
+  Timer& t = timers_[id];
+  t.timer = std::make_unique<QTimer>();
+  t.timer->setTimerType(Qt::PreciseTimer);  // the code box's pauses are timed to the millisecond
+  t.timer->setSingleShot(!repeat);
+  t.fn = std::move(fn);
+  QObject::connect(t.timer.get(), &QTimer::timeout, this, [this, id] { Fire(id); });
+  t.timer->start(std::max(ms, 0));
   return id;
+}
+
+void QtEventLoop::Fire(TimerId id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end()) return;
+  const uint64_t armed = it->second.armed;
+  // What has arrived is handled before a timer that fell due meanwhile, as the command line's
+  // loop does: bytes that came within a period belong to it, even when Qt picks the timer first.
+  // What they do may stop or restart this timer, and then this round of it is void.
+  DispatchReadyHandles();
+  it = timers_.find(id);
+  if (it == timers_.end() || it->second.armed != armed) return;
+  const auto call = it->second.fn;  // the call may stop or restart timers, this one included
+  if (it->second.timer->isSingleShot()) StopTimer(id);
+  Outermost([&] { call(); });
+}
+
+// A timer started at 0 ms from a call of the loop fires as soon as that call has returned, in
+// the same turn, as the command line's loop runs timers that fell due: the comm control raises
+// each arrival's event at once, and Qt's next turn may come only with the next bytes.
+void QtEventLoop::Outermost(const std::function<void()>& call) {
+  if (inCall_) {
+    call();
+    return;
+  }
+  inCall_ = true;
+  call();
+  for (bool fired = true; fired;) {
+    fired = false;
+    for (const auto& [id, t] : timers_) {
+      if (t.timer->isSingleShot() && t.timer->interval() == 0 && t.timer->isActive()) {
+        const TimerId due = id;
+        Fire(due);  // changes timers_: look again from the start
+        fired = true;
+        break;
+      }
+    }
+  }
+  inCall_ = false;
 }
 
 void QtEventLoop::RestartTimer(TimerId id, int ms) {
   auto it = timers_.find(id);
-  if (it != timers_.end()) it->second->start(std::max(ms, 0));
+  if (it == timers_.end()) return;
+  ++it->second.armed;
+  it->second.timer->start(std::max(ms, 0));
 }
 
 void QtEventLoop::StopTimer(TimerId id) {
   auto it = timers_.find(id);
   if (it == timers_.end()) return;
-  it->second->stop();
-  it->second.release()->deleteLater();  // it may be the one whose call is running
+  it->second.timer->stop();
+  it->second.timer.release()->deleteLater();  // it may be the one whose call is running
   timers_.erase(it);
 }
 
 bool QtEventLoop::TimerActive(TimerId id) const { return timers_.count(id) != 0; }
 
+void QtEventLoop::DispatchReadyHandles() {
+  std::vector<pollfd> fds;
+  std::vector<WatchId> ids;
+  for (const auto& [id, w] : watches_) {
+    const short events = short((w.read->isEnabled() ? POLLIN : 0) | (w.write->isEnabled() ? POLLOUT : 0));
+    if (!events) continue;
+    fds.push_back({int(w.handle), events, 0});
+    ids.push_back(id);
+  }
+  if (fds.empty() || ::poll(fds.data(), fds.size(), 0) <= 0) return;
+  for (size_t i = 0; i < fds.size(); ++i) {
+    const short r = fds[i].revents;
+    if (!r) continue;
+    unsigned ready = 0;
+    if (r & POLLIN) ready |= km27::kReadable;
+    if (r & POLLOUT) ready |= km27::kWritable;
+    if (r & (POLLHUP | POLLERR | POLLNVAL)) ready |= km27::kHungUp;
+    Ready(ids[i], ready);  // one unwatched by an earlier call is passed over there
+  }
+}
+
 QtEventLoop::WatchId QtEventLoop::WatchHandle(km27::NativeHandle handle, unsigned interest,
                                               std::function<void(unsigned)> fn) {
   const WatchId id = ++nextId_;
   Watch w;
+  w.handle = handle;
   w.read = std::make_unique<QSocketNotifier>(qintptr(handle), QSocketNotifier::Read);
   w.write = std::make_unique<QSocketNotifier>(qintptr(handle), QSocketNotifier::Write);
   w.fn = std::move(fn);
@@ -90,7 +145,7 @@ void QtEventLoop::Ready(WatchId id, unsigned ready) {
   auto it = watches_.find(id);
   if (it == watches_.end()) return;
   const auto fn = it->second.fn;  // the call may unwatch
-  fn(ready);
+  Outermost([&] { fn(ready); });
 }
 
 // Queued to this object's thread; Qt drops the call if the object is gone by then.

@@ -26,14 +26,24 @@ class QtEventLoop : public QObject, public km27::EventLoop {
   void Post(std::function<void()> fn) override;
 
  private:
+  struct Timer {
+    std::unique_ptr<QTimer> timer;
+    std::function<void()> fn;
+    uint64_t armed = 0;  // which start of the timer a timeout belongs to
+  };
   struct Watch {
+    km27::NativeHandle handle = -1;
     std::unique_ptr<QSocketNotifier> read;
     std::unique_ptr<QSocketNotifier> write;
     std::function<void(unsigned)> fn;
   };
+  void Fire(TimerId id);
+  void Outermost(const std::function<void()>& call);
+  void DispatchReadyHandles();
   void Ready(WatchId id, unsigned ready);
 
   uint64_t nextId_ = 0;
-  std::map<TimerId, std::unique_ptr<QTimer>> timers_;
+  std::map<TimerId, Timer> timers_;
   std::map<WatchId, Watch> watches_;
+  bool inCall_ = false;
 };

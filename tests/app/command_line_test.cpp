@@ -12,6 +12,7 @@
 
 #include "app/command_line.h"
 #include "km27_version.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -48,16 +49,13 @@ namespace {
 class WorkDirOptions : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-workdir-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root = tmpl;
+    ASSERT_FALSE(root.empty());
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     before = cwd;
   }
   void TearDown() override {
     if (chdir(before.c_str()) != 0) ADD_FAILURE() << "cannot go back to " << before;
-    std::system(("chmod -R u+w '" + root + "'; rm -rf '" + root + "'").c_str());
   }
   // Our options are read and removed; everything else stays for the toolkit.
   StartOptions Read(std::vector<std::string> args) {
@@ -70,7 +68,9 @@ class WorkDirOptions : public ::testing::Test {
     left.assign(argv.begin() + 1, argv.begin() + argc);
     return o;
   }
-  std::string root, before;
+  TempDir tmp{"workdir"};
+  const std::string root = tmp.path;
+  std::string before;
   std::vector<std::string> left;
 };
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "store/param_file.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -165,9 +166,7 @@ class RealProgram : public ::testing::Test {
   void SetUp() override {
     for (const char* p : {"Xvfb", "xdotool"})
       if (!OnPath(p)) GTEST_SKIP() << p << " is not installed";
-    char tmpl[] = "/tmp/km27-real-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root = tmpl;
+    ASSERT_FALSE(root.empty());
     // The server picks a free display number itself and writes it to a pipe: two runs at once
     // can never take the same one. Without -noreset it resets when its last client (the
     // readiness check below) leaves, and a program connecting in that moment is turned away.
@@ -188,7 +187,6 @@ class RealProgram : public ::testing::Test {
   }
   void TearDown() override {
     xvfb.reset();
-    if (!root.empty()) std::system(("rm -rf '" + root + "'").c_str());
   }
 
   std::string X(const std::string& args) { return Shell("DISPLAY=" + display + " " + args + " 2>/dev/null"); }
@@ -310,7 +308,9 @@ class RealProgram : public ::testing::Test {
     return n;
   }
 
-  std::string root, display;
+  TempDir tmp{"real"};
+  const std::string root = tmp.path;
+  std::string display;
   std::unique_ptr<Process> xvfb;
   int sessions = 0;
 };

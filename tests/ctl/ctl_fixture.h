@@ -31,6 +31,7 @@
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"
 #include "store/param_file.h"
+#include "temp_dir.h"
 
 extern char** environ;
 
@@ -172,9 +173,7 @@ class CtlTest : public ::testing::Test {
   static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-ctl-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root = tmpl;
+    ASSERT_FALSE(root.empty());
     work = root + "/work";
     com = root + "/com";
     ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
@@ -183,7 +182,6 @@ class CtlTest : public ::testing::Test {
   void TearDown() override {
     boxes.clear();
     transmitters.clear();
-    std::system(("rm -rf '" + root + "'").c_str());
   }
 
   std::map<std::string, std::string> Env() const {
@@ -253,7 +251,9 @@ class CtlTest : public ::testing::Test {
   bool ownSession = false;  // km27ctl runs in a session of its own
   int outFd = -1;           // where its standard output goes instead of a file
   Strings runAs;  // a program km27ctl is run through (setpriv, to run it as another user)
-  std::string root, work, com;
+  TempDir tmp{"ctl"};
+  const std::string root = tmp.path;
+  std::string work, com;
   int runs = 0;
   std::vector<std::unique_ptr<sim::TransmitterSim>> transmitters;
   std::vector<std::unique_ptr<sim::BoxSim>> boxes;

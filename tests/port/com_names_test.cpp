@@ -9,17 +9,12 @@
 #include "port/com_names.h"
 #include "port/serial_port.h"
 #include "sim/sim_line.h"
+#include "temp_dir.h"
 
 namespace km27 {
 namespace {
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/km27-names-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+struct NamesDir : TempDir {
   std::string Make(const std::string& name) const {
     std::ofstream(path + "/" + name) << "";
     return path + "/" + name;
@@ -39,7 +34,7 @@ TEST(ComNames, ComDirectoryIsTheOnlySourceWhenSet) {
 }
 
 TEST(ComNames, DevicesInStableOrderWithPinnedLinksFirst) {
-  TempDir dev, user, sys;
+  NamesDir dev, user, sys;
   // Named out of order on purpose; of the ttyS nodes only the one with a UART counts.
   std::string usb10 = dev.Make("ttyUSB10"), usb2 = dev.Make("ttyUSB2"), acm0 = dev.Make("ttyACM0");
   dev.Make("ttyS0");
@@ -66,7 +61,7 @@ TEST(ComNames, DevicesInStableOrderWithPinnedLinksFirst) {
 
 // Pinned numbers keep their links; every other device present fills the numbers left, in order.
 TEST(ComNames, PinningANumberLeavesNoOtherDeviceWithoutOne) {
-  TempDir dev, user, sys;
+  NamesDir dev, user, sys;
   const std::string x = dev.Make("ttyUSB0"), y = dev.Make("ttyUSB1"), z = dev.Make("ttyACM0");
   ComEnvironment env;
   env.devDir = dev.path;

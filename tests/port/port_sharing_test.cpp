@@ -18,16 +18,12 @@
 #include "port/held_port.h"
 #include "port/serial_port.h"
 #include "sim/sim_line.h"
+#include "temp_dir.h"
 
 namespace km27 {
 namespace {
 
 using testing::HeldPort;
-
-std::string MakeTempDir(const char* what) {
-  std::string tmpl = std::string("/tmp/km27-") + what + "-XXXXXX";
-  return mkdtemp(tmpl.data());
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -62,8 +58,6 @@ bool SameTermios(const termios& a, const termios& b) {
 class PortSharing : public ::testing::Test {
  protected:
   void SetUp() override {
-    comDir = MakeTempDir("share-com");
-    lockDir = MakeTempDir("share-lock");
     setenv(kComDirVariable, comDir.c_str(), 1);
     setenv("KM27_LOCK_DIR", lockDir.c_str(), 1);
     ForgetPortProblems();
@@ -75,7 +69,6 @@ class PortSharing : public ::testing::Test {
   void TearDown() override {
     port.Close();
     line.Close();
-    std::system(("rm -rf '" + comDir + "' '" + lockDir + "'").c_str());
     setenv(kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
     unsetenv("KM27_LOCK_DIR");
   }
@@ -89,7 +82,9 @@ class PortSharing : public ::testing::Test {
     return t;
   }
 
-  std::string comDir, lockDir, lockFile;
+  TempDir comTmp{"share-com"}, lockTmp{"share-lock"};
+  const std::string comDir = comTmp.path, lockDir = lockTmp.path;
+  std::string lockFile;
   sim::SimLine line;
   SerialPort port;
 };

@@ -10,6 +10,7 @@
 
 #include "port/serial_port.h"
 #include "sim/sim_line.h"
+#include "temp_dir.h"
 
 namespace km27 {
 namespace {
@@ -22,17 +23,15 @@ double MsSince(Clock::time_point t) { return std::chrono::duration<double, std::
 class PortDeadlines : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-deadline-XXXXXX";
-    dir = mkdtemp(tmpl);
     ASSERT_TRUE(line.Open(dir, 1)) << line.Error();
     ASSERT_TRUE(port.Open(line.LinkPath())) << port.LastErrorText();
   }
   void TearDown() override {
     port.Close();
     line.Close();
-    std::system(("rm -rf '" + dir + "'").c_str());
   }
-  std::string dir;
+  TempDir tmp{"deadline"};
+  const std::string dir = tmp.path;
   sim::SimLine line;
   SerialPort port;
 };

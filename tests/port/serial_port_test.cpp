@@ -11,6 +11,7 @@
 #include "port/com_names.h"
 #include "port/serial_port.h"
 #include "sim/sim_line.h"
+#include "temp_dir.h"
 
 namespace km27 {
 namespace {
@@ -19,15 +20,6 @@ using Clock = std::chrono::steady_clock;
 long MsSince(Clock::time_point t) {
   return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
-
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/km27-com-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
 
 class PtyPort : public ::testing::Test {
  protected:

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "port/serial_port.h"
+#include "temp_dir.h"
 
 namespace km27::sim {
 namespace {
@@ -20,14 +21,11 @@ using Bytes = std::vector<uint8_t>;
 class BoxSimTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-boxsim-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    ASSERT_FALSE(dir.empty());
   }
   void TearDown() override {
     port.Close();
     box.reset();
-    rmdir(dir.c_str());
   }
 
   void StartBox(BoxSimOptions o) {
@@ -56,7 +54,8 @@ class BoxSimTest : public ::testing::Test {
 
   void Send(const Bytes& b) { ASSERT_TRUE(port.Write(b.data(), b.size()).Ok()); }
 
-  std::string dir;
+  TempDir tmp{"boxsim"};
+  const std::string dir = tmp.path;
   std::unique_ptr<BoxSim> box;
   SerialPort port;
 };

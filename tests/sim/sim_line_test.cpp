@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "port/serial_port.h"
+#include "temp_dir.h"
 
 namespace km27::sim {
 namespace {
@@ -16,16 +17,14 @@ using Clock = std::chrono::steady_clock;
 class SimLineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-simline-XXXXXX";
-    dir = mkdtemp(tmpl);
     ASSERT_TRUE(line.Open(dir, 2)) << line.Error();
   }
   void TearDown() override {
     port.Close();
     line.Close();
-    std::system(("rm -rf '" + dir + "'").c_str());
   }
-  std::string dir;
+  TempDir tmp{"simline"};
+  const std::string dir = tmp.path;
   SimLine line;
   SerialPort port;
 };

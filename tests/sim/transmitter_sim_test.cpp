@@ -9,18 +9,10 @@
 #include "link/transfer_frame.h"
 #include "port/serial_port.h"
 #include "sim/transmitter_sim.h"
+#include "temp_dir.h"
 
 namespace km27::sim {
 namespace {
-
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/km27-sim-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
 
 class TransmitterSimTest : public ::testing::Test {
  protected:

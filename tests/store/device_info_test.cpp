@@ -9,17 +9,13 @@
 
 #include "store/device_info.h"
 #include "store/gbk.h"
+#include "temp_dir.h"
 
 namespace km27 {
 namespace {
 
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/km27-ddinfo-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+struct InfoDir : TempDir {
+  InfoDir() : TempDir("ddinfo") {}
   void Write(const std::string& name, const std::string& bytes) const {
     std::ofstream(path + "/" + name, std::ios::binary) << bytes;
   }
@@ -55,7 +51,7 @@ TEST(DeviceInfo, HeadersAndWrittenForm) {
 }
 
 TEST(DeviceInfo, SaveThenLoadGivesBackAll96Values) {
-  TempDir dir;
+  InfoDir dir;
   DeviceInfo img;
   for (size_t i = 0; i < 96; ++i) img[i] = uint8_t(i * 37);
   img[0] = 0;
@@ -68,7 +64,7 @@ TEST(DeviceInfo, SaveThenLoadGivesBackAll96Values) {
 }
 
 TEST(DeviceInfo, MissingFileZeroesTheImage) {
-  TempDir dir;
+  InfoDir dir;
   DeviceInfo img;
   img.fill(3);
   EXPECT_FALSE(LoadDeviceInfo(dir.path, img));
@@ -141,7 +137,7 @@ TEST(DeviceInfo, OverlongStartDirectorySkipsTheFile) {
 
 TEST(DeviceInfo, AFolderOfThatNameIsAFailedReadAndAFailedSave) {
   // Read through a stream, a folder threw out of the window's start-up and ended the tool.
-  TempDir dir;
+  InfoDir dir;
   ASSERT_EQ(mkdir((dir.path + "/DDINFO.txt").c_str(), 0755), 0);
   DeviceInfo img{};
   img[5] = 7;
@@ -150,11 +146,11 @@ TEST(DeviceInfo, AFolderOfThatNameIsAFailedReadAndAFailedSave) {
   const SaveResult r = SaveDeviceInfo(dir.path, img);
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.path, dir.path + "/DDINFO.txt");
-  EXPECT_FALSE(r.reason.empty());
+  EXPECT_EQ(r.failure.code, StoreError::kNotReplaceable);
 }
 
 TEST(DeviceInfo, FailedSaveKeepsTheOldFile) {
-  TempDir dir;
+  InfoDir dir;
   dir.Write("DDINFO.txt", "old");
   DeviceInfo img{};
   std::string missing = dir.path + "/no/such/dir";

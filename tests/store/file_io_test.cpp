@@ -14,6 +14,7 @@
 #include "store/file_io.h"
 #include "store/help_text.h"
 #include "store/param_file.h"
+#include "temp_dir.h"
 
 namespace km27 {
 namespace {
@@ -21,14 +22,7 @@ namespace {
 class FileIo : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-fileio-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/KM27A.dat";
-  }
-  void TearDown() override {
-    chmod(dir.c_str(), 0755);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    ASSERT_FALSE(dir.empty());
   }
   static std::string Read(const std::string& p) {
     std::ifstream in(p, std::ios::binary);
@@ -44,7 +38,8 @@ class FileIo : public ::testing::Test {
     return WriteFileAtomically(path, s.data(), s.size(), e, created);
   }
 
-  std::string dir, path;
+  TempDir tmp{"fileio"};
+  const std::string dir = tmp.path, path = dir + "/KM27A.dat";
 };
 
 TEST_F(FileIo, AReadOnlyFileIsProtectedWhoeverSaves) {
@@ -52,9 +47,9 @@ TEST_F(FileIo, AReadOnlyFileIsProtectedWhoeverSaves) {
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
   SaveResult r = Save("new");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.error, EACCES);
+  EXPECT_EQ(r.failure.code, StoreError::kReadOnly);
+  EXPECT_EQ(r.failure.sysError, EACCES);
   EXPECT_EQ(r.path, path);
-  EXPECT_FALSE(r.reason.empty());
   EXPECT_EQ(Read(path), "the operator's protected programme");
   EXPECT_EQ(Mode(path), 0444u);
 
@@ -65,7 +60,7 @@ TEST_F(FileIo, AReadOnlyFileIsProtectedWhoeverSaves) {
   const std::string msg = RunInChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string("skip");
     const SaveResult s = Save("new");
-    return std::string(s.ok ? "saved" : "refused") + " " + std::to_string(s.error);
+    return std::string(s.ok ? "saved" : "refused") + " " + std::to_string(s.failure.sysError);
   });
   if (msg == "skip") GTEST_SKIP() << "cannot change to user 65534";
   EXPECT_EQ(msg, "refused " + std::to_string(EACCES));
@@ -94,7 +89,7 @@ TEST_F(FileIo, ANewFileGetsTheUsualModeNotATemporaryFilesMode) {
   const mode_t old = umask(027);
   const SaveResult r = Save("new");
   umask(old);
-  ASSERT_TRUE(r.ok) << r.reason;
+  ASSERT_TRUE(r.ok) << StoreErrorText(r.failure);
   EXPECT_EQ(Mode(path), 0640u);
 }
 
@@ -114,7 +109,8 @@ TEST_F(FileIo, AFolderOfThatNameIsNeverReplaced) {
   Write(path + "/inside", "x");
   const SaveResult r = Save("new");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.error, EISDIR);
+  EXPECT_EQ(r.failure.code, StoreError::kNotReplaceable);
+  EXPECT_EQ(r.failure.sysError, EISDIR);
   EXPECT_EQ(Read(path + "/inside"), "x");
 }
 
@@ -137,7 +133,8 @@ TEST_F(FileIo, ReadingRefusesWhatIsNoRegularFileWithoutWaiting) {
   ASSERT_EQ(mkdir((dir + "/folder").c_str(), 0755), 0);
   const ReadResult d = ReadFileBytes(dir + "/folder", 100);
   EXPECT_FALSE(d.ok);
-  EXPECT_EQ(d.error, EISDIR);
+  EXPECT_EQ(d.failure.code, StoreError::kNotRegularFile);
+  EXPECT_EQ(d.failure.sysError, EISDIR);
   Write(path, std::string(101, 'x'));
   const ReadResult big = ReadFileBytes(path, 100);
   EXPECT_FALSE(big.ok);
@@ -150,7 +147,8 @@ TEST_F(FileIo, ReadingRefusesWhatIsNoRegularFileWithoutWaiting) {
   const ReadResult proc = ReadFileBytes("/proc/self/maps", 16);
   EXPECT_FALSE(proc.ok);
   EXPECT_TRUE(proc.tooLarge);
-  EXPECT_NE(proc.reason.find("文件过大"), std::string::npos) << proc.reason;
+  EXPECT_EQ(proc.failure.code, StoreError::kTooLargeUnsized);
+  EXPECT_EQ(proc.failure.detail.number, 16);
 }
 
 TEST_F(FileIo, AllThreeFilesGoThroughTheSameRules) {

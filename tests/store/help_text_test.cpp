@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include "temp_dir.h"
 
 namespace km27 {
 namespace {
@@ -22,13 +23,10 @@ std::string ReadAll(const std::string& path) {
 class HelpFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27help.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/KM27A.txt";
+    ASSERT_FALSE(dir.empty());
   }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-  std::string dir, path;
+  TempDir tmp{"help"};
+  const std::string dir = tmp.path, path = dir + "/KM27A.txt";
 };
 
 TEST_F(HelpFileTest, ContentIsGbkWithCrLfAndTwoLineBreaks) {
@@ -41,7 +39,7 @@ TEST_F(HelpFileTest, ContentIsGbkWithCrLfAndTwoLineBreaks) {
 
 TEST_F(HelpFileTest, WrittenOnlyWhenMissing) {
   HelpFileResult r = EnsureHelpFile(path, "一", "二");
-  ASSERT_TRUE(r.ok) << r.reason;
+  ASSERT_TRUE(r.ok) << StoreErrorText(r.failure);
   EXPECT_TRUE(r.created);
   EXPECT_EQ(ReadAll(path), HelpFileContent("一", "二"));
   { std::ofstream(path, std::ios::binary) << "operator's own"; }
@@ -54,9 +52,9 @@ TEST_F(HelpFileTest, WrittenOnlyWhenMissing) {
 TEST_F(HelpFileTest, FailureIsReportedAndLeavesNoFileBehind) {
   HelpFileResult r = EnsureHelpFile(dir + "/no/such/dir/KM27A.txt", "a", "b");
   EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(r.reason.empty());
+  EXPECT_EQ(r.failure.code, StoreError::kCannotCreate);
   r = EnsureHelpFile(path, "\xF0\x9F\x98\x80", "b");
-  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.failure.code, StoreError::kNotGbk);
   EXPECT_NE(access(path.c_str(), F_OK), 0);
   // No temporary siblings are left either.
   EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir + "')\"").c_str()), 0);

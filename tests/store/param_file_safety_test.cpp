@@ -18,6 +18,7 @@
 
 #include "child_process.h"
 #include "store/param_file.h"
+#include "temp_dir.h"
 
 using namespace km27;
 
@@ -30,11 +31,6 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string MakeTempDir() {
-  char tmpl[] = "/tmp/km27-safety-XXXXXX";
-  return mkdtemp(tmpl) ? tmpl : "";
-}
-
 // Two distinguishable programmes.
 void State(int which, ParamOptions& o, ParamTable& t) {
   o.bytes.fill(uint8_t(which));
@@ -44,7 +40,8 @@ void State(int which, ParamOptions& o, ParamTable& t) {
 }  // namespace
 
 TEST(ParamFileSafety, KilledWhileSavingLeavesTheOldOrTheNewFile) {
-  const std::string dir = MakeTempDir();
+  const TempDir tmp("safety");
+  const std::string dir = tmp.path;
   ASSERT_FALSE(dir.empty());
   const std::string path = dir + "/KM27A.dat";
   ParamOptions o[2];
@@ -79,11 +76,11 @@ TEST(ParamFileSafety, KilledWhileSavingLeavesTheOldOrTheNewFile) {
   ASSERT_TRUE(SaveParamFile(path, o[0], t[0]).ok);
   const std::string count = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
   EXPECT_EQ(std::system(count.c_str()), 0);
-  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(ParamFileSafety, FullFileSystemFailsTheSaveAndKeepsTheOldFile) {
-  const std::string dir = MakeTempDir();
+  const TempDir tmp("safety");
+  const std::string dir = tmp.path;
   ASSERT_FALSE(dir.empty());
   const std::string path = dir + "/KM27A.dat";
   ParamOptions o;
@@ -99,12 +96,11 @@ TEST(ParamFileSafety, FullFileSystemFailsTheSaveAndKeepsTheOldFile) {
     rlimit lim{500, 500};
     setrlimit(RLIMIT_FSIZE, &lim);
     SaveResult r = SaveParamFile(path, ParamOptions{}, ParamTable{});
-    return (r.ok ? "1 " : "0 ") + std::to_string(r.error) + " " + r.reason;
+    return (r.ok ? "1 " : "0 ") + std::to_string(r.failure.sysError) + " " + StoreErrorText(r.failure);
   });
   ASSERT_FALSE(msg.empty());
   EXPECT_EQ(msg.substr(0, 2 + std::to_string(EFBIG).size() + 1), "0 " + std::to_string(EFBIG) + " ") << msg;
   EXPECT_EQ(ReadFile(path), old);
   const std::string count = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
   EXPECT_EQ(std::system(count.c_str()), 0) << "the failed temporary file must be removed";
-  std::system(("rm -rf '" + dir + "'").c_str());
 }

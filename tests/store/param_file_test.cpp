@@ -13,6 +13,7 @@
 #include "child_process.h"
 #include "store/gbk.h"
 #include "store/param_file.h"
+#include "temp_dir.h"
 
 using namespace km27;
 
@@ -36,14 +37,7 @@ Bytes GoldenFile(const ParamOptions& o, const ParamTable& t) {
 class ParamFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-paramfile-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    path = dir + "/KM27A.dat";
-  }
-  void TearDown() override {
-    chmod(dir.c_str(), 0755);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    ASSERT_FALSE(dir.empty());
   }
   void Write(const Bytes& b) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
@@ -67,7 +61,8 @@ class ParamFile : public ::testing::Test {
     t.SetEntry(19, 23, {0xAB, 0xCD});  // spare block travels along untouched
   }
 
-  std::string dir, path;
+  TempDir tmp{"paramfile"};
+  const std::string dir = tmp.path, path = dir + "/KM27A.dat";
 };
 
 }  // namespace
@@ -77,7 +72,7 @@ TEST_F(ParamFile, SaveWritesTheLayoutByteForByte) {
   ParamTable t;
   Sample(o, t);
   SaveResult r = SaveParamFile(path, o, t);
-  ASSERT_TRUE(r.ok) << r.reason;
+  ASSERT_TRUE(r.ok) << StoreErrorText(r.failure);
   EXPECT_EQ(Read(), GoldenFile(o, t));
   EXPECT_EQ(Read().size(), 1056u);
   EXPECT_EQ(FileCount(), 1);  // no temporary file left beside it
@@ -192,7 +187,7 @@ TEST_F(ParamFile, FailedSaveReportsWhyAndKeepsTheOldFile) {
   const std::string msg = RunInChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string();
     SaveResult r = SaveParamFile(path, {}, {});
-    return (r.ok ? "1" : "0") + r.path + "|" + std::to_string(r.error) + "|" + r.reason;
+    return (r.ok ? "1" : "0") + r.path + "|" + std::to_string(r.failure.sysError) + "|" + StoreErrorText(r.failure);
   });
   ASSERT_FALSE(msg.empty());
   EXPECT_EQ(msg[0], '0') << "a save into a read-only folder must fail";
@@ -223,7 +218,7 @@ TEST_F(ParamFile, UnusableFilesAreKeptAsideBeforeAnythingReplacesThem) {
       EXPECT_EQ(r.kind, ParamFileStart::kUnreadable);
       EXPECT_EQ(t.Entry(0, 0), (ParamEntry{1, 3})) << "nothing of it is loaded";
       EXPECT_TRUE(r.MayReplace());
-      ASSERT_FALSE(r.keptAs.empty()) << r.keepFailure;
+      ASSERT_FALSE(r.keptAs.empty()) << StoreErrorText(r.keepFailure);
       const std::string name = r.keptAs.substr(dir.size() + 1);
       EXPECT_EQ(name.rfind("KM27A.dat.unreadable-", 0), 0u) << name;
       EXPECT_EQ(name.size(), std::string("KM27A.dat.unreadable-20251207-153000").size() + (start == 1 ? 0 : 2)) << name;
@@ -232,17 +227,19 @@ TEST_F(ParamFile, UnusableFilesAreKeptAsideBeforeAnythingReplacesThem) {
       // What the operator is told: the file, why, and where its bytes are.
       const std::string m = r.Message();
       EXPECT_NE(m.find(path), std::string::npos) << m;
-      EXPECT_NE(m.find(r.reason), std::string::npos) << m;
+      EXPECT_NE(m.find(StoreErrorText(r.failure)), std::string::npos) << m;
       EXPECT_NE(m.find(r.keptAs), std::string::npos) << m;
     }
   }
   // The reasons tell the cases apart.
   ParamOptions o;
   ParamTable t;
-  EXPECT_NE(ParamFileProblem(shorter.data(), shorter.size()).find("1000"), std::string::npos);
-  EXPECT_NE(ParamFileProblem(otherVersion.data(), otherVersion.size()).find("版本"), std::string::npos);
-  EXPECT_NE(ParamFileProblem(otherMaker.data(), otherMaker.size()).find("厂家"), std::string::npos);
-  EXPECT_EQ(ParamFileProblem(good.data(), good.size()), "");
+  const StoreFailure size = ParamFileProblem(shorter.data(), shorter.size());
+  EXPECT_EQ(size.code, StoreError::kWrongSize);
+  EXPECT_EQ(size.detail.number, 1000);
+  EXPECT_EQ(ParamFileProblem(otherVersion.data(), otherVersion.size()).code, StoreError::kWrongVersion);
+  EXPECT_EQ(ParamFileProblem(otherMaker.data(), otherMaker.size()).code, StoreError::kWrongMaker);
+  EXPECT_FALSE(ParamFileProblem(good.data(), good.size()).Failed());
 }
 
 TEST_F(ParamFile, StartUpTellsLoadedMissingAndUnopenableApart) {
@@ -306,7 +303,7 @@ TEST_F(ParamFile, OpeningAChosenFileGivesTheProgrammeOrWhyNot) {
   Sample(o, t);
   Write(GoldenFile(o, t));
   ParamFileRead r = ReadParamFile(path);
-  ASSERT_TRUE(r.ok) << r.reason;
+  ASSERT_TRUE(r.ok) << StoreErrorText(r.failure);
   EXPECT_EQ(r.programme.options, o);
   EXPECT_EQ(r.programme.table, t);
 
@@ -315,11 +312,12 @@ TEST_F(ParamFile, OpeningAChosenFileGivesTheProgrammeOrWhyNot) {
   Write(longer);
   r = ReadParamFile(path);
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.reason, "文件长度为 1057 字节，应为 1056 字节");
+  EXPECT_EQ(r.failure.code, StoreError::kWrongSize);
+  EXPECT_EQ(r.failure.detail.number, 1057);
   Bytes otherVersion = GoldenFile(o, t);
   otherVersion[58] = '2';  // "KM27A 2.0"
   Write(otherVersion);
-  EXPECT_NE(ReadParamFile(path).reason.find("版本"), std::string::npos);
-  EXPECT_NE(ReadParamFile(dir + "/missing.dat").reason.find("无法打开"), std::string::npos);
+  EXPECT_EQ(ReadParamFile(path).failure.code, StoreError::kWrongVersion);
+  EXPECT_EQ(ReadParamFile(dir + "/missing.dat").failure.code, StoreError::kCannotOpen);
   EXPECT_FALSE(ReadParamFile(dir).ok);  // a folder
 }

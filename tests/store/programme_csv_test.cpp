@@ -120,50 +120,52 @@ TEST(ProgrammeCsv, WritesReadableRowsAndReadsWhatSpreadsheetsMakeOfThem) {
 struct BadRow {
   std::string body;  // after the header row (line 1)
   int line;
-  std::string reason;  // a part of the reason given
+  StoreError code;
+  std::string value;  // the cell at fault, as the message shows it
 };
 
-TEST(ProgrammeCsv, RefusesTheWholeFileAtTheFirstBadRowNamingLineAndReason) {
+TEST(ProgrammeCsv, RefusesTheWholeFileAtTheFirstBadRowNamingLineAndCause) {
   std::string twenty;
   for (int s = 1; s <= 20; ++s) twenty += "650 Hz," + std::to_string(s) + ",无码,3\r\n";
   const BadRow cases[] = {
-      {"550 Hz,1,7.0 Hz,3\r\n560 Hz,1,7.0 Hz,3\r\n", 3, "未知的载频“560 Hz”"},
-      {"550 Hz,1,10.3 Hz,3\r\n", 2, "未知的低频“10.3 Hz”"},  // a UM71 code on a 移频 carrier
-      {"25 Hz,1,FF,3\r\n", 2, "未知的低频“FF”"},             // never offered
-      {"1700 Hz,1,无码,2\r\n", 2, "不是可选的时间"},
-      {"1700 Hz,1,无码,61\r\n", 2, "不是可选的时间"},
-      {"1700 Hz,1,无码,3.5\r\n", 2, "不是可选的时间"},
-      {twenty + "650 Hz,20,无码,3\r\n", 22, "已有 20 步"},  // no step number to suggest
-      {"550 Hz,25,7.0 Hz,3\r\n", 2, "超过 20 步"},
-      {std::string("550 Hz,1,7.0 Hz\0,3\r\n", 21), 2, "“7.0 Hz␀”"},
-      {"550 Hz,2,7.0 Hz,3\r\n", 2, "应为 1"},
-      {"550 Hz,1,7.0 Hz,3\r\n550 Hz,1,7.0 Hz,3\r\n", 3, "应为 2"},
-      {"550 Hz,1,7.0 Hz,3,x\r\n", 2, "多于 4 列"},
-      {"550 Hz,1,7.0 Hz\r\n", 2, "缺少时间(秒)"},
-      {"550 Hz,1,\"7.0 Hz,3\r\n", 2, "引号没有成对"},
-      {"550 Hz,1,\"7.0\" Hz,3\r\n", 2, "引号外还有文字"},
-      {"线路,交流计数,无,\r\n", 2, "交流计数没有线路设置"},
-      {"线路,UM72,TB3060,\r\n", 2, "类型“UM72”未知"},
-      {"线路,UM71,TB3060-2002,\r\n", 2, "应为“TB3060”或“规范模式”"},
-      {"线路,UM71,TB3060,\r\n线路,UM71,规范模式,\r\n", 3, "重复"},
-      {"校验字节,参数头,256,\r\n", 2, "0 到 255"},
-      {"校验字节,550 Hz,1,\r\n校验字节,550 Hz,2,\r\n", 3, "重复"},
-      {"校验字节,备用,1,\r\n", 2, "未知"},
+      {"550 Hz,1,7.0 Hz,3\r\n560 Hz,1,7.0 Hz,3\r\n", 3, StoreError::kUnknownCarrier, "560 Hz"},
+      {"550 Hz,1,10.3 Hz,3\r\n", 2, StoreError::kUnknownCode, "10.3 Hz"},  // a UM71 code on a 移频 carrier
+      {"25 Hz,1,FF,3\r\n", 2, StoreError::kUnknownCode, "FF"},             // never offered
+      {"1700 Hz,1,无码,2\r\n", 2, StoreError::kUnofferedTime, "2"},
+      {"1700 Hz,1,无码,61\r\n", 2, StoreError::kUnofferedTime, "61"},
+      {"1700 Hz,1,无码,3.5\r\n", 2, StoreError::kUnofferedTime, "3.5"},
+      {twenty + "650 Hz,20,无码,3\r\n", 22, StoreError::kNoMoreSteps, "20"},  // no step number to suggest
+      {"550 Hz,25,7.0 Hz,3\r\n", 2, StoreError::kStepBeyondLast, ""},
+      {std::string("550 Hz,1,7.0 Hz\0,3\r\n", 21), 2, StoreError::kUnknownCode, "7.0 Hz␀"},
+      {"550 Hz,2,7.0 Hz,3\r\n", 2, StoreError::kStepOutOfOrder, "2"},
+      {"550 Hz,1,7.0 Hz,3\r\n550 Hz,1,7.0 Hz,3\r\n", 3, StoreError::kStepOutOfOrder, "1"},
+      {"550 Hz,1,7.0 Hz,3,x\r\n", 2, StoreError::kTooManyColumns, ""},
+      {"550 Hz,1,7.0 Hz\r\n", 2, StoreError::kMissingCell, ""},
+      {"550 Hz,1,\"7.0 Hz,3\r\n", 2, StoreError::kUnpairedQuote, ""},
+      {"550 Hz,1,\"7.0\" Hz,3\r\n", 2, StoreError::kTextAfterQuote, ""},
+      {"线路,交流计数,无,\r\n", 2, StoreError::kNoLineSetting, ""},
+      {"线路,UM72,TB3060,\r\n", 2, StoreError::kUnknownLineFamily, "UM72"},
+      {"线路,UM71,TB3060-2002,\r\n", 2, StoreError::kUnknownLineSetting, "TB3060-2002"},
+      {"线路,UM71,TB3060,\r\n线路,UM71,规范模式,\r\n", 3, StoreError::kRepeatedLineSetting, ""},
+      {"校验字节,参数头,256,\r\n", 2, StoreError::kBadCheckByte, ""},
+      {"校验字节,550 Hz,1,\r\n校验字节,550 Hz,2,\r\n", 3, StoreError::kRepeatedCheckByte, "550 Hz"},
+      {"校验字节,备用,1,\r\n", 2, StoreError::kUnknownCheckOwner, "备用"},
   };
   for (const BadRow& c : cases) {
     const CsvImport r = Parse(c.body);
     EXPECT_FALSE(r.ok) << c.body;
-    EXPECT_EQ(r.line, c.line) << c.body << r.Message();
-    EXPECT_NE(r.reason.find(c.reason), std::string::npos) << c.body << " -> " << r.Message();
+    EXPECT_EQ(r.failure.detail.line, c.line) << c.body << r.Message();
+    EXPECT_EQ(r.failure.code, c.code) << c.body << " -> " << r.Message();
+    EXPECT_EQ(r.failure.detail.value, c.value) << c.body << " -> " << r.Message();
     EXPECT_EQ(r.Message().rfind("第 " + std::to_string(c.line) + " 行：", 0), 0u) << r.Message();
   }
   // The file as a whole: no header, nothing at all, neither UTF-8 nor GBK.
-  EXPECT_EQ(ParseProgrammeCsv("550 Hz,1,7.0 Hz,3\r\n", kCat).line, 1);
-  EXPECT_NE(ParseProgrammeCsv("", kCat).reason.find("没有表头"), std::string::npos);
+  EXPECT_EQ(ParseProgrammeCsv("550 Hz,1,7.0 Hz,3\r\n", kCat).failure.detail.line, 1);
+  EXPECT_EQ(ParseProgrammeCsv("", kCat).failure.code, StoreError::kEmptyTable);
   const CsvImport binary = ParseProgrammeCsv(std::string(kHead) + "550 Hz,1,7.0 Hz,3\r\n\xFF\xFE\x81\r\n", kCat);
   EXPECT_FALSE(binary.ok);
-  EXPECT_EQ(binary.line, 3);
-  EXPECT_FALSE(ReadProgrammeCsv("/nonexistent/km27.csv", kCat).ok);
+  EXPECT_EQ(binary.failure.detail.line, 3);
+  EXPECT_EQ(ReadProgrammeCsv("/nonexistent/km27.csv", kCat).failure.code, StoreError::kCannotOpen);
 }
 
 TEST(ProgrammeCsv, SaysWhatATableCannotCarry) {

@@ -20,9 +20,9 @@
 #include "port/com_names.h"
 #include "port/held_port.h"
 #include "sim/box_sim.h"
-#include "ui/controls/ms_comm.h"
-#include "ui/qt_event_loop.h"
 #include "link/fake_observer.h"
+#include "link/serial_comm.h"
+#include "ui/qt_event_loop.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -135,7 +135,7 @@ class BoxEndToEnd : public ::testing::Test {
   km27::ParamModel model;
   CountingLoop loop;
   km27::testing::FakeObserver obs;
-  CMSComm comm;
+  km27::SerialComm comm{loop};
   std::vector<std::unique_ptr<BoxSim>> boxes;
   std::unique_ptr<km27::BoxLink> link;
 };

@@ -23,9 +23,9 @@
 #include "link/verify.h"
 #include "port/com_names.h"
 #include "sim/box_sim.h"
-#include "ui/controls/ms_comm.h"
-#include "ui/qt_event_loop.h"
 #include "link/fake_observer.h"
+#include "link/serial_comm.h"
+#include "ui/qt_event_loop.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -237,7 +237,7 @@ class BoxFaultMatrix : public ::testing::Test {
   km27::ParamModel model;
   QtEventLoop loop;
   km27::testing::FakeObserver obs;
-  CMSComm comm;
+  km27::SerialComm comm{loop};
   std::unique_ptr<BoxSim> box;
   std::unique_ptr<km27::BoxLink> link;
 };

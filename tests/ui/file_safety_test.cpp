@@ -25,6 +25,7 @@
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/param_dlg.h"
 #include "ui_test_support.h"
+#include "temp_dir.h"
 
 using namespace km27;
 
@@ -80,14 +81,10 @@ ChildResult RunChild(const std::string& dir, const std::string& fix, const std::
 class WindowFileSafety : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-safety-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    ASSERT_FALSE(dir.empty());
   }
   void TearDown() override {
     umount2(dir.c_str(), MNT_DETACH);  // only where a test mounted something
-    chmod(dir.c_str(), 0755);
-    std::system(("rm -rf '" + dir + "'").c_str());
   }
 
   void ExpectChildPassed(const ChildResult& r) {
@@ -110,7 +107,8 @@ class WindowFileSafety : public ::testing::Test {
     EXPECT_EQ(d.entryList(QDir::Files).filter(kParamFileName).size(), 1) << d.entryList().join(",").toStdString();
   }
 
-  std::string dir;
+  TempDir tmp{"safety"};
+  const std::string dir = tmp.path;
 };
 
 TEST_F(WindowFileSafety, ReadOnlyDirectoryIsReportedAndRetriedOnceWritable) {

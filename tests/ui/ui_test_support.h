@@ -8,13 +8,13 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStyle>
-#include <QTemporaryDir>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "link/link_timing.h"
 #include "port/com_names.h"
+#include "temp_dir.h"
 
 // One QApplication for the whole test program, on the offscreen platform.
 inline QApplication* EnsureApp() {
@@ -29,9 +29,9 @@ inline QApplication* EnsureApp() {
     // Remembered settings (the verification switch, recent files) go to a directory of this
     // process's own: never the user's, and never another test's that runs at the same time.
     QStandardPaths::setTestModeEnabled(true);
-    static QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    static TempDir settings{"settings"};
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(settings.path));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(settings.path));
     QCoreApplication::setOrganizationName(QStringLiteral("km27-tests"));
     QCoreApplication::setApplicationName(QStringLiteral("ui_tests"));
     QApplication::setStyle(QStringLiteral("Windows"));
@@ -44,14 +44,16 @@ inline QApplication* EnsureApp() {
 class TempWorkDir {
  public:
   TempWorkDir() : old_(QDir::currentPath()) {
-    EXPECT_TRUE(dir_.isValid());
-    QDir::setCurrent(dir_.path());
+    EXPECT_FALSE(dir_.path.empty());
+    QDir::setCurrent(QString::fromStdString(dir_.path));
   }
   ~TempWorkDir() { QDir::setCurrent(old_); }
-  QString Path(const QString& name) const { return dir_.filePath(name); }
+  QString Path(const QString& name) const {
+    return QString::fromStdString(name.isEmpty() ? dir_.path : dir_ / name.toStdString());
+  }
 
  private:
-  QTemporaryDir dir_;
+  TempDir dir_{"work"};
   QString old_;
 };
 

@@ -14,6 +14,7 @@
 #include "sim/box_sim.h"
 #include "sim/transmitter_sim.h"
 #include "ui/param_dlg.h"
+#include "temp_dir.h"
 #include "ui_test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -52,15 +53,12 @@ class WindowLeak : public ::testing::Test {
  protected:
   void SetUp() override {
     EnsureApp();
-    char tmpl[] = "/tmp/km27-leak-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    comDir = tmpl;
+    ASSERT_FALSE(comDir.empty());
     timing = km27::LinkTiming{}.Scaled(10);
     timing.readTotalConstantMs = 200;
   }
   void TearDown() override {
     setenv(km27::kComDirVariable, "/nonexistent/km27-no-com-ports", 1);
-    std::system(("rm -rf '" + comDir + "'").c_str());
   }
 
   // One window's life: open, wait for the device, close by the exit key.
@@ -78,7 +76,8 @@ class WindowLeak : public ::testing::Test {
   }
 
   TempWorkDir work;
-  std::string comDir;
+  TempDir tmp{"leak"};
+  const std::string comDir = tmp.path;
   km27::LinkTiming timing;
 };
 

@@ -1,5 +1,6 @@
 // The command line's comm control, held to what the window's control promises the code-box link.
-#include "link/poll_comm.h"
+#include "link/poll_loop.h"
+#include "link/serial_comm.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,18 +11,16 @@
 #include "link/comm_recorder.h"
 #include "port/com_names.h"
 #include "sim/sim_line.h"
+#include "temp_dir.h"
 
 namespace {
 
 using km27::testing::Bytes;
 using km27::sim::SimLine;
 
-class PollCommTest : public ::testing::Test {
+class SerialCommTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/km27-pollcomm-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
     env.comDir = dir;
     comm.SetComEnvironment(env);
     ASSERT_TRUE(line.Open(dir, 3)) << line.Error();
@@ -29,7 +28,6 @@ class PollCommTest : public ::testing::Test {
   void TearDown() override {
     comm.SetPortOpen(false);
     line.Close();
-    rmdir(dir.c_str());
   }
 
   void OpenCom3() {
@@ -47,10 +45,11 @@ class PollCommTest : public ::testing::Test {
 
   Bytes ReadFarEnd(size_t want) { return km27::testing::ReadFarEnd(line, want); }
 
-  std::string dir;
+  TempDir tmp{"comm"};
+  const std::string dir = tmp.path;
   km27::ComEnvironment env;
   km27::PollLoop loop;
-  km27::PollComm comm{loop};
+  km27::SerialComm comm{loop};
   SimLine line;
   km27::testing::CommRecorder rec{comm};
   std::vector<int16_t>& events = rec.events;
@@ -59,7 +58,7 @@ class PollCommTest : public ::testing::Test {
   int& maxDepth = rec.maxDepth;
 };
 
-TEST_F(PollCommTest, OpensTheLineAtNineSixHundredAndHoldsItWhileOpen) {
+TEST_F(SerialCommTest, OpensTheLineAtNineSixHundredAndHoldsItWhileOpen) {
   OpenCom3();
   EXPECT_EQ(line.Baud(), 9600);
   EXPECT_EQ(line.BitsPerChar(), 10);
@@ -79,7 +78,7 @@ TEST_F(PollCommTest, OpensTheLineAtNineSixHundredAndHoldsItWhileOpen) {
   EXPECT_TRUE(events.empty());
 }
 
-TEST_F(PollCommTest, OutputLeavesAtOnceAndOneSendEventFollowsTheLastOutput) {
+TEST_F(SerialCommTest, OutputLeavesAtOnceAndOneSendEventFollowsTheLastOutput) {
   OpenCom3();
   comm.SetOutput({0x55});
   EXPECT_TRUE(events.empty());  // never from within the call
@@ -110,7 +109,7 @@ TEST_F(PollCommTest, OutputLeavesAtOnceAndOneSendEventFollowsTheLastOutput) {
 
 // More than the line holds at once: the rest follows as the line takes it, in order, and the
 // one send event comes after it.
-TEST_F(PollCommTest, OutputBeyondWhatTheLineHoldsFollowsInOrder) {
+TEST_F(SerialCommTest, OutputBeyondWhatTheLineHoldsFollowsInOrder) {
   OpenCom3();
   Bytes big(256 * 1024);
   for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 7 + i / 251);
@@ -123,7 +122,7 @@ TEST_F(PollCommTest, OutputBeyondWhatTheLineHoldsFollowsInOrder) {
   EXPECT_EQ(events, std::vector<int16_t>{km27::kCommEventSend});
 }
 
-TEST_F(PollCommTest, ReceiveEventDeliversWhatIsWaitingAndDiscardedInputStaysSilent) {
+TEST_F(SerialCommTest, ReceiveEventDeliversWhatIsWaitingAndDiscardedInputStaysSilent) {
   OpenCom3();
   line.Write({0xA5, 0x5A});
   ASSERT_TRUE(Pump([&] { return !received.empty(); }));
@@ -145,7 +144,7 @@ TEST_F(PollCommTest, ReceiveEventDeliversWhatIsWaitingAndDiscardedInputStaysSile
   EXPECT_EQ(received, Bytes{9});
 }
 
-TEST_F(PollCommTest, HeldEventsComeInOrderFromTheLoopAfterTheReleasingCall) {
+TEST_F(SerialCommTest, HeldEventsComeInOrderFromTheLoopAfterTheReleasingCall) {
   OpenCom3();
   readOnReceive = false;
   comm.SetEventsHeld(true);
@@ -168,7 +167,7 @@ TEST_F(PollCommTest, HeldEventsComeInOrderFromTheLoopAfterTheReleasingCall) {
   EXPECT_EQ(maxDepth, 1);
 }
 
-TEST_F(PollCommTest, AnAnswerToARequestComesAfterTheRequestsSendEvent) {
+TEST_F(SerialCommTest, AnAnswerToARequestComesAfterTheRequestsSendEvent) {
   OpenCom3();
   std::atomic<bool> stop{false};
   std::thread farEnd([&] {  // answers every request at once, as the box does
