@@ -350,6 +350,10 @@ IoResult NetPort::Read(uint8_t* buf, size_t n) {
   const bool totalLimited = t.readTotalConstantMs > 0 || t.readTotalPerByteMs > 0;
   const auto totalDeadline = Clock::now() + std::chrono::milliseconds(t.readTotalConstantMs + int64_t(t.readTotalPerByteMs) * int64_t(n));
   Clock::time_point lastByte{};
+  if (n > 0 && AbortRequested()) {  // as a serial line's read would see, before any byte
+    res.status = IoStatus::Aborted;
+    return res;
+  }
   // Only the device's bytes count: the server's Telnet words neither fill the read nor hold
   // off its interval limit.
   res.count = TakeInput(buf, n);
