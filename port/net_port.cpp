@@ -187,7 +187,8 @@ bool NetPort::Pump() {
 
 bool NetPort::WaitInput(int ms, bool* timedOut) {
   *timedOut = false;
-  if (!Pump()) return false;
+  // What came before is taken already: anything in the socket makes the poll return at once.
+  if (fd_ < 0 || eof_) return false;
   pollfd p[2] = {{fd_, POLLIN, 0}, {abortFd_, POLLIN, 0}};
   const int r = ::poll(p, 2, std::max(ms, 0));
   if (r < 0) return errno == EINTR || Fail(errno);

@@ -77,8 +77,8 @@ class NetPort : public Port {
   bool SendControl(const std::vector<uint8_t>& bytes);
   // Takes what the socket holds (no wait); false once the connection is gone.
   bool Pump();
-  // Waits for the socket until `deadline_ms` from now, taking what comes; false when the
-  // connection is gone, aborted, or the time is up (`timedOut` says which).
+  // Waits up to `ms` for the socket and takes what came; false when the connection is gone,
+  // aborted, or the time is up (`timedOut` says which).
   bool WaitInput(int ms, bool* timedOut);
   bool Fail(int err, const std::string& text = {});
   bool Wrote() const { return wrote_; }
