@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/poll_loop.h"
 #include "port/com_port.h"
 #include "port/net_url.h"
 #include "port/rfc2217_port.h"
@@ -213,7 +214,23 @@ TEST_F(Ser2net, DroppedConnectionIsAnUnpluggedLine) {
   Rfc2217Port port;
   port.SetTimeouts({0, 0, 5000, 0, 1000});
   ASSERT_TRUE(port.Open(Url("rfc2217", telnetPort))) << port.LastErrorText();
+  PollLoop loop;
+  loop.StartTimer(5000, false, [&] { loop.Quit(); });
+  std::vector<uint8_t> got;
+  bool lost = false;
+  // Two bytes at a time: the watch asks again for bytes the socket no longer signals.
+  const auto watch = port.Watch(loop, {[&] {
+                                         uint8_t two[2];
+                                         const IoResult r = port.ReadAvailable(two, 2);
+                                         got.insert(got.end(), two, two + r.count);
+                                       },
+                                       nullptr, [&] { lost = true; }});
+  const std::vector<uint8_t> sent = {1, 0xFF, 3, 4, 5};
+  ASSERT_TRUE(line.Write(sent));
+  EXPECT_TRUE(loop.RunUntil([&] { return got.size() >= sent.size(); }));
+  EXPECT_EQ(got, sent);
   Stop();
+  EXPECT_TRUE(loop.RunUntil([&] { return lost; }));
   uint8_t b;
   EXPECT_EQ(port.Read(&b, 1).status, IoStatus::HungUp);
   EXPECT_EQ(port.ReadAvailable(&b, 1).status, IoStatus::HungUp);
