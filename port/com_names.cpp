@@ -16,7 +16,8 @@
 #include <map>
 #include <mutex>
 
-#include "port/serial_port.h"
+#include "port/com_port.h"
+#include "port/net_url.h"
 
 namespace km27 {
 
@@ -35,6 +36,33 @@ std::string RealPath(const std::string& path) {
   std::string s(r);
   free(r);
   return s;
+}
+
+// A COM entry that names a line at a terminal server: a link whose text is the URL (it
+// resolves to no file), or a regular file whose first line is. Empty for anything else.
+std::string EntryUrl(const std::string& path) {
+  char text[1024];
+  const ssize_t n = readlink(path.c_str(), text, sizeof text - 1);
+  if (n > 0) {
+    const std::string target(text, size_t(n));
+    return IsNetUrl(target) ? target : std::string();
+  }
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  std::string line;
+  if (FILE* f = fopen(path.c_str(), "r")) {
+    if (fgets(text, sizeof text, f)) line = text;
+    fclose(f);
+  }
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+    line.pop_back();
+  return IsNetUrl(line) ? line : std::string();
+}
+
+// What a COM entry stands for: the URL it holds, else the entry itself (a link to a device).
+std::string Entry(const std::string& path) {
+  std::string url = EntryUrl(path);
+  return url.empty() ? path : url;
 }
 
 // Number after `prefix` when the whole rest of `name` is digits, else -1.
@@ -131,7 +159,7 @@ std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
     return paths;
   }
   if (!env.comDir.empty()) {
-    for (int n = 1; n <= count; ++n) paths[size_t(n - 1)] = env.comDir + "/" + ComName(n);
+    for (int n = 1; n <= count; ++n) paths[size_t(n - 1)] = Entry(env.comDir + "/" + ComName(n));
     return paths;
   }
   std::vector<std::string> pinned;
@@ -146,7 +174,7 @@ std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
         std::string link = env.userDir + "/" + name;
         if (std::string real = RealPath(link); !real.empty()) pinned.push_back(real);
         if (n <= count) {
-          paths[size_t(n - 1)] = link;
+          paths[size_t(n - 1)] = Entry(link);
           isPinned[size_t(n - 1)] = true;
         }
       }
@@ -176,10 +204,10 @@ std::string ComDevicePath(int n, const ComEnvironment& env) {
     every.onlyPort = 0;
     return ComDevicePath(n, every);
   }
-  if (!env.comDir.empty()) return env.comDir + "/" + ComName(n);
+  if (!env.comDir.empty()) return Entry(env.comDir + "/" + ComName(n));
   if (!env.userDir.empty()) {
     std::string link = env.userDir + "/" + ComName(n);
-    if (LinkExists(link)) return link;
+    if (LinkExists(link)) return Entry(link);
   }
   return ComDevicePaths(n, env)[size_t(n - 1)];
 }
@@ -219,6 +247,8 @@ bool OpenComPort(Port& port, int n, const std::string& devicePath, OpenDevices* 
   std::lock_guard<std::mutex> lock(p.m);
   if (IsAbsence(err)) {
     p.byPort.erase(n);
+  } else if (IsNetUrl(devicePath) && err != EBUSY) {
+    p.byPort[n] = ComName(n) + " (" + devicePath + "): 无法连接 (" + port.LastErrorText() + ")。";
   } else {
     // The device itself, not the COM link that led to it, is what the operator recognises.
     const std::string device = RealPath(devicePath);
@@ -229,7 +259,7 @@ bool OpenComPort(Port& port, int n, const std::string& devicePath, OpenDevices* 
 
 bool OpenComPort(Port& port, int n) { return OpenComPort(port, n, ComDevicePath(n)); }
 
-std::unique_ptr<Port> NewComPort() { return std::make_unique<SerialPort>(); }
+std::unique_ptr<Port> NewComPort() { return std::make_unique<ComPort>(); }
 
 bool ProbeComPort(int n) { return ProbeComPort(n, ComEnvironment::FromProcess()); }
 
@@ -243,6 +273,14 @@ bool ProbeComPort(int n, const ComEnvironment& env) {
 ComPortState InspectComPort(int n, const std::string& devicePath, OpenDevices& seen) {
   ComPortState s;
   if (devicePath.empty()) return s;
+  if (IsNetUrl(devicePath)) {
+    // As configured: connecting to find out could push another client off the server.
+    s.device = devicePath;
+    const UrlProblem problem = ParseNetUrl(devicePath, nullptr);
+    s.kind = problem == UrlProblem::None ? ComPortState::kFree : ComPortState::kUnusable;
+    if (problem != UrlProblem::None) s.reason = ComName(n) + " (" + devicePath + "): " + UrlProblemText(problem) + "。";
+    return s;
+  }
   s.device = RealPath(devicePath);
   struct stat st;
   if (s.device.empty() || stat(s.device.c_str(), &st) != 0) {

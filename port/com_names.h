@@ -14,6 +14,9 @@ namespace km27 {
 //  - else the next serial device present: /dev/ttyUSB*, /dev/ttyACM*, then /dev/ttyS* with a
 //    real UART behind them, each by number. The devices no link pins fill the numbers no link
 //    takes, in order, so pinning one adapter leaves no other without a number.
+// A COMn entry may name a line at a terminal server instead: a link whose text is the URL
+// (ln -s rfc2217://10.1.2.3:4001 COM3) or a regular file whose first line is; then the URL
+// stands for COM n.
 struct ComEnvironment {
   std::string comDir;  // $KM27_COM_DIR; empty = not set
   std::string userDir;  // ~/.config/km27/com
@@ -29,7 +32,7 @@ struct ComEnvironment {
 
 inline constexpr const char kComDirVariable[] = "KM27_COM_DIR";
 
-// Device path of COM n (1-based); empty when no device stands behind that number.
+// Device path (or URL) of COM n (1-based); empty when no device stands behind that number.
 std::string ComDevicePath(int n, const ComEnvironment& env);
 std::string ComDevicePath(int n);
 
@@ -37,7 +40,8 @@ std::string ComDevicePath(int n);
 // looks at /dev once.
 std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env);
 
-// A closed port of the kind COM numbers stand for here: a POSIX serial line.
+// A closed port of the kind COM numbers stand for here: a POSIX serial line or a line at a
+// terminal server, whichever the name it is opened with calls for.
 std::unique_ptr<Port> NewComPort();
 
 // Opens COM n exclusively into `port` (raw, 9600 8N1); a port another program holds is

@@ -15,6 +15,8 @@ PKGS=(
   libgtest-dev libgmock-dev
   # km27ctl's tests: its JSON read back, its manual page rendered, a run as another user
   nlohmann-json3-dev groff-base util-linux
+  # the network ports' tests: a real terminal server on loopback
+  ser2net
   fonts-wqy-zenhei poppler-utils
   xvfb xdotool
   clang-14 libclang-rt-14-dev llvm-14

@@ -67,8 +67,10 @@ TEST(ComNames, PinningANumberLeavesNoOtherDeviceWithoutOne) {
   env.devDir = dev.path;
   env.userDir = user.path;
   env.sysTtyDir = sys.path;
-  auto pin = [&](int n, const std::string& target) {
-    ASSERT_EQ(symlink(target.c_str(), (user.path + "/COM" + std::to_string(n)).c_str()), 0);
+  auto pin = [&](int n, const std::string& target) {  // "=text": a regular file holding the text
+    const std::string entry = user.path + "/COM" + std::to_string(n);
+    if (target[0] == '=') return void(std::ofstream(entry) << target.substr(1) << "\r\n");
+    ASSERT_EQ(symlink(target.c_str(), entry.c_str()), 0);
   };
   auto unpinAll = [&] {
     for (int n = 1; n <= 5; ++n) unlink((user.path + "/COM" + std::to_string(n)).c_str());
@@ -85,6 +87,8 @@ TEST(ComNames, PinningANumberLeavesNoOtherDeviceWithoutOne) {
       {"pin to an adapter that is not plugged in", {{1, dev.path + "/ttyUSB7"}}, {"@1", x, y, z}},
       {"pin above the numbers asked for", {{5, x}}, {y, z, "", ""}},
       {"two pins", {{3, x}, {1, z}}, {"@1", y, "@3", ""}},
+      {"a link naming a server", {{2, "rfc2217://10.1.2.3:4001"}}, {x, "rfc2217://10.1.2.3:4001", y, z}},
+      {"a file naming a server", {{1, "=tcp://[::1]:4001"}}, {"tcp://[::1]:4001", x, y, z}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
