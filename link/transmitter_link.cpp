@@ -8,8 +8,12 @@
 namespace km27 {
 
 TransmitterLink::TransmitterLink(EventLoop& loop, LinkObserver& observer, const std::optional<DeviceInfo>& info,
-                                 LinkTiming timing)
-    : observer_(observer), startInfo_(info), timing_(timing), startTimer_(loop, [this] { SearchNow(); }) {
+                                 LinkTiming timing, std::unique_ptr<Port> port)
+    : observer_(observer),
+      startInfo_(info),
+      timing_(timing),
+      startTimer_(loop, [this] { SearchNow(); }),
+      ownPort_(port ? std::move(port) : NewComPort()) {
   auto self = std::make_shared<std::weak_ptr<WindowCallQueue>>();
   calls_ = std::make_shared<WindowCallQueue>([&loop, self] {
     loop.Post([queue = *self] {

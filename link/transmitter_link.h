@@ -43,8 +43,9 @@ class TransmitterLink : public LinkEngine {
   // `info`: the device information the first download sends (from the host's file). Without
   // it a download first reads the device's own with the upload exchange and sends that back,
   // until an upload has brought it.
+  // `port`: the line it talks through; without one, the kind COM numbers stand for.
   TransmitterLink(EventLoop& loop, LinkObserver& observer, const std::optional<DeviceInfo>& info,
-                  LinkTiming timing);
+                  LinkTiming timing, std::unique_ptr<Port> port = nullptr);
   ~TransmitterLink() override;
   TransmitterLink(const TransmitterLink&) = delete;
   TransmitterLink& operator=(const TransmitterLink&) = delete;
@@ -116,7 +117,7 @@ class TransmitterLink : public LinkEngine {
   std::shared_ptr<WindowCallQueue> calls_;
 
   // Shared with the threads. Only the port interface is used past this point.
-  const std::unique_ptr<Port> ownPort_ = NewComPort();
+  const std::unique_ptr<Port> ownPort_;
   Port& LinkPort = *ownPort_;
   std::mutex LinkLock;
   std::atomic<bool> LinkRunning{false};

@@ -1,5 +1,6 @@
 #include <termios.h>
 
+#include "link/fake_port.h"
 #include "link/transmitter_fixture.h"
 #include "port/held_port.h"
 
@@ -270,6 +271,30 @@ TEST_F(TransmitterLinkTest, DownloadWithoutLinkDoesNothing) {
   window.Do([&] { EXPECT_FALSE(link->TransferRunning()); });
   auto lock = window.Lock();
   EXPECT_EQ(window.order, "");
+}
+
+// A line that keeps its speed (a terminal server's raw TCP) cannot carry the device's 19200
+// baud: the opening stops at the speed change, and no request goes out at the wrong speed.
+TEST_F(TransmitterLinkTest, ALineThatCannotChangeSpeedIsNeverTakenForTheDevice) {
+  auto owned = std::make_unique<FakePort>();
+  FakePort& line = *owned;
+  line.refuseSpeedChange = true;
+  env.onlyPort = 1;
+  env.onlyDevice = "tcp://192.0.2.1:4001";
+  link = std::make_unique<TransmitterLink>(window.Loop(), window, startInfo, TestTiming(), std::move(owned));
+  link->SetComEnvironment(env);
+  window.Do([&] {
+    link->Start();
+    link->SearchNow();
+  });
+  ASSERT_TRUE(window.WaitFor([&] { return line.Opens() >= 3; }, 10000)) << "the monitor stopped looking";
+  window.Do([&] { EXPECT_FALSE(link->LinkUp()); });
+  for (const FakePort::Sent& w : line.Written()) {
+    EXPECT_EQ(w.baud, 9600);
+    EXPECT_EQ(w.bytes, std::vector<uint8_t>{0x03}) << "only the wake byte goes out";
+  }
+  auto lock = window.Lock();
+  EXPECT_TRUE(window.found.empty());
 }
 
 TEST_F(TransmitterLinkTest, ClosingDuringATransferEndsPromptlyAndQuietly) {
