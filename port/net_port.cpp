@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,14 +38,9 @@ bool IsDropped(int err) {
 
 }  // namespace
 
-NetPort::NetPort(NetScheme scheme, bool doubleIac) : scheme_(scheme), doubleIac_(doubleIac) {
-  abortFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+NetPort::NetPort(NetScheme scheme, bool doubleIac) : scheme_(scheme), doubleIac_(doubleIac) {}
 
-NetPort::~NetPort() {
-  Close();
-  if (abortFd_ >= 0) ::close(abortFd_);
-}
+NetPort::~NetPort() { Close(); }
 
 bool NetPort::Fail(int err, const std::string& text) {
   lastError_ = err;
@@ -85,7 +79,7 @@ bool NetPort::Connect(const NetUrl& u) {
     const auto tried = Clock::now();
     int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
     if (r != 0 && errno == EINPROGRESS) {
-      pollfd p[2] = {{fd, POLLOUT, 0}, {abortFd_, POLLIN, 0}};
+      pollfd p[2] = {{fd, POLLOUT, 0}, {abort_.Fd(), POLLIN, 0}};
       do {
         r = ::poll(p, 2, MsLeft(deadline));
       } while (r < 0 && errno == EINTR);
@@ -189,7 +183,7 @@ bool NetPort::WaitInput(int ms, bool* timedOut) {
   *timedOut = false;
   // What came before is taken already: anything in the socket makes the poll return at once.
   if (fd_ < 0 || eof_) return false;
-  pollfd p[2] = {{fd_, POLLIN, 0}, {abortFd_, POLLIN, 0}};
+  pollfd p[2] = {{fd_, POLLIN, 0}, {abort_.Fd(), POLLIN, 0}};
   const int r = ::poll(p, 2, std::max(ms, 0));
   if (r < 0) return errno == EINTR || Fail(errno);
   if (p[1].revents & POLLIN) return Fail(EINTR);
@@ -301,7 +295,7 @@ IoResult NetPort::Write(const uint8_t* data, size_t n) {
       res.status = IoStatus::TimedOut;
       return res;
     }
-    pollfd p[2] = {{fd_, POLLOUT, 0}, {abortFd_, POLLIN, 0}};
+    pollfd p[2] = {{fd_, POLLOUT, 0}, {abort_.Fd(), POLLIN, 0}};
     const int r = ::poll(p, 2, limited ? std::max(MsLeft(deadline), 1) : -1);
     if (r < 0 && errno != EINTR) {
       res.status = SocketFailure(errno);
@@ -334,7 +328,7 @@ bool NetPort::SendControl(const std::vector<uint8_t>& bytes) {
       return false;
     }
     if (Clock::now() >= deadline) return Fail(ETIMEDOUT);
-    pollfd p[2] = {{fd_, POLLOUT, 0}, {abortFd_, POLLIN, 0}};
+    pollfd p[2] = {{fd_, POLLOUT, 0}, {abort_.Fd(), POLLIN, 0}};
     if (::poll(p, 2, std::max(MsLeft(deadline), 1)) > 0 && (p[1].revents & POLLIN)) return Fail(EINTR);
   }
   return true;
@@ -371,7 +365,7 @@ IoResult NetPort::Read(uint8_t* buf, size_t n) {
       deadline = limited ? std::min(deadline, gap) : gap;
       limited = true;
     }
-    pollfd p[2] = {{fd_, POLLIN, 0}, {abortFd_, POLLIN, 0}};
+    pollfd p[2] = {{fd_, POLLIN, 0}, {abort_.Fd(), POLLIN, 0}};
     int timeout = -1;
     if (limited) {
       if (Clock::now() >= deadline) {
@@ -448,32 +442,13 @@ bool NetPort::Drain() {
   return true;
 }
 
-void NetPort::Abort() {
-  uint64_t one = 1;
-  if (abortFd_ >= 0) (void)!::write(abortFd_, &one, sizeof one);
-}
+void NetPort::Abort() { abort_.Raise(); }
 
-void NetPort::ClearAbort() {
-  uint64_t v;
-  if (abortFd_ >= 0) (void)!::read(abortFd_, &v, sizeof v);
-}
+void NetPort::ClearAbort() { abort_.Clear(); }
 
-bool NetPort::AbortRequested() const {
-  if (abortFd_ < 0) return false;
-  pollfd p{abortFd_, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0;
-}
+bool NetPort::AbortRequested() const { return abort_.Raised(); }
 
-bool NetPort::Sleep(int ms) {
-  if (ms <= 0) return !AbortRequested();
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    pollfd p{abortFd_, POLLIN, 0};
-    const int r = ::poll(&p, abortFd_ >= 0 ? 1 : 0, std::max(MsLeft(deadline), 1));
-    if (r > 0) return false;
-    if (Clock::now() >= deadline) return true;
-  }
-}
+bool NetPort::Sleep(int ms) { return abort_.Sleep(ms); }
 
 // The socket watched on the loop. For Telnet a readable socket may hold only the server's
 // words: `received` fires when device bytes are there once they are taken out.

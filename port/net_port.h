@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "port/net_url.h"
+#include "port/abort_signal.h"
 #include "port/port.h"
 
 namespace km27 {
@@ -100,7 +101,7 @@ class NetPort : public Port {
   const NetScheme scheme_;
   const bool doubleIac_;  // Telnet: 0xFF in the data goes as 0xFF 0xFF
   int fd_ = -1;
-  int abortFd_ = -1;
+  AbortSignal abort_;
   bool eof_ = false;
   bool wrote_ = false;
   std::string path_;

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <linux/serial.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -23,17 +22,6 @@ namespace km27 {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Waits on `fds` until `deadline` (nullptr: no limit), to the nanosecond. poll()'s whole
-// milliseconds would wake up to 1 ms early and leave the caller spinning out the rest, which
-// every 20 ms pause of the link would pay for in processor time.
-int PollUntil(pollfd* fds, nfds_t n, const Clock::time_point* deadline) {
-  if (!deadline) return ::ppoll(fds, n, nullptr, nullptr);
-  auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - Clock::now()).count();
-  if (left < 0) left = 0;
-  timespec ts{time_t(left / 1000000000), long(left % 1000000000)};
-  return ::ppoll(fds, n, &ts, nullptr);
-}
 
 // A device that sysfs says is no tty (/dev/null, say) is refused as such before anyone's claims
 // on it are looked at: it is open in every process. Ptys have no sysfs entry; open tells then.
@@ -72,11 +60,10 @@ int BaudFromSpeed(unsigned speed) {
   return 0;
 }
 
-SerialPort::SerialPort() { abortFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() {
   Close();
-  if (abortFd_ >= 0) ::close(abortFd_);
 }
 
 IoStatus SerialPort::Fail(int err) {
@@ -218,33 +205,13 @@ bool SerialPort::Drain() {
   return true;
 }
 
-void SerialPort::Abort() {
-  uint64_t one = 1;
-  if (abortFd_ >= 0) (void)!::write(abortFd_, &one, sizeof one);
-}
+void SerialPort::Abort() { abort_.Raise(); }
 
-void SerialPort::ClearAbort() {
-  uint64_t v;
-  if (abortFd_ >= 0) (void)!::read(abortFd_, &v, sizeof v);
-}
+void SerialPort::ClearAbort() { abort_.Clear(); }
 
-bool SerialPort::AbortRequested() const {
-  if (abortFd_ < 0) return false;
-  pollfd p{abortFd_, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0;
-}
+bool SerialPort::AbortRequested() const { return abort_.Raised(); }
 
-bool SerialPort::Sleep(int ms) {
-  if (ms <= 0) return !AbortRequested();
-  auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    pollfd p{abortFd_, POLLIN, 0};
-    int r = PollUntil(&p, abortFd_ >= 0 ? 1 : 0, &deadline);
-    if (r > 0) return false;
-    if (r < 0 && errno != EINTR) return true;
-    if (Clock::now() >= deadline) return true;
-  }
-}
+bool SerialPort::Sleep(int ms) { return abort_.Sleep(ms); }
 
 IoResult SerialPort::Write(const uint8_t* data, size_t n) {
   IoResult res{0, IoStatus::Ok};
@@ -266,7 +233,7 @@ IoResult SerialPort::Write(const uint8_t* data, size_t n) {
       res.status = Fail(errno);
       return res;
     }
-    pollfd p[2] = {{fd_, POLLOUT, 0}, {abortFd_, POLLIN, 0}};
+    pollfd p[2] = {{fd_, POLLOUT, 0}, {abort_.Fd(), POLLIN, 0}};
     if (limited && Clock::now() >= deadline) {
       res.status = IoStatus::TimedOut;
       return res;
@@ -308,7 +275,7 @@ IoResult SerialPort::Read(uint8_t* buf, size_t n) {
       deadline = limited ? std::min(deadline, gap) : gap;
       limited = true;
     }
-    pollfd p[2] = {{fd_, POLLIN, 0}, {abortFd_, POLLIN, 0}};
+    pollfd p[2] = {{fd_, POLLIN, 0}, {abort_.Fd(), POLLIN, 0}};
     int r = PollUntil(p, 2, limited ? &deadline : nullptr);
     if (r < 0) {
       if (errno == EINTR) continue;

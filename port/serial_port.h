@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "port/abort_signal.h"
 #include "port/port.h"
 #include "port/port_claim.h"
 
@@ -67,7 +68,7 @@ class SerialPort : public Port {
 
   int fd_ = -1;
   std::unique_ptr<::termios> foundTermios_;  // the line's settings before Open changed them
-  int abortFd_ = -1;  // eventfd: readable while an abort is pending
+  AbortSignal abort_;
   std::string path_;
   SerialTimeouts timeouts_;
   int lastError_ = 0;
