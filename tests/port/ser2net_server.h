@@ -1,5 +1,4 @@
 #pragma once
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -40,52 +39,43 @@ inline bool Listening(int port) {
 
 inline bool Ser2netInstalled() { return system("command -v ser2net >/dev/null 2>&1") == 0; }
 
-// ser2net on loopback serving devices by path (a simulator's pty), as long as this object lives.
-class Ser2netServer {
- public:
+// ser2net on loopback serving devices by path (a simulator's pty) while this object lives.
+struct Ser2netServer {
   struct Entry {
-    bool telnet = false;  // RFC 2217, else raw TCP
-    int port = 0;
-    std::string device;
-    std::string banner;
+    bool telnet;  // RFC 2217, else raw TCP
+    int port;
+    std::string device, banner;
   };
   ~Ser2netServer() { Stop(); }
-
-  // Writes the configuration into `dir` and waits until every port listens.
+  // Writes the configuration into `dir`; true once every port listens.
   bool Start(const std::string& dir, const std::vector<Entry>& entries) {
     std::ofstream conf(dir + "/ser2net.yaml");
     conf << "%YAML 1.1\n---\n";
-    int i = 0;
     for (const Entry& e : entries)
-      conf << "connection: &c" << i++ << "\n  accepter: " << (e.telnet ? "telnet(rfc2217),tcp," : "tcp,")
-           << "127.0.0.1," << e.port << "\n  connector: serialdev," << e.device << ",9600n81,local\n"
-           << "  options:\n    banner: \"" << e.banner << "\"\n    kickolduser: false\n";
+      conf << "connection: &c" << e.port << "\n  accepter: " << (e.telnet ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1,"
+           << e.port << "\n  connector: serialdev," << e.device << ",9600n81,local\n  options:\n    banner: \"" << e.banner
+           << "\"\n    kickolduser: false\n";
     conf.close();
-    pid_ = fork();
-    if (pid_ == 0) {
+    if ((pid = fork()) == 0) {
       freopen("/dev/null", "w", stdout);
       freopen("/dev/null", "w", stderr);
-      execlp("ser2net", "ser2net", "-n", "-d", "-c", (dir + "/ser2net.yaml").c_str(), "-P", (dir + "/ser2net.pid").c_str(),
-             nullptr);
+      execlp("ser2net", "ser2net", "-n", "-d", "-c", (dir + "/ser2net.yaml").c_str(), "-P", (dir + "/ser2net.pid").c_str(), nullptr);
       _exit(127);
     }
-    const auto start = std::chrono::steady_clock::now();
-    for (;;) {
+    for (int waited = 0; waited < 10000; waited += 10) {
       bool all = true;
       for (const Entry& e : entries) all = all && Listening(e.port);
       if (all) return true;
-      if (std::chrono::steady_clock::now() - start > std::chrono::seconds(10)) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return false;
   }
   void Stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
     }
-    pid_ = -1;
+    pid = -1;
   }
-
- private:
-  pid_t pid_ = -1;
+  pid_t pid = -1;
 };

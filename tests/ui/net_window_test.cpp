@@ -1,13 +1,11 @@
-// The window and COM ports that name a line at a terminal server: found and used as a local
-// line, never waited for, and set up from the window's 端口设置.
+// COM ports that name a line at a terminal server, in the window: used as a local line, never
+// waited for, and set up from 端口设置.
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -36,18 +34,15 @@ std::string Entry(const std::string& dir, int n) {
 
 class NetWindow : public ::testing::Test {
  protected:
-  void SetUp() override { EnsureApp(); }
   void TearDown() override {
     dlg.reset();
     ForgetPortProblems();
     QSettings().clear();
   }
-  void Name(int n, const std::string& url) {
-    ASSERT_EQ(symlink(url.c_str(), (ports.Dir() + "/COM" + std::to_string(n)).c_str()), 0);
-  }
-  void OpenWindow() {
+  void OpenWindow(const std::vector<std::string>& urls) {
+    for (size_t i = 0; i < urls.size(); ++i)
+      ASSERT_EQ(symlink(urls[i].c_str(), (ports.Dir() + "/COM" + std::to_string(i + 1)).c_str()), 0);
     dlg = std::make_unique<CParamDlg>();
-    answers.InstallOn(*dlg);
     dlg->SetDeviceModel(CodeBox);
     dlg->SetLinkTiming(ports.timing);
     dlg->OnInitDialog();
@@ -57,7 +52,6 @@ class NetWindow : public ::testing::Test {
 
   TempWorkDir work;
   SimulatedComPorts ports{work};
-  ScriptedAnswers answers;
   std::unique_ptr<CParamDlg> dlg;
 };
 
@@ -66,23 +60,20 @@ TEST_F(NetWindow, FindsTheBoxBehindSer2netAndDownloads) {
   TempDir simDir{"netbox"};
   sim::BoxSimOptions o;
   o.comDir = simDir.path;
-  o.presenceMs = 100;
   o.paced = false;
   sim::BoxSim box(o);
   ASSERT_TRUE(box.Start()) << box.Error();
   Ser2netServer server;
   const int port = FreePort();
   ASSERT_TRUE(server.Start(simDir.path, {{true, port, Entry(simDir.path, 1), ""}}));
-  Name(1, "rfc2217://127.0.0.1:" + std::to_string(port));
-  ports.timing = LinkTiming{};  // a watchdog a fifth as long would not outlast a busy machine's network
-  OpenWindow();
+  ports.timing = LinkTiming{};  // a fifth of the watchdog would not outlast a busy machine's network
+  OpenWindow({"rfc2217://127.0.0.1:" + std::to_string(port)});
   ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 15000)) << PortProblemText();
 
   QTest::keyClick(dlg->grid, Qt::Key_F2);
   QTest::keyClick(dlg->grid, Qt::Key_F7);
   const QString proven = QString::fromStdString(VerifyStatusText(VerifyOutcome::kSame));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->statusLine->text() == proven; }, 30000))
-      << dlg->statusLine->text().toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dlg->statusLine->text() == proven; }, 30000));
   EXPECT_EQ(box.DownloadsAccepted(), 1);
 }
 
@@ -97,31 +88,30 @@ TEST_F(NetWindow, UnreachableUrlsNeverStallTheWindowAndTheLampSaysWhy) {
   ASSERT_EQ(listen(silent, 16), 0);
   getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
   const std::string where = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-  Name(1, "rfc2217://" + where);
-  Name(2, "tcp://10.255.255.1:4001");
 
   using Clock = std::chrono::steady_clock;
+  const auto since = [](Clock::time_point t) {
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+  };
   auto last = Clock::now();
   long longest = 0;
   QTimer beat;
   QObject::connect(&beat, &QTimer::timeout, [&] {
-    const auto now = Clock::now();
-    longest = std::max<long>(longest, long(std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count()));
-    last = now;
+    longest = std::max(longest, since(last));
+    last = Clock::now();
   });
   beat.start(5);
-  OpenWindow();
+  OpenWindow({"rfc2217://" + where, "tcp://10.255.255.1:4001"});
   last = Clock::now();
-  // Each open runs out its time limit (the negotiation's is 3 s) in the background.
+  // The negotiation's time limit (3 s) runs out in the background.
   const std::string why = "COM1 (rfc2217://" + where + "): 无法连接 (" + where + ": 服务器未回应串口控制协商)。";
   EXPECT_TRUE(QTest::qWaitFor([&] { return PortProblemText().find(why) != std::string::npos; }, 10000)) << PortProblemText();
-  // A wait on the network would be the negotiation's 3 s; the loop's own hiccups stay far below.
   RecordProperty("longest_stall_ms", int(longest));
-  EXPECT_LT(longest, 250);
+  EXPECT_LT(longest, 250);  // a wait on the network would be seconds
   EXPECT_EQ(dlg->lamp->LampState(), 0);
   const auto closing = Clock::now();
   dlg.reset();  // what still connects is cut short
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing).count(), 1000);
+  EXPECT_LT(since(closing), 1000);
   close(silent);
 }
 
@@ -129,31 +119,29 @@ TEST(PortSettingsDialog, WritesTheEntriesAndRefusesABadUrlWithItsReason) {
   EnsureApp();
   TempDir dir{"comdir"};
   ComEnvironment env;
-  env.userDir = dir / "config/km27/com";  // made on the first entry
+  env.userDir = dir / "config/km27/com";  // made by the first entry
   CPortSettingsDlg dlg(env);
   auto* combo = static_cast<QComboBox*>(dlg.Control(res::IDC_PORT_COMBO));
   auto* edit = static_cast<QLineEdit*>(dlg.Control(res::IDC_PORT_EDIT));
-  auto* message = static_cast<QLabel*>(dlg.Control(res::IDC_PORT_MESSAGE));
-  const auto set = [&](int n, const char* target) {
+  const auto shown = [&](int n) { return static_cast<QLabel*>(dlg.Control(res::IDC_PORT_TARGET_FIRST + n - 1))->text(); };
+  for (const auto& [n, target] : {std::pair{3, " rfc2217://10.1.2.3:4001 "}, {5, "/dev/ttyUSB7"}, {6, "tcp://10.1.2.3"}}) {
     combo->setCurrentIndex(n - 1);
     edit->setText(QString::fromUtf8(target));
     QTest::mouseClick(dlg.Control(res::IDC_PORT_SET), Qt::LeftButton);
-  };
-  set(3, " rfc2217://10.1.2.3:4001 ");
-  set(5, "/dev/ttyUSB7");
-  set(6, "tcp://10.1.2.3");
-  EXPECT_TRUE(message->text().contains(QString::fromStdString(UrlProblemText(UrlProblem::NoPort))));
-  EXPECT_EQ(Entry(env.userDir, 3), "rfc2217://10.1.2.3:4001");
+  }
+  EXPECT_TRUE(static_cast<QLabel*>(dlg.Control(res::IDC_PORT_MESSAGE))
+                  ->text()
+                  .contains(QString::fromStdString(UrlProblemText(UrlProblem::NoPort))));
   EXPECT_EQ(ComDevicePath(3, env), "rfc2217://10.1.2.3:4001");
   EXPECT_EQ(Entry(env.userDir, 5), "/dev/ttyUSB7");
   EXPECT_EQ(Entry(env.userDir, 6), "");
-  EXPECT_EQ(static_cast<QLabel*>(dlg.Control(res::IDC_PORT_TARGET_FIRST + 4))->text(), QStringLiteral("/dev/ttyUSB7"));
+  EXPECT_EQ(shown(5), QStringLiteral("/dev/ttyUSB7"));
 
   combo->setCurrentIndex(2);
   EXPECT_EQ(edit->text(), QStringLiteral("rfc2217://10.1.2.3:4001"));
   QTest::mouseClick(dlg.Control(res::IDC_PORT_CLEAR), Qt::LeftButton);
   EXPECT_EQ(Entry(env.userDir, 3), "");
-  EXPECT_EQ(static_cast<QLabel*>(dlg.Control(res::IDC_PORT_TARGET_FIRST + 2))->text(), QString::fromUtf8("自动"));
+  EXPECT_EQ(shown(3), QString::fromUtf8("自动"));
 }
 
 }  // namespace
