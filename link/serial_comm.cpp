@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <system_error>
 
 #include "port/net_url.h"
 
@@ -89,15 +90,20 @@ void SerialComm::OpenInBackground(const std::string& url) {
   op->id = opening_ = ++openingsStarted_;
   const int n = commPort_;
   std::weak_ptr<bool> alive = alive_;
-  op->thread = std::thread([this, op, n, url, alive] {
-    const bool ok = OpenComPort(*op->port, n, url);
-    // Nobody waits for it any more: the server's line goes back at once.
-    if (ok && !op->wanted) op->port->Close();
-    const uint64_t id = op->id;
-    loop_.Post([this, id, alive] {
-      if (alive.lock()) Opened(id);
+  try {
+    op->thread = std::thread([this, op, n, url, alive] {
+      const bool ok = OpenComPort(*op->port, n, url);
+      // Nobody waits for it any more: the server's line goes back at once.
+      if (ok && !op->wanted) op->port->Close();
+      const uint64_t id = op->id;
+      loop_.Post([this, id, alive] {
+        if (alive.lock()) Opened(id);
+      });
     });
-  });
+  } catch (const std::system_error&) {
+    opening_ = 0;  // as a line that failed to open: the search goes on
+    return;
+  }
   openings_.push_back(std::move(o));
 }
 
