@@ -5,6 +5,7 @@
 
 #include "link/box_link.h"
 #include "link/transmitter_link.h"
+#include "port/net_url.h"
 
 namespace km27 {
 
@@ -24,6 +25,11 @@ class OwningBoxLink : private CommHolder, public BoxLink {
 std::unique_ptr<LinkEngine> MakeBoxLink(const EngineParts& p) {
   BoxLink::PortProbe probe;
   if (p.env) probe = [env = *p.env](int n) { return ProbeComPort(n, env); };
+  if (!p.probeByConnecting)
+    probe = [env = p.env](int n) {
+      const ComEnvironment e = env ? *env : ComEnvironment::FromProcess();
+      return IsNetUrl(ComDevicePath(n, e)) || ProbeComPort(n, e);
+    };
   auto link = std::make_unique<OwningBoxLink>(p, std::move(probe));
   if (p.env && p.env->onlyPort > 0) link->SetComPorts(uint8_t(p.env->onlyPort), uint8_t(p.env->onlyPort));
   return link;

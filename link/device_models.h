@@ -34,6 +34,10 @@ struct EngineParts {
   // Where COM n points (its onlyPort: the one port looked at); absent: the process's
   // environment, read at each scan.
   std::optional<ComEnvironment> env;
+  // Whether a COM port naming a URL may be probed by connecting to it (the command line may
+  // wait). The window's loop may not: there a URL counts as present, and the comm control
+  // connects off the loop's thread.
+  bool probeByConnecting = true;
 };
 
 struct DeviceModelInfo {

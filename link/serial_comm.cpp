@@ -1,7 +1,11 @@
 #include "link/serial_comm.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <system_error>
+
+#include "port/net_url.h"
 
 namespace km27 {
 
@@ -17,12 +21,26 @@ int LineMs(int baud, int bytes) {
 
 }  // namespace
 
+struct SerialComm::Opening {
+  uint64_t id = 0;
+  std::unique_ptr<Port> port = NewComPort();
+  std::atomic<bool> wanted{true};
+  std::thread thread;
+};
+
 SerialComm::SerialComm(EventLoop& loop) : loop_(loop) {}
 
 SerialComm::~SerialComm() {
   onComm_ = nullptr;
   ClosePort();
   loop_.StopTimer(dispatch_);
+  alive_.reset();
+  // Cut short what still connects: a window that closes does not sit out a connect time limit.
+  for (auto& o : openings_) {
+    o->wanted = false;
+    o->port->Abort();
+  }
+  for (auto& o : openings_) o->thread.join();
 }
 
 void SerialComm::SetComEnvironment(const ComEnvironment& env) {
@@ -31,13 +49,13 @@ void SerialComm::SetComEnvironment(const ComEnvironment& env) {
 }
 
 void SerialComm::SetCommPort(int16_t port) {
-  if (!port_.IsOpen()) commPort_ = port;  // the port of an open control cannot change
+  if (!port_->IsOpen() && !opening_) commPort_ = port;  // the port of an open control cannot change
 }
 
 void SerialComm::SetInputLen(int16_t len) { inputLen_ = len < 0 ? 0 : len; }
 
 void SerialComm::SetPortOpen(bool open) {
-  if (open == port_.IsOpen()) return;
+  if (open == (port_->IsOpen() || opening_ != 0)) return;
   if (open)
     OpenPort();
   else
@@ -56,8 +74,56 @@ void SerialComm::CallHandler(int16_t code, uint64_t run) {
 
 void SerialComm::OpenPort() {
   const ComEnvironment env = envSet_ ? env_ : ComEnvironment::FromProcess();
+  const std::string path = ComDevicePath(commPort_, env);
+  if (IsNetUrl(path)) {
+    OpenInBackground(path);
+    return;
+  }
   // The control's stored line settings, 9600 8N1 raw, are those the open leaves.
-  if (!OpenComPort(port_, commPort_, ComDevicePath(commPort_, env))) return;
+  if (!OpenComPort(*port_, commPort_, path)) return;
+  WatchPort();
+}
+
+void SerialComm::OpenInBackground(const std::string& url) {
+  auto o = std::make_unique<Opening>();
+  Opening* op = o.get();
+  op->id = opening_ = ++openingsStarted_;
+  const int n = commPort_;
+  std::weak_ptr<bool> alive = alive_;
+  try {
+    op->thread = std::thread([this, op, n, url, alive] {
+      const bool ok = OpenComPort(*op->port, n, url);
+      // Nobody waits for it any more: the server's line goes back at once.
+      if (ok && !op->wanted) op->port->Close();
+      const uint64_t id = op->id;
+      loop_.Post([this, id, alive] {
+        if (alive.lock()) Opened(id);
+      });
+    });
+  } catch (const std::system_error&) {
+    opening_ = 0;  // as a line that failed to open: the search goes on
+    return;
+  }
+  openings_.push_back(std::move(o));
+}
+
+void SerialComm::Opened(uint64_t id) {
+  const auto it = std::find_if(openings_.begin(), openings_.end(), [id](const auto& o) { return o->id == id; });
+  if (it == openings_.end()) return;
+  std::unique_ptr<Opening> op = std::move(*it);
+  openings_.erase(it);
+  op->thread.join();  // it has posted this and ends
+  if (id != opening_) {
+    op->port->Close();  // closed, or opened anew, while this one connected
+    return;
+  }
+  opening_ = 0;
+  if (!op->port->IsOpen()) return;  // as a line that failed to open: the link's search goes on
+  port_ = std::move(op->port);
+  WatchPort();
+}
+
+void SerialComm::WatchPort() {
   pending_.clear();
   received_.ClearRuns();
   received_.ClearInput();
@@ -67,11 +133,17 @@ void SerialComm::OpenPort() {
   events.received = [this] { ReadLine(); };
   events.writable = [this] { WriteUnwritten(); };
   // A line that is gone raises nothing more; the link's watchdog notices.
-  watch_ = port_.Watch(loop_, std::move(events));
+  watch_ = port_->Watch(loop_, std::move(events));
 }
 
 void SerialComm::ClosePort() {
-  if (!port_.IsOpen()) return;
+  if (opening_) {
+    // It runs out in the background, within its connect time limit, and is closed when it ends.
+    for (auto& o : openings_)
+      if (o->id == opening_) o->wanted = false;
+    opening_ = 0;
+  }
+  if (!port_->IsOpen()) return;
   watch_.reset();
   loop_.StopTimer(drainCheck_);
   drainCheck_ = 0;
@@ -80,13 +152,13 @@ void SerialComm::ClosePort() {
   received_.ClearRuns();
   received_.ClearInput();
   unwritten_.clear();
-  port_.Close();
+  port_->Close();
 }
 
 void SerialComm::ReadLine() {
   uint8_t buf[kReadChunk];
   for (;;) {
-    const IoResult r = port_.ReadAvailable(buf, sizeof buf);
+    const IoResult r = port_->ReadAvailable(buf, sizeof buf);
     if (r.count > 0) {
       // Output that has left before these bytes came is reported first, so that the link sees
       // the line's order (a request's send event before the answer to it).
@@ -98,13 +170,13 @@ void SerialComm::ReadLine() {
 }
 
 void SerialComm::SetOutput(const std::vector<uint8_t>& bytes) {
-  if (!port_.IsOpen() || bytes.empty()) return;  // nothing to send on a closed port: no error
+  if (!port_->IsOpen() || bytes.empty()) return;  // nothing to send on a closed port: no error
   ++outSeq_;
   if (!unwritten_.empty()) {
     unwritten_.insert(unwritten_.end(), bytes.begin(), bytes.end());
     return;
   }
-  const IoResult w = port_.WriteAvailable(bytes.data(), bytes.size());
+  const IoResult w = port_->WriteAvailable(bytes.data(), bytes.size());
   // A line that is gone loses the bytes; the send event still comes.
   if (w.Ok() && w.count < bytes.size()) {
     unwritten_.assign(bytes.begin() + long(w.count), bytes.end());
@@ -116,7 +188,7 @@ void SerialComm::SetOutput(const std::vector<uint8_t>& bytes) {
 
 void SerialComm::WriteUnwritten() {
   if (!unwritten_.empty()) {
-    const IoResult w = port_.WriteAvailable(unwritten_.data(), unwritten_.size());
+    const IoResult w = port_->WriteAvailable(unwritten_.data(), unwritten_.size());
     if (!w.Ok()) {
       unwritten_.clear();  // the line is gone: what is left is lost
     } else {
@@ -129,8 +201,8 @@ void SerialComm::WriteUnwritten() {
 }
 
 void SerialComm::CheckOutputLeft() {
-  if (outSeq_ == leftSeq_ || !unwritten_.empty() || !port_.IsOpen()) return;
-  const int waiting = port_.OutBufferCount();
+  if (outSeq_ == leftSeq_ || !unwritten_.empty() || !port_->IsOpen()) return;
+  const int waiting = port_->OutBufferCount();
   if (waiting == 0) {
     loop_.StopTimer(drainCheck_);
     drainCheck_ = 0;
@@ -139,7 +211,7 @@ void SerialComm::CheckOutputLeft() {
     return;
   }
   // Look again when those bytes should have gone.
-  const int ms = LineMs(port_.Baud(), waiting);
+  const int ms = LineMs(port_->Baud(), waiting);
   if (drainCheck_ && loop_.TimerActive(drainCheck_))
     loop_.RestartTimer(drainCheck_, ms);
   else
@@ -195,7 +267,7 @@ int16_t SerialComm::GetInBufferCount() {
 void SerialComm::SetInBufferCount(int16_t) {
   received_.ClearRuns();
   received_.ClearInput();
-  if (port_.IsOpen()) port_.Purge(true, false);
+  if (port_->IsOpen()) port_->Purge(true, false);
 }
 
 std::vector<uint8_t> SerialComm::GetInput() {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/comm_control.h"
@@ -22,7 +23,10 @@ namespace km27 {
 //  - receive events come in the line's order: bytes that arrived after output left are
 //    announced after that output's send event;
 //  - no event is raised inside a handler or from within a call of the link, only from the
-//    loop; while events are held they wait, and come from the loop after the releasing call.
+//    loop; while events are held they wait, and come from the loop after the releasing call;
+//  - a COM port naming a URL is opened by a thread of its own (resolving, connecting and the
+//    server's negotiation take up to the connect time limit): to the link it is a line that
+//    opened a little later. A serial line opens at once, on the loop's thread.
 class SerialComm : public CommControl {
  public:
   explicit SerialComm(EventLoop& loop);
@@ -47,16 +51,20 @@ class SerialComm : public CommControl {
   void SetOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
   void SetEventsHeld(bool held) override;
 
-  bool PortOpen() const { return port_.IsOpen(); }
+  bool PortOpen() const { return port_->IsOpen(); }
   int16_t CommPort() const { return commPort_; }
-  const std::string& DevicePath() const { return port_.DevicePath(); }
+  const std::string& DevicePath() const { return port_->DevicePath(); }
 
  private:
   struct Pending {
     int16_t code;
     uint64_t seq;  // receive: the run it announces; send: the output it follows
   };
+  struct Opening;
   void OpenPort();
+  void OpenInBackground(const std::string& url);
+  void Opened(uint64_t id);
+  void WatchPort();
   void ClosePort();
   void ReadLine();
   void WriteUnwritten();
@@ -68,9 +76,14 @@ class SerialComm : public CommControl {
   void CallHandler(int16_t code, uint64_t run);
 
   EventLoop& loop_;
-  // The port is whatever kind COM numbers stand for; only its interface is used.
-  const std::unique_ptr<Port> ownPort_ = NewComPort();
-  Port& port_ = *ownPort_;
+  // The port is whatever kind COM numbers stand for; only its interface is used. A port opened
+  // in the background takes its place once open.
+  std::unique_ptr<Port> port_ = NewComPort();
+  std::vector<std::unique_ptr<Opening>> openings_;  // threads not yet joined, the current one last
+  uint64_t opening_ = 0;                            // the open the control waits for; 0 = none
+  uint64_t openingsStarted_ = 0;
+  // Reports of openings posted to the loop find the control gone once this is.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::unique_ptr<PortWatch> watch_;
   bool envSet_ = false;
   ComEnvironment env_;

@@ -231,6 +231,20 @@ std::string DescribePortFailure(int n, const std::string& devicePath, int err, c
   return head + "无法打开 (" + reason + ")。";
 }
 
+namespace {
+
+// As for a device: what the COM port names, then why it failed and at which step.
+std::string DescribeNetFailure(int n, const std::string& url, int err, const std::string& text) {
+  const std::string head = ComName(n) + " (" + url + "): ";
+  if (const UrlProblem problem = ParseNetUrl(url, nullptr); problem != UrlProblem::None)
+    return head + UrlProblemText(problem) + "。";
+  if (err == EBUSY) return head + "服务器上的串口已被其他客户端占用，已跳过。";
+  // The port's text names the address it tried and the system's reason.
+  return head + "无法连接 (" + text + ")。";
+}
+
+}  // namespace
+
 bool OpenComPort(Port& port, int n, const std::string& devicePath, OpenDevices* seen) {
   Problems& p = ProblemStore();
   if (devicePath.empty()) {
@@ -247,8 +261,8 @@ bool OpenComPort(Port& port, int n, const std::string& devicePath, OpenDevices* 
   std::lock_guard<std::mutex> lock(p.m);
   if (IsAbsence(err)) {
     p.byPort.erase(n);
-  } else if (IsNetUrl(devicePath) && err != EBUSY) {
-    p.byPort[n] = ComName(n) + " (" + devicePath + "): 无法连接 (" + port.LastErrorText() + ")。";
+  } else if (IsNetUrl(devicePath)) {
+    p.byPort[n] = DescribeNetFailure(n, devicePath, err, port.LastErrorText());
   } else {
     // The device itself, not the COM link that led to it, is what the operator recognises.
     const std::string device = RealPath(devicePath);
@@ -317,6 +331,51 @@ ComPortState InspectComPort(int n, const std::string& devicePath, OpenDevices& s
   }
   s.kind = ComPortState::kFree;
   return s;
+}
+
+std::string ComEntryDir(const ComEnvironment& env) { return env.comDir.empty() ? env.userDir : env.comDir; }
+
+std::string ComEntryTarget(int n, const ComEnvironment& env) {
+  const std::string dir = ComEntryDir(env);
+  if (dir.empty() || n < 1) return {};
+  const std::string path = dir + "/" + ComName(n);
+  if (std::string url = EntryUrl(path); !url.empty()) return url;
+  char text[1024];
+  const ssize_t len = readlink(path.c_str(), text, sizeof text - 1);
+  if (len > 0) return std::string(text, size_t(len));
+  return LinkExists(path) ? path : std::string();  // a device node put there itself
+}
+
+bool SetComEntry(int n, const std::string& target, const ComEnvironment& env, int* err) {
+  const std::string dir = ComEntryDir(env);
+  *err = 0;
+  if (dir.empty() || n < 1) {
+    *err = ENOENT;
+    return false;
+  }
+  const std::string path = dir + "/" + ComName(n);
+  if (target.empty()) {
+    if (unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+    *err = errno;
+    return false;
+  }
+  // ~/.config/km27/com need not exist yet.
+  for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+    const std::string part = dir.substr(0, slash);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      *err = errno;
+      return false;
+    }
+    if (slash == std::string::npos) break;
+  }
+  const std::string temp = dir + "/." + ComName(n) + ".new" + std::to_string(getpid());
+  unlink(temp.c_str());
+  if (symlink(target.c_str(), temp.c_str()) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
+    *err = errno;
+    unlink(temp.c_str());
+    return false;
+  }
+  return true;
 }
 
 std::string PortProblemText() {

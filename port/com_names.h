@@ -65,6 +65,16 @@ struct ComPortState {
 };
 ComPortState InspectComPort(int n, const std::string& devicePath, OpenDevices& seen);
 
+// The directory COM entries are kept in: $KM27_COM_DIR when set, else ~/.config/km27/com.
+std::string ComEntryDir(const ComEnvironment& env);
+// What the entry COMn there names, as written: a device path or a URL; empty when there is no
+// entry (the number then goes to the next serial device, or to none under $KM27_COM_DIR).
+std::string ComEntryTarget(int n, const ComEnvironment& env);
+// Makes COMn name `target` (a device path or a URL) or, when it is empty, removes the entry.
+// Atomic: a new link is renamed over the old entry, so a search never sees half of it.
+// False with the system's error in `err`.
+bool SetComEntry(int n, const std::string& target, const ComEnvironment& env, int* err);
+
 // The last open failure per COM number that was not "no such device", as text for the lamp's
 // tooltip (device, OS reason and the fix); empty when every port opened or was absent.
 std::string PortProblemText();

@@ -31,6 +31,42 @@ const DialogTemplate kDeviceSelect{
         {IDC_STATIC, K::GroupBox, "下位机类型", 12, 10, 163, 49, _, _, kStyleNone},
     }};
 
+const DialogTemplate kPortSettings{
+    IDD_PORT_SETTINGS, "端口设置", "宋体", 10, 261, 214, false,
+    {
+        {IDC_STATIC, K::GroupBox, "各端口所指", 7, 7, 247, 153, _, _, kStyleNone},
+        {IDC_STATIC, K::Static, "COM1", 15, 21, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 0, K::Static, "", 43, 20, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM2", 15, 33, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 1, K::Static, "", 43, 32, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM3", 15, 45, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 2, K::Static, "", 43, 44, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM4", 15, 57, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 3, K::Static, "", 43, 56, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM5", 15, 69, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 4, K::Static, "", 43, 68, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM6", 15, 81, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 5, K::Static, "", 43, 80, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM7", 15, 93, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 6, K::Static, "", 43, 92, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM8", 15, 105, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 7, K::Static, "", 43, 104, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM9", 15, 117, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 8, K::Static, "", 43, 116, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM10", 15, 129, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 9, K::Static, "", 43, 128, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "COM11", 15, 141, 26, 8, _, _, kStyleNone},
+        {IDC_PORT_TARGET_FIRST + 10, K::Static, "", 43, 140, 204, 10, _, _, kStatusStyle | kStyleNoPrefix},
+        {IDC_STATIC, K::Static, "端口", 7, 170, 20, 8, _, _, kStyleNone},
+        {IDC_PORT_COMBO, K::DropList, "", 29, 168, 40, 150, G, T, kStyleNone},
+        {IDC_STATIC, K::Static, "设备或网址", 77, 170, 44, 8, _, _, kStyleNone},
+        {IDC_PORT_EDIT, K::Edit, "", 122, 168, 132, 12, _, T, kStyleNone},
+        {IDC_PORT_MESSAGE, K::Static, "", 7, 184, 247, 8, _, _, kStyleNoPrefix},
+        {IDC_PORT_SET, K::DefPushButton, "设置", 7, 195, 50, 14, G, T, kStyleNone},
+        {IDC_PORT_CLEAR, K::PushButton, "清除", 63, 195, 50, 14, _, T, kStyleNone},
+        {IDCANCEL, K::PushButton, "关闭", 204, 195, 50, 14, _, T, kStyleNone},
+    }};
+
 const DialogTemplate kParam{
     IDD_PARAM, "参数设置工具", "宋体", 10, 423, 332, true,
     {
@@ -99,6 +135,7 @@ const DialogTemplate* FindDialogTemplate(int id) {
     case IDD_ABOUTBOX: return &kAbout;
     case IDD_PARAM: return &kParam;
     case IDD_DEVICE_SELECT: return &kDeviceSelect;
+    case IDD_PORT_SETTINGS: return &kPortSettings;
     default: return nullptr;
   }
 }

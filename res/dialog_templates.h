@@ -2,13 +2,14 @@
 #include <string>
 #include <vector>
 
-// The three dialogs as the resource compiler would hold them: controls in template order,
+// The dialogs as the resource compiler would hold them: controls in template order,
 // rectangles in dialog units, so the layout follows the dialog font.
 namespace km27::res {
 
 inline constexpr int IDD_ABOUTBOX = 100;
 inline constexpr int IDD_PARAM = 102;
 inline constexpr int IDD_DEVICE_SELECT = 146;
+inline constexpr int IDD_PORT_SETTINGS = 147;
 inline constexpr int IDR_MAINFRAME = 128;  // the icon
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
@@ -38,6 +39,15 @@ inline constexpr int IDC_LINE_SECOND = 1092;
 // The radio of carrier 0..18, in the order of the carrier group.
 int CarrierRadioId(int carrier);
 
+// Control ids of the port settings: what COM n names (n = 1..kPortSettingsRows), then the editor.
+inline constexpr int kPortSettingsRows = 11;
+inline constexpr int IDC_PORT_TARGET_FIRST = 1201;  // + n - 1
+inline constexpr int IDC_PORT_COMBO = 1220;
+inline constexpr int IDC_PORT_EDIT = 1221;
+inline constexpr int IDC_PORT_MESSAGE = 1222;
+inline constexpr int IDC_PORT_SET = 1223;
+inline constexpr int IDC_PORT_CLEAR = 1224;
+
 // Control ids of the lower-machine choice.
 inline constexpr int IDC_CODE_TRANSMITTER = 1045;
 inline constexpr int IDC_CODE_BOX = 1046;
@@ -53,6 +63,7 @@ enum class ControlKind {
   DropList,     // drop-down list combo box, unsorted, vertical scroll bar
   Grid,         // hosted flex grid
   Comm,         // hosted serial comm control, invisible at run time
+  Edit,         // one line of text, auto horizontal scroll
 };
 
 // Style bits that change how a control is drawn.

@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -113,6 +114,7 @@ QWidget* MakeControl(const res::ControlTemplate& c, QWidget* parent, const Dialo
     }
     case K::Grid: return new CMSFlexGrid(parent);
     case K::Comm: return nullptr;  // no window of its own at run time
+    case K::Edit: return new QLineEdit(text, parent);
   }
   return nullptr;
 }

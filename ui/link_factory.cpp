@@ -7,7 +7,8 @@ std::unique_ptr<km27::LinkEngine> CreateLinkEngine(km27::DeviceModel model, km27
                                                    km27::LinkObserver& observer,
                                                    const std::optional<km27::DeviceInfo>& info,
                                                    const km27::LinkTiming& timing) {
-  const km27::EngineParts parts{loop, observer, timing, info,
-                                [&loop] { return std::make_unique<km27::SerialComm>(loop); }, std::nullopt};
+  km27::EngineParts parts{loop, observer, timing, info,
+                          [&loop] { return std::make_unique<km27::SerialComm>(loop); }, std::nullopt};
+  parts.probeByConnecting = false;
   return km27::ModelInfo(model).makeEngine(parts);
 }

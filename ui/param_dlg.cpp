@@ -32,6 +32,7 @@
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/help_viewer.h"
 #include "ui/link_factory.h"
+#include "ui/port_settings_dlg.h"
 #include "ui/programme_documents.h"
 #include "ui/programme_history.h"
 
@@ -63,6 +64,7 @@ constexpr StatusPlace kStatusPlaces[] = {
 
 const char kWindowCaption[] = "参数设置工具";
 const char kVerifyEntry[] = "下载后校验";
+const char kPortSettingsEntry[] = "端口设置(&T)...";
 const char kVerifySetting[] = "transfer/verifyAfterDownload";
 const char kSaveFailedText[] =
     "参数文件保存失败：\n%1\n原因：%2\n\n"
@@ -190,6 +192,7 @@ bool CParamDlg::OnInitDialog() {
     QSettings().setValue(kVerifySetting, on);
     if (engine) engine->SetVerifyAfterDownload(on);
   });
+  sysMenu->addAction(QString::fromUtf8(kPortSettingsEntry), this, &CParamDlg::OnPortSettings);
   if (!about.isEmpty()) {
     sysMenu->addSeparator();
     sysMenu->addAction(about, this, &CParamDlg::OnSysCommand);
@@ -553,6 +556,11 @@ bool CParamDlg::eventFilter(QObject* obj, QEvent* event) {
   auto* w = qobject_cast<QWidget*>(obj);
   if (!w || w->window() != this) return false;
   return PreTranslateMessage(static_cast<QKeyEvent*>(event));
+}
+
+void CParamDlg::OnPortSettings() {
+  CPortSettingsDlg dlg(km27::ComEnvironment::FromProcess(), this);
+  dlg.exec();
 }
 
 void CParamDlg::contextMenuEvent(QContextMenuEvent* event) { sysMenu->popup(event->globalPos()); }

@@ -80,6 +80,7 @@ class CParamDlg : public QDialog {
   bool OnHelpInfo();
   void ShowHelpText(const QString& fileName);
   void OnSysCommand();  // the About entry
+  void OnPortSettings();
   bool DestroyWindow();
   // Ends the window as 退出 does, with no one there to answer (a signal, the session's end):
   // a transfer gets a few seconds to end, and nothing on disk is lost for want of an answer.

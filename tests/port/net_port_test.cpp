@@ -21,6 +21,7 @@
 #include "port/rfc2217_port.h"
 #include "port/tcp_port.h"
 #include "sim/sim_line.h"
+#include "port/ser2net_server.h"
 #include "temp_dir.h"
 
 namespace km27 {
@@ -46,30 +47,6 @@ std::vector<uint8_t> FarEndReads(sim::SimLine& line, size_t n) {
     got.insert(got.end(), in.bytes.begin(), in.bytes.end());
   }
   return got;
-}
-
-// A loopback port nobody listens on.
-int FreePort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
-
-bool Listening(int port) {
-  std::ifstream f("/proc/net/tcp");
-  std::string line;
-  while (std::getline(f, line)) {
-    unsigned local = 0, state = 0;
-    if (std::sscanf(line.c_str(), "%*d: %*x:%x %*x:%*x %x", &local, &state) == 2 && int(local) == port && state == 0x0A)
-      return true;
-  }
-  return false;
 }
 
 TEST(NetUrl, ParsesWhatServersAreReachedByAndSaysWhyNot) {
@@ -118,45 +95,23 @@ TEST(NetPort, AbsentServerFailsAtOnceWithTheSystemsReason) {
 class Ser2net : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (system("command -v ser2net >/dev/null 2>&1") != 0)
+    if (!Ser2netInstalled())
       GTEST_SKIP() << "ser2net is not installed (scripts/setup-debian.sh installs it)";
     ASSERT_TRUE(line.Open(dir.path, 1)) << line.Error();
     rawPort = FreePort();
     telnetPort = FreePort();
-    std::ofstream(dir / "ser2net.yaml") << "%YAML 1.1\n---\n"
-        << "connection: &raw\n  accepter: tcp,127.0.0.1," << rawPort << "\n"
-        << "  connector: serialdev," << line.SlavePath() << ",9600n81,local\n"
-        << "  options:\n    banner: \"\\r\\nser2net port raw\\r\\n\\r\\n\"\n    kickolduser: false\n"
-        << "connection: &telnet\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << telnetPort << "\n"
-        << "  connector: serialdev," << line.SlavePath() << ",9600n81,local\n"
-        << "  options:\n    banner: \"\"\n    kickolduser: false\n";
-    pid = fork();
-    if (pid == 0) {
-      freopen("/dev/null", "w", stdout);
-      freopen("/dev/null", "w", stderr);
-      execlp("ser2net", "ser2net", "-n", "-d", "-c", (dir / "ser2net.yaml").c_str(), "-P",
-             (dir / "ser2net.pid").c_str(), nullptr);
-      _exit(127);
-    }
-    const auto t0 = Clock::now();
-    while (!(Listening(rawPort) && Listening(telnetPort)) && MsSince(t0) < 10000)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(Listening(rawPort) && Listening(telnetPort)) << "ser2net did not start";
+    ASSERT_TRUE(server.Start(dir.path, {{false, rawPort, line.SlavePath(), "\\r\\nser2net port raw\\r\\n\\r\\n"},
+                                        {true, telnetPort, line.SlavePath(), ""}}))
+        << "ser2net did not start";
   }
   void TearDown() override { Stop(); }
-  void Stop() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-    pid = -1;
-  }
+  void Stop() { server.Stop(); }
   std::string Url(const char* scheme, int port) { return std::string(scheme) + "://127.0.0.1:" + std::to_string(port); }
 
   TempDir dir{"ser2net"};
   sim::SimLine line;
   int rawPort = 0, telnetPort = 0;
-  pid_t pid = -1;
+  Ser2netServer server;
 };
 
 TEST_F(Ser2net, RawTcpCarriesEveryByteAfterTheBannerAndKeepsTheServersLine) {
