@@ -17,6 +17,7 @@
 #include "link/transmitter_image.h"
 #include "link/verify.h"
 #include "port/com_names.h"
+#include "port/net_url.h"
 #include "store/device_info.h"
 #include "store/file_io.h"
 #include "store/param_file.h"
@@ -284,9 +285,13 @@ int Ports(const Options& o, Output& out) {
 // Every model asked for is looked for in turn; each search ends at the first port its model
 // answers on.
 int Probe(const Options& o, Output& out) {
+  // Raw TCP keeps the server's speed: the code transmitter cannot be opened through it.
+  NetUrl url;
+  const bool rawTcp = ParseNetUrl(o.device, &url) == UrlProblem::None && url.scheme == NetScheme::Tcp;
   std::vector<DeviceModel> models;
   for (const DeviceModelInfo& m : DeviceModels())
-    if (o.modelGiven ? m.model == o.model : o.com <= m.lastCom) models.push_back(m.model);
+    if (o.modelGiven ? m.model == o.model : o.com <= m.lastCom && !(rawTcp && IsCodeTransmitter(m.model)))
+      models.push_back(m.model);
   PollLoop loop;
   SignalWatch signals(loop);
   if (!signals.Ok()) {
