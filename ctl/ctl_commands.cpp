@@ -108,8 +108,15 @@ std::vector<std::string> PortProblems() {
 // Why the one port the operator gave found nothing: held by another program, not usable, or
 // usable and silent.
 const char* ChosenPortCode(const PortChoice& ports) {
+  const std::string device = ComDevicePath(ports.com, ports.env);
+  if (IsNetUrl(device)) {
+    // Only connecting tells: the search is over, so one more connection takes nobody's place.
+    const std::unique_ptr<Port> port = NewComPort();
+    if (port->Open(device)) return "no_device";
+    return port->LastError() == EBUSY ? "port_busy" : "port_unavailable";
+  }
   OpenDevices seen;
-  switch (InspectComPort(ports.com, ComDevicePath(ports.com, ports.env), seen).kind) {
+  switch (InspectComPort(ports.com, device, seen).kind) {
     case ComPortState::kTaken: return "port_busy";
     case ComPortState::kFree: return "no_device";
     default: return "port_unavailable";
