@@ -5,7 +5,7 @@
 #include <string>
 
 #include "ctl/ctl_fixture.h"
-#include "ctl/ctl_net.h"
+#include "sim/terminal_server.h"
 #include "store/device_info.h"
 
 namespace km27::testing {
@@ -349,6 +349,8 @@ TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
 // server, and through a relay that holds each direction 50 ms.
 class CtlNetwork : public CtlTransfer {
  protected:
+  using Ser2netServer = sim::Ser2netServer;
+  using DelayRelay = sim::DelayRelay;
   void SetUp() override {
     CtlTransfer::SetUp();
     if (!Ser2netServer::Installed()) GTEST_SKIP() << "ser2net is not installed (scripts/setup-debian.sh installs it)";
@@ -401,7 +403,7 @@ TEST_F(CtlNetwork, BothModelsTransferThroughTheServerAndThroughADelayingRelay) {
 }
 
 TEST_F(CtlNetwork, AnAbsentServerOrALostConnectionFailsPromptlyAndWritesNothing) {
-  const std::string absent = "tcp://127.0.0.1:" + std::to_string(FreeTcpPort());
+  const std::string absent = "tcp://127.0.0.1:" + std::to_string(sim::FreeTcpPort());
   const auto t0 = Clock::now();
   CtlResult r = Run({"download", "--model", "KM27A", "--device", absent, "--json", WriteProgramme()});
   EXPECT_EQ(r.code, 4) << r.err;
