@@ -66,6 +66,7 @@ bool Ser2netServer::Start(const std::string& dir, std::vector<Line>& lines) {
           << ",9600n81,local\n  options:\n    banner: \"\\r\\nser2net\\r\\n\"\n    kickolduser: false\n";
     }
   }
+  std::fflush(nullptr);  // the child's freopen would write out what the parent has buffered
   pid_ = fork();
   if (pid_ == 0) {
     std::freopen("/dev/null", "w", stdout);
