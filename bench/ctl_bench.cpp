@@ -6,18 +6,25 @@
 // The simulated code transmitter (COM1) and code box (COM2) run in this process and pace what
 // they send at the baud rate km27ctl set; km27ctl is started as a process of its own for each
 // run, as an operator or a script starts it, and timed from the spawn to its exit status.
+// Where ser2net is installed the same downloads also run over the network: ser2net on loopback
+// serves the simulators' lines (the code transmitter over rfc2217://, the code box over tcp://),
+// straight and through a relay that holds each direction 50 ms.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench/bench_stats.h"
 #include "port/com_names.h"
 #include "sim/box_sim.h"
+#include "sim/terminal_server.h"
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"
 #include "store/param_file.h"
@@ -105,8 +112,32 @@ int main(int argc, char** argv) {
       {"KM27A download (read back)", {"download", "--model", "KM27A", "--com", "2", "--quiet", "KM27A.dat"},
        1700 + 1509.3, {}},
   };
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  // Over the network: the same downloads with read-back against the same floors.
+  sim::Ser2netServer server;
+  std::vector<sim::Ser2netServer::Line> lines;
+  std::unique_ptr<sim::DelayRelay> toTransmitter, toBox;
+  if (sim::Ser2netServer::Installed()) {
+    char box[PATH_MAX];
+    if (!realpath((com.path + "/COM2").c_str(), box)) return 1;
+    lines = {{transmitter.SlavePath(), true}, {box, false}};
+    if (!server.Start(work.path, lines)) {
+      std::fprintf(stderr, "ser2net did not start\n");
+      return 1;
+    }
+    toTransmitter = std::make_unique<sim::DelayRelay>(lines[0].port, 50);
+    toBox = std::make_unique<sim::DelayRelay>(lines[1].port, 50);
+    const auto url = [](const char* scheme, int port) { return std::string(scheme) + "://127.0.0.1:" + std::to_string(port); };
+    const double floorC = 250 + 1062.9 + 1052.9 + 10, floorA = 1700 + 1509.3;
+    all.push_back({"KM27C download (read back), ser2net", {"download", "--model", "KM27C", "--device", url("rfc2217", lines[0].port), "--quiet", "KM27A.dat"}, floorC, {}});
+    all.push_back({"KM27C download (read back), 50 ms relay", {"download", "--model", "KM27C", "--device", url("rfc2217", toTransmitter->Port()), "--quiet", "KM27A.dat"}, floorC, {}});
+    all.push_back({"KM27A download (read back), ser2net", {"download", "--model", "KM27A", "--device", url("tcp", lines[1].port), "--quiet", "KM27A.dat"}, floorA, {}});
+    all.push_back({"KM27A download (read back), 50 ms relay", {"download", "--model", "KM27A", "--device", url("tcp", toBox->Port()), "--quiet", "KM27A.dat"}, floorA, {}});
+  } else {
+    std::printf("ser2net is not installed: no network figures\n\n");
+  }
   for (int r = 0; r < runs; ++r) {
-    for (Case& c : cases) {
+    for (Case& c : all) {
       const double ms = RunOnce(program, c.args, work.path);
       if (ms < 0) {
         std::fprintf(stderr, "%s failed after %.1f ms\n", c.name, -ms);
@@ -117,7 +148,7 @@ int main(int argc, char** argv) {
   }
   std::printf("| command | runs | median, start to exit (ms) | min..max (ms) | floor (ms) | ratio |\n");
   std::printf("|---|---:|---:|---:|---:|---:|\n");
-  for (const Case& c : cases)
+  for (const Case& c : all)
     std::printf("| %s | %zu | %.1f | %.1f..%.1f | %.1f | %.3f |\n", c.name, c.ms.size(), Median(c.ms), Min(c.ms),
                 Max(c.ms), c.floor, Median(c.ms) / c.floor);
   std::printf("\nMachine at the end: %s\n", MachineLine().c_str());

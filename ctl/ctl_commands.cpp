@@ -17,6 +17,7 @@
 #include "link/transmitter_image.h"
 #include "link/verify.h"
 #include "port/com_names.h"
+#include "port/net_url.h"
 #include "store/device_info.h"
 #include "store/file_io.h"
 #include "store/param_file.h"
@@ -107,8 +108,15 @@ std::vector<std::string> PortProblems() {
 // Why the one port the operator gave found nothing: held by another program, not usable, or
 // usable and silent.
 const char* ChosenPortCode(const PortChoice& ports) {
+  const std::string device = ComDevicePath(ports.com, ports.env);
+  if (IsNetUrl(device)) {
+    // Only connecting tells: the search is over, so one more connection takes nobody's place.
+    const std::unique_ptr<Port> port = NewComPort();
+    if (port->Open(device)) return "no_device";
+    return port->LastError() == EBUSY ? "port_busy" : "port_unavailable";
+  }
   OpenDevices seen;
-  switch (InspectComPort(ports.com, ComDevicePath(ports.com, ports.env), seen).kind) {
+  switch (InspectComPort(ports.com, device, seen).kind) {
     case ComPortState::kTaken: return "port_busy";
     case ComPortState::kFree: return "no_device";
     default: return "port_unavailable";
@@ -284,9 +292,13 @@ int Ports(const Options& o, Output& out) {
 // Every model asked for is looked for in turn; each search ends at the first port its model
 // answers on.
 int Probe(const Options& o, Output& out) {
+  // Raw TCP keeps the server's speed: the code transmitter cannot be opened through it.
+  NetUrl url;
+  const bool rawTcp = ParseNetUrl(o.device, &url) == UrlProblem::None && url.scheme == NetScheme::Tcp;
   std::vector<DeviceModel> models;
   for (const DeviceModelInfo& m : DeviceModels())
-    if (o.modelGiven ? m.model == o.model : o.com <= m.lastCom) models.push_back(m.model);
+    if (o.modelGiven ? m.model == o.model : o.com <= m.lastCom && !(rawTcp && IsCodeTransmitter(m.model)))
+      models.push_back(m.model);
   PollLoop loop;
   SignalWatch signals(loop);
   if (!signals.Ok()) {

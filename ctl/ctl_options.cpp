@@ -5,6 +5,7 @@
 
 #include "km27_version.h"
 #include "link/device_models.h"
+#include "port/net_url.h"
 
 namespace km27::ctl {
 
@@ -47,6 +48,19 @@ std::string CheckComRange(const Options& o) {
   return {};
 }
 
+// A network port given with --device: a usable URL, and one the model can work through.
+std::string CheckDevice(Options& o, int allowanceMs) {
+  if (!IsNetUrl(o.device)) return allowanceMs >= 0 ? "--net-allowance 只用于网络端口（--device tcp://… 或 rfc2217://…）" : "";
+  NetUrl url;
+  if (const UrlProblem p = ParseNetUrl(o.device, &url); p != UrlProblem::None)
+    return "--device " + o.device + "：" + UrlProblemText(p);
+  // The code transmitter's opening changes the line's speed, which only the server can do.
+  if (url.scheme == NetScheme::Tcp && o.modelGiven && IsCodeTransmitter(o.model))
+    return std::string(ModelName(o.model)) + " 打开端口时须改变波特率，tcp:// 做不到：请用 rfc2217://" + o.device.substr(6);
+  if (allowanceMs >= 0) o.device = o.device.substr(0, o.device.find('?')) + "?allowance=" + std::to_string(allowanceMs);
+  return {};
+}
+
 }  // namespace
 
 const char* ModelName(DeviceModel model) { return ModelInfo(model).name; }
@@ -57,6 +71,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   ParsedCommandLine r;
   Options& o = r.options;
   std::string firstWord, secondWord;
+  int allowanceMs = -1;
   int words = 0;
   auto fail = [&r](std::string why) {
     if (r.error.empty()) r.error = std::move(why);
@@ -115,6 +130,14 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
         fail("--device 需要一个设备路径");
       else
         o.device = value;
+    } else if (a == "--net-allowance") {
+      if (!takeValue()) continue;
+      char* end = nullptr;
+      const long ms = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || ms < 0 || ms > 60000)
+        fail("--net-allowance 需要 0–60000 的毫秒数，而不是“" + value + "”");
+      else
+        allowanceMs = int(ms);
     } else if (a.size() > 1 && a[0] == '-') {
       fail("未知选项 " + a);
     } else {
@@ -137,6 +160,7 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   if (!NeedsFile(o.command) && !o.file.empty()) fail(firstWord + " 不需要文件参数（多余的 " + o.file + "）");
   if (IsTransfer(o.command) && !o.modelGiven) fail(firstWord + " 需要 --model KM27A 或 --model KM27C");
   fail(CheckComRange(o));
+  fail(CheckDevice(o, allowanceMs));
   if (!o.verify && o.command != Command::kDownload) fail("--no-verify 只用于 download");
   if (o.force && o.command != Command::kDownload) fail("--force 只用于 download");
   if (o.command == Command::kShow && (o.com || !o.device.empty())) fail("show 不使用端口");
@@ -162,7 +186,10 @@ std::string UsageText() {
          "选项：\n"
          "  --model KM27A|KM27C  下位机型号：KM27A 发码箱，KM27C 发码器（download、upload、verify 必需）\n"
          "  --com N              只使用 COM N（KM27C：COM1–COM11，KM27A：COM1–COM9）\n"
-         "  --device PATH        只使用该串口设备（同时给 --com N 时作为 COM N，否则作为 COM1）\n"
+         "  --device PATH|URL    只使用该串口设备（同时给 --com N 时作为 COM N，否则作为 COM1）；\n"
+         "                       终端服务器上的串口写作 tcp://主机:端口（原始 TCP，仅 KM27A）\n"
+         "                       或 rfc2217://主机:端口（可改波特率，KM27C 须用此种）\n"
+         "  --net-allowance MS   网络端口的每次等待另加 MS 毫秒（默认在连接时测得）\n"
          "  --no-verify          下载后不读回校验\n"
          "  --force              程序中有下位机无法执行的内容（不存在的低频代码、3–60 秒以外的时间）\n"
          "                       时仍原样下载（否则拒绝，退出码 3）\n"

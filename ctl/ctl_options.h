@@ -28,10 +28,10 @@ struct Options {
   bool modelGiven = false;
   DeviceModel model = CodeTransmitter;
   int com = 0;          // --com N; 0 = not given
-  std::string device;   // --device PATH
+  std::string device;   // --device PATH or URL (with --net-allowance MS put into the URL)
   bool verify = true;   // off with --no-verify
   bool force = false;
-  LinkTiming timing;    // every delay of both links: the lower machines' own, unless a test scales it   // --force: download steps the device cannot carry out as they are
+  LinkTiming timing;    // every delay of both links: the lower machines' own, unless a test scales it
   bool json = false;
   bool quiet = false;
   bool help = false;

@@ -146,7 +146,8 @@ void BoxLink::OnCommEvent() {
     }
     if (downloadPending_) {
       downloadPending_ = false;
-      BeginPause(Pause::kBeforeJudging, timing_.boxAcceptWaitMs);
+      const LinkTiming t = timing_.OverNetwork(comm_.NetworkAllowanceMs(), int(kBoxFrameBytes));
+      BeginPause(Pause::kBeforeJudging, t.boxAcceptWaitMs);
     }
   }
 }
@@ -247,6 +248,11 @@ void BoxLink::ScanForAccept(const std::vector<uint8_t>& bytes, int count) {
 }
 
 void BoxLink::AcceptBoxFrame() {
+  // Over a network the box's chatter that was on its way when the request left comes in
+  // before the frame: the frame is looked for behind it. A local line has nothing in flight.
+  if (comm_.NetworkAllowanceMs() > 0)
+    while (receiveBuffer_.size() >= kBoxFrameBytes && !BoxFrameValid(receiveBuffer_.data()))
+      receiveBuffer_.erase(receiveBuffer_.begin());
   if (receiveBuffer_.size() < kBoxFrameBytes) return;
   if (transfer_ == Transfer::kReadBack) {
     // A frame whose sums fail was damaged on the way: that is a failed read-back, not a

@@ -36,6 +36,10 @@ class CommControl {
   // releasing call has returned: what a thread blocked in a wait would see of them, without
   // blocking it. The code box's link holds them through its timed pauses.
   virtual void SetEventsHeld(bool held) = 0;
+
+  // What the network adds to the waits of the open port (Port::NetworkAllowanceMs): 0 for a
+  // local line.
+  virtual int NetworkAllowanceMs() const { return 0; }
 };
 
 }  // namespace km27

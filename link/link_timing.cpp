@@ -28,4 +28,14 @@ LinkTiming LinkTiming::Scaled(int divisor) const {
   return t;
 }
 
+LinkTiming LinkTiming::OverNetwork(int allowanceMs, int boxFrameBytes) const {
+  LinkTiming t = *this;
+  if (allowanceMs <= 0) return t;
+  t.readIntervalMs += allowanceMs;
+  t.readTotalConstantMs += allowanceMs;
+  const int lineMs = (boxFrameBytes * 10 * 1000 + 9599) / 9600;  // 8N1: ten bits a byte
+  t.boxAcceptWaitMs += lineMs + allowanceMs;
+  return t;
+}
+
 }  // namespace km27

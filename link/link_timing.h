@@ -33,6 +33,12 @@ struct LinkTiming {
 
   // All values divided by `divisor` (at least 1 ms each, except 0 stays 0).
   LinkTiming Scaled(int divisor) const;
+
+  // The same waits on a line at a terminal server, `allowanceMs` being what the network adds
+  // (Port::NetworkAllowanceMs; 0 leaves everything as it is). Read limits get the allowance; the
+  // code box's acceptance wait starts once a frame of `boxFrameBytes` can have crossed the far
+  // end's 9600-baud line, since the socket takes it long before.
+  LinkTiming OverNetwork(int allowanceMs, int boxFrameBytes) const;
 };
 
 

@@ -194,10 +194,11 @@ void TransmitterLink::ClosePort() {
 
 bool TransmitterLink::OpenTransmitterPort(int n, const std::string& devicePath) {
   if (!OpenComPort(LinkPort, n, devicePath, &inUse_)) return false;
+  const LinkTiming line = timing_.OverNetwork(LinkPort.NetworkAllowanceMs(), 0);
   SerialTimeouts t;
-  t.readIntervalMs = timing_.readIntervalMs;
-  t.readTotalPerByteMs = timing_.readTotalPerByteMs;
-  t.readTotalConstantMs = timing_.readTotalConstantMs;
+  t.readIntervalMs = line.readIntervalMs;
+  t.readTotalPerByteMs = line.readTotalPerByteMs;
+  t.readTotalConstantMs = line.readTotalConstantMs;
   t.writeTotalPerByteMs = timing_.writeTotalPerByteMs;
   t.writeTotalConstantMs = timing_.writeTotalConstantMs;
   LinkPort.SetTimeouts(t);

@@ -49,6 +49,7 @@ class ComPort : public Port {
   int LastError() const override { return Active().LastError(); }
   std::string LastErrorText() const override { return Active().LastErrorText(); }
   const PortHolder& Holder() const override { return Active().Holder(); }
+  int NetworkAllowanceMs() const override { return Active().NetworkAllowanceMs(); }
   std::unique_ptr<PortWatch> Watch(IoDispatcher& loop, PortEvents events) override {
     return Active().Watch(loop, std::move(events));
   }

@@ -153,6 +153,15 @@ bool NetPort::Open(const std::string& url, OpenDevices*) {
   return true;
 }
 
+int NetPort::NetworkAllowanceMs() const {
+  if (fd_ < 0) return 0;
+  if (url_.allowanceMs >= 0) return url_.allowanceMs;
+  // A server gathers what its line gives it before sending it on (ser2net for up to 20 ms),
+  // which no round trip shows: a device's answer comes in pieces with gaps of that order.
+  constexpr int kServerGatherMs = 40;
+  return kServerGatherMs + int((rttUs_ + 999) / 1000);
+}
+
 void NetPort::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

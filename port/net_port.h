@@ -56,11 +56,15 @@ class NetPort : public Port {
   int LastError() const override { return lastError_; }
   std::string LastErrorText() const override;
   const PortHolder& Holder() const override { return holder_; }
+  // The URL's ?allowance=MS, else the slowest round trip seen while opening and the time a
+  // server may hold the line's bytes before passing them on.
+  int NetworkAllowanceMs() const override;
 
   void SetNetTiming(const NetTiming& t) { timing_ = t; }
   const NetTiming& Timing() const { return timing_; }
   const NetUrl& Url() const { return url_; }
-  // The TCP handshake's round trip at Open, in microseconds: the network's share of a wait.
+  // The slowest round trip at Open (the TCP handshake's, a confirmed line setting's), in
+  // microseconds: the network's share of a wait.
   long ConnectRoundTripUs() const { return rttUs_; }
   int Fd() const { return fd_; }
 
@@ -82,8 +86,10 @@ class NetPort : public Port {
   // aborted, or the time is up (`timedOut` says which).
   bool WaitInput(int ms, bool* timedOut);
   bool Fail(int err, const std::string& text = {});
-  bool Wrote() const { return wrote_; }
   void DiscardInput() { in_.clear(); }
+  // A question the server answered while opening: the network's delay, as the device's
+  // answers will meet it.
+  void NoteRoundTripUs(long us) { rttUs_ = us > rttUs_ ? us : rttUs_; }
 
   SerialTimeouts timeouts_;
   NetTiming timing_;

@@ -100,6 +100,9 @@ class Port {
   virtual int LastError() const = 0;  // errno-style
   virtual std::string LastErrorText() const = 0;  // the system's reason, for the operator
   virtual const PortHolder& Holder() const = 0;  // who holds the device after EBUSY, where known
+  // What the network adds to every wait on this line, in ms, as found at Open (or set in its
+  // URL): 0 for a local line, whose waits stay exactly as the lower machines expect them.
+  virtual int NetworkAllowanceMs() const { return 0; }
 
   // Reports the line's events through `loop` until the watch is destroyed (before Close()).
   // Each kind of port brings them about its own way: a descriptor becomes ready, or an

@@ -154,7 +154,13 @@ bool Rfc2217Port::Start() {
       return false;  // gone (Open calls that busy) or aborted
     }
   }
-  // The line as every open leaves it, and nothing the device said before we came.
+  // The line as every open leaves it, and nothing the device said before we came. The speed's
+  // confirmation measures the network without sending the device anything.
+  const auto asked = Clock::now();
+  const unsigned before = confirmed_[kSetBaud];
+  if (!SetBaud(9600)) return false;
+  if (confirmed_[kSetBaud] != before)
+    NoteRoundTripUs(long(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked).count()));
   return SetLine(9600, Parity::None, 8, 1) && Purge(true, true);
 }
 

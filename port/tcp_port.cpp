@@ -20,8 +20,10 @@ bool TcpPort::SetBaud(int baud) {
 }
 
 void TcpPort::Take(const uint8_t* data, size_t n) {
-  // A banner: servers greet whoever connects before anyone has asked the device anything.
-  if (Wrote()) PushInput(data, n);
+  // A banner comes with the connection, and Open drops what came while it let the server
+  // settle. Everything after that is the device's, which may speak first: the code box
+  // announces itself before it is asked anything.
+  PushInput(data, n);
 }
 
 }  // namespace km27

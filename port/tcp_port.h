@@ -4,7 +4,7 @@
 namespace km27 {
 
 // tcp://HOST:PORT: the line's bytes over a plain TCP connection. The server sets the line
-// (9600 8N1 is taken as what it is set to); a banner before our first write is discarded.
+// (9600 8N1 is taken as what it is set to); a banner that comes with the connection is discarded.
 class TcpPort : public NetPort {
  public:
   TcpPort() : NetPort(NetScheme::Tcp, false) {}

@@ -36,6 +36,9 @@ TEST_F(CtlCommandLine, UsageErrorsExitWithTwoAndSayWhyAlsoInJson) {
       {"verify", "--model", "KM27C", "--no-verify", "x.dat"},
       {"ports", "--frobnicate"},
       {"ports", "--device", "--quiet"},             // a forgotten value is not the next option
+      {"probe", "--device", "tcp://u:pw@h:1"},       // a URL carries no password
+      {"ports", "--net-allowance", "80"},            // only for a network port
+      {"upload", "--model", "KM27C", "--device", "tcp://h:1", "x.dat"},  // cannot change speed
   };
   for (const Strings& args : wrong) {
     const CtlResult r = Run(args);
@@ -43,6 +46,7 @@ TEST_F(CtlCommandLine, UsageErrorsExitWithTwoAndSayWhyAlsoInJson) {
     EXPECT_TRUE(Has(r.err, "km27ctl:")) << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
   }
+  EXPECT_TRUE(Has(Run({"upload", "--model", "KM27C", "--device", "tcp://h:1", "x.dat"}).err, "rfc2217://h:1"));
   const CtlResult r = Run({"download", "--json", "x.dat"});
   EXPECT_EQ(r.code, 2);
   const nlohmann::json j = r.Json();

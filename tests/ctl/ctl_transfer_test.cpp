@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ctl/ctl_fixture.h"
+#include "sim/terminal_server.h"
 #include "store/device_info.h"
 
 namespace km27::testing {
@@ -341,6 +342,83 @@ TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
   r = Run({"verify", "--model", "KM27A", "KM27A.dat"});
   EXPECT_EQ(r.code, 4) << r.err;
   EXPECT_TRUE(Has(r.err, "COM1–COM9")) << r.err;
+}
+
+// Both lower machines behind ser2net on loopback: the code transmitter over Telnet with the COM
+// port option (its opening changes the speed), the code box over raw TCP; straight to the
+// server, and through a relay that holds each direction 50 ms.
+class CtlNetwork : public CtlTransfer {
+ protected:
+  using Ser2netServer = sim::Ser2netServer;
+  using DelayRelay = sim::DelayRelay;
+  void SetUp() override {
+    CtlTransfer::SetUp();
+    if (!Ser2netServer::Installed()) GTEST_SKIP() << "ser2net is not installed (scripts/setup-debian.sh installs it)";
+    divisor = kBoxDivisor;
+    AddTransmitter(1);
+    AddBox(2);
+    lines = {{transmitters[0]->SlavePath(), true}, {Resolve(com + "/COM2"), false}};
+    ASSERT_TRUE(server.Start(root, lines)) << "ser2net did not start";
+  }
+  static std::string Resolve(const std::string& link) {
+    char* r = realpath(link.c_str(), nullptr);
+    std::string s = r ? r : "";
+    free(r);
+    return s;
+  }
+  static std::string Url(const char* scheme, int port) {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
+  }
+
+  std::vector<Ser2netServer::Line> lines;
+  Ser2netServer server;
+};
+
+TEST_F(CtlNetwork, BothModelsTransferThroughTheServerAndThroughADelayingRelay) {
+  WriteProgramme();
+  WriteDeviceInfo();
+  for (int delayMs : {0, 50}) {
+    SCOPED_TRACE(delayMs);
+    DelayRelay toTransmitter(lines[0].port, delayMs), toBox(lines[1].port, delayMs);
+    const std::string c = Url("rfc2217", delayMs ? toTransmitter.Port() : lines[0].port);
+    const std::string a = Url("tcp", delayMs ? toBox.Port() : lines[1].port);
+    transmitters[0]->SetImage(TransmitterImage());
+    CtlResult r = Run({"download", "--model", "KM27C", "--device", c, "KM27A.dat"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(transmitters[0]->Image() == SentImage());
+    r = Run({"upload", "--model", "KM27C", "--device", c, "fromC.dat"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    ParamOptions options;
+    ParamTable table;
+    ASSERT_TRUE(LoadParamFile(work + "/fromC.dat", options, table));
+    EXPECT_TRUE(table == programme.table);
+
+    r = Run({"download", "--model", "KM27A", "--device", a, "KM27A.dat"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "校验一致")) << r.out;
+    EXPECT_TRUE(boxes[0]->Frame() == SentFrame());
+    r = Run({"verify", "--model", "KM27A", "--device", a, "KM27A.dat"});
+    EXPECT_EQ(r.code, 0) << r.err;
+  }
+}
+
+TEST_F(CtlNetwork, AnAbsentServerOrALostConnectionFailsPromptlyAndWritesNothing) {
+  const std::string absent = "tcp://127.0.0.1:" + std::to_string(sim::FreeTcpPort());
+  const auto t0 = Clock::now();
+  CtlResult r = Run({"download", "--model", "KM27A", "--device", absent, "--json", WriteProgramme()});
+  EXPECT_EQ(r.code, 4) << r.err;
+  EXPECT_LT(Clock::now() - t0, std::chrono::seconds(5));
+  EXPECT_TRUE(Has(r.err, absent.substr(6))) << r.err;  // names the address
+
+  // The connection goes while block 5 of an upload comes: as an unplugged line, no file.
+  const std::set<std::string> before = Listing(work);
+  DelayRelay relay(lines[0].port, 0);
+  auto p = Start({"upload", "--model", "KM27C", "--device", Url("rfc2217", relay.Port()), "cut.dat"});
+  ASSERT_TRUE(WaitFor([&] { return transmitters[0]->GetStats().reads[4] > 0; }, 30000));
+  relay.Cut();
+  ASSERT_TRUE(p->WaitExit(30000));
+  EXPECT_EQ(p->ExitCode(), 5) << p->Err();
+  EXPECT_EQ(Listing(work), before);
 }
 
 }  // namespace
