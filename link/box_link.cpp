@@ -247,13 +247,23 @@ void BoxLink::ScanForAccept(const std::vector<uint8_t>& bytes, int count) {
   if (std::find(bytes.begin(), end, CMD_BOX_ACCEPT) != end) acceptSeen_ = true;
 }
 
+namespace {
+// At most this many bytes of chatter are taken to stand in front of an answer's frame.
+constexpr size_t kStrayBytesBeforeFrame = 16;
+}  // namespace
+
 void BoxLink::AcceptBoxFrame() {
-  // Over a network the box's chatter that was on its way when the request left comes in
-  // before the frame: the frame is looked for behind it. A local line has nothing in flight.
-  if (comm_.NetworkAllowanceMs() > 0)
-    while (receiveBuffer_.size() >= kBoxFrameBytes && !BoxFrameValid(receiveBuffer_.data()))
-      receiveBuffer_.erase(receiveBuffer_.begin());
   if (receiveBuffer_.size() < kBoxFrameBytes) return;
+  // The box's chatter that was on its way when the request left comes in before the frame: a
+  // byte crossing the request on a local line, what the network held on one. The frame is
+  // looked for behind such bytes, and an answer counts as damaged only once no frame can be
+  // behind them any more.
+  size_t at = 0;
+  while (at < kStrayBytesBeforeFrame && at + kBoxFrameBytes <= receiveBuffer_.size() &&
+         !BoxFrameValid(receiveBuffer_.data() + at))
+    ++at;
+  if (at + kBoxFrameBytes > receiveBuffer_.size()) return;  // the frame may still be coming
+  if (BoxFrameValid(receiveBuffer_.data() + at)) receiveBuffer_.erase(receiveBuffer_.begin(), receiveBuffer_.begin() + long(at));
   if (transfer_ == Transfer::kReadBack) {
     // A frame whose sums fail was damaged on the way: that is a failed read-back, not a
     // programme the box holds.

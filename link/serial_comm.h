@@ -50,7 +50,7 @@ class SerialComm : public CommControl {
   void SetInputMode(int32_t mode) override { inputMode_ = mode; }
   void SetOnComm(std::function<void()> handler) override { onComm_ = std::move(handler); }
   void SetEventsHeld(bool held) override;
-  int NetworkAllowanceMs() const override { return port_.NetworkAllowanceMs(); }
+  int NetworkAllowanceMs() const override { return port_->NetworkAllowanceMs(); }
 
   bool PortOpen() const { return port_->IsOpen(); }
   int16_t CommPort() const { return commPort_; }

@@ -361,6 +361,9 @@ TEST_F(BoxLinkTest, UploadWithBadGroupSumLeavesTableAndOptions) {
   StartUpload();
   comm.Receive(answer);
   RunPauses();
+  EXPECT_EQ(Verdict(), "") << "judged before the chatter after it showed no frame can be behind a stray byte";
+  comm.Receive(Bytes(16, CMD_BOX_PRESENCE));
+  RunPauses();
   EXPECT_EQ(Verdict(), "upload failed");
   EXPECT_TRUE(obs->received.empty());
   EXPECT_FALSE(loop.Running(2000));
@@ -505,10 +508,20 @@ TEST_F(BoxLinkTest, AnAcceptedDownloadIsReadBackAndCompared) {
   ASSERT_FALSE(d.items.empty());
   EXPECT_EQ(DescribeDifference(d.items[0], catalogue), "载频 850 Hz（移频）第 2 步：下发 11.0 Hz 30 秒，读回 12.5 Hz 30 秒");
 
-  // An answer damaged on the way (a sum fails), or none at all: the read-back failed.
+  // A chatter byte that crossed the request stands in front of the frame: the frame behind it.
+  downloadAndReadBack([](const Bytes& sent) {
+    Bytes late{0x01};
+    late.insert(late.end(), sent.begin(), sent.end());
+    return late;
+  });
+  EXPECT_EQ(Verdict(), "same");
+
+  // An answer damaged on the way (a sum fails; the box chatters on after it), or none at all:
+  // the read-back failed.
   downloadAndReadBack([](const Bytes& sent) {
     Bytes damaged = sent;
     damaged[100] ^= 0x01;
+    damaged.insert(damaged.end(), 16, CMD_BOX_PRESENCE);
     return damaged;
   });
   EXPECT_EQ(Verdict(), "readback failed");
