@@ -41,4 +41,9 @@ struct ReadResult {
 // after limit + 1 bytes, whatever size it claimed.
 ReadResult ReadFileBytes(const std::string& path, size_t limit);
 
+// What the few other file calls of this folder need of the system, so that they stay free of it.
+bool PathExists(const std::string& path);
+std::string AbsolutePath(const std::string& path);  // against the current directory
+std::string SystemErrorText(int err);               // err as a StoreFailure's sysError holds it
+
 }  // namespace km27

@@ -234,4 +234,19 @@ SaveResult WriteFileAtomically(const std::string& path, const void* data, size_t
   return r;
 }
 
+bool PathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (!getcwd(cwd, sizeof cwd)) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+std::string SystemErrorText(int err) {
+  char buf[256];
+  // GNU strerror_r returns the text, which need not be in buf.
+  return strerror_r(err, buf, sizeof buf);
+}
+
 }  // namespace km27
