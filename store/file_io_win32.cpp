@@ -270,7 +270,13 @@ SaveResult WriteFileAtomically(const std::string& path, const void* data, size_t
 
 bool PathExists(const std::string& path) { return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::string AbsolutePath(const std::string& path) { return Narrow(FullWide(path)); }
+// An absolute name is kept as it was given (as on POSIX), so that messages show what the
+// operator chose.
+std::string AbsolutePath(const std::string& path) {
+  const auto separator = [&](size_t i) { return i < path.size() && (path[i] == '/' || path[i] == '\\'); };
+  const bool drive = path.size() > 2 && path[1] == ':' && separator(2);
+  return drive || (separator(0) && separator(1)) ? path : Narrow(FullWide(path));
+}
 
 std::string SystemErrorText(int err) {
   char buf[256];
