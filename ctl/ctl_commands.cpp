@@ -202,7 +202,7 @@ std::vector<JsonObject> DifferencesJson(const VerifyDifference& d) {
   for (const DifferenceItem& item : d.items) {
     JsonObject j;
     if (item.where == DifferenceItem::kStep) {
-      const auto entry = [&item](const ParamEntry& e) {
+      const auto entry = [](const ParamEntry& e) {
         JsonObject s;
         s.Add("code", int(e.code)).Add("seconds", int(e.seconds));
         return s;
