@@ -8,7 +8,8 @@
 // Linux lets any number of programs open a serial line, and each one's settings change it for
 // all. Before touching a line the tool looks for the two traces another program leaves: a UUCP
 // lock file (terminal programs, Qt's serial port) and, for those that take no lock (a getty, a
-// modem manager), the open file itself under /proc.
+// modem manager), the open file itself under /proc. On Windows the exclusive open is the claim
+// itself: there is nothing to look for, nothing to lock, and no terminal of ours is a COM port.
 namespace km27 {
 
 // Who has a device, as far as we can tell.
