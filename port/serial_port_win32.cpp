@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -419,15 +420,19 @@ IoResult SerialPort::ReadAvailable(uint8_t* buf, size_t max) {
   }
   // A watched read still waiting for its byte means there is none.
   if (!settled || res.count == max) return res;
-  // "Return at once with what is there": an interval of MAXDWORD and no total limit.
-  COMMTIMEOUTS t = nat.haveApplied ? nat.applied : COMMTIMEOUTS{};
-  t.ReadIntervalTimeout = MAXDWORD;
-  t.ReadTotalTimeoutMultiplier = 0;
-  t.ReadTotalTimeoutConstant = 0;
-  nat.Apply(t);
+  // Only what the driver already holds, so the read cannot wait. (The "return at once" time
+  // limits, an interval of MAXDWORD, are not honoured by every driver: wine's waits.)
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!ClearCommError(nat.h, &errors, &stat)) {
+    if (res.count == 0) res.status = SystemFailure(&lastError_, &systemError_, GetLastError());
+    return res;
+  }
+  const DWORD want = std::min<DWORD>(stat.cbInQue, DWORD(max - res.count));
+  if (want == 0) return res;
   ResetEvent(nat.readOv.hEvent);
   DWORD got = 0;
-  BOOL ok = ReadFile(nat.h, buf + res.count, DWORD(max - res.count), &got, &nat.readOv);
+  BOOL ok = ReadFile(nat.h, buf + res.count, want, &got, &nat.readOv);
   if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(nat.h, &nat.readOv, &got, TRUE);
   if (!ok) {
     const DWORD e = GetLastError();

@@ -344,6 +344,36 @@ TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
   EXPECT_TRUE(Has(r.err, "COM1–COM9")) << r.err;
 }
 
+TEST_F(CtlTransfer, ALineUnpluggedMidTransferFailsWithinItsTimeLimitAndWritesNothing) {
+  // Each device holds the transfer at a point that would otherwise last seconds: the code
+  // transmitter's 6 s wait for block 5 ends with the line; the code box's 2.5 s upload limit
+  // runs out, as the code box tells no hang-up apart from silence.
+  sim::TransmitterSimOptions t;
+  t.noAckBlock = 5;
+  sim::TransmitterSim& transmitter = AddTransmitter(1, t);
+  sim::BoxSimOptions b;
+  b.noUploadAnswer = true;
+  sim::BoxSim& box = AddBox(2, b);
+  WriteProgramme();
+  WriteDeviceInfo();
+  divisor = 1;
+  const std::set<std::string> before = Listing(work);
+  const std::function<void()> unplug[] = {[&] { transmitter.Unplug(); }, [&] { box.Stop(); }};
+  const Strings runs[] = {{"upload", "--model", "KM27C", "--com", "1", "up.dat"},
+                          {"upload", "--model", "KM27A", "--com", "2", "up.dat"}};
+  const char* stages[] = {"上传 5/17", "上传 0/1"};
+  for (int i = 0; i < 2; ++i) {
+    auto p = Start(runs[i]);
+    ASSERT_TRUE(WaitFor([&] { return Has(p->Err(), stages[i]); }, 60000)) << p->Err();
+    const auto pulled = Clock::now();
+    unplug[i]();
+    ASSERT_TRUE(p->WaitExit(30000));
+    EXPECT_EQ(p->ExitCode(), 5) << p->Err();
+    EXPECT_LT(Clock::now() - pulled, std::chrono::seconds(3)) << p->Err();
+    EXPECT_EQ(Listing(work), before);
+  }
+}
+
 // Both lower machines behind ser2net on loopback: the code transmitter over Telnet with the COM
 // port option (its opening changes the speed), the code box over raw TCP; straight to the
 // server, and through a relay that holds each direction 50 ms.
