@@ -10,14 +10,14 @@ namespace {
 
 constexpr int kSigInt = 2;
 constexpr int kSigTerm = 15;
-// How long a closing console waits for the loop to stop what runs; the system ends the
-// process after about five seconds whatever the handler does.
+// How long a closing console waits for the loop to stop what runs and the program to end by
+// itself, with its exit code; the system ends the process after about five seconds whatever
+// the handler does, and at once when it returns.
 constexpr DWORD kCloseGraceMs = 4500;
 
 // Made once and kept for the process's life: the handler runs on a thread of its own and may
-// still look at them while the object goes away.
+// still look at it while the object goes away.
 HANDLE g_request = nullptr;  // manual reset: set while a request waits
-HANDLE g_finished = nullptr;  // set when the object is gone (the loop is done)
 std::atomic<int> g_first{0};
 std::atomic<unsigned> g_kinds{0};
 std::atomic<bool> g_released{false};
@@ -29,8 +29,7 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
   int none = 0;
   g_first.compare_exchange_strong(none, interrupt ? kSigInt : kSigTerm);
   SetEvent(g_request);
-  // Returning from these ends the process; give the loop its time for a clean stop.
-  if (!interrupt) WaitForSingleObject(g_finished, kCloseGraceMs);
+  if (!interrupt) Sleep(kCloseGraceMs);
   return TRUE;
 }
 
@@ -38,10 +37,8 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
 
 StopRequests::StopRequests(unsigned kinds) : kinds_(kinds) {
   if (!g_request) g_request = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!g_finished) g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!g_request || !g_finished) return;
+  if (!g_request) return;
   ResetEvent(g_request);
-  ResetEvent(g_finished);
   g_first = 0;
   g_released = false;
   g_kinds = kinds;
@@ -54,7 +51,6 @@ StopRequests::~StopRequests() {
   if (!ok_) return;
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
   g_kinds = 0;
-  SetEvent(g_finished);
 }
 
 int StopRequests::Take() {
