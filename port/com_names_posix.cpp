@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
-#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include "port/com_names_system.h"
 #include "port/com_port.h"
 #include "port/net_url.h"
+#include "port/user_dirs.h"
 
 namespace km27 {
 
@@ -142,13 +142,7 @@ std::vector<std::string> SerialDevices(const ComEnvironment& env, const std::vec
 ComEnvironment ComEnvironment::FromProcess() {
   ComEnvironment env;
   if (const char* dir = getenv(kComDirVariable); dir && *dir) env.comDir = dir;
-  std::string home;
-  if (const char* h = getenv("HOME"); h && *h) {
-    home = h;
-  } else if (passwd* pw = getpwuid(getuid())) {
-    home = pw->pw_dir;
-  }
-  if (!home.empty()) env.userDir = home + "/.config/km27/com";
+  env.userDir = UserComDir();
   return env;
 }
 

@@ -8,6 +8,7 @@
 #include "port/com_names.h"
 #include "port/com_names_system.h"
 #include "port/net_url.h"
+#include "port/user_dirs.h"
 #include "port/win32_text.h"
 
 namespace km27 {
@@ -85,7 +86,7 @@ std::string ErrnoText(int err) {
 ComEnvironment ComEnvironment::FromProcess() {
   ComEnvironment env;
   env.comDir = Variable(L"KM27_COM_DIR");
-  if (const std::string appData = Variable(L"APPDATA"); !appData.empty()) env.userDir = appData + "\\km27\\com";
+  env.userDir = UserComDir();
   env.devDir.clear();
   env.sysTtyDir.clear();
   return env;

@@ -5,10 +5,10 @@
 #   2. each fuzz target for a short fixed time under libFuzzer (clang, ASan+UBSan);
 #   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   4. the link, window and command-line tests under ThreadSanitizer;
-#   5. the Debian package: made, unpacked into a scratch root and checked there;
-#   6. the Windows build (made by stage 5's packaging) under wine: the model, file and link
-#      tests, and km27ctl.exe end to end against the simulators through the Linux suite's own
-#      command-line tests.
+#   5. the Debian package: made, unpacked into a scratch root and checked there; beside it
+#      km27ctl-VERSION-win64.zip, km27ctl.exe cross-built in build-win;
+#   6. that Windows build under wine: the model, file and link tests, and km27ctl.exe end to
+#      end against the simulators through the Linux suite's own command-line tests.
 # KM27_TEST_STAGES picks stages (e.g. "1" for a quick run); default: all of them.
 # KM27_FUZZ_RUNS runs each fuzz target for that many executions instead of KM27_FUZZ_SECONDS.
 # KM27_BUILD_DIR, KM27_FUZZ_BUILD_DIR, KM27_ASAN_BUILD_DIR, KM27_TSAN_BUILD_DIR,

@@ -284,4 +284,39 @@ std::string SystemErrorText(int err) {
   return buf;
 }
 
+std::string CurrentDirectory() {
+  const DWORD n = GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return {};
+  std::wstring w(n, L'\0');
+  const DWORD got = GetCurrentDirectoryW(n, w.data());
+  if (got == 0 || got >= n) return {};
+  w.resize(got);
+  return Narrow(w);
+}
+
+bool MakeDirectories(const std::string& dir, int* err) {
+  const auto separator = [](char c) { return c == '/' || c == '\\'; };
+  for (size_t i = 1; i <= dir.size(); ++i) {
+    if (i < dir.size() && !separator(dir[i])) continue;
+    const std::string at = dir.substr(0, i);
+    // "C:" and "C:\" are the drive itself; "\\server\share" cannot be made.
+    if (at.size() <= 3 && at.size() >= 2 && at[1] == ':') continue;
+    if (at.size() >= 2 && separator(at[0]) && separator(at[1]) && at.find_first_of("/\\", 2) == std::string::npos) continue;
+    if (separator(at.back())) continue;
+    if (!CreateDirectoryW(Wide(at).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      *err = LastErrno();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ChangeDirectory(const std::string& dir, int* err) {
+  if (SetCurrentDirectoryW(Wide(dir).c_str())) return true;
+  *err = LastErrno();
+  return false;
+}
+
+bool OnPseudoFileSystem(const std::string&) { return false; }
+
 }  // namespace km27
