@@ -14,8 +14,8 @@
 namespace km27 {
 
 // An event loop without a toolkit, for a program that has no window (km27ctl): timers, handles
-// to watch and calls posted from other threads. Everything it calls runs on the
-// thread that runs the loop, one thing at a time, never inside another.
+// to watch and calls posted from other threads. Everything it calls runs on the thread that
+// runs the loop, one thing at a time, never inside another.
 //
 // Timers, watches and RunUntil are for the loop's thread; Post and Quit for any thread.
 class PollLoop : public EventLoop {

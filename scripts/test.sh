@@ -89,9 +89,9 @@ if stage 6; then
   # Download with verification and a mismatch, upload, a line unplugged and Ctrl+C, each for
   # both models. Wine gives a second opener of a port no refusal and a pty no modem lines: the
   # tests of claims and terminals stay on Linux.
-  KM27_CTL_WINDOWS="$win/wine-run $win/ctl/km27ctl.exe" "$build/tests/ctl_tests" \
+  KM27_CTL_WINDOWS="$win/wine-run $win/km27ctl.exe" "$build/tests/ctl_tests" \
     --gtest_filter='CtlTransfer.ACleanDownload*:CtlTransfer.AByteStoredWrongly*:CtlTransfer.UploadWrites*:CtlTransfer.ALineUnplugged*:CtlInterrupt.*'
-  "$win/wine-run" "$win/ctl/km27ctl.exe" --version
+  "$win/wine-run" "$win/km27ctl.exe" --version
   WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null || true  # no server left behind
 fi
 echo "all test stages passed"

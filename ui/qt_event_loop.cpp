@@ -84,7 +84,7 @@ void QtEventLoop::DispatchReadyHandles() {
   std::vector<km27::HandleReadiness> handles;
   std::vector<WatchId> ids;
   for (const auto& [id, w] : watches_) {
-    const unsigned interest = (w.read->isEnabled() ? km27::kReadable : 0) | (w.write->isEnabled() ? km27::kWritable : 0);
+    const unsigned interest = (w.read->isEnabled() ? unsigned(km27::kReadable) : 0u) | (w.write->isEnabled() ? unsigned(km27::kWritable) : 0u);
     if (!interest) continue;
     handles.push_back({w.handle, interest});
     ids.push_back(id);
