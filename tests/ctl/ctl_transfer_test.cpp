@@ -254,11 +254,12 @@ TEST_F(CtlTransfer, UploadWritesTheDevicesProgrammeAndNeverAFileFromAFailedUploa
   sim::BoxSim& box = AddBox(2);
   box.SetFrame(SentFrame());
 
-  CtlResult r = Run({"upload", "--model", "KM27C", "--com", "1", "fromC.dat"});
+  // A Chinese name reaches the file system whole (on Windows through the wide command line).
+  CtlResult r = Run({"upload", "--model", "KM27C", "--com", "1", "发码器程序.dat"});
   ASSERT_EQ(r.code, 0) << r.err;
   ParamOptions options;
   ParamTable table;
-  ASSERT_TRUE(LoadParamFile(work + "/fromC.dat", options, table));
+  ASSERT_TRUE(LoadParamFile(work + "/发码器程序.dat", options, table));
   EXPECT_TRUE(table == programme.table);
   for (int f = 0; f < kFamilyCount; ++f) EXPECT_EQ(options.MaskByte(f), programme.options.MaskByte(f)) << f;
   DeviceInfo kept{};
