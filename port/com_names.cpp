@@ -53,6 +53,7 @@ std::string DescribePortFailure(int n, const std::string& devicePath, int err, c
     std::string who;
     if (!holder.program.empty()) who = holder.program + "，";
     if (holder.pid > 0) who += "进程 " + std::to_string(holder.pid);
+    if (who.empty()) who = holder.refusal;
     if (!who.empty()) who = "（" + who + "）";
     return head + "已被其他程序占用" + who + "，已跳过。";
   }

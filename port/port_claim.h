@@ -17,6 +17,7 @@ struct PortHolder {
   pid_t pid = 0;        // 0: not known
   std::string program;  // /proc/<pid>/comm; empty when not readable
   bool ownTerminal = false;  // the device is our own terminal (pid is ours)
+  std::string refusal;  // the system's words when it refused the line and names no holder (Windows)
 };
 
 // True when `device` (a resolved path) is, under whatever name, the terminal this process runs

@@ -169,6 +169,8 @@ bool SerialPort::Open(const std::string& devicePath, OpenDevices*) {
   if (h == INVALID_HANDLE_VALUE) {
     SystemFailure(&lastError_, &systemError_, GetLastError());
     if (lastError_ == EIO) lastError_ = ENOENT;  // a port that vanished as we opened it
+    // Windows says "access denied" and never who: its words are all the operator gets.
+    if (lastError_ == EBUSY) holder_.refusal = Win32ErrorText(DWORD(systemError_));
     return false;
   }
   auto native = std::make_unique<Native>();
