@@ -1,5 +1,6 @@
 #include "port/com_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <mutex>
@@ -42,6 +43,19 @@ std::string ComDevicePath(int n, const ComEnvironment& env) {
     if (EntryExists(link)) return Entry(link);
   }
   return ComDevicePaths(n, env)[size_t(n - 1)];
+}
+
+std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
+  std::vector<std::string> paths(size_t(std::max(count, 0)));
+  if (env.onlyPort > 0) {
+    if (env.onlyPort <= count) paths[size_t(env.onlyPort - 1)] = ComDevicePath(env.onlyPort, env);
+    return paths;
+  }
+  if (!env.comDir.empty()) {
+    for (int n = 1; n <= count; ++n) paths[size_t(n - 1)] = Entry(EntryPath(env.comDir, n));
+    return paths;
+  }
+  return SystemComDevicePaths(count, env);
 }
 
 std::string ComDevicePath(int n) { return ComDevicePath(n, ComEnvironment::FromProcess()); }

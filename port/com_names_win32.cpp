@@ -92,16 +92,8 @@ ComEnvironment ComEnvironment::FromProcess() {
   return env;
 }
 
-std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
+std::vector<std::string> SystemComDevicePaths(int count, const ComEnvironment& env) {
   std::vector<std::string> paths(size_t(std::max(count, 0)));
-  if (env.onlyPort > 0) {
-    if (env.onlyPort <= count) paths[size_t(env.onlyPort - 1)] = ComDevicePath(env.onlyPort, env);
-    return paths;
-  }
-  if (!env.comDir.empty()) {
-    for (int n = 1; n <= count; ++n) paths[size_t(n - 1)] = Entry(EntryPath(env.comDir, n));
-    return paths;
-  }
   // Windows numbers its ports itself; an entry only puts something else behind a number.
   const std::set<int> registered = PresentPorts();
   for (int n = 1; n <= count; ++n) {

@@ -11,11 +11,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : int((left + 999) / 1000);
-}
-
 std::string SystemText(int err) { return NetSocket::ErrorText(err); }
 
 bool IsDropped(int err) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,6 +9,13 @@
 namespace km27 {
 
 class AbortSignal;
+
+// Whole milliseconds until `deadline`, rounded up (a wait never ends before it); 0 once past.
+inline int MsLeft(std::chrono::steady_clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now()).count();
+  return left <= 0 ? 0 : int((left + 999) / 1000);
+}
 
 // One TCP connection as the system has it: what a network port asks of the system, so that the
 // port's own rules are the same everywhere. Errors are errno numbers on every system. Never

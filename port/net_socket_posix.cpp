@@ -21,11 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : int((left + 999) / 1000);
-}
-
 }  // namespace
 
 const bool NetSocket::kLoopTellsWritable = true;

@@ -18,11 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-DWORD MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : DWORD((left + 999) / 1000);
-}
-
 // Winsock's numbers and the errno numbers the ports speak, both ways: the text comes from the
 // system in its own language.
 struct ErrorPair {
@@ -128,7 +123,7 @@ int NetSocket::Connect(const std::string& host, int port, int ms, const AbortSig
     if (!ok && WSAGetLastError() == WSAEWOULDBLOCK) {
       err = ETIMEDOUT;
       for (;;) {
-        const DWORD r = WaitForMultipleObjects(2, waits, FALSE, MsLeft(deadline));
+        const DWORD r = WaitForMultipleObjects(2, waits, FALSE, DWORD(MsLeft(deadline)));
         if (WaitForSingleObject(waits[1], 0) == WAIT_OBJECT_0) {
           closesocket(s);
           freeaddrinfo(found);

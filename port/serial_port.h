@@ -66,6 +66,7 @@ class SerialPort : public Port {
   friend class SerialPortWatch;
   bool ApplyLine(int baud, Parity parity, int dataBits, int stopBits);
   IoStatus Fail(int err);
+  IoStatus Ended(unsigned long error, bool shortOfAll);  // Windows
   bool Refuse(int fd, int err);  // closes `fd` and drops the lock; false
 
   int fd_ = -1;  // POSIX

@@ -123,6 +123,34 @@ struct SerialPort::Native {
     return k;
   }
 
+  // Finishes the write before this one and starts `n` bytes within the write limits: 0 when
+  // they went at once, ERROR_IO_PENDING while the driver sends them, else the failure.
+  DWORD StartWrite(const SerialTimeouts& limits, const uint8_t* data, size_t n, DWORD* done) {
+    *done = 0;
+    DWORD moved;
+    if (const DWORD e = FinishWrite(&moved)) return e;
+    COMMTIMEOUTS t = haveApplied ? applied : COMMTIMEOUTS{};
+    t.WriteTotalTimeoutConstant = DWORD(limits.writeTotalConstantMs);
+    t.WriteTotalTimeoutMultiplier = DWORD(limits.writeTotalPerByteMs);
+    Apply(t);
+    ResetEvent(writeOv.hEvent);
+    return WriteFile(h, data, DWORD(n), done, &writeOv) ? 0 : GetLastError();
+  }
+
+  // Waits for a transfer started on `ov` to end or `abort` to be raised, which cancels it.
+  // 0 when it ended well, ERROR_OPERATION_ABORTED when aborted, else the failure; `moved` is
+  // what it moved either way. A transfer that ran out of time ends well with less: some
+  // drivers (wine's among them) end it with ERROR_TIMEOUT.
+  DWORD Await(OVERLAPPED& ov, NativeHandle abort, DWORD* moved) {
+    HANDLE waits[2] = {ov.hEvent, reinterpret_cast<HANDLE>(abort)};
+    const bool aborted = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+    if (aborted) CancelIoEx(h, &ov);
+    if (GetOverlappedResult(h, &ov, moved, TRUE)) return 0;
+    const DWORD e = GetLastError();
+    if (aborted || e == ERROR_OPERATION_ABORTED) return ERROR_OPERATION_ABORTED;
+    return e == ERROR_TIMEOUT ? 0 : e;
+  }
+
   // Finishes the write in progress, within its time limits.
   DWORD FinishWrite(DWORD* moved) {
     *moved = 0;
@@ -304,6 +332,13 @@ bool SerialPort::AbortRequested() const { return abort_.Raised(); }
 
 bool SerialPort::Sleep(int ms) { return abort_.Sleep(ms); }
 
+// How a transfer that Native::Await saw to its end went.
+IoStatus SerialPort::Ended(unsigned long error, bool shortOfAll) {
+  if (error == ERROR_OPERATION_ABORTED) return IoStatus::Aborted;
+  if (error) return SystemFailure(&lastError_, &systemError_, DWORD(error));
+  return shortOfAll ? IoStatus::TimedOut : IoStatus::Ok;
+}
+
 IoResult SerialPort::Write(const uint8_t* data, size_t n) {
   IoResult res{0, IoStatus::Ok};
   if (!IsOpen()) {
@@ -315,42 +350,11 @@ IoResult SerialPort::Write(const uint8_t* data, size_t n) {
     return res;
   }
   Native& nat = *native_;
-  DWORD moved;
-  if (const DWORD e = nat.FinishWrite(&moved)) {
-    res.status = SystemFailure(&lastError_, &systemError_, e);
-    return res;
-  }
-  COMMTIMEOUTS t = nat.haveApplied ? nat.applied : COMMTIMEOUTS{};
-  t.WriteTotalTimeoutConstant = DWORD(timeouts_.writeTotalConstantMs);
-  t.WriteTotalTimeoutMultiplier = DWORD(timeouts_.writeTotalPerByteMs);
-  nat.Apply(t);
-  ResetEvent(nat.writeOv.hEvent);
   DWORD done = 0;
-  if (!WriteFile(nat.h, data, DWORD(n), &done, &nat.writeOv)) {
-    DWORD e = GetLastError();
-    if (e != ERROR_IO_PENDING) {
-      res.status = SystemFailure(&lastError_, &systemError_, e);
-      return res;
-    }
-    HANDLE waits[2] = {nat.writeOv.hEvent, reinterpret_cast<HANDLE>(abort_.Handle())};
-    const bool aborted = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
-    if (aborted) CancelIoEx(nat.h, &nat.writeOv);
-    if (!GetOverlappedResult(nat.h, &nat.writeOv, &done, TRUE)) {
-      e = GetLastError();
-      if (aborted || e == ERROR_OPERATION_ABORTED) {
-        res.count = done;
-        res.status = IoStatus::Aborted;
-        return res;
-      }
-      if (e != ERROR_TIMEOUT) {
-        res.count = done;
-        res.status = SystemFailure(&lastError_, &systemError_, e);
-        return res;
-      }
-    }
-  }
+  DWORD e = nat.StartWrite(timeouts_, data, n, &done);
+  if (e == ERROR_IO_PENDING) e = nat.Await(nat.writeOv, abort_.Handle(), &done);
   res.count = done;
-  if (res.count < n) res.status = IoStatus::TimedOut;
+  res.status = Ended(e, res.count < n);
   return res;
 }
 
@@ -376,34 +380,10 @@ IoResult SerialPort::Read(uint8_t* buf, size_t n) {
   nat.Apply(t);
   ResetEvent(nat.readOv.hEvent);
   DWORD got = 0;
-  const DWORD want = DWORD(n - res.count);
-  if (!ReadFile(nat.h, buf + res.count, want, &got, &nat.readOv)) {
-    DWORD e = GetLastError();
-    if (e != ERROR_IO_PENDING) {
-      res.status = SystemFailure(&lastError_, &systemError_, e);
-      return res;
-    }
-    HANDLE waits[2] = {nat.readOv.hEvent, reinterpret_cast<HANDLE>(abort_.Handle())};
-    const bool aborted = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
-    if (aborted) CancelIoEx(nat.h, &nat.readOv);
-    if (!GetOverlappedResult(nat.h, &nat.readOv, &got, TRUE)) {
-      e = GetLastError();
-      res.count += got;
-      if (aborted || e == ERROR_OPERATION_ABORTED) {
-        res.status = IoStatus::Aborted;
-        return res;
-      }
-      // Some drivers (wine's among them) end a read that ran out of time with an error.
-      if (e != ERROR_TIMEOUT) {
-        res.status = SystemFailure(&lastError_, &systemError_, e);
-        return res;
-      }
-      res.status = IoStatus::TimedOut;
-      return res;
-    }
-  }
+  DWORD e = ReadFile(nat.h, buf + res.count, DWORD(n - res.count), &got, &nat.readOv) ? 0 : GetLastError();
+  if (e == ERROR_IO_PENDING) e = nat.Await(nat.readOv, abort_.Handle(), &got);
   res.count += got;
-  if (res.count < n) res.status = IoStatus::TimedOut;
+  res.status = Ended(e, res.count < n);
   return res;
 }
 
@@ -454,30 +434,21 @@ IoResult SerialPort::WriteAvailable(const uint8_t* data, size_t n) {
     return res;
   }
   Native& nat = *native_;
-  // The driver queues what it is given; the write before this one is normally long done.
-  DWORD moved;
-  if (const DWORD e = nat.FinishWrite(&moved)) {
-    res.status = SystemFailure(&lastError_, &systemError_, e);
-    return res;
-  }
-  COMMTIMEOUTS t = nat.haveApplied ? nat.applied : COMMTIMEOUTS{};
-  t.WriteTotalTimeoutConstant = DWORD(timeouts_.writeTotalConstantMs);
-  t.WriteTotalTimeoutMultiplier = DWORD(timeouts_.writeTotalPerByteMs);
-  nat.Apply(t);
-  nat.writing.assign(data, data + n);
-  ResetEvent(nat.writeOv.hEvent);
+  // The driver queues what it is given, from our copy; the write before this one, which may
+  // still use the copy, is normally long done.
   DWORD done = 0;
-  if (WriteFile(nat.h, nat.writing.data(), DWORD(n), &done, &nat.writeOv)) {
-    res.count = done;
-    return res;
+  DWORD e = nat.FinishWrite(&done);
+  if (!e) {
+    nat.writing.assign(data, data + n);
+    e = nat.StartWrite(timeouts_, nat.writing.data(), n, &done);
   }
-  const DWORD e = GetLastError();
-  if (e != ERROR_IO_PENDING) {
+  if (e == ERROR_IO_PENDING) {
+    nat.writePending = true;
+    done = DWORD(n);
+  } else if (e) {
     res.status = SystemFailure(&lastError_, &systemError_, e);
-    return res;
   }
-  nat.writePending = true;  // taken: the driver sends it from our copy
-  res.count = n;
+  res.count = done;
   return res;
 }
 
