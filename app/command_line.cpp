@@ -1,15 +1,11 @@
 #include "app/command_line.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "km27_version.h"
+#include "port/user_dirs.h"
 #include "store/file_io.h"
 
 namespace {
@@ -34,45 +30,20 @@ void Drop(int& argc, char** argv, int i, int n) {
   argc -= n;
 }
 
-bool MakeDirs(const std::string& dir, int* err) {
-  std::string at;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = dir.find('/', pos + 1);
-    at = dir.substr(0, pos);
-    if (at.empty()) continue;
-    if (::mkdir(at.c_str(), 0755) != 0 && errno != EEXIST) {
-      *err = errno;
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
-void SetHomeFromAccount() {
-  if (const char* h = std::getenv("HOME"); h && *h) return;
-  // Without it the toolkit would keep the settings under /.config.
-  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir) setenv("HOME", pw->pw_dir, 1);
-}
+void SetHomeFromAccount() { km27::SetHomeFromAccount(); }
 
-std::string DesktopWorkDir() {
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') return std::string(data) + "/km27param";
-  std::string home;
-  if (const char* h = std::getenv("HOME"); h && *h) home = h;
-  else if (const passwd* pw = getpwuid(getuid())) home = pw->pw_dir;
-  return home + "/.local/share/km27param";
-}
+std::string DesktopWorkDir() { return km27::UserDataDir(); }
 
 bool EnterWorkDir(const std::string& dir, std::string* error) {
   int err = 0;
-  if (!MakeDirs(dir, &err)) {
+  if (!km27::MakeDirectories(dir, &err)) {
     *error = km27::FileErrorText("无法建立工作目录", err);
     return false;
   }
-  if (::chdir(dir.c_str()) != 0) {
-    *error = km27::FileErrorText("无法进入工作目录", errno);
+  if (!km27::ChangeDirectory(dir, &err)) {
+    *error = km27::FileErrorText("无法进入工作目录", err);
     return false;
   }
   return true;

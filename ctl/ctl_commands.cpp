@@ -1,17 +1,15 @@
 #include "ctl/ctl_commands.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
 
 #include "ctl/ctl_link.h"
+#include "ctl/ctl_system.h"
 #include "link/box_frame.h"
 #include "link/link_timing.h"
 #include "link/transmitter_image.h"
@@ -57,9 +55,9 @@ const char* CommandName(Command c) {
   return "";
 }
 
-std::string CurrentDirectory() {
-  char cwd[PATH_MAX];
-  return getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string(".");
+std::string WorkingDirectory() {
+  const std::string cwd = CurrentDirectory();
+  return cwd.empty() ? std::string(".") : cwd;
 }
 
 // Reads a programme file; an unusable one is refused with its reason.
@@ -354,7 +352,7 @@ int Download(const Options& o, Output& out) {
   DeviceInfo info{};
   std::optional<DeviceInfo> known;
   if (ModelInfo(o.model).carriesDeviceInfo) {
-    const DeviceInfoLoad read = LoadDeviceInfo(CurrentDirectory(), info);
+    const DeviceInfoLoad read = LoadDeviceInfo(WorkingDirectory(), info);
     out.Result().Add("device_info", read ? read.path : std::string());
     if (read)
       known = info;
@@ -426,7 +424,7 @@ int Upload(const Options& o, Output& out) {
   }
   std::string line = "已上传并写入 " + o.file;
   if (ModelInfo(o.model).carriesDeviceInfo && s.Received()->info) {
-    const SaveResult info = SaveDeviceInfo(CurrentDirectory(), *s.Received()->info);
+    const SaveResult info = SaveDeviceInfo(WorkingDirectory(), *s.Received()->info);
     out.Result().Add("device_info", info.path);
     if (!info.ok) {
       out.Error("参数已写入 " + o.file + "，但设备信息文件无法写入 " + info.path + "：" + StoreErrorText(info.failure),
@@ -487,17 +485,15 @@ int Show(const Options& o, Output& out) {
 }  // namespace
 
 int Main(int argc, const char* const* argv) {
-  // A reader that went away must not kill us before we can say so: the write fails with EPIPE
-  // instead, and that is reported as output that could not be written.
-  std::signal(SIGPIPE, SIG_IGN);
+  PrepareProcess();
   const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
   const Options& o = parsed.options;
   if (o.help) {
-    std::fputs(UsageText().c_str(), stdout);
+    WriteText(stdout, UsageText());
     return Output::Finished(kExitOk);
   }
   if (o.version) {
-    std::fputs(VersionText().c_str(), stdout);
+    WriteText(stdout, VersionText());
     return Output::Finished(kExitOk);
   }
   Output out(o.json, o.quiet);

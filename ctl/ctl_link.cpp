@@ -1,14 +1,6 @@
 #include "ctl/ctl_link.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-
+#include "ctl/ctl_system.h"
 #include "link/link_timing.h"
 #include "link/serial_comm.h"
 #include "model/status_texts.h"
@@ -16,59 +8,22 @@
 
 namespace km27::ctl {
 
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int signo) {
-  const int saved = errno;
-  const unsigned char s = static_cast<unsigned char>(signo);
-  (void)!::write(g_signalPipe[1], &s, 1);
-  errno = saved;
-}
-
-void SetHandler(void (*handler)(int)) {
-  struct sigaction sa {};
-  sa.sa_handler = handler;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  for (int s : {SIGINT, SIGTERM}) sigaction(s, &sa, nullptr);
-}
-
-std::string Resolved(const std::string& path) {
-  if (path.empty()) return path;
-  char* r = realpath(path.c_str(), nullptr);
-  if (!r) return path;
-  std::string s(r);
-  free(r);
-  return s;
-}
-
-}  // namespace
-
 // ---- signals ------------------------------------------------------------------------------
 
-SignalWatch::SignalWatch(PollLoop& loop) : loop_(loop) {
-  if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-  watch_ = loop_.WatchHandle(g_signalPipe[0], kReadable, [this](unsigned) {
-    unsigned char s = 0;
-    if (::read(g_signalPipe[0], &s, 1) == 1 && signal_ == 0) {
+SignalWatch::SignalWatch(PollLoop& loop) : loop_(loop), requests_(kStopInterrupt | kStopTerminate) {
+  if (!requests_.Ok()) return;
+  watch_ = loop_.WatchHandle(requests_.Handle(), kReadable, [this](unsigned) {
+    const int s = requests_.Take();
+    if (s != 0 && signal_ == 0) {
       signal_ = s;
-      SetHandler(SIG_DFL);  // a second Ctrl+C ends the process at once
+      requests_.Release();  // a second Ctrl+C ends the process at once
     }
   });
-  SetHandler(OnSignal);
   ok_ = true;
 }
 
 SignalWatch::~SignalWatch() {
-  if (!ok_) return;
-  SetHandler(SIG_DFL);
-  loop_.Unwatch(watch_);
-  for (int& fd : g_signalPipe) {
-    ::close(fd);
-    fd = -1;
-  }
+  if (ok_) loop_.Unwatch(watch_);
 }
 
 // ---- host ---------------------------------------------------------------------------------
@@ -158,7 +113,7 @@ LinkSession::Found LinkSession::Find() {
 
 int LinkSession::ComPort() const { return engine_->LinkComPort(); }
 
-std::string LinkSession::Device() const { return Resolved(ComDevicePath(ComPort(), ports_.env)); }
+std::string LinkSession::Device() const { return ResolvedDevice(ComDevicePath(ComPort(), ports_.env)); }
 
 std::optional<TransferOutcome> LinkSession::Download(const Programme& programme, bool verify) {
   engine_->SetVerifyAfterDownload(verify);

@@ -14,13 +14,15 @@
 #include "model/device_info_bytes.h"
 #include "model/device_model.h"
 #include "port/com_names.h"
+#include "port/stop_requests.h"
 
 // The engines of the window, driven from the command line: an observer of their facts, and a
 // session that finds one lower machine and runs one transfer with it on a PollLoop.
 namespace km27::ctl {
 
-// Ctrl+C (and SIGTERM) while the loop runs: the handler only writes the signal's number to a
-// pipe the loop watches, and the loop stops what runs. A second signal ends the process at once.
+// Ctrl+C (and SIGTERM; on Windows also Ctrl+Break and a closing console) while the loop runs:
+// the handler only marks the request on a handle the loop watches, and the loop stops what
+// runs. A second request ends the process at once.
 class SignalWatch {
  public:
   explicit SignalWatch(PollLoop& loop);
@@ -32,6 +34,7 @@ class SignalWatch {
 
  private:
   PollLoop& loop_;
+  StopRequests requests_;
   PollLoop::WatchId watch_ = 0;
   bool ok_ = false;
   int signal_ = 0;

@@ -1,12 +1,11 @@
 #include "ctl/ctl_output.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "ctl/ctl_options.h"
+#include "ctl/ctl_system.h"
 #include "store/gbk.h"
 
 namespace km27::ctl {
@@ -119,12 +118,12 @@ const char* TransferName(TransferKind kind) {
 }
 
 Output::Output(bool json, bool quiet, FILE* out, FILE* err)
-    : json_(json), quiet_(quiet), tty_(isatty(fileno(err)) == 1), out_(out), err_(err) {}
+    : json_(json), quiet_(quiet), tty_(IsTerminal(err)), out_(out), err_(err) {}
 
 void Output::Line(const std::string& text) {
   if (json_) return;
   EndProgress();
-  std::fprintf(out_, "%s\n", text.c_str());
+  WriteText(out_, text + "\n");
   std::fflush(out_);
 }
 
@@ -135,20 +134,20 @@ void Output::Error(const std::string& text, const char* code) {
   }
   if (json_) return;
   EndProgress();
-  std::fprintf(err_, "km27ctl: %s\n", text.c_str());
+  WriteText(err_, "km27ctl: " + text + "\n");
 }
 
 void Output::Message(const std::string& text) {
   messages_.push_back(text);
   if (json_ || quiet_) return;
   EndProgress();
-  std::fprintf(err_, "%s\n", text.c_str());
+  WriteText(err_, text + "\n");
 }
 
 void Output::Note(const std::string& text) {
   if (quiet_) return;
   EndProgress();
-  std::fprintf(err_, "%s\n", text.c_str());
+  WriteText(err_, text + "\n");
 }
 
 void Output::Progress(const TransferProgress& p) {
@@ -160,21 +159,21 @@ void Output::Progress(const TransferProgress& p) {
     const std::string line = std::string(TransferName(p.kind)) + " " + counts;
     if (line == lastProgress_) return;
     lastProgress_ = line;
-    std::fprintf(err_, "%s\n", line.c_str());
+    WriteText(err_, line + "\n");
     std::fflush(err_);
     return;
   }
   const int filled = p.total > 0 ? p.done * kBarWidth / p.total : 0;
   std::string bar(size_t(filled), '#');
   bar.append(size_t(kBarWidth - filled), '.');
-  std::fprintf(err_, "\r\033[K%s [%s] %s", TransferName(p.kind), bar.c_str(), counts.c_str());
+  WriteText(err_, "\r\033[K" + std::string(TransferName(p.kind)) + " [" + bar + "] " + counts);
   std::fflush(err_);
   barShown_ = true;
 }
 
 void Output::EndProgress() {
   if (!barShown_) return;
-  std::fprintf(err_, "\n");
+  WriteText(err_, "\n");
   barShown_ = false;
 }
 
@@ -188,7 +187,7 @@ int Output::Finish(int exitCode) {
       result_.Add("error", e);
     }
     result_.Add("messages", messages_);
-    std::fprintf(out_, "%s\n", result_.Text().c_str());
+    WriteText(out_, result_.Text() + "\n");
   }
   return Finished(exitCode, out_, err_);
 }
@@ -199,7 +198,7 @@ int Output::Finished(int exitCode, FILE* out, FILE* err) {
   const int why = errno;
   if (flushFailed || std::ferror(out)) {
     const std::string reason = flushFailed ? std::string("（") + std::strerror(why) + "）" : std::string();
-    std::fprintf(err, "km27ctl: 输出无法写入：标准输出写入失败%s\n", reason.c_str());
+    WriteText(err, "km27ctl: 输出无法写入：标准输出写入失败" + reason + "\n");
     // A failure of the work itself says more than the lost output; only a success changes.
     if (exitCode == 0) exitCode = kExitOutput;
   }

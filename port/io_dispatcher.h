@@ -8,6 +8,11 @@ namespace km27 {
 // descriptor that becomes readable or writable on POSIX, an event object that completed I/O
 // signals on Windows (there `kReadable` stands for "signalled"). Everything watched is called
 // on the loop's thread; Post may be called from any thread.
+//
+// On Windows the loop cannot tell "writable": an interest in kWritable is accepted and ignored,
+// and a port that wants to say it can write again posts that itself. A watched event stays
+// signalled until the port resets it (a manual-reset event, reset when the port starts its next
+// read); one left set is reported again at once.
 using NativeHandle = intptr_t;
 
 enum Readiness : unsigned {

@@ -1,15 +1,5 @@
 #include "port/net_port.h"
 
-#include <arpa/inet.h>
-#include <linux/sockios.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -21,15 +11,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-  return left <= 0 ? 0 : int((left + 999) / 1000);
-}
-
-std::string SystemText(int err) {
-  char buf[256];
-  return strerror_r(err, buf, sizeof buf);  // GNU: the text need not be in buf
-}
+std::string SystemText(int err) { return NetSocket::ErrorText(err); }
 
 bool IsDropped(int err) {
   return err == ECONNRESET || err == EPIPE || err == ENOTCONN || err == ECONNABORTED || err == ETIMEDOUT ||
@@ -57,62 +39,10 @@ std::string NetPort::LastErrorText() const {
 bool NetPort::Connect(const NetUrl& u) {
   const std::string where = (u.host.find(':') != std::string::npos ? "[" + u.host + "]" : u.host) + ":" +
                             std::to_string(u.port);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const int gai = getaddrinfo(u.host.c_str(), std::to_string(u.port).c_str(), &hints, &found);
-  if (gai != 0) {
-    const int err = gai == EAI_SYSTEM ? errno : EHOSTUNREACH;
-    return Fail(err, where + ": " + gai_strerror(gai));
-  }
-  const auto start = Clock::now();
-  const auto deadline = start + std::chrono::milliseconds(timing_.connectMs);
-  int err = ETIMEDOUT;
-  for (addrinfo* a = found; a && fd_ < 0; a = a->ai_next) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0) {
-      err = errno;
-      continue;
-    }
-    const auto tried = Clock::now();
-    int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
-    if (r != 0 && errno == EINPROGRESS) {
-      pollfd p[2] = {{fd, POLLOUT, 0}, {abort_.Fd(), POLLIN, 0}};
-      do {
-        r = ::poll(p, 2, MsLeft(deadline));
-      } while (r < 0 && errno == EINTR);
-      if (p[1].revents & POLLIN) {
-        ::close(fd);
-        freeaddrinfo(found);
-        return Fail(EINTR, where + ": " + SystemText(EINTR));
-      }
-      socklen_t len = sizeof err;
-      if (r == 0) {
-        err = ETIMEDOUT;
-      } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) {
-        err = errno;
-      }
-      r = err == 0 ? 0 : -1;
-    } else if (r != 0) {
-      err = errno;
-    }
-    if (r == 0) {
-      rttUs_ = long(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - tried).count());
-      fd_ = fd;
-    } else {
-      ::close(fd);
-    }
-    if (Clock::now() >= deadline) break;
-  }
-  freeaddrinfo(found);
-  if (fd_ < 0) return Fail(err, where + ": " + SystemText(err));
-  // Every exchange with a lower machine is a few bytes each way: Nagle's wait for the
-  // acknowledgement of the last segment would add tens of milliseconds to each.
-  const int one = 1;
-  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return true;
+  std::string resolver;
+  const int err = socket_.Connect(u.host, u.port, timing_.connectMs, abort_, &rttUs_, &resolver);
+  if (err == 0) return true;
+  return Fail(err, where + ": " + (resolver.empty() ? SystemText(err) : resolver));
 }
 
 bool NetPort::Open(const std::string& url, OpenDevices*) {
@@ -154,7 +84,7 @@ bool NetPort::Open(const std::string& url, OpenDevices*) {
 }
 
 int NetPort::NetworkAllowanceMs() const {
-  if (fd_ < 0) return 0;
+  if (!IsOpen()) return 0;
   if (url_.allowanceMs >= 0) return url_.allowanceMs;
   // A server gathers what its line gives it before sending it on (ser2net for up to 20 ms),
   // which no round trip shows: a device's answer comes in pieces with gaps of that order.
@@ -163,42 +93,44 @@ int NetPort::NetworkAllowanceMs() const {
 }
 
 void NetPort::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  socket_.Close();
   path_.clear();
   in_.clear();
   pending_.clear();
 }
 
 bool NetPort::Pump() {
-  if (fd_ < 0) return false;
+  if (!IsOpen()) return false;
   uint8_t buf[4096];
   while (!eof_) {
-    const ssize_t got = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+    const long got = socket_.Receive(buf, sizeof buf);
     if (got > 0) {
       if (!wrote_ && early_.size() < 512) early_.append(reinterpret_cast<const char*>(buf), size_t(got));
       Take(buf, size_t(got));
       continue;
     }
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (got == 0) return true;
     eof_ = true;
-    lastError_ = got == 0 ? ECONNRESET : errno;
+    lastError_ = int(-got);
   }
   return false;
 }
 
 bool NetPort::WaitInput(int ms, bool* timedOut) {
   *timedOut = false;
-  // What came before is taken already: anything in the socket makes the poll return at once.
-  if (fd_ < 0 || eof_) return false;
-  pollfd p[2] = {{fd_, POLLIN, 0}, {abort_.Fd(), POLLIN, 0}};
-  const int r = ::poll(p, 2, std::max(ms, 0));
-  if (r < 0) return errno == EINTR || Fail(errno);
-  if (p[1].revents & POLLIN) return Fail(EINTR);
-  if (r == 0) {
-    *timedOut = true;
-    return false;
+  // What came before is taken already: anything in the socket makes the wait return at once.
+  if (!IsOpen() || eof_) return false;
+  int err = 0;
+  switch (socket_.WaitReadable(std::max(ms, 0), abort_, &err)) {
+    case NetSocket::Wait::Failed:
+      return Fail(err);
+    case NetSocket::Wait::Aborted:
+      return Fail(EINTR);
+    case NetSocket::Wait::TimedOut:
+      *timedOut = true;
+      return false;
+    case NetSocket::Wait::Ready:
+      break;
   }
   return Pump();  // the caller looks at what came
 }
@@ -226,24 +158,20 @@ size_t NetPort::TakeInput(uint8_t* buf, size_t n) {
 
 bool NetPort::FlushPending() {
   while (!pending_.empty()) {
-    const ssize_t w = ::send(fd_, pending_.data(), pending_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (w > 0) {
-      pending_.erase(pending_.begin(), pending_.begin() + w);
-    } else if (w < 0 && errno == EINTR) {
-      continue;
-    } else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      return true;
-    } else {
-      SocketFailure(w == 0 ? EPIPE : errno);
+    const long w = socket_.Send(pending_.data(), pending_.size());
+    if (w == 0) return true;
+    if (w < 0) {
+      SocketFailure(int(-w));
       return false;
     }
+    pending_.erase(pending_.begin(), pending_.begin() + w);
   }
   return true;
 }
 
 IoResult NetPort::WriteAvailable(const uint8_t* data, size_t n) {
   IoResult res{0, IoStatus::Ok};
-  if (fd_ < 0) {
+  if (!IsOpen()) {
     lastError_ = EBADF;
     res.status = IoStatus::Error;
     return res;
@@ -267,13 +195,10 @@ IoResult NetPort::WriteAvailable(const uint8_t* data, size_t n) {
     wire.push_back(data[i]);
     if (doubleIac_ && data[i] == 0xFF) wire.push_back(0xFF);
   }
-  ssize_t w;
-  do {
-    w = ::send(fd_, wire.data(), wire.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-  } while (w < 0 && errno == EINTR);
-  if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return res;
-  if (w <= 0) {
-    res.status = SocketFailure(w == 0 ? EPIPE : errno);
+  const long w = socket_.Send(wire.data(), wire.size());
+  if (w == 0) return res;
+  if (w < 0) {
+    res.status = SocketFailure(int(-w));
     return res;
   }
   // Device bytes the socket took; half of a doubled 0xFF counts, its other half goes first next.
@@ -304,48 +229,44 @@ IoResult NetPort::Write(const uint8_t* data, size_t n) {
       res.status = IoStatus::TimedOut;
       return res;
     }
-    pollfd p[2] = {{fd_, POLLOUT, 0}, {abort_.Fd(), POLLIN, 0}};
-    const int r = ::poll(p, 2, limited ? std::max(MsLeft(deadline), 1) : -1);
-    if (r < 0 && errno != EINTR) {
-      res.status = SocketFailure(errno);
-      return res;
-    }
-    if (p[1].revents & POLLIN) {
+    int err = 0;
+    const auto wait = socket_.WaitWritable(limited ? std::max(MsLeft(deadline), 1) : -1, abort_, &err);
+    if (wait == NetSocket::Wait::Aborted) {
       res.status = IoStatus::Aborted;
       return res;
     }
-    if (p[0].revents & (POLLERR | POLLNVAL)) {
-      res.status = SocketFailure(ECONNRESET);
+    if (wait == NetSocket::Wait::Failed) {
+      res.status = SocketFailure(err);
       return res;
     }
   }
 }
 
 bool NetPort::SendControl(const std::vector<uint8_t>& bytes) {
-  if (fd_ < 0) return Fail(EBADF);
+  if (!IsOpen()) return Fail(EBADF);
   if (!FlushPending()) return false;  // the data before them goes first
   size_t done = 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timing_.connectMs);
   while (done < bytes.size()) {
-    const ssize_t w = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+    const long w = socket_.Send(bytes.data() + done, bytes.size() - done);
     if (w > 0) {
       done += size_t(w);
       continue;
     }
-    if (w == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-      SocketFailure(w == 0 ? EPIPE : errno);
+    if (w < 0) {
+      SocketFailure(int(-w));
       return false;
     }
     if (Clock::now() >= deadline) return Fail(ETIMEDOUT);
-    pollfd p[2] = {{fd_, POLLOUT, 0}, {abort_.Fd(), POLLIN, 0}};
-    if (::poll(p, 2, std::max(MsLeft(deadline), 1)) > 0 && (p[1].revents & POLLIN)) return Fail(EINTR);
+    int err = 0;
+    if (socket_.WaitWritable(std::max(MsLeft(deadline), 1), abort_, &err) == NetSocket::Wait::Aborted) return Fail(EINTR);
   }
   return true;
 }
 
 IoResult NetPort::Read(uint8_t* buf, size_t n) {
   IoResult res{0, IoStatus::Ok};
-  if (fd_ < 0) {
+  if (!IsOpen()) {
     lastError_ = EBADF;
     res.status = IoStatus::Error;
     return res;
@@ -374,7 +295,6 @@ IoResult NetPort::Read(uint8_t* buf, size_t n) {
       deadline = limited ? std::min(deadline, gap) : gap;
       limited = true;
     }
-    pollfd p[2] = {{fd_, POLLIN, 0}, {abort_.Fd(), POLLIN, 0}};
     int timeout = -1;
     if (limited) {
       if (Clock::now() >= deadline) {
@@ -383,17 +303,17 @@ IoResult NetPort::Read(uint8_t* buf, size_t n) {
       }
       timeout = std::max(MsLeft(deadline), 1);
     }
-    const int r = ::poll(p, 2, timeout);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      res.status = SocketFailure(errno);
+    int err = 0;
+    const auto wait = socket_.WaitReadable(timeout, abort_, &err);
+    if (wait == NetSocket::Wait::Failed) {
+      res.status = SocketFailure(err);
       return res;
     }
-    if (p[1].revents & POLLIN) {
+    if (wait == NetSocket::Wait::Aborted) {
       res.status = IoStatus::Aborted;
       return res;
     }
-    if (r == 0) continue;  // the deadline check above decides
+    if (wait == NetSocket::Wait::TimedOut) continue;  // the deadline check above decides
     Pump();
     const size_t got = TakeInput(buf + res.count, n - res.count);
     if (got > 0) {
@@ -406,7 +326,7 @@ IoResult NetPort::Read(uint8_t* buf, size_t n) {
 
 IoResult NetPort::ReadAvailable(uint8_t* buf, size_t max) {
   IoResult res{0, IoStatus::Ok};
-  if (fd_ < 0) {
+  if (!IsOpen()) {
     lastError_ = EBADF;
     res.status = IoStatus::Error;
     return res;
@@ -418,20 +338,18 @@ IoResult NetPort::ReadAvailable(uint8_t* buf, size_t max) {
 }
 
 int NetPort::InBufferCount() const {
-  if (fd_ < 0) return -1;
+  if (!IsOpen()) return -1;
   const_cast<NetPort*>(this)->Pump();  // Telnet words are no input: only what they leave counts
   return int(in_.size());
 }
 
 int NetPort::OutBufferCount() const {
-  if (fd_ < 0) return 0;
-  int queued = 0;
-  if (ioctl(fd_, SIOCOUTQ, &queued) != 0) queued = 0;
-  return queued + int(pending_.size());
+  if (!IsOpen()) return 0;
+  return socket_.Queued() + int(pending_.size());
 }
 
 bool NetPort::Purge(bool input, bool) {
-  if (fd_ < 0) return Fail(EBADF);
+  if (!IsOpen()) return Fail(EBADF);
   if (input) {
     Pump();
     in_.clear();
@@ -440,7 +358,7 @@ bool NetPort::Purge(bool input, bool) {
 }
 
 bool NetPort::Drain() {
-  if (fd_ < 0) return Fail(EBADF);
+  if (!IsOpen()) return Fail(EBADF);
   const auto deadline = Clock::now() + std::chrono::milliseconds(timing_.connectMs);
   while (OutBufferCount() > 0) {
     if (!pending_.empty() && !FlushPending()) return false;
@@ -465,19 +383,29 @@ class NetPortWatch : public PortWatch {
  public:
   NetPortWatch(IoDispatcher& loop, NetPort& port, PortEvents events)
       : loop_(loop), port_(port), events_(std::move(events)) {
-    id_ = loop_.WatchHandle(port_.fd_, kReadable, [this](unsigned ready) { OnReady(ready); });
+    id_ = loop_.WatchHandle(port_.socket_.ReadyHandle(), kReadable, [this](unsigned ready) { OnReady(ready); });
   }
   ~NetPortWatch() override {
     *alive_ = false;
     if (id_) loop_.Unwatch(id_);
   }
   void WantWritable(bool want) override {
+    wantWritable_ = want;
     if (id_) loop_.SetInterest(id_, want ? kReadable | kWritable : kReadable);
+    // Where the loop cannot tell, the socket takes more unless its last send was refused; after
+    // a refusal the system says when it may go on (Settle).
+    if (want && !NetSocket::kLoopTellsWritable && !port_.socket_.SendBlocked()) {
+      const auto alive = alive_;
+      loop_.Post([this, alive] {
+        if (*alive && wantWritable_ && events_.writable) events_.writable();
+      });
+    }
   }
 
  private:
   void OnReady(unsigned ready) {
-    if ((ready & kWritable) && events_.writable) events_.writable();
+    ready |= port_.socket_.Settle();
+    if ((ready & kWritable) && wantWritable_ && events_.writable) events_.writable();
     if (ready & (kReadable | kHungUp)) {
       port_.Pump();
       Deliver();
@@ -507,11 +435,12 @@ class NetPortWatch : public PortWatch {
   NetPort& port_;
   PortEvents events_;
   IoDispatcher::WatchId id_ = 0;
+  bool wantWritable_ = false;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 std::unique_ptr<PortWatch> NetPort::Watch(IoDispatcher& loop, PortEvents events) {
-  if (fd_ < 0) return nullptr;
+  if (!IsOpen()) return nullptr;
   return std::make_unique<NetPortWatch>(loop, *this, std::move(events));
 }
 

@@ -8,6 +8,7 @@
 
 #include "port/net_url.h"
 #include "port/abort_signal.h"
+#include "port/net_socket.h"
 #include "port/port.h"
 
 namespace km27 {
@@ -32,7 +33,7 @@ class NetPort : public Port {
   // used. A server that closes at once, or says its line is in use, is refused with EBUSY.
   bool Open(const std::string& url, OpenDevices* seen = nullptr) override;
   void Close() override;
-  bool IsOpen() const override { return fd_ >= 0; }
+  bool IsOpen() const override { return socket_.IsOpen(); }
   const std::string& DevicePath() const override { return path_; }
   std::unique_ptr<PortWatch> Watch(IoDispatcher& loop, PortEvents events) override;
 
@@ -66,7 +67,6 @@ class NetPort : public Port {
   // The slowest round trip at Open (the TCP handshake's, a confirmed line setting's), in
   // microseconds: the network's share of a wait.
   long ConnectRoundTripUs() const { return rttUs_; }
-  int Fd() const { return fd_; }
 
  protected:
   NetPort(NetScheme scheme, bool doubleIac);
@@ -106,7 +106,7 @@ class NetPort : public Port {
 
   const NetScheme scheme_;
   const bool doubleIac_;  // Telnet: 0xFF in the data goes as 0xFF 0xFF
-  int fd_ = -1;
+  NetSocket socket_;
   AbortSignal abort_;
   bool eof_ = false;
   bool wrote_ = false;

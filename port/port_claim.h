@@ -8,7 +8,8 @@
 // Linux lets any number of programs open a serial line, and each one's settings change it for
 // all. Before touching a line the tool looks for the two traces another program leaves: a UUCP
 // lock file (terminal programs, Qt's serial port) and, for those that take no lock (a getty, a
-// modem manager), the open file itself under /proc.
+// modem manager), the open file itself under /proc. On Windows the exclusive open is the claim
+// itself: there is nothing to look for, nothing to lock, and no terminal of ours is a COM port.
 namespace km27 {
 
 // Who has a device, as far as we can tell.
@@ -16,6 +17,7 @@ struct PortHolder {
   pid_t pid = 0;        // 0: not known
   std::string program;  // /proc/<pid>/comm; empty when not readable
   bool ownTerminal = false;  // the device is our own terminal (pid is ours)
+  std::string refusal;  // the system's words when it refused the line and names no holder (Windows)
 };
 
 // True when `device` (a resolved path) is, under whatever name, the terminal this process runs

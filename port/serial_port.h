@@ -8,11 +8,10 @@
 #include "port/port.h"
 #include "port/port_claim.h"
 
-struct termios;
-
 namespace km27 {
 
-// A serial line opened exclusively by device path (termios + poll).
+// A serial line opened exclusively by device path: termios and poll on POSIX, a COM handle
+// with overlapped I/O on Windows.
 class SerialPort : public Port {
  public:
   SerialPort();
@@ -28,28 +27,29 @@ class SerialPort : public Port {
   // /proc; without it /proc is read here. Either way it is read afresh once the line is open.
   bool Open(const std::string& devicePath, OpenDevices* seen = nullptr) override;
   void Close() override;
-  bool IsOpen() const override { return fd_ >= 0; }
+  bool IsOpen() const override;
   std::unique_ptr<PortWatch> Watch(IoDispatcher& loop, PortEvents events) override;
-  int Fd() const { return fd_; }
+  int Fd() const { return fd_; }  // POSIX
   const std::string& DevicePath() const override { return path_; }
 
   bool SetLine(int baud, Parity parity, int dataBits, int stopBits) override;
   bool SetBaud(int baud) override;
   int Baud() const override;
-  // Modem lines are not there on every line (a pty refuses them with ENOTTY): that is no failure.
+  // Modem lines are not there on every line (a pty refuses them): that is no failure.
   bool SetRts(bool on) override;
   void SetTimeouts(const SerialTimeouts& t) override { timeouts_ = t; }
   const SerialTimeouts& Timeouts() const override { return timeouts_; }
 
   bool Purge(bool input, bool output) override;
-  bool Drain() override;  // tcdrain
+  bool Drain() override;  // tcdrain; FlushFileBuffers
 
   IoResult Write(const uint8_t* data, size_t n) override;
   IoResult Read(uint8_t* buf, size_t n) override;
   IoResult ReadAvailable(uint8_t* buf, size_t max) override;
   IoResult WriteAvailable(const uint8_t* data, size_t n) override;
-  int InBufferCount() const override;  // FIONREAD
-  // TIOCOUTQ, and the UART's own transmitter where the driver tells (TIOCOUTQ does not count it)
+  int InBufferCount() const override;  // FIONREAD; ClearCommError
+  // TIOCOUTQ, and the UART's own transmitter where the driver tells (TIOCOUTQ does not count
+  // it); ClearCommError
   int OutBufferCount() const override;
 
   void Abort() override;
@@ -62,21 +62,25 @@ class SerialPort : public Port {
   const PortHolder& Holder() const override { return holder_; }
 
  private:
-  bool ApplyTermios(int baud, Parity parity, int dataBits, int stopBits);
+  struct Native;  // what the system keeps of an open line
+  friend class SerialPortWatch;
+  bool ApplyLine(int baud, Parity parity, int dataBits, int stopBits);
   IoStatus Fail(int err);
+  IoStatus Ended(unsigned long error, bool shortOfAll);  // Windows
   bool Refuse(int fd, int err);  // closes `fd` and drops the lock; false
 
-  int fd_ = -1;
-  std::unique_ptr<::termios> foundTermios_;  // the line's settings before Open changed them
+  int fd_ = -1;  // POSIX
+  std::unique_ptr<Native> native_;
   AbortSignal abort_;
   std::string path_;
   SerialTimeouts timeouts_;
   int lastError_ = 0;
+  unsigned long systemError_ = 0;  // Windows: the system's own code behind lastError_
   PortLock lock_;
   PortHolder holder_;
 };
 
-// Baud rate as a number → termios speed constant; 0 when the rate is not supported.
+// POSIX: baud rate as a number → termios speed constant; 0 when the rate is not supported.
 unsigned SpeedConstant(int baud);
 int BaudFromSpeed(unsigned speed);
 

@@ -2,7 +2,7 @@
 # Checks the Debian package as an operator's machine would get it, without installing it here:
 # makes it (scripts/package.sh), unpacks it into a scratch root, validates the menu entry and the
 # AppStream data there, runs the installed programs' --version, renders the manual pages, and
-# holds the package's files and dependencies to what it must contain.
+# holds the package's files and dependencies to what it must contain; lists the Windows zip.
 #   scripts/check-package.sh [build dir]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -58,4 +58,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 qt6-qpa-plugins; do
   echo "$depends" | grep -q "$lib" || fail "Depends lacks $lib: $depends"
 done
-echo "package check passed: $(basename "$deb"), $(echo "$actual" | wc -l) files; Depends: $depends"
+zip="$build/km27ctl-$version-win64.zip"
+[ "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')" = "README-km27ctl.txt km27ctl.exe " ] ||
+  fail "$(basename "$zip") must hold km27ctl.exe and README-km27ctl.txt: $(unzip -Z1 "$zip" | tr '\n' ' ')"
+echo "package check passed: $(basename "$deb"), $(echo "$actual" | wc -l) files; Depends: $depends; $(basename "$zip")"

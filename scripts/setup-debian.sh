@@ -23,6 +23,10 @@ PKGS=(
   # the Debian package and its check: dependencies from the binaries, the menu entry and the
   # AppStream data validated, the icons' sizes read
   dpkg-dev desktop-file-utils appstream file
+  # the Windows zip of km27ctl, made and listed
+  zip unzip
+  # km27ctl and the core for 64-bit Windows, their tests run under wine
+  g++-mingw-w64-x86-64-posix wine64 wine
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -5,13 +5,17 @@
 #   2. each fuzz target for a short fixed time under libFuzzer (clang, ASan+UBSan);
 #   3. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   4. the link, window and command-line tests under ThreadSanitizer;
-#   5. the Debian package: made, unpacked into a scratch root and checked there.
+#   5. the Debian package: made, unpacked into a scratch root and checked there; beside it
+#      km27ctl-VERSION-win64.zip, km27ctl.exe cross-built in build-win;
+#   6. that Windows build under wine: the model, file and link tests, and km27ctl.exe end to
+#      end against the simulators through the Linux suite's own command-line tests.
 # KM27_TEST_STAGES picks stages (e.g. "1" for a quick run); default: all of them.
 # KM27_FUZZ_RUNS runs each fuzz target for that many executions instead of KM27_FUZZ_SECONDS.
-# KM27_BUILD_DIR, KM27_FUZZ_BUILD_DIR, KM27_ASAN_BUILD_DIR, KM27_TSAN_BUILD_DIR move the builds.
+# KM27_BUILD_DIR, KM27_FUZZ_BUILD_DIR, KM27_ASAN_BUILD_DIR, KM27_TSAN_BUILD_DIR,
+# KM27_WIN_BUILD_DIR move the builds.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-stages=${KM27_TEST_STAGES:-12345}
+stages=${KM27_TEST_STAGES:-123456}
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
@@ -74,5 +78,20 @@ fi
 if stage 5; then
   echo "== stage 5: the Debian package"
   "$here/scripts/check-package.sh" "${KM27_BUILD_DIR:-$here/build}"
+fi
+if stage 6; then
+  echo "== stage 6: the Windows build under wine"
+  win=${KM27_WIN_BUILD_DIR:-$here/build-win}
+  build=${KM27_BUILD_DIR:-$here/build}
+  configure_build "$win" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake"
+  (cd "$win" && ctest --output-on-failure -j "$jobs" --timeout 300)
+  configure_build "$build" -- ctl_tests
+  # Download with verification and a mismatch, upload, a line unplugged and Ctrl+C, each for
+  # both models. Wine gives a second opener of a port no refusal and a pty no modem lines: the
+  # tests of claims and terminals stay on Linux.
+  KM27_CTL_WINDOWS="$win/wine-run $win/km27ctl.exe" "$build/tests/ctl_tests" \
+    --gtest_filter='CtlTransfer.ACleanDownload*:CtlTransfer.AByteStoredWrongly*:CtlTransfer.UploadWrites*:CtlTransfer.ALineUnplugged*:CtlInterrupt.*'
+  "$win/wine-run" "$win/km27ctl.exe" --version
+  WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null || true  # no server left behind
 fi
 echo "all test stages passed"

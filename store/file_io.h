@@ -41,4 +41,18 @@ struct ReadResult {
 // after limit + 1 bytes, whatever size it claimed.
 ReadResult ReadFileBytes(const std::string& path, size_t limit);
 
+// What the few other file calls of this folder need of the system, so that they stay free of it.
+bool PathExists(const std::string& path);
+std::string AbsolutePath(const std::string& path);  // against the current directory
+std::string SystemErrorText(int err);               // err as a StoreFailure's sysError holds it
+
+// The working directory: empty when the system cannot tell. Making a folder with its parents
+// (one that exists counts) and entering one give the C library's error number in `err`.
+std::string CurrentDirectory();
+bool MakeDirectories(const std::string& dir, int* err);
+bool ChangeDirectory(const std::string& dir, int* err);
+// True for a folder of a file system the kernel makes up (/proc, /sys): its files show sizes
+// that are not what reading them gives, and writing them changes the system.
+bool OnPseudoFileSystem(const std::string& folder);
+
 }  // namespace km27

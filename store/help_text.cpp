@@ -1,7 +1,5 @@
 #include "store/help_text.h"
 
-#include <unistd.h>
-
 #include "store/file_io.h"
 #include "store/gbk.h"
 
@@ -27,7 +25,7 @@ std::string HelpFileContent(const std::string& firstUtf8, const std::string& sec
 
 HelpFileResult EnsureHelpFile(const std::string& path, const std::string& firstUtf8, const std::string& secondUtf8) {
   HelpFileResult r;
-  if (access(path.c_str(), F_OK) == 0) {
+  if (PathExists(path)) {
     r.ok = true;
     return r;
   }

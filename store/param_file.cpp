@@ -1,12 +1,7 @@
 #include "store/param_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -51,13 +46,9 @@ bool ParseParamFileImage(const uint8_t* data, size_t size, ParamOptions& options
 }
 
 bool LoadParamFile(const std::string& path, ParamOptions& options, ParamTable& table) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  // Read one byte more than a valid file holds, so a longer file is told apart.
-  std::vector<uint8_t> data(kParamFileSize + 1);
-  const size_t n = std::fread(data.data(), 1, data.size(), f);
-  std::fclose(f);
-  return ParseParamFileImage(data.data(), n, options, table);
+  // One byte more than a valid file holds is enough to tell a longer file apart.
+  const ReadResult f = ReadFileBytes(path, kParamFileSize + 1);
+  return f.ok && ParseParamFileImage(reinterpret_cast<const uint8_t*>(f.bytes.data()), f.bytes.size(), options, table);
 }
 
 namespace {
@@ -85,13 +76,6 @@ namespace {
 
 // Files bigger than this are not copied into memory to be kept; they are left alone instead.
 constexpr size_t kLargestKeptFile = size_t(64) << 20;
-
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  char cwd[PATH_MAX];
-  if (!getcwd(cwd, sizeof cwd)) return path;
-  return std::string(cwd) + "/" + path;
-}
 
 std::string KeptName(const std::string& path, const char* tag, time_t now, int n) {
   tm local{};
@@ -143,7 +127,7 @@ ParamFileRead ReadParamFile(const std::string& path) {
 
 ParamFileStart LoadParamFileAtStart(const std::string& path, ParamOptions& options, ParamTable& table, time_t now) {
   ParamFileStart r;
-  r.path = Absolute(path);
+  r.path = AbsolutePath(path);
   const ReadResult f = ReadFileBytes(path, kLargestKeptFile);
   if (!f.ok && !f.tooLarge) {
     r.kind = f.failure.sysError == ENOENT ? ParamFileStart::kMissing : ParamFileStart::kUnopenable;
@@ -191,7 +175,7 @@ SaveResult SaveParamFile(const std::string& path, const ParamOptions& options, c
 SaveResult SaveParamFileBeside(const std::string& path, const ParamOptions& options, const ParamTable& table,
                                 time_t now) {
   const auto image = BuildParamFileImage(options, table);
-  return KeepBeside(Absolute(path), "unsaved", image.data(), image.size(), now);
+  return KeepBeside(AbsolutePath(path), "unsaved", image.data(), image.size(), now);
 }
 
 }  // namespace km27

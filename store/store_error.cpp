@@ -5,6 +5,7 @@
 
 #include "model/code_catalogue.h"
 #include "model/status_texts.h"
+#include "store/file_io.h"
 #include "store/param_file.h"
 #include "store/programme_csv.h"
 
@@ -33,9 +34,7 @@ std::string HeaderRow() {
 }  // namespace
 
 std::string FileErrorText(const char* lead, int err) {
-  char buf[256];
-  // GNU strerror_r returns the text, which need not be in buf.
-  return std::string(lead) + "：" + strerror_r(err, buf, sizeof buf);
+  return std::string(lead) + "：" + SystemErrorText(err);
 }
 
 std::string StoreErrorText(const StoreFailure& f) {

@@ -2,15 +2,27 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <system_error>
 
-// A directory of the test's own under /tmp, removed with everything in it when the object goes:
-// folders a test made read-only are made writable first, so nothing is left behind.
+// A directory of the test's own under /tmp (on Windows, the user's temporary folder), removed
+// with everything in it when the object goes: folders a test made read-only are made writable
+// first, so nothing is left behind.
 struct TempDir {
   explicit TempDir(const std::string& what = "test") {
+#ifdef _WIN32
+    std::error_code ec;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100 && path.empty() && !ec; ++attempt) {
+      const std::filesystem::path p = base / ("km27-" + what + "-" + std::to_string(seed()));
+      if (std::filesystem::create_directory(p, ec)) path = p.generic_u8string();
+    }
+#else
     std::string tmpl = "/tmp/km27-" + what + "-XXXXXX";
     if (mkdtemp(tmpl.data())) path = tmpl;
+#endif
   }
   ~TempDir() { Remove(); }
   TempDir(const TempDir&) = delete;

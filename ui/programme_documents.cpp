@@ -1,8 +1,5 @@
 #include "ui/programme_documents.h"
 
-#include <linux/magic.h>
-#include <sys/vfs.h>
-
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -58,9 +55,7 @@ bool SystemFolder(const QString& folder) {
     const QString t = QString::fromLatin1(top);
     if (path == t || path.startsWith(t + QLatin1Char('/'))) return true;
   }
-  struct statfs fs {};
-  if (statfs(QFile::encodeName(folder).constData(), &fs) != 0) return false;
-  return fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC || fs.f_type == DEBUGFS_MAGIC;
+  return OnPseudoFileSystem(QFile::encodeName(folder).toStdString());
 }
 
 QString ChooseWithDialog(QWidget* parent, const FileRequest& r) {

@@ -2,10 +2,11 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <poll.h>
 
 #include <algorithm>
 #include <vector>
+
+#include "port/handle_ready.h"
 
 QtEventLoop::QtEventLoop(QObject* parent) : QObject(parent) {}
 
@@ -80,24 +81,17 @@ void QtEventLoop::StopTimer(TimerId id) {
 bool QtEventLoop::TimerActive(TimerId id) const { return timers_.count(id) != 0; }
 
 void QtEventLoop::DispatchReadyHandles() {
-  std::vector<pollfd> fds;
+  std::vector<km27::HandleReadiness> handles;
   std::vector<WatchId> ids;
   for (const auto& [id, w] : watches_) {
-    const short events = short((w.read->isEnabled() ? POLLIN : 0) | (w.write->isEnabled() ? POLLOUT : 0));
-    if (!events) continue;
-    fds.push_back({int(w.handle), events, 0});
+    const unsigned interest = (w.read->isEnabled() ? unsigned(km27::kReadable) : 0u) | (w.write->isEnabled() ? unsigned(km27::kWritable) : 0u);
+    if (!interest) continue;
+    handles.push_back({w.handle, interest});
     ids.push_back(id);
   }
-  if (fds.empty() || ::poll(fds.data(), fds.size(), 0) <= 0) return;
-  for (size_t i = 0; i < fds.size(); ++i) {
-    const short r = fds[i].revents;
-    if (!r) continue;
-    unsigned ready = 0;
-    if (r & POLLIN) ready |= km27::kReadable;
-    if (r & POLLOUT) ready |= km27::kWritable;
-    if (r & (POLLHUP | POLLERR | POLLNVAL)) ready |= km27::kHungUp;
-    Ready(ids[i], ready);  // one unwatched by an earlier call is passed over there
-  }
+  if (!km27::ReadyNow(handles)) return;
+  for (size_t i = 0; i < handles.size(); ++i)
+    if (handles[i].ready) Ready(ids[i], handles[i].ready);  // one unwatched by an earlier call is passed over there
 }
 
 QtEventLoop::WatchId QtEventLoop::WatchHandle(km27::NativeHandle handle, unsigned interest,
@@ -109,12 +103,11 @@ QtEventLoop::WatchId QtEventLoop::WatchHandle(km27::NativeHandle handle, unsigne
   w.write = std::make_unique<QSocketNotifier>(qintptr(handle), QSocketNotifier::Write);
   w.fn = std::move(fn);
   // A notifier says only which way the descriptor is ready; a hang-up shows as readable, and a
-  // look with poll() tells it apart, as the command line's loop reports it.
-  const int fd = int(handle);
-  const auto report = [this, id, fd](unsigned way) {
-    pollfd p{fd, short(way == km27::kReadable ? POLLIN : POLLOUT), 0};
+  // look at the handle tells it apart, as the command line's loop reports it.
+  const auto report = [this, id, handle](unsigned way) {
+    std::vector<km27::HandleReadiness> look{{handle, way}};
     unsigned ready = way;
-    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) ready |= km27::kHungUp;
+    if (km27::ReadyNow(look)) ready |= look[0].ready & km27::kHungUp;
     Ready(id, ready);
   };
   QObject::connect(w.read.get(), &QSocketNotifier::activated, this, [report] { report(km27::kReadable); });

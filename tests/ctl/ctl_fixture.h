@@ -185,13 +185,16 @@ class CtlTest : public ::testing::Test {
   }
 
   std::map<std::string, std::string> Env() const {
-    std::map<std::string, std::string> env{{"KM27_COM_DIR", com}};
+    std::map<std::string, std::string> env{{"KM27_COM_DIR", windows ? WindowsPath(com) : com}};
     if (divisor > 1) env["KM27_TEST_TIMING_DIVISOR"] = std::to_string(divisor);
     return env;
   }
   std::unique_ptr<CtlProcess> Start(const Strings& args, const std::string& errTo = {}) {
     Strings command = runAs;
-    command.push_back(std::string(KM27_BINARY_DIR) + "/km27ctl");
+    if (windows)
+      command.insert(command.end(), windowsCommand.begin(), windowsCommand.end());
+    else
+      command.push_back(std::string(KM27_BINARY_DIR) + "/km27ctl");
     command.insert(command.end(), args.begin(), args.end());
     auto p = std::make_unique<CtlProcess>(command, work, Env(), root + "/run" + std::to_string(++runs), errTo, outFd,
                                           ownSession);
@@ -211,6 +214,7 @@ class CtlTest : public ::testing::Test {
   sim::TransmitterSim& AddTransmitter(int n, sim::TransmitterSimOptions o = {}) {
     transmitters.push_back(std::make_unique<sim::TransmitterSim>(o));
     EXPECT_TRUE(transmitters.back()->Start(com, n)) << transmitters.back()->Error();
+    if (windows) WindowsEntry(n);
     return *transmitters.back();
   }
   sim::BoxSim& AddBox(int n, sim::BoxSimOptions o = {}) {
@@ -220,6 +224,7 @@ class CtlTest : public ::testing::Test {
     o.presenceMs = 20;  // well inside the scaled watchdog period
     boxes.push_back(std::make_unique<sim::BoxSim>(o));
     EXPECT_TRUE(boxes.back()->Start()) << boxes.back()->Error();
+    if (windows) WindowsEntry(n);
     return *boxes.back();
   }
 
@@ -243,6 +248,23 @@ class CtlTest : public ::testing::Test {
   // first reading the device's own.
   void WriteDeviceInfo(const DeviceInfo& info = {}) { EXPECT_TRUE(SaveDeviceInfo(work, info).ok); }
 
+  // Run under wine, km27ctl.exe finds COM n through the file COMn-line.txt, naming a Z: path to
+  // the simulator's line: through a link of another name, since COM1..COM9 are device names to
+  // Windows in every folder. The link follows the simulator's own, so an unplugged line is
+  // gone for both.
+  static std::string WindowsPath(const std::string& path) {
+    std::string w = "Z:" + path;
+    for (char& c : w)
+      if (c == '/') c = '\\';
+    return w;
+  }
+  void WindowsEntry(int n) {
+    const std::string line = com + "/line" + std::to_string(n);
+    unlink(line.c_str());
+    ASSERT_EQ(symlink((com + "/COM" + std::to_string(n)).c_str(), line.c_str()), 0);
+    std::ofstream(com + "/COM" + std::to_string(n) + "-line.txt") << WindowsPath(line) << "\r\n";
+  }
+
   struct {
     ParamOptions options;
     ParamTable table;
@@ -251,6 +273,23 @@ class CtlTest : public ::testing::Test {
   bool ownSession = false;  // km27ctl runs in a session of its own
   int outFd = -1;           // where its standard output goes instead of a file
   Strings runAs;  // a program km27ctl is run through (setpriv, to run it as another user)
+  // $KM27_CTL_WINDOWS: how to run the Windows build instead ("WINE-RUN ...\km27ctl.exe").
+  const Strings windowsCommand = [] {
+    Strings words;
+    const char* c = std::getenv("KM27_CTL_WINDOWS");
+    std::string word;
+    for (const char* p = c ? c : ""; ; ++p) {
+      if (*p == ' ' || *p == '\0') {
+        if (!word.empty()) words.push_back(word);
+        word.clear();
+        if (!*p) break;
+      } else {
+        word += *p;
+      }
+    }
+    return words;
+  }();
+  const bool windows = !windowsCommand.empty();
   TempDir tmp{"ctl"};
   const std::string root = tmp.path;
   std::string work, com;

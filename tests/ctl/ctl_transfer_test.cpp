@@ -254,11 +254,12 @@ TEST_F(CtlTransfer, UploadWritesTheDevicesProgrammeAndNeverAFileFromAFailedUploa
   sim::BoxSim& box = AddBox(2);
   box.SetFrame(SentFrame());
 
-  CtlResult r = Run({"upload", "--model", "KM27C", "--com", "1", "fromC.dat"});
+  // A Chinese name reaches the file system whole (on Windows through the wide command line).
+  CtlResult r = Run({"upload", "--model", "KM27C", "--com", "1", "发码器程序.dat"});
   ASSERT_EQ(r.code, 0) << r.err;
   ParamOptions options;
   ParamTable table;
-  ASSERT_TRUE(LoadParamFile(work + "/fromC.dat", options, table));
+  ASSERT_TRUE(LoadParamFile(work + "/发码器程序.dat", options, table));
   EXPECT_TRUE(table == programme.table);
   for (int f = 0; f < kFamilyCount; ++f) EXPECT_EQ(options.MaskByte(f), programme.options.MaskByte(f)) << f;
   DeviceInfo kept{};
@@ -342,6 +343,36 @@ TEST_F(CtlTransfer, FailedTransfersAndMissingDevicesHaveExitCodesOfTheirOwn) {
   r = Run({"verify", "--model", "KM27A", "KM27A.dat"});
   EXPECT_EQ(r.code, 4) << r.err;
   EXPECT_TRUE(Has(r.err, "COM1–COM9")) << r.err;
+}
+
+TEST_F(CtlTransfer, ALineUnpluggedMidTransferFailsWithinItsTimeLimitAndWritesNothing) {
+  // Each device holds the transfer at a point that would otherwise last seconds: the code
+  // transmitter's 6 s wait for block 5 ends with the line; the code box's 2.5 s upload limit
+  // runs out, as the code box tells no hang-up apart from silence.
+  sim::TransmitterSimOptions t;
+  t.noAckBlock = 5;
+  sim::TransmitterSim& transmitter = AddTransmitter(1, t);
+  sim::BoxSimOptions b;
+  b.noUploadAnswer = true;
+  sim::BoxSim& box = AddBox(2, b);
+  WriteProgramme();
+  WriteDeviceInfo();
+  divisor = 1;
+  const std::set<std::string> before = Listing(work);
+  const std::function<void()> unplug[] = {[&] { transmitter.Unplug(); }, [&] { box.Stop(); }};
+  const Strings runs[] = {{"upload", "--model", "KM27C", "--com", "1", "up.dat"},
+                          {"upload", "--model", "KM27A", "--com", "2", "up.dat"}};
+  const char* stages[] = {"上传 5/17", "上传 0/1"};
+  for (int i = 0; i < 2; ++i) {
+    auto p = Start(runs[i]);
+    ASSERT_TRUE(WaitFor([&] { return Has(p->Err(), stages[i]); }, 60000)) << p->Err();
+    const auto pulled = Clock::now();
+    unplug[i]();
+    ASSERT_TRUE(p->WaitExit(30000));
+    EXPECT_EQ(p->ExitCode(), 5) << p->Err();
+    EXPECT_LT(Clock::now() - pulled, std::chrono::seconds(3)) << p->Err();
+    EXPECT_EQ(Listing(work), before);
+  }
 }
 
 // Both lower machines behind ser2net on loopback: the code transmitter over Telnet with the COM

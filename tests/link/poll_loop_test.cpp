@@ -1,12 +1,12 @@
 #include "link/poll_loop.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#include "link/ready_handle.h"
 
 namespace {
 
@@ -71,28 +71,24 @@ TEST(PollLoop, PostedCallsRunOnTheLoopsThreadInOrderAndWakeAnIdleLoop) {
   quitter.join();
 }
 
-TEST(PollLoop, WatchedDescriptorsReportReadinessUntilUnwatched) {
+TEST(PollLoop, WatchedHandlesReportReadinessUntilUnwatched) {
   PollLoop loop;
-  int p[2];
-  ASSERT_EQ(pipe(p), 0);
+  ReadyHandle h;
   int calls = 0;
   PollLoop::WatchId w = 0;
-  w = loop.WatchHandle(p[0], km27::kReadable, [&](unsigned ready) {
+  w = loop.WatchHandle(h.Handle(), km27::kReadable, [&](unsigned ready) {
     EXPECT_TRUE(ready & km27::kReadable);
-    char c;
-    ASSERT_EQ(read(p[0], &c, 1), 1);
+    h.Take();
     if (++calls == 2) loop.Unwatch(w);
   });
-  ASSERT_EQ(write(p[1], "xy", 2), 2);
+  h.Give(2);
   ASSERT_TRUE(Pump(loop, [&] { return calls == 2; }));
-  // Unwatched: a further byte is not reported, although it waits.
-  ASSERT_EQ(write(p[1], "z", 1), 1);
+  // Unwatched: still ready, but no longer reported.
+  h.Give(1);
   bool later = false;
   loop.StartTimer(20, false, [&] { later = true; });
   ASSERT_TRUE(Pump(loop, [&] { return later; }));
   EXPECT_EQ(calls, 2);
-  close(p[0]);
-  close(p[1]);
 }
 
 }  // namespace

@@ -130,6 +130,10 @@ TEST(ComNames, ProbeAndTheOperatorsHint) {
   EXPECT_NE(denied.find("/dev/ttyUSB0"), std::string::npos);
   EXPECT_NE(denied.find("dialout"), std::string::npos);
   EXPECT_EQ(DescribePortFailure(4, "/dev/ttyUSB0", EBUSY).find("dialout"), std::string::npos);
+  // Where the system names no holder (Windows), its own words say why the port was refused.
+  PortHolder refused;
+  refused.refusal = "Access is denied";
+  EXPECT_NE(DescribePortFailure(4, "\\\\.\\COM4", EBUSY, refused).find("（Access is denied）"), std::string::npos);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -138,7 +137,7 @@ TEST(DeviceInfo, OverlongStartDirectorySkipsTheFile) {
 TEST(DeviceInfo, AFolderOfThatNameIsAFailedReadAndAFailedSave) {
   // Read through a stream, a folder threw out of the window's start-up and ended the tool.
   InfoDir dir;
-  ASSERT_EQ(mkdir((dir.path + "/DDINFO.txt").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir.path + "/DDINFO.txt"));
   DeviceInfo img{};
   img[5] = 7;
   EXPECT_FALSE(LoadDeviceInfo(dir.path, img));

@@ -1,5 +1,6 @@
-// The parameter file under hostile conditions: a process killed in the middle of saving, and a
-// file system that refuses the bytes. The operator's file must always stay whole.
+// The parameter file under hostile conditions: a process killed in the middle of saving, a file
+// system that refuses the bytes, a folder or a file we may not use. The operator's file must
+// always stay whole.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -103,4 +105,49 @@ TEST(ParamFileSafety, FullFileSystemFailsTheSaveAndKeepsTheOldFile) {
   EXPECT_EQ(ReadFile(path), old);
   const std::string count = "test $(ls -A '" + dir + "' | wc -l) -eq 1";
   EXPECT_EQ(std::system(count.c_str()), 0) << "the failed temporary file must be removed";
+}
+
+// Root ignores permissions, so the attempts run in a child as an unprivileged user.
+TEST(ParamFileSafety, PermissionsRefusedAreReportedAndTheFileKept) {
+  const TempDir tmp("safety");
+  const std::string dir = tmp.path;
+  ASSERT_FALSE(dir.empty());
+  const std::string path = dir + "/KM27A.dat";
+  ParamOptions o;
+  ParamTable t;
+  State(4, o, t);
+  ASSERT_TRUE(SaveParamFile(path, o, t).ok);
+  const Bytes old = ReadFile(path);
+  auto asNobody = [](const std::function<std::string()>& body) {
+    return RunInChild([&] {
+      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return std::string("skip");
+      return body();
+    });
+  };
+
+  // A read-only folder: the save fails with the system's reason, naming the file.
+  ASSERT_EQ(chmod(dir.c_str(), 0555), 0);
+  const std::string msg = asNobody([&] {
+    SaveResult r = SaveParamFile(path, {}, {});
+    return (r.ok ? "1" : "0") + r.path + "|" + std::to_string(r.failure.sysError) + "|" + StoreErrorText(r.failure);
+  });
+  if (msg == "skip") GTEST_SKIP() << "cannot change to user 65534";
+  ASSERT_FALSE(msg.empty());
+  EXPECT_EQ(msg[0], '0') << "a save into a read-only folder must fail";
+  EXPECT_NE(msg.find(path), std::string::npos);
+  EXPECT_NE(msg.find("|" + std::to_string(EACCES) + "|"), std::string::npos) << msg;
+  EXPECT_EQ(ReadFile(path), old);
+
+  // A file its owner may not read is unopenable at start-up, and never to be replaced.
+  ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0200), 0);
+  ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  const std::string own = asNobody([&] {
+    ParamOptions co;
+    ParamTable ct;
+    const ParamFileStart c = LoadParamFileAtStart(path, co, ct, 0);
+    return std::to_string(c.kind) + (c.MayReplace() ? " replace" : " keep");
+  });
+  EXPECT_EQ(own, std::to_string(ParamFileStart::kUnopenable) + " keep");
 }

@@ -1,5 +1,6 @@
 #include "port/abort_signal.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -10,25 +11,25 @@ namespace km27 {
 
 using Clock = std::chrono::steady_clock;
 
-AbortSignal::AbortSignal() { fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+AbortSignal::AbortSignal() { handle_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
 
 AbortSignal::~AbortSignal() {
-  if (fd_ >= 0) ::close(fd_);
+  if (handle_ >= 0) ::close(Fd());
 }
 
 void AbortSignal::Raise() {
   uint64_t one = 1;
-  if (fd_ >= 0) (void)!::write(fd_, &one, sizeof one);
+  if (Fd() >= 0) (void)!::write(Fd(), &one, sizeof one);
 }
 
 void AbortSignal::Clear() {
   uint64_t v;
-  if (fd_ >= 0) (void)!::read(fd_, &v, sizeof v);
+  if (Fd() >= 0) (void)!::read(Fd(), &v, sizeof v);
 }
 
 bool AbortSignal::Raised() const {
-  if (fd_ < 0) return false;
-  pollfd p{fd_, POLLIN, 0};
+  if (Fd() < 0) return false;
+  pollfd p{Fd(), POLLIN, 0};
   return ::poll(&p, 1, 0) > 0;
 }
 
@@ -36,15 +37,15 @@ bool AbortSignal::Sleep(int ms) const {
   if (ms <= 0) return !Raised();
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    pollfd p{fd_, POLLIN, 0};
-    const int r = PollUntil(&p, fd_ >= 0 ? 1 : 0, &deadline);
+    pollfd p{Fd(), POLLIN, 0};
+    const int r = PollUntil(&p, Fd() >= 0 ? 1 : 0, &deadline);
     if (r > 0) return false;
     if (r < 0 && errno != EINTR) return true;
     if (Clock::now() >= deadline) return true;
   }
 }
 
-int PollUntil(pollfd* fds, nfds_t n, const Clock::time_point* deadline) {
+int PollUntil(pollfd* fds, unsigned long n, const Clock::time_point* deadline) {
   if (!deadline) return ::ppoll(fds, n, nullptr, nullptr);
   auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - Clock::now()).count();
   if (left < 0) left = 0;

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -232,6 +234,52 @@ SaveResult WriteFileAtomically(const std::string& path, const void* data, size_t
   RemoveLeftovers(dir, base, BaseName(tmpPath));
   r.ok = true;
   return r;
+}
+
+bool PathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::string AbsolutePath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (!getcwd(cwd, sizeof cwd)) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+std::string SystemErrorText(int err) {
+  char buf[256];
+  // GNU strerror_r returns the text, which need not be in buf.
+  return strerror_r(err, buf, sizeof buf);
+}
+
+std::string CurrentDirectory() {
+  char cwd[PATH_MAX];
+  return getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string();
+}
+
+bool MakeDirectories(const std::string& dir, int* err) {
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = dir.find('/', pos + 1);
+    const std::string at = dir.substr(0, pos);
+    if (at.empty()) continue;
+    if (::mkdir(at.c_str(), 0755) != 0 && errno != EEXIST) {
+      *err = errno;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ChangeDirectory(const std::string& dir, int* err) {
+  if (::chdir(dir.c_str()) == 0) return true;
+  *err = errno;
+  return false;
+}
+
+bool OnPseudoFileSystem(const std::string& folder) {
+  struct statfs fs {};
+  if (statfs(folder.c_str(), &fs) != 0) return false;
+  return fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC || fs.f_type == DEBUGFS_MAGIC;
 }
 
 }  // namespace km27

@@ -60,7 +60,14 @@ int BaudFromSpeed(unsigned speed) {
   return 0;
 }
 
+// The line's settings before Open changed them, given back at Close.
+struct SerialPort::Native {
+  termios found{};
+};
+
 SerialPort::SerialPort() = default;
+
+bool SerialPort::IsOpen() const { return fd_ >= 0; }
 
 SerialPort::~SerialPort() {
   Close();
@@ -108,9 +115,9 @@ bool SerialPort::Open(const std::string& devicePath, OpenDevices* seen) {
   path_ = devicePath;
   // The settings we find are given back at Close: the line is left as it was for whoever
   // uses it next (a terminal left raw is unusable).
-  foundTermios_ = std::make_unique<termios>();
-  if (tcgetattr(fd_, foundTermios_.get()) != 0) foundTermios_.reset();
-  if (!ApplyTermios(9600, Parity::None, 8, 1)) {
+  native_ = std::make_unique<Native>();
+  if (tcgetattr(fd_, &native_->found) != 0) native_.reset();
+  if (!ApplyLine(9600, Parity::None, 8, 1)) {
     int err = lastError_;
     Close();
     lastError_ = err;
@@ -123,8 +130,8 @@ bool SerialPort::Open(const std::string& devicePath, OpenDevices* seen) {
 
 void SerialPort::Close() {
   if (fd_ >= 0) {
-    if (foundTermios_) tcsetattr(fd_, TCSANOW, foundTermios_.get());
-    foundTermios_.reset();
+    if (native_) tcsetattr(fd_, TCSANOW, &native_->found);
+    native_.reset();
     // The flag outlives our descriptor while another one stays open; it must not lock out
     // whoever opens the line next.
     ioctl(fd_, TIOCNXCL);
@@ -135,7 +142,7 @@ void SerialPort::Close() {
   path_.clear();
 }
 
-bool SerialPort::ApplyTermios(int baud, Parity parity, int dataBits, int stopBits) {
+bool SerialPort::ApplyLine(int baud, Parity parity, int dataBits, int stopBits) {
   if (fd_ < 0) return (lastError_ = EBADF), false;
   speed_t speed = SpeedConstant(baud);
   if (speed == 0 || dataBits < 5 || dataBits > 8 || (stopBits != 1 && stopBits != 2))
@@ -160,7 +167,7 @@ bool SerialPort::ApplyTermios(int baud, Parity parity, int dataBits, int stopBit
 }
 
 bool SerialPort::SetLine(int baud, Parity parity, int dataBits, int stopBits) {
-  return ApplyTermios(baud, parity, dataBits, stopBits);
+  return ApplyLine(baud, parity, dataBits, stopBits);
 }
 
 bool SerialPort::SetBaud(int baud) {
@@ -398,8 +405,6 @@ std::string SerialPort::LastErrorText() const {
 
 namespace km27 {
 
-namespace {
-
 // The line's descriptor watched on the loop: readable is bytes (or a hang-up with bytes still
 // to read), a hang-up alone is the device gone; writable only while output waits.
 class SerialPortWatch : public PortWatch {
@@ -430,8 +435,6 @@ class SerialPortWatch : public PortWatch {
   PortEvents events_;
   IoDispatcher::WatchId id_ = 0;
 };
-
-}  // namespace
 
 std::unique_ptr<PortWatch> SerialPort::Watch(IoDispatcher& loop, PortEvents events) {
   if (fd_ < 0) return nullptr;

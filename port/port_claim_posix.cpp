@@ -66,7 +66,7 @@ LockState JudgeLock(const std::string& lock, PortHolder* holder) {
     return LockState::kHeld;
   }
   if (!ProcessLives(pid)) return LockState::kStale;
-  *holder = PortHolder{pid, ProgramName(pid)};
+  *holder = PortHolder{pid, ProgramName(pid), false, {}};
   return LockState::kHeld;
 }
 
@@ -183,7 +183,7 @@ bool OpenDevices::Holder(const std::string& device, int ownFd, PortHolder* holde
   const pid_t self = getpid();
   for (const Use& u : uses_) {
     if (u.target != device || (u.pid == self && u.fd == ownFd)) continue;
-    *holder = PortHolder{u.pid, ProgramName(u.pid)};
+    *holder = PortHolder{u.pid, ProgramName(u.pid), false, {}};
     return true;
   }
   return false;
@@ -230,7 +230,7 @@ bool IsOwnTerminal(const std::string& device, PortHolder* holder) {
       closedir(fds);
     }
   }
-  if (own) *holder = PortHolder{getpid(), ProgramName(getpid()), true};
+  if (own) *holder = PortHolder{getpid(), ProgramName(getpid()), true, {}};
   return own;
 }
 
