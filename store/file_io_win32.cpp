@@ -283,6 +283,10 @@ std::string AbsolutePath(const std::string& path) {
   return drive || (separator(0) && separator(1)) ? path : Narrow(FullWide(path));
 }
 
+std::string PathIn(const std::string& dir, const std::string& name) {
+  return dir.empty() || dir.back() == '\\' || dir.back() == '/' ? dir + name : dir + "\\" + name;
+}
+
 std::string SystemErrorText(int err) {
   char buf[256];
   if (strerror_s(buf, sizeof buf, err) != 0) return "error " + std::to_string(err);
