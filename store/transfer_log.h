@@ -53,7 +53,8 @@ bool ParseRecordLine(const std::string& line, TransferRecord* r);  // false: no 
 // appending, one write, then flushed to the disk. At 10 MB the file first becomes
 // transfers.jsonl.1, under a lock, so that two writers never rotate twice or lose a line.
 // Never throws; the failure says why (the caller reports it once and goes on).
-SaveResult AppendTransferRecord(const std::string& path, const TransferRecord& r);
+// `rotateAt`: the size that starts a new file (tests make it small).
+SaveResult AppendTransferRecord(const std::string& path, const TransferRecord& r, long long rotateAt = kLogRotateBytes);
 
 // The records of `path` and of its rotated predecessor, oldest first. Lines that are no
 // record (cut short by a crash, written by hand) are skipped.
