@@ -86,11 +86,11 @@ if stage 6; then
   configure_build "$win" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake"
   (cd "$win" && ctest --output-on-failure -j "$jobs" --timeout 300)
   configure_build "$build" -- ctl_tests
-  # Download with verification and a mismatch, upload, a line unplugged and Ctrl+C, each for
-  # both models. Wine gives a second opener of a port no refusal and a pty no modem lines: the
+  # Download with verification and a mismatch, every difference, the transfer log and diff,
+  # upload, a line unplugged and Ctrl+C, each for both models. Wine gives a second opener of a port no refusal and a pty no modem lines: the
   # tests of claims and terminals stay on Linux.
   KM27_CTL_WINDOWS="$win/wine-run $win/km27ctl.exe" "$build/tests/ctl_tests" \
-    --gtest_filter='CtlTransfer.ACleanDownload*:CtlTransfer.AByteStoredWrongly*:CtlTransfer.UploadWrites*:CtlTransfer.ALineUnplugged*:CtlInterrupt.*'
+    --gtest_filter='CtlTransfer.ACleanDownload*:CtlTransfer.AByteStoredWrongly*:CtlTransfer.UploadWrites*:CtlTransfer.ALineUnplugged*:CtlTransfer.EveryDifference*:CtlInterrupt.*'
   "$win/wine-run" "$win/km27ctl.exe" --version
   WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null || true  # no server left behind
 fi
