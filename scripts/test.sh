@@ -21,7 +21,13 @@ export QT_QPA_PLATFORM=offscreen
 
 "$here/scripts/setup-debian.sh"
 
-stage() { case "$stages" in *"$1"*) return 0 ;; *) return 1 ;; esac; }
+# Each stage says how long it took: the whole command must stay well inside CI's time.
+started=$SECONDS
+stage() {
+  [ "${current:-}" ] && echo "== stage $current took $((SECONDS - started)) s"
+  current=$1 started=$SECONDS
+  case "$stages" in *"$1"*) return 0 ;; *) current= ; return 1 ;; esac
+}
 configure_build() {  # dir, cmake args... [-- build targets...]
   local dir=$1; shift
   local args=() targets=()
@@ -94,4 +100,5 @@ if stage 6; then
   "$win/wine-run" "$win/km27ctl.exe" --version
   WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null || true  # no server left behind
 fi
+stage end || true  # the last stage's time
 echo "all test stages passed"
