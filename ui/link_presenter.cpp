@@ -79,6 +79,7 @@ void LinkPresenter::TransferStarted(TransferKind kind, int blocks) {
 }
 
 void LinkPresenter::TransferProgressed(const TransferProgress& p) {
+  if (p.kind == TransferKind::kReadBack) readingBack_ = true;
   if (p.total <= 1) {
     if (p.kind == TransferKind::kReadBack && p.done == 0)
       window_.SetStatusText(std::string(text::kDownloadOk) + text::kVerifying);
@@ -97,6 +98,7 @@ void LinkPresenter::TransferProgressed(const TransferProgress& p) {
 void LinkPresenter::DownloadSealed(uint8_t checkByte) { window_.AdoptCheckByte(checkByte); }
 
 void LinkPresenter::TransferJudged(const TransferOutcome& o) {
+  if (o.readBack) readingBack_ = false;
   if (record_) {
     TransferRecord& r = *record_;
     r.verified = o.readBack && o.verify == VerifyOutcome::kSame;
@@ -173,6 +175,7 @@ void LinkPresenter::LinkFailed(LinkFailure cause, int) {
 }
 
 void LinkPresenter::LogTransfer() {
+  readingBack_ = false;
   if (!record_) return;
   window_.LogTransfer(*record_);
   record_.reset();
@@ -180,9 +183,13 @@ void LinkPresenter::LogTransfer() {
 
 void LinkPresenter::AbandonTransfer() {
   if (!record_) return;
-  record_->result = "interrupted";
-  record_->verified = false;
-  record_->error = "窗口关闭时传输被中断";
+  // A verdict already given stands (the code box pauses after it); anything still under way,
+  // a read-back included, was cut short.
+  if (record_->result.empty() || readingBack_) {
+    record_->result = "interrupted";
+    record_->verified = false;
+    record_->error = "窗口关闭时传输被中断";
+  }
   LogTransfer();
 }
 

@@ -71,6 +71,7 @@ class LinkPresenter : public LinkObserver {
   bool transferRunning_ = false;
   LinkPlace place_;
   std::optional<TransferRecord> record_;  // of the download or upload under way
+  bool readingBack_ = false;
 };
 
 }  // namespace km27::ui

@@ -131,7 +131,7 @@ CParamDlg::CParamDlg(QWidget* parent)
   transferLog = std::make_unique<ui::TransferLogWriter>();
   connect(transferLog.get(), &ui::TransferLogWriter::Failed, this, [this](const QString& reason) {
     // Once: a transfer is never failed by its record, nor is every later one announced.
-    if (transferLogFailureShown || destroyed) return;
+    if (transferLogFailureShown || destroyed || !statusLine) return;
     transferLogFailureShown = true;
     statusLine->setText(QStringLiteral("传输记录无法写入：") + reason);
     presenter_.RestartStatusReset();
@@ -768,9 +768,9 @@ bool CParamDlg::DestroyWindow() {
   // no event, so nothing can change the programme in between.
   if (!SaveAtExit()) return false;
   const bool downloading = engine && engine->DownloadRunning();
+  presenter_.AbandonTransfer();  // before the stop, which may report the cut as a failure
   if (engine) engine->Stop();
   presenter_.Stop();
-  presenter_.AbandonTransfer();
   transferLog->WaitIdle(2000);  // the last transfer's record is kept, unless the disk hangs
   destroyed = true;
   qApp->removeEventFilter(this);

@@ -420,6 +420,8 @@ TEST_F(Documents, OverviewFollowsEditsHighlightsTheCarrierAndSelectsItByClick) {
   EXPECT_TRUE(svg.contains("<svg"));
   EXPECT_TRUE(svg.contains(QString::fromUtf8("上边频")));
   EXPECT_TRUE(svg.contains(QString::fromUtf8("规范模式")));
+  const std::string hex = ProgrammeFingerprint(Now().options, Now().table);
+  EXPECT_TRUE(svg.contains(QString::fromStdString(GroupedFingerprint(hex.substr(0, 16))))) << "which programme it shows";
   EXPECT_EQ(Status(), QString::fromUtf8(" 已保存总览图 overview.svg"));
 }
 

@@ -19,6 +19,7 @@
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"
 #include "store/param_file.h"
+#include "store/transfer_log.h"
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/param_dlg.h"
@@ -206,6 +207,10 @@ TEST_F(TransmitterWindow, ClosingDuringATransferAsksThenWaitsOrEndsPromptlyAndSa
     ParamTable t;
     ASSERT_TRUE(LoadParamFile(kParamFileName, o, t));
     EXPECT_EQ(CountTable(t).entries, wait ? 1 : 2);
+    // The exit waited for the record, which tells how the transfer ended.
+    const std::vector<TransferRecord> logged = ReadTransferLog(dlg->TransferLogPath());
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back().result, wait ? "ok" : "interrupted");
     dlg.reset();  // the threads are gone: destroying the window reaches nothing freed
   }
   QTest::qWait(50);

@@ -137,7 +137,7 @@ TEST_F(VerifyWindow, AMismatchIsNamedAndChangesNothingOfTheWindows) {
   for (int r = 0; r < steps->rowCount(); ++r)
     for (int c = 0; c < steps->columnCount(); ++c)
       if (steps->item(r, c)->background().style() != Qt::NoBrush) marked << steps->item(r, c)->text();
-  EXPECT_EQ(marked, QStringList{QString::fromUtf8("无码 3 s / 无码 4 s")});
+  EXPECT_EQ(marked, QStringList{QString::fromUtf8("无码 3 s\n读回 无码 4 s")});
 
   // One record of it, off the window's thread.
   ASSERT_TRUE(dlg->TransferLog().WaitIdle(5000));
