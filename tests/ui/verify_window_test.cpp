@@ -110,6 +110,16 @@ TEST_F(VerifyWindow, OnByDefaultAndTheOperatorsChoiceIsRemembered) {
   dlg->VerifyAction()->trigger();
   ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kSame))) << Status().toStdString();
   EXPECT_TRUE(answers.asked.empty());
+
+  // A log that cannot be written is said once on the status line; the transfers go on.
+  dlg->SetTransferLogPath(work.Path(kDeviceInfoFileName).toStdString() + "/transfers.jsonl");
+  QTest::keyClick(dlg->grid, Qt::Key_F7);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Status().startsWith(QString::fromUtf8("传输记录无法写入：")); }, 30000));
+  ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kSame))) << Status().toStdString();
+  ASSERT_TRUE(dlg->TransferLog().WaitIdle(5000));
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(Status().startsWith(QString::fromUtf8("传输记录无法写入"))) << "said once, not after every transfer";
+  EXPECT_TRUE(answers.asked.empty());
 }
 
 TEST_F(VerifyWindow, AMismatchIsNamedAndChangesNothingOfTheWindows) {
