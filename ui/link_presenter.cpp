@@ -111,9 +111,9 @@ void LinkPresenter::TransferJudged(const TransferOutcome& o) {
       r.result = o.ok ? "ok" : o.infoUnreadable ? "refused" : "transfer_failed";
     }
     if (o.readBack && o.verify != VerifyOutcome::kSame)
-      r.error = Trimmed(VerifyStatusText(o.verify));
+      r.error = Trimmed(o.verify == VerifyOutcome::kMismatch ? text::kVerifyMismatch : text::kVerifyFailed);
     else if (!o.ok)
-      r.error = Trimmed(o.kind == TransferKind::kUpload ? text::kUploadFailed : text::kDownloadFailed);
+      r.error = o.kind == TransferKind::kUpload ? "上传失败" : "下载失败";
     if (o.infoUnreadable) r.error = text::kInfoNotReadMessage;
   }
   if (o.readBack) {

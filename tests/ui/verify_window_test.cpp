@@ -158,6 +158,7 @@ TEST_F(VerifyWindow, AMismatchIsNamedAndChangesNothingOfTheWindows) {
   EXPECT_EQ(logged[0].com, 1);
   EXPECT_EQ(logged[0].result, "verify_mismatch");
   EXPECT_FALSE(logged[0].verified);
+  EXPECT_NE(logged[0].differences.find(R"("step":1)"), std::string::npos) << logged[0].differences;
   EXPECT_EQ(logged[0].programmeSha256, ProgrammeFingerprint(options, table));
   const DeviceInfo sentInfo{};
   EXPECT_EQ(logged[0].deviceInfoSha256, Sha256Hex(sentInfo.data(), sentInfo.size()));
