@@ -491,22 +491,29 @@ TEST_F(Documents, TransferLogOpensTheRecordedFileOnlyWhileItHoldsTheRecordedProg
   const Programme before = Now();
   answers.asked.clear();
 
+  Logged(sent, work.Path("gone.dat").toStdString(), "transfer_failed");
+
   ui::TransferLogWindow log(*dlg);
-  ASSERT_EQ(log.Table()->rowCount(), 1);
-  EXPECT_EQ(log.Table()->item(0, 4)->text(), QString::fromUtf8("成功"));
-  log.Filter()->setText(QStringLiteral("nothing-like-this"));
-  EXPECT_TRUE(log.Table()->isRowHidden(0));
-  log.Filter()->setText(QStringLiteral("sent.dat"));  // the file is searched too
-  EXPECT_FALSE(log.Table()->isRowHidden(0));
+  ASSERT_EQ(log.Table()->rowCount(), 2);
+  EXPECT_EQ(log.Table()->item(0, 4)->text(), QString::fromUtf8("传输失败")) << "newest first";
   log.Table()->selectRow(0);
   log.OpenButton()->click();
   ASSERT_EQ(answers.asked.size(), 1u);
-  EXPECT_TRUE(answers.asked[0].text.contains(QString::fromUtf8("已被修改"))) << answers.asked[0].text.toStdString();
+  EXPECT_TRUE(answers.asked[0].text.contains(QString::fromUtf8("已不存在"))) << answers.asked[0].text.toStdString();
+  log.Filter()->setText(QStringLiteral("nothing-like-this"));
+  EXPECT_TRUE(log.Table()->isRowHidden(1));
+  log.Filter()->setText(QStringLiteral("sent.dat"));  // the file is searched too
+  EXPECT_TRUE(log.Table()->isRowHidden(0));
+  EXPECT_FALSE(log.Table()->isRowHidden(1));
+  log.Table()->selectRow(1);
+  log.OpenButton()->click();
+  ASSERT_EQ(answers.asked.size(), 2u);
+  EXPECT_TRUE(answers.asked[1].text.contains(QString::fromUtf8("已被修改"))) << answers.asked[1].text.toStdString();
   EXPECT_TRUE(Now().table == before.table) << "a changed file must not be opened";
 
   ASSERT_TRUE(SaveParamFile(file.toStdString(), sent.options, sent.table).ok);
   log.OpenButton()->click();
-  EXPECT_EQ(answers.asked.size(), 1u);
+  EXPECT_EQ(answers.asked.size(), 2u);
   EXPECT_TRUE(Now().table == sent.table);
   EXPECT_EQ(QFileInfo(Docs().DocumentPath()).absoluteFilePath(), file);
 }
