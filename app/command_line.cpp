@@ -11,7 +11,7 @@
 namespace {
 
 const char kHelp[] =
-    "用法：km27param [--workdir 目录 | --desktop] [--help | --version]\n"
+    "用法：km27param [--workdir 目录 | --desktop] [--log 文件 | --no-log] [--help | --version]\n"
     "\n"
     "KM27A 发码箱与 KM27C 发码器的参数设置工具（窗口程序）。启动后选择下位机，\n"
     "在主窗口中编辑程序，程序保存在工作目录的 KM27A.dat 中（还有 DDINFO.txt、KM27A.txt）。\n"
@@ -19,6 +19,10 @@ const char kHelp[] =
     "  --workdir 目录  以该目录为工作目录（不存在则建立）；不给出时为当前目录\n"
     "  --desktop       从桌面菜单启动：以每个用户自己的目录为工作目录，\n"
     "                  即 $XDG_DATA_HOME/km27param（通常为 ~/.local/share/km27param）\n"
+    "  --log 文件      每次下载、上传记入该文件（每行一条 JSON）；不给出时为环境变量\n"
+    "                  KM27_LOG 所指的文件，否则为 $XDG_STATE_HOME/km27param/transfers.jsonl\n"
+    "                  （通常为 ~/.local/state/km27param/transfers.jsonl），与 km27ctl 共用\n"
+    "  --no-log        不记录传输\n"
     "  --help, -h      显示本帮助\n"
     "  --version, -V   显示版本\n"
     "\n"
@@ -66,6 +70,20 @@ StartOptions ReadStartOptions(int& argc, char** argv) {
     if (a == "--desktop") {
       o.workDir = DesktopWorkDir();
       Drop(argc, argv, i, 1);
+    } else if (a == "--no-log") {
+      o.logChosen = true;
+      o.logPath.clear();
+      Drop(argc, argv, i, 1);
+    } else if (a == "--log" || a.rfind("--log=", 0) == 0) {
+      const bool joined = a.size() > std::strlen("--log");
+      if (!joined && i + 1 >= argc) {
+        std::fputs("km27param: --log 需要一个文件\n", stderr);
+        o.exitCode = 2;
+        return o;
+      }
+      o.logChosen = true;
+      o.logPath = km27::AbsolutePath(joined ? a.substr(std::strlen("--log=")) : argv[i + 1]);
+      Drop(argc, argv, i, joined ? 1 : 2);
     } else if (a == "--workdir" || a.rfind("--workdir=", 0) == 0) {
       const bool joined = a.size() > std::strlen("--workdir");
       if (!joined && i + 1 >= argc) {

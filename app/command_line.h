@@ -6,10 +6,13 @@
 //   --help, --version     answered before any window or display is needed
 //   --workdir DIR         work in DIR (made if missing) instead of the current directory
 //   --desktop             started from the desktop's menu: work in the per-user directory
+//   --log FILE, --no-log  where the transfers are recorded, or nowhere
 struct StartOptions {
   int exitCode = -1;        // >= 0: answered (help, version, a usage error); exit with it
   std::string workDir;      // empty: the current directory, as always
   std::string error;        // why the working directory cannot be used (Chinese)
+  bool logChosen = false;   // --log or --no-log; otherwise KM27_LOG or the user's state folder
+  std::string logPath;      // empty with logChosen: --no-log
 };
 
 // Reads and removes our options from argc/argv.

@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   CParamApp theApp;
+  if (options.logChosen) theApp.SetTransferLog(options.logPath);
   theApp.InitInstance();
   return 0;
 }

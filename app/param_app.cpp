@@ -51,6 +51,7 @@ bool CParamApp::InitInstance() {
 
   CParamDlg dlg;
   PrepareMainWindow(dlg);
+  if (logChosen_) dlg.SetTransferLogPath(logPath_);
   CDeviceSelectDlg select;
   if (select.DoModal() == QDialog::Accepted) {
     dlg.SetDeviceModel(select.GetDeviceModel());

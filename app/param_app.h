@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 // The working directory at start-up (the device information file is found through it).
 extern char g_startDir[260];
@@ -12,9 +13,18 @@ class CParamApp {
  public:
   // Returns false always: the process ends when this returns.
   bool InitInstance();
+  // --log FILE / --no-log (empty path): the window records there instead of the shared log.
+  void SetTransferLog(const std::string& path) {
+    logChosen_ = true;
+    logPath_ = path;
+  }
   // What the application gives its main window: the start-up directory and the About box.
   static void PrepareMainWindow(CParamDlg& dlg);
   // Qt's own dialogs and buttons (file choosers, the print dialog, 是/否) speak Chinese like the
   // rest of the tool, whatever the system's language. nullptr when the translation is missing.
   static QTranslator* InstallQtTranslations(QCoreApplication& app);
+
+ private:
+  bool logChosen_ = false;
+  std::string logPath_;
 };

@@ -14,11 +14,14 @@
 #include "link/link_timing.h"
 #include "link/transmitter_image.h"
 #include "link/verify.h"
+#include "model/fingerprint.h"
+#include "model/programme_compare.h"
 #include "port/com_names.h"
 #include "port/net_url.h"
 #include "store/device_info.h"
 #include "store/file_io.h"
 #include "store/param_file.h"
+#include "store/transfer_log.h"
 
 namespace km27::ctl {
 
@@ -50,6 +53,8 @@ const char* CommandName(Command c) {
     case Command::kUpload: return "upload";
     case Command::kVerify: return "verify";
     case Command::kShow: return "show";
+    case Command::kLog: return "log";
+    case Command::kDiff: return "diff";
     case Command::kNone: break;
   }
   return "";
@@ -77,7 +82,7 @@ bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
 }
 
 int InterruptedExit(const SignalWatch& signals, Output& out, const std::string& what = "传输已停止，未写入任何文件") {
-  out.Result().Add("result", "interrupted");
+  out.SetResult("interrupted");
   out.Error("已中断：" + what, "interrupted");
   return kExitSignalBase + signals.Signal();
 }
@@ -155,8 +160,8 @@ int FindDevice(LinkSession& s, const SignalWatch& signals, DeviceModel model, co
 // A transfer command's loop, signal watch and session, up to the lower machine found.
 class Connection {
  public:
-  Connection(const Options& o, Output& out, const std::optional<DeviceInfo>& info)
-      : o_(o), out_(out), signals_(loop_), ports_(ChoosePort(o.com, o.device)) {
+  Connection(const Options& o, Output& out, TransferRecord& record, const std::optional<DeviceInfo>& info)
+      : o_(o), out_(out), record_(record), signals_(loop_), ports_(ChoosePort(o.com, o.device)) {
     if (signals_.Ok()) session_ = std::make_unique<LinkSession>(loop_, signals_, out, o.model, ports_, info, o.timing);
   }
   // kExitOk once the device answers, else the code to exit with.
@@ -165,7 +170,15 @@ class Connection {
       out_.Error("无法建立信号管道");
       return kExitOther;
     }
-    return FindDevice(*session_, signals_, o_.model, ports_, out_);
+    const int rc = FindDevice(*session_, signals_, o_.model, ports_, out_);
+    if (rc == kExitOk) {
+      record_.com = session_->ComPort();
+      record_.device = session_->Device();
+    } else if (ports_.chosen) {
+      record_.com = ports_.com;
+      record_.device = ComDevicePath(ports_.com, ports_.env);
+    }
+    return rc;
   }
   LinkSession& Session() { return *session_; }
   bool Interrupted() const { return signals_.Signal() != 0; }
@@ -187,51 +200,40 @@ class Connection {
  private:
   const Options& o_;
   Output& out_;
+  TransferRecord& record_;
   PollLoop loop_;
   SignalWatch signals_;
   PortChoice ports_;
   std::unique_ptr<LinkSession> session_;
 };
 
-// Every place the device differs: a step as its code and seconds on both sides, any other byte
-// by its offset in what was compared.
-std::vector<JsonObject> DifferencesJson(const VerifyDifference& d) {
-  std::vector<JsonObject> list;
-  for (const DifferenceItem& item : d.items) {
-    JsonObject j;
-    if (item.where == DifferenceItem::kStep) {
-      const auto entry = [](const ParamEntry& e) {
-        JsonObject s;
-        s.Add("code", int(e.code)).Add("seconds", int(e.seconds));
-        return s;
-      };
-      j.Add("carrier", Carrier(item.carrier).caption).Add("step", item.step);
-      j.Add("sent", entry(item.sentStep)).Add("read", entry(item.readStep));
-    } else {
-      j.Add("byte", static_cast<long long>(item.offset)).Add("sent", int(item.sent)).Add("read", int(item.read));
-      if (item.carrier >= 0) j.Add("carrier", Carrier(item.carrier).caption);
-    }
-    list.push_back(j);
-  }
-  return list;
+// Every differing item, one per line, after `head`; and in the JSON as the transfer log has them.
+void ReportDifferences(const std::string& head, const VerifyDifference& d, Output& out, TransferRecord* record) {
+  const std::string json = DifferencesJsonText(d);
+  out.Result().AddRaw("differences", json);
+  if (record) record->differences = json;
+  out.Line(head + "共 " + std::to_string(d.items.size()) + " 处不同（" + std::to_string(d.bytes) + " 个字节）");
+  const CodeCatalogue catalogue;
+  for (const DifferenceItem& item : d.items) out.Line("  " + DescribeDifference(item, catalogue));
 }
 
 // The verdict of a comparison, as the result and the exit code.
-int ReportComparison(VerifyOutcome outcome, const VerifyDifference& d, const char* sameText, Output& out) {
+int ReportComparison(VerifyOutcome outcome, const VerifyDifference& d, const char* sameText, Output& out,
+                     TransferRecord& record) {
   switch (outcome) {
     case VerifyOutcome::kSame:
-      out.Result().Add("result", "ok");
+      out.SetResult("ok");
+      record.verified = true;
       out.Line(sameText);
       return kExitOk;
     case VerifyOutcome::kMismatch:
-      out.Result().Add("result", "verify_mismatch").Add("differences", DifferencesJson(d));
-      out.Line("校验不一致：" + (d.items.empty() ? std::string() : DescribeDifference(d.items.front(), CodeCatalogue())) +
-               "；共 " + std::to_string(d.bytes) + " 个字节不同");
+      out.SetResult("verify_mismatch");
+      ReportDifferences("校验不一致：", d, out, &record);
       out.Error("校验不一致");
       return kExitMismatch;
     case VerifyOutcome::kReadBackFailed: break;
   }
-  out.Result().Add("result", "readback_failed");
+  out.SetResult("readback_failed");
   out.Error("未能从下位机读回参数进行比较（无应答或应答损坏）");
   return kExitReadBack;
 }
@@ -332,14 +334,15 @@ int Probe(const Options& o, Output& out) {
   return kExitNoDevice;
 }
 
-int Download(const Options& o, Output& out) {
+int Download(const Options& o, Output& out, TransferRecord& record) {
   Programme file;
   if (!LoadProgramme(o.file, file, out)) return kExitFile;
+  record.programmeSha256 = ProgrammeFingerprint(file.options, file.table);
   out.Result().Add("file", o.file);
   CodeCatalogue catalogue;
   if (const std::string bad = ImpossibleStepsText(file.table, catalogue); !bad.empty()) {
     if (!o.force) {
-      out.Result().Add("result", "refused");
+      out.SetResult("refused");
       out.Error("参数文件 " + o.file + " 中有下位机无法执行的内容：" + bad + "；确要原样下载，请加 --force",
                 "programme_invalid");
       return kExitFile;
@@ -354,42 +357,44 @@ int Download(const Options& o, Output& out) {
   if (ModelInfo(o.model).carriesDeviceInfo) {
     const DeviceInfoLoad read = LoadDeviceInfo(WorkingDirectory(), info);
     out.Result().Add("device_info", read ? read.path : std::string());
-    if (read)
+    if (read) {
       known = info;
-    else
+      record.deviceInfoSha256 = Sha256Hex(info.data(), info.size());
+    } else {
       out.Note(read.path + " 不可用（" + StoreErrorText(read.failure) + "）：先从下位机读取其设备信息，原样下发");
+    }
   }
-  Connection link(o, out, known);
+  Connection link(o, out, record, known);
   if (const int rc = link.Open(); rc != kExitOk) return rc;
   const std::optional<TransferOutcome> r = link.Session().Download(file, o.verify);
   if (!r) return link.Interrupted() ? link.DownloadStopped() : link.NoOutcome();
   out.Result().Add("verified", r->readBack);
   if (ModelInfo(o.model).carriesDeviceInfo) out.Result().Add("device_info_from_device", r->infoFromDevice);
   if (r->infoUnreadable) {
-    out.Result().Add("result", "refused");
+    out.SetResult("refused");
     out.Error("未能从下位机读取其设备信息（无应答或应答损坏）：下载没有进行，下位机中的程序没有改变", "no_answer");
     return kExitTransfer;
   }
   if (r->infoFromDevice) out.Note("设备信息取自下位机，已原样下发");
   if (!r->ok) {
-    out.Result().Add("result", "transfer_failed").Add("device_changed", r->deviceTouched);
+    out.SetResult("transfer_failed").Add("device_changed", r->deviceTouched);
     out.Error("下载失败：下位机未确认；" + DeviceState(o.model, r->deviceTouched));
     return kExitTransfer;
   }
   if (!r->readBack) {
-    out.Result().Add("result", "ok");
+    out.SetResult("ok");
     out.Line("下载成功（未读回校验）");
     return kExitOk;
   }
   if (r->verify == VerifyOutcome::kReadBackFailed) {
-    out.Result().Add("result", "readback_failed");
+    out.SetResult("readback_failed");
     out.Error("下载已完成，但未能从下位机读回参数进行校验（无应答或应答损坏）；下位机中的参数未经证实");
     return kExitReadBack;
   }
-  return ReportComparison(r->verify, r->difference, "下载成功，校验一致", out);
+  return ReportComparison(r->verify, r->difference, "下载成功，校验一致", out, record);
 }
 
-int Upload(const Options& o, Output& out) {
+int Upload(const Options& o, Output& out, TransferRecord& record) {
   out.Result().Add("file", o.file);
   Programme old;
   // A file that is there must be a programme file: it is replaced only by one, and the code
@@ -404,21 +409,24 @@ int Upload(const Options& o, Output& out) {
     out.Error("无法使用文件 " + o.file + "：" + StoreErrorText(existing.failure), ErrorCodeFor(existing.failure));
     return kExitFile;
   }
-  Connection link(o, out, DeviceInfo{});
+  Connection link(o, out, record, DeviceInfo{});
   if (const int rc = link.Open(); rc != kExitOk) return rc;
   LinkSession& s = link.Session();
   const std::optional<TransferOutcome> r = s.Upload();
   if (!r) return link.NoOutcome();
   if (!r->ok || !s.Received()) {
-    out.Result().Add("result", "transfer_failed");
+    out.SetResult("transfer_failed");
     out.Error("上传失败：未完整收到下位机的参数，文件未改动");
     return kExitTransfer;
   }
   s.Stop();
   if (link.Interrupted()) return link.Stopped();
   const Programme got = s.Received()->Over(old);
+  record.programmeSha256 = ProgrammeFingerprint(got.options, got.table);
+  if (const auto& info = s.Received()->info) record.deviceInfoSha256 = Sha256Hex(info->data(), info->size());
   const SaveResult saved = SaveParamFile(o.file, got.options, got.table);
   if (!saved.ok) {
+    out.SetResult("transfer_failed");
     out.Error("参数已上传，但无法写入 " + saved.path + "：" + StoreErrorText(saved.failure), ErrorCodeFor(saved.failure));
     return kExitFile;
   }
@@ -427,29 +435,32 @@ int Upload(const Options& o, Output& out) {
     const SaveResult info = SaveDeviceInfo(WorkingDirectory(), *s.Received()->info);
     out.Result().Add("device_info", info.path);
     if (!info.ok) {
+      out.SetResult("transfer_failed");
       out.Error("参数已写入 " + o.file + "，但设备信息文件无法写入 " + info.path + "：" + StoreErrorText(info.failure),
                 ErrorCodeFor(info.failure));
       return kExitFile;
     }
     line += "，设备信息写入 " + info.path;
   }
-  out.Result().Add("result", "ok");
+  out.SetResult("ok");
   out.Line(line);
   return kExitOk;
 }
 
-int Verify(const Options& o, Output& out) {
+int Verify(const Options& o, Output& out, TransferRecord& record) {
   Programme file;
   if (!LoadProgramme(o.file, file, out)) return kExitFile;
+  record.programmeSha256 = ProgrammeFingerprint(file.options, file.table);
   out.Result().Add("file", o.file);
-  Connection link(o, out, DeviceInfo{});
+  Connection link(o, out, record, DeviceInfo{});
   if (const int rc = link.Open(); rc != kExitOk) return rc;
   LinkSession& s = link.Session();
   // The device's programme comes with the upload exchange and is compared with what a download
   // of the file would send, in the form it travels, so a difference is named as after a download.
   const std::optional<TransferOutcome> r = s.Upload();
   if (!r) return link.NoOutcome();
-  if (!r->ok || !s.Received()) return ReportComparison(VerifyOutcome::kReadBackFailed, {}, "", out);
+  if (!r->ok || !s.Received()) return ReportComparison(VerifyOutcome::kReadBackFailed, {}, "", out, record);
+  if (const auto& info = s.Received()->info) record.deviceInfoSha256 = Sha256Hex(info->data(), info->size());
   // What the device holds; nothing of it is written anywhere.
   const Programme held = s.Received()->Over(Programme{});
   VerifyDifference d;
@@ -470,17 +481,40 @@ int Verify(const Options& o, Output& out) {
     d = CompareBoxFrames(sent.data(), read.data());
   }
   return ReportComparison(d.Same() ? VerifyOutcome::kSame : VerifyOutcome::kMismatch, d, "一致：下位机中的程序与文件相同",
-                          out);
+                          out, record);
 }
 
 int Show(const Options& o, Output& out) {
   Programme file;
   if (!LoadProgramme(o.file, file, out)) return kExitFile;
-  out.Result().Add("file", o.file);
+  out.Result().Add("file", o.file).Add("programme_sha256", ProgrammeFingerprint(file.options, file.table));
   CodeCatalogue catalogue;
   ShowProgramme(o.file, file.options, file.table, catalogue, out);
   return kExitOk;
 }
+
+// Two programme files compared as a read-back compares the device with what was sent: the
+// first file in the place of what was sent, the second in that of what was read.
+int Diff(const Options& o, Output& out) {
+  Programme a, b;
+  if (!LoadProgramme(o.file, a, out) || !LoadProgramme(o.otherFile, b, out)) return kExitFile;
+  out.Result()
+      .Add("file", o.file)
+      .Add("other_file", o.otherFile)
+      .Add("programme_sha256", ProgrammeFingerprint(a.options, a.table))
+      .Add("other_programme_sha256", ProgrammeFingerprint(b.options, b.table));
+  const VerifyDifference d = CompareProgrammes(a, b);
+  out.Result().Add("same", d.Same());
+  if (d.Same()) {
+    out.Result().AddRaw("differences", "[]");
+    out.Line("相同：两个文件中的程序一致");
+    return kExitOk;
+  }
+  ReportDifferences("不同（“下发”为 " + o.file + "，“读回”为 " + o.otherFile + "）：", d, out, nullptr);
+  return kExitMismatch;
+}
+
+bool IsTransferCommand(Command c) { return c == Command::kDownload || c == Command::kUpload || c == Command::kVerify; }
 
 }  // namespace
 
@@ -504,16 +538,23 @@ int Main(int argc, const char* const* argv) {
   }
   Options withTiming = o;
   withTiming.timing = TestTiming();
+  TransferRecord record;
+  record.action = CommandName(o.command);
+  record.model = ModelName(o.model);
+  if (!o.file.empty()) record.file = AbsolutePath(o.file);
   int rc = kExitOther;
   switch (o.command) {
     case Command::kPorts: rc = Ports(withTiming, out); break;
     case Command::kProbe: rc = Probe(withTiming, out); break;
-    case Command::kDownload: rc = Download(withTiming, out); break;
-    case Command::kUpload: rc = Upload(withTiming, out); break;
-    case Command::kVerify: rc = Verify(withTiming, out); break;
+    case Command::kDownload: rc = Download(withTiming, out, record); break;
+    case Command::kUpload: rc = Upload(withTiming, out, record); break;
+    case Command::kVerify: rc = Verify(withTiming, out, record); break;
     case Command::kShow: rc = Show(withTiming, out); break;
+    case Command::kLog: rc = ShowTransferLog(withTiming, out); break;
+    case Command::kDiff: rc = Diff(withTiming, out); break;
     case Command::kNone: break;
   }
+  if (IsTransferCommand(o.command)) LogTransfer(o, rc, record, out);
   return out.Finish(rc);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "km27_version.h"
 #include "link/device_models.h"
@@ -22,7 +23,8 @@ bool ParseCommand(const std::string& word, Command& command) {
     const char* word;
     Command command;
   } kCommands[] = {{"ports", Command::kPorts},     {"probe", Command::kProbe}, {"download", Command::kDownload},
-                   {"upload", Command::kUpload},   {"verify", Command::kVerify}, {"show", Command::kShow}};
+                   {"upload", Command::kUpload},   {"verify", Command::kVerify}, {"show", Command::kShow},
+                   {"log", Command::kLog},         {"diff", Command::kDiff}};
   for (const auto& c : kCommands) {
     if (word == c.word) {
       command = c.command;
@@ -33,7 +35,8 @@ bool ParseCommand(const std::string& word, Command& command) {
 }
 
 bool NeedsFile(Command c) {
-  return c == Command::kDownload || c == Command::kUpload || c == Command::kVerify || c == Command::kShow;
+  return c == Command::kDownload || c == Command::kUpload || c == Command::kVerify || c == Command::kShow ||
+         c == Command::kDiff;
 }
 
 bool IsTransfer(Command c) { return c == Command::kDownload || c == Command::kUpload || c == Command::kVerify; }
@@ -70,9 +73,8 @@ int LastComPort(DeviceModel model) { return ModelInfo(model).lastCom; }
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   ParsedCommandLine r;
   Options& o = r.options;
-  std::string firstWord, secondWord;
+  std::vector<std::string> words;
   int allowanceMs = -1;
-  int words = 0;
   auto fail = [&r](std::string why) {
     if (r.error.empty()) r.error = std::move(why);
   };
@@ -108,6 +110,12 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
       o.quiet = true;
     } else if (a == "--no-verify") {
       o.verify = false;
+    } else if (a == "--no-log") {
+      o.noLog = true;
+    } else if (a == "--log" || a == "--since") {
+      if (!takeValue()) continue;
+      if (value.empty()) fail(a + " 缺少参数");
+      (a == "--log" ? o.logFile : o.since) = value;
     } else if (a == "--force") {
       o.force = true;
     } else if (a == "--model") {
@@ -141,21 +149,25 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
     } else if (a.size() > 1 && a[0] == '-') {
       fail("未知选项 " + a);
     } else {
-      (words == 0 ? firstWord : secondWord) = a;
-      if (++words > 2) fail("多余的参数 " + a);
+      words.push_back(a);
     }
   }
   if (o.help || o.version) return r;
   if (!r.error.empty()) return r;
-  if (words == 0) {
-    fail("缺少命令（ports、probe、download、upload、verify 或 show）");
+  if (words.empty()) {
+    fail("缺少命令（ports、probe、download、upload、verify、show、log 或 diff）");
     return r;
   }
+  const std::string& firstWord = words[0];
   if (!ParseCommand(firstWord, o.command)) {
     fail("未知命令 " + firstWord);
     return r;
   }
-  o.file = secondWord;
+  const size_t allowed = o.command == Command::kDiff ? 3 : 2;
+  if (words.size() > allowed) fail("多余的参数 " + words[allowed]);
+  if (words.size() > 1) o.file = words[1];
+  if (words.size() > 2) o.otherFile = words[2];
+  if (o.command == Command::kDiff && o.otherFile.empty()) fail("diff 需要两个参数文件");
   if (NeedsFile(o.command) && o.file.empty()) fail(firstWord + " 需要一个参数文件");
   if (!NeedsFile(o.command) && !o.file.empty()) fail(firstWord + " 不需要文件参数（多余的 " + o.file + "）");
   if (IsTransfer(o.command) && !o.modelGiven) fail(firstWord + " 需要 --model KM27A 或 --model KM27C");
@@ -163,7 +175,10 @@ ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {
   fail(CheckDevice(o, allowanceMs));
   if (!o.verify && o.command != Command::kDownload) fail("--no-verify 只用于 download");
   if (o.force && o.command != Command::kDownload) fail("--force 只用于 download");
-  if (o.command == Command::kShow && (o.com || !o.device.empty())) fail("show 不使用端口");
+  const bool offline = o.command == Command::kShow || o.command == Command::kLog || o.command == Command::kDiff;
+  if (offline && (o.com || !o.device.empty())) fail(firstWord + " 不使用端口");
+  if (!o.since.empty() && o.command != Command::kLog) fail("--since 只用于 log");
+  if (o.modelGiven && o.command == Command::kDiff) fail("diff 不使用 --model");
   return r;
 }
 
@@ -182,6 +197,8 @@ std::string UsageText() {
          "                  上传失败时文件保持不变\n"
          "  verify 文件     读回下位机中的程序与文件比较，不写任何文件\n"
          "  show 文件       以表格显示参数文件中的程序（UTF-8）\n"
+         "  diff 文件1 文件2  逐项比较两个参数文件中的程序（相同退出码 0，不同 6）\n"
+         "  log             列出传输记录（--since 日期、--model 筛选；--json 逐行给出记录）\n"
          "\n"
          "选项：\n"
          "  --model KM27A|KM27C  下位机型号：KM27A 发码箱，KM27C 发码器（download、upload、verify 必需）\n"
@@ -193,6 +210,9 @@ std::string UsageText() {
          "  --no-verify          下载后不读回校验\n"
          "  --force              程序中有下位机无法执行的内容（不存在的低频代码、3–60 秒以外的时间）\n"
          "                       时仍原样下载（否则拒绝，退出码 3）\n"
+         "  --log 文件           传输记录写入（log 读取）该文件，而非默认位置（亦可用环境变量 KM27_LOG）\n"
+         "  --no-log             不写传输记录\n"
+         "  --since 日期         log 只列出此后的传输：YYYY-MM-DD（当天零点）或完整的 ISO 时间\n"
          "  --json               以一个 JSON 对象在标准输出给出结果\n"
          "  --quiet, -q          不在标准错误显示进度与提示\n"
          "  --help, -h           显示本帮助\n"
@@ -203,7 +223,11 @@ std::string UsageText() {
          "\n"
          "KM27C 的下载同时下发当前目录 DDINFO.txt 中的设备信息；没有可用的 DDINFO.txt 时，\n"
          "先从下位机读取其设备信息并原样下发（读不到则不下载，退出码 5）。verify 只比较程序\n"
-         "（载频掩码与各载频的步骤），设备信息不在参数文件中，不参与比较。\n"
+         "（载频掩码与各载频的步骤），设备信息不在参数文件中，不参与比较。校验不一致时逐项列出所有不同之处。\n"
+         "\n"
+         "download、upload、verify 无论结果如何（含被拒绝、失败、中断）都在传输记录中追加一条：\n"
+         "默认为 ~/.local/state/km27param/transfers.jsonl（Windows：%LOCALAPPDATA%\\km27param\\transfers.jsonl）。\n"
+         "记录无法写入时只在标准错误提示一行，不改变退出码。\n"
          "\n"
          "退出码：\n"
          "  0    成功\n"

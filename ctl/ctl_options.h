@@ -20,11 +20,12 @@ enum ExitCode {
   kExitSignalBase = 128,  // + the signal's number: 130 for Ctrl+C
 };
 
-enum class Command { kNone, kPorts, kProbe, kDownload, kUpload, kVerify, kShow };
+enum class Command { kNone, kPorts, kProbe, kDownload, kUpload, kVerify, kShow, kLog, kDiff };
 
 struct Options {
   Command command = Command::kNone;
   std::string file;
+  std::string otherFile;  // diff: the second programme file
   bool modelGiven = false;
   DeviceModel model = CodeTransmitter;
   int com = 0;          // --com N; 0 = not given
@@ -32,6 +33,10 @@ struct Options {
   bool verify = true;   // off with --no-verify
   bool force = false;
   LinkTiming timing;    // every delay of both links: the lower machines' own, unless a test scales it
+  // The transfer log: --log FILE, else $KM27_LOG, else the user's own; none with --no-log.
+  std::string logFile;
+  bool noLog = false;
+  std::string since;  // log --since: YYYY-MM-DD or an ISO time
   bool json = false;
   bool quiet = false;
   bool help = false;

@@ -121,7 +121,7 @@ Output::Output(bool json, bool quiet, FILE* out, FILE* err)
     : json_(json), quiet_(quiet), tty_(IsTerminal(err)), out_(out), err_(err) {}
 
 void Output::Line(const std::string& text) {
-  if (json_) return;
+  if (json_ && !noObject_) return;
   EndProgress();
   WriteText(out_, text + "\n");
   std::fflush(out_);
@@ -142,6 +142,23 @@ void Output::Message(const std::string& text) {
   if (json_ || quiet_) return;
   EndProgress();
   WriteText(err_, text + "\n");
+}
+
+JsonObject& Output::SetResult(const std::string& word) {
+  resultWord_ = word;
+  return result_.Add("result", word);
+}
+
+std::string Output::ErrorCode(int exitCode) const {
+  if (!errorCode_.empty()) return errorCode_;
+  if (!error_.empty() || exitCode != kExitOk) return ErrorCodeFor(exitCode);
+  return {};
+}
+
+void Output::Warning(const std::string& text) {
+  messages_.push_back(text);
+  EndProgress();
+  WriteText(err_, "km27ctl: " + text + "\n");
 }
 
 void Output::Note(const std::string& text) {
@@ -179,7 +196,7 @@ void Output::EndProgress() {
 
 int Output::Finish(int exitCode) {
   EndProgress();
-  if (json_) {
+  if (json_ && !(noObject_ && error_.empty())) {
     result_.Add("ok", exitCode == 0).Add("exit_code", exitCode);
     if (!error_.empty()) {
       JsonObject e;

@@ -21,12 +21,13 @@ class JsonObject {
   JsonObject& Add(const std::string& key, const JsonObject& value) { return AddRaw(key, value.Text()); }
   JsonObject& Add(const std::string& key, const std::vector<JsonObject>& values);
   JsonObject& Add(const std::string& key, const std::vector<std::string>& values);
+  // `json` is already JSON text (as the transfer log holds it), embedded as it is.
+  JsonObject& AddRaw(const std::string& key, const std::string& json);
   std::string Text() const { return "{" + body_ + "}"; }
 
   static std::string Quote(const std::string& utf8);
 
  private:
-  JsonObject& AddRaw(const std::string& key, const std::string& json);
   std::string body_;
 };
 
@@ -36,8 +37,14 @@ class Output {
 
   bool Json() const { return json_; }
   JsonObject& Result() { return result_; }
+  // The outcome's word (ok, refused, transfer_failed, verify_mismatch, readback_failed,
+  // interrupted) into the result; kept for the transfer log.
+  JsonObject& SetResult(const std::string& word);
+  const std::string& ResultWord() const { return resultWord_; }
+  // The failure's name as --json gives it; empty when nothing failed.
+  std::string ErrorCode(int exitCode) const;
 
-  // A line of the result (plain output only).
+  // A line of the result (plain output only, or the lines that replace the JSON object).
   void Line(const std::string& text);
   // Why the command failed: on standard error, or as "error" in the JSON object.
   // `code`: the failure's stable name for scripts (see ErrorCodeFor); without one it follows
@@ -45,6 +52,11 @@ class Output {
   void Error(const std::string& text, const char* code = nullptr);
   // What the window would show in a message box.
   void Message(const std::string& text);
+  // Something went wrong beside the work, which goes on (the transfer log): standard error
+  // even when quiet, and "messages" in the JSON object.
+  void Warning(const std::string& text);
+  // With --json: the lines written instead of the one object; an error still writes it.
+  void LinesInsteadOfObject() { noObject_ = true; }
   // A note while working (searching, a file that is missing): standard error unless quiet.
   void Note(const std::string& text);
 
@@ -68,6 +80,8 @@ class Output {
   std::vector<std::string> messages_;
   std::string error_;
   std::string errorCode_;
+  std::string resultWord_;
+  bool noObject_ = false;
   bool barShown_ = false;
   std::string lastProgress_;
 };

@@ -21,7 +21,13 @@ export QT_QPA_PLATFORM=offscreen
 
 "$here/scripts/setup-debian.sh"
 
-stage() { case "$stages" in *"$1"*) return 0 ;; *) return 1 ;; esac; }
+# Each stage says how long it took: the whole command must stay well inside CI's time.
+started=$SECONDS
+stage() {
+  [ "${current:-}" ] && echo "== stage $current took $((SECONDS - started)) s"
+  current=$1 started=$SECONDS
+  case "$stages" in *"$1"*) return 0 ;; *) current= ; return 1 ;; esac
+}
 configure_build() {  # dir, cmake args... [-- build targets...]
   local dir=$1; shift
   local args=() targets=()
@@ -86,12 +92,13 @@ if stage 6; then
   configure_build "$win" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake"
   (cd "$win" && ctest --output-on-failure -j "$jobs" --timeout 300)
   configure_build "$build" -- ctl_tests
-  # Download with verification and a mismatch, upload, a line unplugged and Ctrl+C, each for
-  # both models. Wine gives a second opener of a port no refusal and a pty no modem lines: the
+  # Download with verification and a mismatch, every difference, the transfer log and diff,
+  # upload, a line unplugged and Ctrl+C, each for both models. Wine gives a second opener of a port no refusal and a pty no modem lines: the
   # tests of claims and terminals stay on Linux.
   KM27_CTL_WINDOWS="$win/wine-run $win/km27ctl.exe" "$build/tests/ctl_tests" \
-    --gtest_filter='CtlTransfer.ACleanDownload*:CtlTransfer.AByteStoredWrongly*:CtlTransfer.UploadWrites*:CtlTransfer.ALineUnplugged*:CtlInterrupt.*'
+    --gtest_filter='CtlTransfer.ACleanDownload*:CtlTransfer.AByteStoredWrongly*:CtlTransfer.UploadWrites*:CtlTransfer.ALineUnplugged*:CtlTransfer.EveryDifference*:CtlInterrupt.*'
   "$win/wine-run" "$win/km27ctl.exe" --version
   WINEPREFIX="$win/wineprefix" wineserver -k 2>/dev/null || true  # no server left behind
 fi
+stage end || true  # the last stage's time
 echo "all test stages passed"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "store/file_io.h"
 #include "store/gbk.h"
 
 namespace km27 {
@@ -88,7 +89,7 @@ DeviceInfoLoad LoadDeviceInfo(const std::string& startDir, DeviceInfo& info) {
   DeviceInfoLoad r;
   r.path = DeviceInfoPath(startDir);
   if (r.path.empty()) {
-    r.path = startDir + "/" + kDeviceInfoFileName;
+    r.path = PathIn(startDir, kDeviceInfoFileName);
     r.kind = DeviceInfoLoad::kUnreadable;
     r.failure = {StoreError::kPathTooLong, ENAMETOOLONG, {}};
     return r;
@@ -114,7 +115,7 @@ SaveResult SaveDeviceInfo(const std::string& startDir, const DeviceInfo& info) {
   const std::string path = DeviceInfoPath(startDir);
   if (path.empty()) {
     SaveResult r;
-    r.path = startDir + "/" + kDeviceInfoFileName;
+    r.path = PathIn(startDir, kDeviceInfoFileName);
     r.failure = {StoreError::kSavePathTooLong, ENAMETOOLONG, {}};
     return r;
   }

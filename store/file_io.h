@@ -43,6 +43,7 @@ ReadResult ReadFileBytes(const std::string& path, size_t limit);
 
 // What the few other file calls of this folder need of the system, so that they stay free of it.
 bool PathExists(const std::string& path);
+std::string PathIn(const std::string& dir, const std::string& name);  // with the system's separator
 std::string AbsolutePath(const std::string& path);  // against the current directory
 std::string SystemErrorText(int err);               // err as a StoreFailure's sysError holds it
 

@@ -245,6 +245,8 @@ std::string AbsolutePath(const std::string& path) {
   return std::string(cwd) + "/" + path;
 }
 
+std::string PathIn(const std::string& dir, const std::string& name) { return dir + "/" + name; }
+
 std::string SystemErrorText(int err) {
   char buf[256];
   // GNU strerror_r returns the text, which need not be in buf.

@@ -1,4 +1,5 @@
 #include "store/file_io.h"
+#include "store/win32_names.h"
 
 #include <windows.h>
 
@@ -10,12 +11,8 @@
 
 namespace km27 {
 
-namespace {
+namespace store_win32 {
 
-constexpr const char kTempMarker[] = ".tmp-";
-
-// File names are UTF-8 inside the tool and UTF-16 towards the system: the ANSI calls would read
-// them in the machine's code page and mangle them.
 std::wstring Wide(const std::string& utf8) {
   if (utf8.empty()) return {};
   const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
@@ -56,6 +53,14 @@ int ErrnoOf(DWORD e) {
     default: return EIO;
   }
 }
+
+}  // namespace store_win32
+
+using namespace store_win32;
+
+namespace {
+
+constexpr const char kTempMarker[] = ".tmp-";
 
 int LastErrno() { return ErrnoOf(GetLastError()); }
 
@@ -276,6 +281,10 @@ std::string AbsolutePath(const std::string& path) {
   const auto separator = [&](size_t i) { return i < path.size() && (path[i] == '/' || path[i] == '\\'); };
   const bool drive = path.size() > 2 && path[1] == ':' && separator(2);
   return drive || (separator(0) && separator(1)) ? path : Narrow(FullWide(path));
+}
+
+std::string PathIn(const std::string& dir, const std::string& name) {
+  return dir.empty() || dir.back() == '\\' || dir.back() == '/' ? dir + name : dir + "\\" + name;
 }
 
 std::string SystemErrorText(int err) {

@@ -1,10 +1,12 @@
 #pragma once
 #include <array>
+#include <optional>
 #include <string>
 
 #include "link/event_loop.h"
 #include "link/link_observer.h"
 #include "link/loop_timer.h"
+#include "store/transfer_log.h"
 
 class CParamDlg;
 
@@ -55,15 +57,21 @@ class LinkPresenter : public LinkObserver {
   void StatusResetDue();
   void SetStatusResetMs(int ms) { statusResetMs_ = ms; }
   void Stop() { statusReset_.Stop(); }
+  // The window closes with a transfer whose end no one will tell: it is logged as interrupted.
+  void AbandonTransfer();
 
  private:
   void EnableButtons(bool enable);
+  void LogTransfer();
 
   CParamDlg& window_;
   int statusResetMs_;
   LoopTimer statusReset_;
   bool linkUp_ = false;
   bool transferRunning_ = false;
+  LinkPlace place_;
+  std::optional<TransferRecord> record_;  // of the download or upload under way
+  bool readingBack_ = false;
 };
 
 }  // namespace km27::ui

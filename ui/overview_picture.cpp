@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/fingerprint.h"
+
 namespace km27::ui {
 
 namespace {
@@ -219,9 +221,25 @@ int OverviewPicture::CarrierAt(const QPointF& point) const {
   return -1;
 }
 
+qreal OverviewPicture::MarkHeight(const QPaintDevice* device) const {
+  return QFontMetricsF(font_, device).height() * 1.6;
+}
+
+// A saved picture says which programme it shows: the fingerprint in its bottom right corner.
+void OverviewPicture::PaintMarked(QPainter& p, int width, int height) const {
+  const qreal mark = MarkHeight(p.device());
+  OverviewPicture copy(*this);
+  copy.Paint(p, QRectF(0, 0, width, height - mark));
+  const std::string hex = ProgrammeFingerprint(programme_.options, programme_.table);
+  p.setFont(font_);
+  p.setPen(QColor(90, 90, 90));
+  p.drawText(QRectF(0, height - mark, width - 4, mark), Qt::AlignRight | Qt::AlignVCenter,
+             QStringLiteral("程序指纹 %1…").arg(QString::fromStdString(GroupedFingerprint(hex.substr(0, 16)))));
+}
+
 QByteArray OverviewPicture::Png(int width) const {
   QImage probe(1, 1, QImage::Format_RGB32);
-  const int height = int(HeightFor(width, &probe));
+  const int height = int(HeightFor(width, &probe) + MarkHeight(&probe));
   QImage image(width * 2, height * 2, QImage::Format_RGB32);
   image.setDevicePixelRatio(2);
   image.fill(Qt::white);
@@ -229,8 +247,7 @@ QByteArray OverviewPicture::Png(int width) const {
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    OverviewPicture copy(*this);
-    copy.Paint(p, QRectF(0, 0, width, height));
+    PaintMarked(p, width, height);
   }
   QByteArray bytes;
   QBuffer buffer(&bytes);
@@ -246,13 +263,12 @@ QByteArray OverviewPicture::Svg(int width) const {
   svg.setOutputDevice(&buffer);
   svg.setResolution(96);
   svg.setTitle(QStringLiteral("程序总览"));
-  const int height = int(HeightFor(width, &svg));
+  const int height = int(HeightFor(width, &svg) + MarkHeight(&svg));
   svg.setSize(QSize(width, height));
   svg.setViewBox(QRect(0, 0, width, height));
   {
     QPainter p(&svg);
-    OverviewPicture copy(*this);
-    copy.Paint(p, QRectF(0, 0, width, height));
+    PaintMarked(p, width, height);
   }
   return bytes;
 }

@@ -41,6 +41,8 @@ class OverviewPicture {
   struct Metrics;
   Metrics Measure(qreal width, const QPaintDevice* device) const;
   qreal LegendHeight(const Metrics& m, const ProgrammeOverview& ov) const;
+  qreal MarkHeight(const QPaintDevice* device) const;
+  void PaintMarked(QPainter& p, int width, int height) const;
 
   Programme programme_;
   const CodeCatalogue& catalogue_;

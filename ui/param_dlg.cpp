@@ -35,6 +35,9 @@
 #include "ui/port_settings_dlg.h"
 #include "ui/programme_documents.h"
 #include "ui/programme_history.h"
+#include "ui/difference_view.h"
+#include "ui/transfer_log_window.h"
+#include "ui/transfer_log_writer.h"
 
 using namespace km27;
 using namespace km27::res;
@@ -65,6 +68,7 @@ constexpr StatusPlace kStatusPlaces[] = {
 const char kWindowCaption[] = "参数设置工具";
 const char kVerifyEntry[] = "下载后校验";
 const char kPortSettingsEntry[] = "端口设置(&T)...";
+const char kTransferLogEntry[] = "传输记录(&L)...";
 const char kVerifySetting[] = "transfer/verifyAfterDownload";
 const char kSaveFailedText[] =
     "参数文件保存失败：\n%1\n原因：%2\n\n"
@@ -124,6 +128,14 @@ CParamDlg::CParamDlg(QWidget* parent)
       }),
       startDir(QDir::currentPath().toStdString()) {
   history = std::make_unique<ui::ProgrammeHistory>(param);
+  transferLog = std::make_unique<ui::TransferLogWriter>();
+  connect(transferLog.get(), &ui::TransferLogWriter::Failed, this, [this](const QString& reason) {
+    // Once: a transfer is never failed by its record, nor is every later one announced.
+    if (transferLogFailureShown || destroyed || !statusLine) return;
+    transferLogFailureShown = true;
+    statusLine->setText(QStringLiteral("传输记录无法写入：") + reason);
+    presenter_.RestartStatusReset();
+  });
   connect(history.get(), &ui::ProgrammeHistory::Restored, this, &CParamDlg::OnRestored);
   connect(history.get(), &ui::ProgrammeHistory::Changed, this, &CParamDlg::ProgrammeShown);
   // A fixed-size window with a minimise box and no help button.
@@ -193,6 +205,8 @@ bool CParamDlg::OnInitDialog() {
     if (engine) engine->SetVerifyAfterDownload(on);
   });
   sysMenu->addAction(QString::fromUtf8(kPortSettingsEntry), this, &CParamDlg::OnPortSettings);
+  sysMenu->addAction(QString::fromUtf8(kTransferLogEntry), this, &CParamDlg::OnTransferLog);
+  if (!transferLogChosen) transferLog->SetPath(DefaultTransferLogPath());
   if (!about.isEmpty()) {
     sysMenu->addSeparator();
     sysMenu->addAction(about, this, &CParamDlg::OnSysCommand);
@@ -563,6 +577,35 @@ void CParamDlg::OnPortSettings() {
   dlg.exec();
 }
 
+void CParamDlg::SetTransferLogPath(const std::string& path) {
+  transferLogChosen = true;
+  transferLog->SetPath(path);
+}
+
+const std::string& CParamDlg::TransferLogPath() const { return transferLog->Path(); }
+
+void CParamDlg::LogTransfer(const TransferRecord& record) { transferLog->Append(record); }
+
+void CParamDlg::OnTransferLog() {
+  auto* w = new ui::TransferLogWindow(*this);
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  w->show();
+}
+
+void CParamDlg::ShowMismatch(const std::string& utf8, const VerifyDifference& difference) {
+  if (unattended) return ShowMessage(utf8);
+  const QString text = QString::fromStdString(utf8);
+  QTimer::singleShot(0, this, [this, text, difference] {
+    if (destroyed) return;
+    const auto answer = AskChoice(QMessageBox::Warning, text,
+                                  {{QMessageBox::Ok, "确定"}, {QMessageBox::Open, "查看差异(&V)"}}, QMessageBox::Ok);
+    if (answer != QMessageBox::Open || destroyed) return;
+    auto* view = new ui::DifferenceView(param.Snapshot(), difference, catalogue, this);
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->show();
+  });
+}
+
 void CParamDlg::contextMenuEvent(QContextMenuEvent* event) { sysMenu->popup(event->globalPos()); }
 
 void CParamDlg::OnSysCommand() {
@@ -725,8 +768,10 @@ bool CParamDlg::DestroyWindow() {
   // no event, so nothing can change the programme in between.
   if (!SaveAtExit()) return false;
   const bool downloading = engine && engine->DownloadRunning();
+  presenter_.AbandonTransfer();  // before the stop, which may report the cut as a failure
   if (engine) engine->Stop();
   presenter_.Stop();
+  transferLog->WaitIdle(2000);  // the last transfer's record is kept, unless the disk hangs
   destroyed = true;
   qApp->removeEventFilter(this);
   if (downloading && engine->DeviceTouched()) TellDeviceMayBeIncomplete();

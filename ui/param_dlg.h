@@ -14,6 +14,7 @@
 #include "model/device_model.h"
 #include "model/param_model.h"
 #include "store/param_file.h"
+#include "store/transfer_log.h"
 #include "ui/dialog_builder.h"
 #include "ui/link_presenter.h"
 #include "ui/qt_event_loop.h"
@@ -30,6 +31,7 @@ class CHelpViewer;
 namespace km27::ui {
 class ProgrammeDocuments;
 class ProgrammeHistory;
+class TransferLogWriter;
 }  // namespace km27::ui
 
 // Dialog 102, the working window: holds the programme, shows it in the grid, offers the
@@ -55,6 +57,11 @@ class CParamDlg : public QDialog {
   // Every delay of the link; the lower machines' own unless a test scales it. Before OnInitDialog.
   void SetLinkTiming(const km27::LinkTiming& timing);
   km27::DeviceModel DeviceModel() const { return model; }
+  // Where the transfers are recorded; empty: nowhere. Before OnInitDialog; by default the
+  // shared log (KM27_LOG, else the user's state folder).
+  void SetTransferLogPath(const std::string& path);
+  const std::string& TransferLogPath() const;
+  km27::ui::TransferLogWriter& TransferLog() const { return *transferLog; }
   void SetMessageBox(MessageBoxFn fn) { messageBox = std::move(fn); }
 
   // Creates the controls and runs the start-up steps; DoModal runs it and then the window.
@@ -81,6 +88,7 @@ class CParamDlg : public QDialog {
   void ShowHelpText(const QString& fileName);
   void OnSysCommand();  // the About entry
   void OnPortSettings();
+  void OnTransferLog();
   bool DestroyWindow();
   // Ends the window as 退出 does, with no one there to answer (a signal, the session's end):
   // a transfer gets a few seconds to end, and nothing on disk is lost for want of an answer.
@@ -114,6 +122,10 @@ class CParamDlg : public QDialog {
   virtual void SetButtonStates(const km27::ui::ButtonStates& states);
   void ShowCounts();
   void ShowMessage(const std::string& utf8);  // modal box, OK only, once the event has run
+  // A read-back's mismatch: the message, with 查看差异 opening the whole difference.
+  void ShowMismatch(const std::string& utf8, const km27::VerifyDifference& difference);
+  // A transfer's record, written off this thread.
+  void LogTransfer(const km27::TransferRecord& record);
   // An upload's programme in place of this one, as one step to undo; its device information
   // is kept for the next download and in its file.
   void ReceiveProgramme(const km27::ReceivedProgramme& received);
@@ -187,6 +199,9 @@ class CParamDlg : public QDialog {
   km27::DeviceInfo deviceInfo{};  // code transmitter: what the next download sends
   bool deviceInfoKnown = false;   // read from its file or brought by an upload
   std::unique_ptr<km27::ui::ProgrammeHistory> history;
+  std::unique_ptr<km27::ui::TransferLogWriter> transferLog;
+  bool transferLogChosen = false;
+  bool transferLogFailureShown = false;
   km27::ui::ProgrammeDocuments* documents = nullptr;  // a child of the window
   km27::ParamFileStart paramFileStart;  // what start-up found in the working file
   int familyLastFilled = -1;  // the code combo is refilled only when the family changes

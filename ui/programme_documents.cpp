@@ -11,6 +11,7 @@
 #include <QPrinter>
 #include <QSettings>
 
+#include "model/fingerprint.h"
 #include "store/file_io.h"
 #include "store/param_file.h"
 #include "store/programme_csv.h"
@@ -18,6 +19,7 @@
 #include "ui/param_dlg.h"
 #include "ui/programme_history.h"
 #include "ui/programme_record.h"
+#include "ui/transfer_log_window.h"
 
 namespace km27::ui {
 
@@ -241,6 +243,15 @@ RecordContent ProgrammeDocuments::Record() const {
   c.model = window_.DeviceModel();
   c.hasDeviceInfo = window_.DeviceInformation(c.deviceInfo);
   c.programme = window_.Param().Snapshot();
+  if (const std::string log = window_.TransferLogPath(); !log.empty()) {
+    const std::string fingerprint = ProgrammeFingerprint(c.programme.options, c.programme.table);
+    const std::vector<TransferRecord> records = ReadTransferLog(log);
+    for (auto r = records.rbegin(); r != records.rend(); ++r)
+      if (r->programmeSha256 == fingerprint) {
+        c.lastTransfer = TransferSummary(*r);
+        break;
+      }
+  }
   return c;
 }
 

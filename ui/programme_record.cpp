@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "model/fingerprint.h"
 #include "res/dialog_templates.h"
 #include "ui/overview_picture.h"
 
@@ -110,6 +111,8 @@ void PaintHeader(RecordWriter& w, const RecordContent& c) {
       QStringLiteral("日期时间：%1").arg(c.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
       QStringLiteral("下位机：%1").arg(ModelName(c.model)),
       QStringLiteral("统计：类型 %1，载频 %2，低频 %3").arg(counts.families).arg(counts.carriers).arg(counts.entries),
+      QStringLiteral("程序指纹：%1").arg(U(GroupedFingerprint(ProgrammeFingerprint(c.programme.options, c.programme.table)))),
+      QStringLiteral("最近一次传输：%1").arg(c.lastTransfer.isEmpty() ? QStringLiteral("无记录") : c.lastTransfer),
   };
   const qreal titleH = w.Height(title) * 1.6, lineH = w.Height(body) * 1.35;
   const qreal top = w.Place(titleH + lineH * qreal(lines.size()) + w.Mm(3));
@@ -247,6 +250,24 @@ void PaintTables(RecordWriter& w, const RecordContent& c, const CodeCatalogue& c
   }
 }
 
+// Who drew the programme up and who checked it sign the paper, not the file.
+void PaintSignatures(RecordWriter& w) {
+  const QFont body = RecordFont(11);
+  const qreal h = w.Height(body) * 2.2;
+  const qreal top = w.Place(w.Mm(6) + h) + w.Mm(6);
+  const qreal third = w.Width() / 3;
+  const QString labels[] = {QStringLiteral("编制："), QStringLiteral("复核："), QStringLiteral("日期：")};
+  for (int i = 0; i < 3; ++i) {
+    const QRectF r(third * i, top, third - w.Mm(6), h);
+    w.Text(r, labels[i], body, Qt::AlignLeft | Qt::AlignBottom);
+    if (QPainter* p = w.Painter()) {
+      p->setPen(QPen(Qt::black, w.Mm(0.25)));
+      const qreal x = r.left() + QFontMetricsF(body, p->device()).horizontalAdvance(labels[i]);
+      p->drawLine(QPointF(x, r.bottom()), QPointF(r.right(), r.bottom()));
+    }
+  }
+}
+
 int Walk(QPagedPaintDevice& device, QPainter* painter, int pages, const RecordContent& c,
          const CodeCatalogue& catalogue) {
   RecordWriter w(device, painter, pages);
@@ -255,6 +276,7 @@ int Walk(QPagedPaintDevice& device, QPainter* painter, int pages, const RecordCo
   PaintLineOptions(w, c);
   PaintOverview(w, device, c, catalogue);
   PaintTables(w, c, catalogue);
+  PaintSignatures(w);
   return w.Finish();
 }
 

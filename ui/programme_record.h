@@ -22,6 +22,8 @@ struct RecordContent {
   bool hasDeviceInfo = false;  // the code transmitter's device information, where the tool has it
   DeviceInfo deviceInfo{};
   Programme programme;
+  // The last logged transfer of this programme ("2026-12-08 13:45:02 下载 COM1 成功"); empty: none.
+  QString lastTransfer;
 };
 
 // A4 portrait with margins of 15 mm.
@@ -31,8 +33,9 @@ void PrepareRecordPages(QPagedPaintDevice& device);
 // PDF embeds it rather than leaving the reader to guess.
 QFont RecordFont(qreal pointSize);
 
-// Paints the record on the device's pages: the header, the line settings, the overview picture
-// and every carrier's steps as a table, with page numbers. Returns the number of pages.
+// Paints the record on the device's pages: the header with the programme's fingerprint, the
+// line settings, the overview picture, every carrier's steps as a table and the lines to sign,
+// with page numbers. Returns the number of pages.
 int PaintRecord(QPagedPaintDevice& device, const RecordContent& content, const CodeCatalogue& catalogue);
 
 // The record as the bytes of a PDF file.

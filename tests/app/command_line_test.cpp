@@ -89,6 +89,17 @@ TEST_F(WorkDirOptions, OurOptionsAreTakenAndTheToolkitsLeft) {
   o = Read({"--workdir"});
   EXPECT_EQ(o.exitCode, 2) << "a missing directory is a usage error";
 
+  // The log named relative to where the program was started, not to its working directory.
+  o = Read({"--log", "t.jsonl", "--workdir", root + "/a"});
+  EXPECT_TRUE(o.logChosen);
+  EXPECT_EQ(o.logPath, before + "/t.jsonl");
+  EXPECT_TRUE(left.empty());
+  o = Read({"--no-log", "-platform", "offscreen"});
+  EXPECT_TRUE(o.logChosen);
+  EXPECT_EQ(o.logPath, "");
+  EXPECT_EQ(left, (std::vector<std::string>{"-platform", "offscreen"}));
+  EXPECT_FALSE(Read({}).logChosen) << "without either, KM27_LOG or the user's log";
+
   setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
   EXPECT_EQ(Read({"--desktop"}).workDir, root + "/data/km27param");
   unsetenv("XDG_DATA_HOME");

@@ -61,6 +61,7 @@ class Process {
     dup2(out, 1);
     dup2(out, 2);
     unsetenv("QT_QPA_PLATFORM");  // the test runner's offscreen platform is not for this one
+    setenv("KM27_LOG", (log + ".transfers.jsonl").c_str(), 1);  // never the user's log
     for (const auto& e : env) putenv(strdup(e.c_str()));
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

@@ -20,8 +20,9 @@ class CtlCommandLine : public CtlTest {
   }
 };
 
-const char* const kOptions[] = {"--model", "--com", "--device", "--no-verify", "--json", "--quiet", "--help", "--version"};
-const char* const kCommands[] = {"ports", "probe", "download", "upload", "verify", "show"};
+const char* const kOptions[] = {"--model", "--com",  "--device", "--no-verify", "--json",  "--quiet",
+                                "--help",  "--version", "--log", "--no-log",    "--since"};
+const char* const kCommands[] = {"ports", "probe", "download", "upload", "verify", "show", "log", "diff"};
 const char* const kExitCodes[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "130"};
 
 TEST_F(CtlCommandLine, UsageErrorsExitWithTwoAndSayWhyAlsoInJson) {

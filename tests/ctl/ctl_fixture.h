@@ -19,6 +19,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,7 +186,8 @@ class CtlTest : public ::testing::Test {
   }
 
   std::map<std::string, std::string> Env() const {
-    std::map<std::string, std::string> env{{"KM27_COM_DIR", windows ? WindowsPath(com) : com}};
+    std::map<std::string, std::string> env{{"KM27_COM_DIR", windows ? WindowsPath(com) : com},
+                                           {"KM27_LOG", windows ? WindowsPath(LogFile()) : LogFile()}};
     if (divisor > 1) env["KM27_TEST_TIMING_DIVISOR"] = std::to_string(divisor);
     return env;
   }
@@ -208,6 +210,33 @@ class CtlTest : public ::testing::Test {
     r.code = p->ExitCode();
     r.out = p->Out();
     r.err = p->Err();
+    return r;
+  }
+
+  // Every run's transfer log: in the test's own folder, never the user's.
+  std::string LogFile() const { return root + "/transfers.jsonl"; }
+  std::vector<nlohmann::json> LogRecords() const {
+    std::vector<nlohmann::json> records;
+    std::istringstream lines(ReadAll(LogFile()));
+    for (std::string line; std::getline(lines, line);) {
+      records.push_back(nlohmann::json::parse(line, nullptr, false));
+      EXPECT_TRUE(records.back().is_object()) << line;
+    }
+    return records;
+  }
+  // The one record the last run added (`seen`: how many there were before it), well formed and
+  // with `result`.
+  nlohmann::json NewRecord(size_t& seen, const std::string& result) {
+    const std::vector<nlohmann::json> records = LogRecords();
+    EXPECT_EQ(records.size(), seen + 1) << "one record for each transfer";
+    seen = records.size();
+    if (records.empty()) return {};
+    const nlohmann::json r = records.back();
+    EXPECT_EQ(r.value("program", ""), "km27ctl");
+    EXPECT_EQ(r.value("result", ""), result) << r.dump();
+    for (const char* key : {"time", "version", "user", "host", "action", "model", "device", "file", "programme_sha256"})
+      EXPECT_TRUE(r.contains(key) && r[key].is_string()) << key << " " << r.dump();
+    EXPECT_TRUE(r.contains("verified") && r["verified"].is_boolean()) << r.dump();
     return r;
   }
 

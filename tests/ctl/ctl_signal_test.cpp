@@ -44,6 +44,8 @@ TEST_F(CtlInterrupt, CodeTransmitterDownloadAndUploadStopPromptlyAndWriteNothing
   EXPECT_LT(took.count(), 3000);  // well inside the read it cut short
   // Blocks 0..4 were acknowledged: the device may hold a mix of both programmes.
   EXPECT_TRUE(Has(r.err, "新旧混杂")) << r.err;
+  size_t logged = 0;
+  NewRecord(logged, "interrupted");
   // Uploading into the programme file: interrupted, the file stays as it was and nothing is
   // left beside it.
   took = InterruptAt({"upload", "--model", "KM27C", "--com", "1", "KM27A.dat"}, "上传 5/17", r);
@@ -51,6 +53,7 @@ TEST_F(CtlInterrupt, CodeTransmitterDownloadAndUploadStopPromptlyAndWriteNothing
   EXPECT_LT(took.count(), 3000);
   EXPECT_EQ(ReadAll(file), bytes);
   EXPECT_EQ(Listing(work), before);
+  EXPECT_EQ(NewRecord(logged, "interrupted")["action"], "upload");
 }
 
 TEST_F(CtlInterrupt, CodeBoxReadBackStopsPromptly) {
@@ -65,6 +68,8 @@ TEST_F(CtlInterrupt, CodeBoxReadBackStopsPromptly) {
   EXPECT_EQ(r.code, 130) << r.err;
   EXPECT_LT(took.count(), 1500);
   EXPECT_TRUE(Has(r.err, "读回校验被中断")) << r.err;  // the download itself went through
+  size_t logged = 0;
+  NewRecord(logged, "interrupted");
   EXPECT_EQ(Listing(work), before);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ctl/ctl_fixture.h"
+#include "model/fingerprint.h"
 #include "sim/terminal_server.h"
 #include "store/device_info.h"
 
@@ -55,6 +56,11 @@ TEST_F(CtlTransfer, ACleanDownloadIsReadBackAndVerifyAgreesWithoutWritingAnythin
   EXPECT_TRUE(Has(r.out, "校验一致")) << r.out;
   EXPECT_TRUE(Has(r.err, "读回校验 17/17")) << r.err;  // the read-back ran to its end
   EXPECT_TRUE(transmitter.Image() == SentImage());
+  size_t logged = 0;
+  const nlohmann::json record = NewRecord(logged, "ok");
+  EXPECT_EQ(record["action"], "download");
+  EXPECT_EQ(record["com"], 1);
+  EXPECT_TRUE(record["verified"].get<bool>());
 
   r = Run({"download", "--model", "KM27A", "--com", "2", "KM27A.dat"});
   EXPECT_EQ(r.code, 0) << r.err;
@@ -85,6 +91,7 @@ TEST_F(CtlTransfer, ACleanDownloadIsReadBackAndVerifyAgreesWithoutWritingAnythin
   EXPECT_FALSE(r.Json()["verified"].get<bool>());
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(box.UploadsAnswered(), 2);  // the verify's read only
+  EXPECT_EQ(LogRecords().size(), 5u);
 }
 
 TEST_F(CtlTransfer, ProgressIsABarWithBlockCountsOnATerminal) {
@@ -120,6 +127,7 @@ TEST_F(CtlTransfer, AByteStoredWronglyIsAMismatchNamingItsCarrierAndStep) {
   b.storeWrongByte = BoxStepByte(5, 3);
   AddBox(2, b);
   WriteProgramme();
+  size_t logged = 0;
 
   struct Case {
     const char* model;
@@ -141,12 +149,77 @@ TEST_F(CtlTransfer, AByteStoredWronglyIsAMismatchNamingItsCarrierAndStep) {
     EXPECT_EQ(d["step"], c.step);
     EXPECT_EQ(d["read"]["code"], d["sent"]["code"]);
     EXPECT_EQ(d["read"]["seconds"], d["sent"]["seconds"].get<int>() + 1);
+    const nlohmann::json record = NewRecord(logged, "verify_mismatch");
+    EXPECT_FALSE(record["verified"].get<bool>());
+    EXPECT_EQ(record["differences"], j["differences"]);
 
     // The device keeps the wrong byte: comparing it with the file finds the same place.
     r = Run({"verify", "--model", c.model, "--com", c.port, "KM27A.dat"});
     EXPECT_EQ(r.code, 6) << r.err;
     EXPECT_TRUE(Has(r.out, named)) << r.out;
+    NewRecord(logged, "verify_mismatch");
   }
+}
+
+TEST_F(CtlTransfer, EveryDifferenceIsListedTheLogKeepsItAndDiffOfTheFilesAgrees) {
+  divisor = kFastTransmitter;
+  sim::TransmitterSim& transmitter = AddTransmitter(1);
+  WriteProgramme();
+  const std::string fingerprint = ProgrammeFingerprint(programme.options, programme.table);
+  // The device holds the programme with three steps changed, on carriers far apart.
+  const ParamTable file = programme.table;
+  const std::pair<int, int> changed[] = {{0, 1}, {9, 2}, {17, 3}};
+  for (const auto& [carrier, step] : changed) {
+    ParamEntry e = file.Entry(carrier, step - 1);
+    ++e.seconds;
+    programme.table.SetEntry(carrier, step - 1, e);
+  }
+  transmitter.SetImage(SentImage());
+  ASSERT_TRUE(SaveParamFile(work + "/device.dat", programme.options, programme.table).ok);
+
+  CtlResult r = Run({"verify", "--model", "KM27C", "--com", "1", "--json", "KM27A.dat"});
+  EXPECT_EQ(r.code, 6) << r.err;
+  const nlohmann::json found = r.Json()["differences"];
+  std::set<std::pair<std::string, int>> places;
+  for (const nlohmann::json& d : found) places.insert({d.value("carrier", ""), d.value("step", 0)});
+  std::set<std::pair<std::string, int>> expected;
+  for (const auto& [carrier, step] : changed) expected.insert({Carrier(carrier).caption, step});
+  EXPECT_EQ(places, expected) << found.dump();
+  EXPECT_EQ(found.size(), 3u);
+  size_t logged = 0;
+  const nlohmann::json record = NewRecord(logged, "verify_mismatch");
+  EXPECT_EQ(record["programme_sha256"], fingerprint);
+  EXPECT_EQ(Run({"show", "--json", "KM27A.dat"}).Json()["programme_sha256"], fingerprint);
+
+  // The two files compared name the same three places.
+  r = Run({"diff", "--json", "KM27A.dat", "device.dat"});
+  EXPECT_EQ(r.code, 6) << r.err;
+  std::multiset<std::string> fromVerify, fromDiff;
+  for (const nlohmann::json& d : found) fromVerify.insert(d.dump());
+  const nlohmann::json compared = r.Json()["differences"];
+  for (const nlohmann::json& d : compared) fromDiff.insert(d.dump());
+  EXPECT_EQ(fromDiff, fromVerify) << r.out;
+  r = Run({"diff", "KM27A.dat", "device.dat"});
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;  // a head and each place
+  EXPECT_EQ(Run({"diff", "KM27A.dat", "KM27A.dat"}).code, 0);
+  EXPECT_EQ(Run({"diff", "KM27A.dat", "missing.dat"}).code, 3);
+  EXPECT_EQ(LogRecords().size(), 1u);  // comparing files is no transfer
+
+  // The log read back: one transfer of each model, filtered by model, as a table and as lines.
+  EXPECT_EQ(Run({"verify", "--model", "KM27A", "--com", "5", "KM27A.dat"}).code, 4);
+  NewRecord(logged, "refused");
+  r = Run({"log", "--model", "KM27C"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+  EXPECT_TRUE(Has(r.out, "verify_mismatch") && Has(r.out, "COM1") && Has(r.out, fingerprint.substr(0, 12))) << r.out;
+  r = Run({"log", "--json"});
+  std::istringstream lines(r.out);
+  std::vector<nlohmann::json> listed;
+  for (std::string line; std::getline(lines, line);) listed.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(listed.size(), 2u) << r.out;
+  EXPECT_EQ(listed[0]["result"], "verify_mismatch");
+  EXPECT_EQ(listed[1]["model"], "KM27A");
+  EXPECT_EQ(Run({"log", "--log", root + "/none.jsonl"}).code, 0);  // no log yet: an empty table
 }
 
 TEST_F(CtlTransfer, AReadBackThatFailsIsReportedAsSuchNotAsAMismatch) {
@@ -158,6 +231,7 @@ TEST_F(CtlTransfer, AReadBackThatFailsIsReportedAsSuchNotAsAMismatch) {
   sim::BoxSim& box = AddBox(2, b);
   WriteProgramme();
   WriteDeviceInfo();
+  size_t logged = 0;
 
   for (const auto& [model, port, d] : {std::tuple{"KM27C", "1", kFastTransmitter}, std::tuple{"KM27A", "2", kBoxDivisor}}) {
     SCOPED_TRACE(model);
@@ -166,9 +240,15 @@ TEST_F(CtlTransfer, AReadBackThatFailsIsReportedAsSuchNotAsAMismatch) {
     EXPECT_EQ(r.code, 7) << r.err;
     EXPECT_EQ(r.Json()["result"], "readback_failed");
     EXPECT_TRUE(r.Json()["verified"].get<bool>());
+    const nlohmann::json record = NewRecord(logged, "readback_failed");
+    EXPECT_FALSE(record["verified"].get<bool>());
+    // The device information sent with the programme: DDINFO.txt's.
+    EXPECT_EQ(record.value("device_info_sha256", ""),
+              std::string(model) == "KM27C" ? Sha256Hex(DeviceInfo{}.data(), kDeviceInfoBytes) : "");
     r = Run({"verify", "--model", model, "--com", port, "KM27A.dat"});
     EXPECT_EQ(r.code, 7) << r.err;
     EXPECT_TRUE(Has(r.err, "未能从下位机读回")) << r.err;
+    NewRecord(logged, "readback_failed");
   }
   // The downloads themselves went through.
   EXPECT_TRUE(transmitter.Image() == SentImage());

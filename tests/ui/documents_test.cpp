@@ -5,19 +5,23 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QTableWidget>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 #include <deque>
 #include <memory>
 
+#include "model/fingerprint.h"
 #include "model/status_texts.h"
 #include "res/dialog_templates.h"
 #include "store/param_file.h"
@@ -27,6 +31,7 @@
 #include "ui/param_dlg.h"
 #include "ui/programme_documents.h"
 #include "ui/programme_history.h"
+#include "ui/transfer_log_window.h"
 #include "ui_test_support.h"
 
 using namespace km27;
@@ -61,6 +66,7 @@ class Documents : public ::testing::Test {
     answers.InstallOn(*dlg);
     answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Yes; };
     dlg->SetDeviceModel(model);
+    dlg->SetTransferLogPath(Log());
     dlg->OnInitDialog();
     Docs().SetSettingsFile(work.Path("settings.ini"));
     Docs().SetFileChooser([this](QWidget*, const FileRequest& r) {
@@ -76,6 +82,17 @@ class Documents : public ::testing::Test {
   void TearDown() override { dlg.reset(); }
 
   ui::ProgrammeDocuments& Docs() { return dlg->Documents(); }
+  std::string Log() { return work.Path("transfers.jsonl").toStdString(); }
+  void Logged(const Programme& p, const std::string& file, const std::string& result) {
+    TransferRecord r;
+    r.time = "2026-12-08T13:45:02+08:00";
+    r.action = "download";
+    r.com = 3;
+    r.file = file;
+    r.programmeSha256 = ProgrammeFingerprint(p.options, p.table);
+    r.result = result;
+    ASSERT_TRUE(AppendTransferRecord(Log(), r).ok);
+  }
   Programme Now() { return dlg->Param().Snapshot(); }
   void Key(Qt::Key k, Qt::KeyboardModifiers mods = {}) { QTest::keyClick(dlg->grid, k, mods); }
   void ClickCarrier(int c) {
@@ -403,6 +420,8 @@ TEST_F(Documents, OverviewFollowsEditsHighlightsTheCarrierAndSelectsItByClick) {
   EXPECT_TRUE(svg.contains("<svg"));
   EXPECT_TRUE(svg.contains(QString::fromUtf8("上边频")));
   EXPECT_TRUE(svg.contains(QString::fromUtf8("规范模式")));
+  const std::string hex = ProgrammeFingerprint(Now().options, Now().table);
+  EXPECT_TRUE(svg.contains(QString::fromStdString(GroupedFingerprint(hex.substr(0, 16))))) << "which programme it shows";
   EXPECT_EQ(Status(), QString::fromUtf8(" 已保存总览图 overview.svg"));
 }
 
@@ -420,6 +439,9 @@ TEST_F(Documents, RecordAsPdfEmbedsAChineseFontAndPrintsThroughThePrinter) {
       Key(Qt::Key_F2);
     }
   }
+  // The record names the last transfer of this programme, not the last transfer of all.
+  Logged(Now(), "", "ok");
+  Logged(Programme{}, "", "transfer_failed");
   ASSERT_TRUE(Docs().ExportPdfFile(work.Path("record.pdf")));
   EXPECT_TRUE(Status().startsWith(QString::fromUtf8(" 已导出PDF record.pdf（"))) << Status().toStdString();
   EXPECT_TRUE(ReadAll(work.Path("record.pdf")).startsWith("%PDF"));
@@ -429,6 +451,10 @@ TEST_F(Documents, RecordAsPdfEmbedsAChineseFontAndPrintsThroughThePrinter) {
                            "2598.7Hz", "循环合计", "第 1 页，共"})
     EXPECT_TRUE(text.contains(QString::fromUtf8(want))) << want;
   EXPECT_TRUE(text.contains(QString::fromUtf8("（打开或保存后又有修改）")));
+  const std::string grouped = GroupedFingerprint(ProgrammeFingerprint(Now().options, Now().table));
+  EXPECT_TRUE(text.contains(QString::fromStdString(grouped))) << grouped;
+  EXPECT_TRUE(text.contains(QString::fromUtf8("2026-12-08 13:45:02+08:00 下载 COM3 成功")));
+  for (const char* sign : {"编制：", "复核：", "日期："}) EXPECT_TRUE(text.contains(QString::fromUtf8(sign))) << sign;
   const QString fonts = Poppler("pdffonts", {work.Path("record.pdf")});
   EXPECT_TRUE(fonts.contains("WenQuanYi")) << fonts.toStdString();
   for (const QString& line : fonts.split('\n').mid(2)) {
@@ -448,6 +474,48 @@ TEST_F(Documents, RecordAsPdfEmbedsAChineseFontAndPrintsThroughThePrinter) {
   Key(Qt::Key_P, Qt::ControlModifier);
   EXPECT_TRUE(ReadAll(work.Path("printed.pdf")).startsWith("%PDF"));
   EXPECT_TRUE(Status().startsWith(QString::fromUtf8(" 已打印参数记录，共 "))) << Status().toStdString();
+}
+
+// 传输记录's open button brings back only the programme that was transferred.
+TEST_F(Documents, TransferLogOpensTheRecordedFileOnlyWhileItHoldsTheRecordedProgramme) {
+  Open();
+  Compose();
+  const Programme sent = Now();
+  const QString file = work.Path("sent.dat");
+  ASSERT_TRUE(SaveParamFile(file.toStdString(), sent.options, sent.table).ok);
+  Logged(sent, file.toStdString(), "ok");
+  Programme other = sent;
+  other.table.SetEntry(0, 0, ParamEntry{1, 9});
+  ASSERT_TRUE(SaveParamFile(file.toStdString(), other.options, other.table).ok);  // changed since
+  Key(Qt::Key_F8);  // cleared: what an open would replace
+  const Programme before = Now();
+  answers.asked.clear();
+
+  Logged(sent, work.Path("gone.dat").toStdString(), "transfer_failed");
+
+  ui::TransferLogWindow log(*dlg);
+  ASSERT_EQ(log.Table()->rowCount(), 2);
+  EXPECT_EQ(log.Table()->item(0, 4)->text(), QString::fromUtf8("传输失败")) << "newest first";
+  log.Table()->selectRow(0);
+  log.OpenButton()->click();
+  ASSERT_EQ(answers.asked.size(), 1u);
+  EXPECT_TRUE(answers.asked[0].text.contains(QString::fromUtf8("已不存在"))) << answers.asked[0].text.toStdString();
+  log.Filter()->setText(QStringLiteral("nothing-like-this"));
+  EXPECT_TRUE(log.Table()->isRowHidden(1));
+  log.Filter()->setText(QStringLiteral("sent.dat"));  // the file is searched too
+  EXPECT_TRUE(log.Table()->isRowHidden(0));
+  EXPECT_FALSE(log.Table()->isRowHidden(1));
+  log.Table()->selectRow(1);
+  log.OpenButton()->click();
+  ASSERT_EQ(answers.asked.size(), 2u);
+  EXPECT_TRUE(answers.asked[1].text.contains(QString::fromUtf8("已被修改"))) << answers.asked[1].text.toStdString();
+  EXPECT_TRUE(Now().table == before.table) << "a changed file must not be opened";
+
+  ASSERT_TRUE(SaveParamFile(file.toStdString(), sent.options, sent.table).ok);
+  log.OpenButton()->click();
+  EXPECT_EQ(answers.asked.size(), 2u);
+  EXPECT_TRUE(Now().table == sent.table);
+  EXPECT_EQ(QFileInfo(Docs().DocumentPath()).absoluteFilePath(), file);
 }
 
 }  // namespace

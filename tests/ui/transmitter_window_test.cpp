@@ -13,16 +13,19 @@
 #include "link/link_timing.h"
 #include "link/transmitter_image.h"
 #include "link/verify.h"
+#include "model/fingerprint.h"
 #include "model/status_texts.h"
 #include "port/com_names.h"
 #include "res/dialog_templates.h"
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"
 #include "store/param_file.h"
+#include "store/transfer_log.h"
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/param_dlg.h"
 #include "ui/programme_documents.h"
+#include "ui/transfer_log_writer.h"
 #include "ui_test_support.h"
 
 using namespace km27;
@@ -117,6 +120,13 @@ TEST_F(TransmitterWindow, AnUploadIsUndoneAndRedoneAsOneStep) {
   Key(Qt::Key_F6);
   ASSERT_TRUE(WaitStatus(text::kUploadOk)) << Status().toStdString();
   ASSERT_TRUE(dlg->Param().table == sent.table);
+  // The programme has one fingerprint, sent or brought back; the edit made in between has none.
+  ASSERT_TRUE(dlg->TransferLog().WaitIdle(5000));
+  const std::vector<TransferRecord> logged = ReadTransferLog(dlg->TransferLogPath());
+  ASSERT_GE(logged.size(), 2u);
+  EXPECT_EQ(logged.back().action, "upload");
+  EXPECT_EQ(logged.back().programmeSha256, ProgrammeFingerprint(sent.options, sent.table));
+  EXPECT_EQ(logged[logged.size() - 2].programmeSha256, logged.back().programmeSha256);
   QAction* undo = dlg->Documents().Action(QString::fromUtf8("撤销(&U)"));
   ASSERT_NE(undo, nullptr);
   EXPECT_EQ(undo->text(), QString::fromUtf8("撤销(&U) 上传"));
@@ -206,6 +216,10 @@ TEST_F(TransmitterWindow, ClosingDuringATransferAsksThenWaitsOrEndsPromptlyAndSa
     ParamTable t;
     ASSERT_TRUE(LoadParamFile(kParamFileName, o, t));
     EXPECT_EQ(CountTable(t).entries, wait ? 1 : 2);
+    // The exit waited for the record, which tells how the transfer ended.
+    const std::vector<TransferRecord> logged = ReadTransferLog(dlg->TransferLogPath());
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back().result, wait ? "ok" : "interrupted");
     dlg.reset();  // the threads are gone: destroying the window reaches nothing freed
   }
   QTest::qWait(50);

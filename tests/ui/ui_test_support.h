@@ -25,6 +25,9 @@ inline QApplication* EnsureApp() {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     // A window serving the code transmitter scans COM ports: never let it reach real ones.
     qputenv("KM27_COM_DIR", "/nonexistent/km27-no-com-ports");
+    // Transfers are recorded in a log of this process's own, never the user's.
+    static TempDir log{"log"};
+    qputenv("KM27_LOG", QByteArray::fromStdString(log / "transfers.jsonl"));
     auto* a = new QApplication(argc, argv);
     // Remembered settings (the verification switch, recent files) go to a directory of this
     // process's own: never the user's, and never another test's that runs at the same time.

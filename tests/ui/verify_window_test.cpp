@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -15,17 +16,21 @@
 #include "link/box_frame.h"
 #include "link/link_timing.h"
 #include "link/verify.h"
+#include "model/fingerprint.h"
 #include "model/status_texts.h"
 #include "port/com_names.h"
 #include "sim/box_sim.h"
 #include "sim/transmitter_sim.h"
 #include "store/device_info.h"
 #include "store/param_file.h"
+#include "store/transfer_log.h"
 #include "ui/controls/hover_button.h"
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/param_dlg.h"
+#include "ui/difference_view.h"
 #include "ui/programme_documents.h"
+#include "ui/transfer_log_writer.h"
 #include "ui_test_support.h"
 
 using namespace km27;
@@ -41,12 +46,14 @@ class WindowOnOneDevice : public ::testing::Test {
     answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Ok; };
     dlg->SetDeviceModel(model);
     dlg->SetLinkTiming(ports.timing);
+    dlg->SetTransferLogPath(Log());
     dlg->OnInitDialog();
     dlg->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg.get()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 15000));
   }
   QString Status() const { return dlg->statusLine->text(); }
+  std::string Log() const { return work.Path("transfers.jsonl").toStdString(); }
   // F7, then until the buttons come back with a final text.
   bool Download(const std::string& expected) {
     QTest::keyClick(dlg->grid, Qt::Key_F7);
@@ -103,6 +110,16 @@ TEST_F(VerifyWindow, OnByDefaultAndTheOperatorsChoiceIsRemembered) {
   dlg->VerifyAction()->trigger();
   ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kSame))) << Status().toStdString();
   EXPECT_TRUE(answers.asked.empty());
+
+  // A log that cannot be written is said once on the status line; the transfers go on.
+  dlg->SetTransferLogPath(work.Path(kDeviceInfoFileName).toStdString() + "/transfers.jsonl");
+  QTest::keyClick(dlg->grid, Qt::Key_F7);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Status().startsWith(QString::fromUtf8("传输记录无法写入：")); }, 30000));
+  ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kSame))) << Status().toStdString();
+  ASSERT_TRUE(dlg->TransferLog().WaitIdle(5000));
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(Status().startsWith(QString::fromUtf8("传输记录无法写入"))) << "said once, not after every transfer";
+  EXPECT_TRUE(answers.asked.empty());
 }
 
 TEST_F(VerifyWindow, AMismatchIsNamedAndChangesNothingOfTheWindows) {
@@ -114,11 +131,37 @@ TEST_F(VerifyWindow, AMismatchIsNamedAndChangesNothingOfTheWindows) {
   QTest::keyClick(dlg->grid, Qt::Key_F2);                                 // 无码 3 s
   const ParamTable table = dlg->Param().table;
   const ParamOptions options = dlg->Param().options;
+  answers.answer = [](const ScriptedAnswers::Asked& a) {
+    return a.buttons.testFlag(QMessageBox::Open) ? QMessageBox::Open : QMessageBox::Ok;  // 查看差异
+  };
   ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kMismatch))) << Status().toStdString();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !answers.asked.empty(); }, 5000));
   const QString told = answers.asked[0].text;
   EXPECT_TRUE(told.contains(QString::fromUtf8("载频 1701.4Hz（ZPW2000）第 1 步：下发 无码 3 秒，读回 无码 4 秒"))) << told.toStdString();
   EXPECT_TRUE(told.contains(QString::fromUtf8("共 1 个字节不同"))) << told.toStdString();
+
+  // The difference view marks that one step, with the device's value beside ours.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg->findChildren<ui::DifferenceView*>().isEmpty(); }, 5000));
+  const QTableWidget* steps = dlg->findChildren<ui::DifferenceView*>().front()->Table();
+  QStringList marked;
+  for (int r = 0; r < steps->rowCount(); ++r)
+    for (int c = 0; c < steps->columnCount(); ++c)
+      if (steps->item(r, c)->background().style() != Qt::NoBrush) marked << steps->item(r, c)->text();
+  EXPECT_EQ(marked, QStringList{QString::fromUtf8("无码 3 s\n读回 无码 4 s")});
+
+  // One record of it, off the window's thread.
+  ASSERT_TRUE(dlg->TransferLog().WaitIdle(5000));
+  const std::vector<TransferRecord> logged = ReadTransferLog(Log());
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0].action, "download");
+  EXPECT_EQ(logged[0].model, "KM27C");
+  EXPECT_EQ(logged[0].com, 1);
+  EXPECT_EQ(logged[0].result, "verify_mismatch");
+  EXPECT_FALSE(logged[0].verified);
+  EXPECT_NE(logged[0].differences.find(R"("step":1)"), std::string::npos) << logged[0].differences;
+  EXPECT_EQ(logged[0].programmeSha256, ProgrammeFingerprint(options, table));
+  const DeviceInfo sentInfo{};
+  EXPECT_EQ(logged[0].deviceInfoSha256, Sha256Hex(sentInfo.data(), sentInfo.size()));
   EXPECT_TRUE(dlg->Param().table == table);
   EXPECT_TRUE(dlg->Param().options == options);
   EXPECT_EQ(dlg->grid->TextMatrix(1, 2), QString::fromUtf8("3 s"));
