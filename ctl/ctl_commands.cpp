@@ -376,6 +376,7 @@ int Download(const Options& o, Output& out, TransferRecord& record) {
     return kExitTransfer;
   }
   if (r->infoFromDevice) out.Note("设备信息取自下位机，已原样下发");
+  if (r->ownInfo) record.deviceInfoSha256 = Sha256Hex(r->ownInfo->data(), r->ownInfo->size());
   if (!r->ok) {
     out.SetResult("transfer_failed").Add("device_changed", r->deviceTouched);
     out.Error("下载失败：下位机未确认；" + DeviceState(o.model, r->deviceTouched));

@@ -31,6 +31,7 @@ struct TransferOutcome {
   VerifyDifference difference;
   bool deviceTouched = false;   // a failed download had begun to change the device's programme
   bool infoFromDevice = false;  // the device's own information was read first and sent back unchanged
+  std::optional<DeviceInfo> ownInfo;  // that information, for the record of what was sent
   bool infoUnreadable = false;  // refused before any block was sent: no device information to send
 
   static TransferOutcome Ended(TransferKind kind, bool ok) {

@@ -101,6 +101,7 @@ void TransmitterLink::OnLinkResult(int wParam, int lParam) {
       TransferOutcome o = TransferOutcome::Ended(TransferKind::kDownload, lParam == 1);
       o.deviceTouched = lParam != 1 && deviceTouched_;
       o.infoFromDevice = infoFromDevice_;
+      if (infoFromDevice_) o.ownInfo = ownInfo_;
       o.infoUnreadable = infoUnreadable_;
       observer_.TransferJudged(o);
       // A download that is read back next is not over until its verdict.
@@ -149,6 +150,7 @@ void TransmitterLink::OnVerifyResult(VerifyOutcome outcome, const VerifyDifferen
   transferRunning_ = false;
   TransferOutcome o = TransferOutcome::ReadBackEnded(outcome, difference);
   o.infoFromDevice = infoFromDevice_;
+  if (infoFromDevice_) o.ownInfo = ownInfo_;
   observer_.TransferJudged(o);
   observer_.TransferEnded(o);
 }
@@ -317,6 +319,7 @@ void TransmitterLink::DownloadThread() {
       if (Pause(timing_.identifyPauseMs)) SendIdentifyFrame();
       if (read) {
         image_.SetInfo(own.Info());
+        ownInfo_ = own.Info();
         infoFromDevice_ = true;
       } else {
         infoUnreadable_ = true;

@@ -128,6 +128,7 @@ class TransmitterLink : public LinkEngine {
   bool infoKnown_ = false;  // the image holds device information to send (file or upload)
   // How the running download's device information went; read after its report.
   bool infoFromDevice_ = false;
+  DeviceInfo ownInfo_{};  // what infoFromDevice_ sent back, written by the download thread before it reports
   bool infoUnreadable_ = false;
   TransmitterImage image_;  // handed over between the threads by the order of the reports
   // Which devices other programs have open, for the monitor's scans: a scan that finds no free

@@ -115,6 +115,7 @@ void LinkPresenter::TransferJudged(const TransferOutcome& o) {
     else if (!o.ok)
       r.error = o.kind == TransferKind::kUpload ? "上传失败" : "下载失败";
     if (o.infoUnreadable) r.error = text::kInfoNotReadMessage;
+    if (o.ownInfo) r.deviceInfoSha256 = Sha256Hex(o.ownInfo->data(), o.ownInfo->size());
   }
   if (o.readBack) {
     window_.SetStatusText(VerifyStatusText(o.verify) + (o.infoFromDevice ? text::kInfoFromDevice : ""));

@@ -272,6 +272,8 @@ TEST_F(CtlTransfer, WithoutUsableDeviceInformationTheDevicesOwnIsSentBackOrNothi
     EXPECT_TRUE(r.Json()["device_info_from_device"].get<bool>());
     EXPECT_TRUE(Has(r.err, "设备信息取自下位机")) << r.err;
     EXPECT_TRUE(transmitter.Image() == SentImage(own));
+    // The record names the information that went, though no file held it.
+    EXPECT_EQ(LogRecords().back()["device_info_sha256"], Sha256Hex(own.data(), own.size()));
   }
   // A device whose information cannot be read gets nothing at all.
   transmitter.SetFailReads(true);
