@@ -60,10 +60,10 @@ bool Ser2netServer::Start(const std::string& dir, std::vector<Line>& lines) {
     std::ofstream out(conf);
     out << "%YAML 1.1\n---\n";
     for (size_t i = 0; i < lines.size(); ++i) {
-      lines[i].port = FreeTcpPort();
+      if (lines[i].port == 0) lines[i].port = FreeTcpPort();
       out << "connection: &l" << i << "\n  accepter: " << (lines[i].telnet ? "telnet(rfc2217),tcp," : "tcp,")
           << "127.0.0.1," << lines[i].port << "\n  connector: serialdev," << lines[i].device
-          << ",9600n81,local\n  options:\n    banner: \"\\r\\nser2net\\r\\n\"\n    kickolduser: false\n";
+          << ",9600n81,local\n  options:\n    banner: \"" << lines[i].banner << "\"\n    kickolduser: false\n";
     }
   }
   std::fflush(nullptr);  // the child's freopen would write out what the parent has buffered
@@ -82,11 +82,14 @@ bool Ser2netServer::Start(const std::string& dir, std::vector<Line>& lines) {
   return false;
 }
 
-Ser2netServer::~Ser2netServer() {
+Ser2netServer::~Ser2netServer() { Stop(); }
+
+void Ser2netServer::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
   }
+  pid_ = -1;
 }
 
 DelayRelay::DelayRelay(int target, int delayMs) : target_(target), delayMs_(delayMs) {

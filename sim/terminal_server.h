@@ -20,7 +20,8 @@ class Ser2netServer {
   struct Line {
     std::string device;
     bool telnet = false;
-    int port = 0;  // set by Start
+    int port = 0;  // 0: a free one, set by Start
+    std::string banner = "\\r\\nser2net\\r\\n";  // as the configuration writes it (escapes kept)
   };
   static bool Installed();
 
@@ -31,6 +32,7 @@ class Ser2netServer {
 
   // Writes its configuration into `dir`; true once every port listens.
   bool Start(const std::string& dir, std::vector<Line>& lines);
+  void Stop();  // the server goes, as a terminal server switched off
 
  private:
   pid_t pid_ = -1;

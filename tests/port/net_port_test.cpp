@@ -21,7 +21,7 @@
 #include "port/rfc2217_port.h"
 #include "port/tcp_port.h"
 #include "sim/sim_line.h"
-#include "port/ser2net_server.h"
+#include "sim/terminal_server.h"
 #include "temp_dir.h"
 
 namespace km27 {
@@ -82,7 +82,7 @@ TEST(NetUrl, ParsesWhatServersAreReachedByAndSaysWhyNot) {
 
 TEST(NetPort, AbsentServerFailsAtOnceWithTheSystemsReason) {
   TcpPort port;
-  const std::string url = "tcp://127.0.0.1:" + std::to_string(FreePort());
+  const std::string url = "tcp://127.0.0.1:" + std::to_string(sim::FreeTcpPort());
   const auto t0 = Clock::now();
   EXPECT_FALSE(port.Open(url));
   EXPECT_LT(MsSince(t0), 2000);
@@ -95,14 +95,14 @@ TEST(NetPort, AbsentServerFailsAtOnceWithTheSystemsReason) {
 class Ser2net : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!Ser2netInstalled())
+    if (!sim::Ser2netServer::Installed())
       GTEST_SKIP() << "ser2net is not installed (scripts/setup-debian.sh installs it)";
     ASSERT_TRUE(line.Open(dir.path, 1)) << line.Error();
-    rawPort = FreePort();
-    telnetPort = FreePort();
-    ASSERT_TRUE(server.Start(dir.path, {{false, rawPort, line.SlavePath(), "\\r\\nser2net port raw\\r\\n\\r\\n"},
-                                        {true, telnetPort, line.SlavePath(), ""}}))
-        << "ser2net did not start";
+    std::vector<sim::Ser2netServer::Line> lines = {{line.SlavePath(), false, 0, "\\r\\nser2net port raw\\r\\n\\r\\n"},
+                                                   {line.SlavePath(), true, 0, ""}};
+    ASSERT_TRUE(server.Start(dir.path, lines)) << "ser2net did not start";
+    rawPort = lines[0].port;
+    telnetPort = lines[1].port;
   }
   void TearDown() override { Stop(); }
   void Stop() { server.Stop(); }
@@ -111,7 +111,7 @@ class Ser2net : public ::testing::Test {
   TempDir dir{"ser2net"};
   sim::SimLine line;
   int rawPort = 0, telnetPort = 0;
-  Ser2netServer server;
+  sim::Ser2netServer server;
 };
 
 TEST_F(Ser2net, RawTcpCarriesEveryByteAfterTheBannerAndKeepsTheServersLine) {

@@ -1,5 +1,9 @@
 // COM ports that name a line at a terminal server, in the window: used as a local line, never
 // waited for, and set up from 端口设置.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,7 +17,7 @@
 #include "link/verify.h"
 #include "model/status_texts.h"
 #include "port/net_url.h"
-#include "port/ser2net_server.h"
+#include "sim/terminal_server.h"
 #include "res/dialog_templates.h"
 #include "sim/box_sim.h"
 #include "ui/controls/lamp_static.h"
@@ -56,16 +60,17 @@ class NetWindow : public ::testing::Test {
 };
 
 TEST_F(NetWindow, FindsTheBoxBehindSer2netAndDownloads) {
-  if (!Ser2netInstalled()) GTEST_SKIP() << "ser2net is not installed (scripts/setup-debian.sh installs it)";
+  if (!sim::Ser2netServer::Installed()) GTEST_SKIP() << "ser2net is not installed (scripts/setup-debian.sh installs it)";
   TempDir simDir{"netbox"};
   sim::BoxSimOptions o;
   o.comDir = simDir.path;
   o.paced = false;
   sim::BoxSim box(o);
   ASSERT_TRUE(box.Start()) << box.Error();
-  Ser2netServer server;
-  const int port = FreePort();
-  ASSERT_TRUE(server.Start(simDir.path, {{true, port, Entry(simDir.path, 1), ""}}));
+  sim::Ser2netServer server;
+  std::vector<sim::Ser2netServer::Line> lines = {{Entry(simDir.path, 1), true, 0, ""}};
+  ASSERT_TRUE(server.Start(simDir.path, lines));
+  const int port = lines[0].port;
   ports.timing = LinkTiming{};  // a fifth of the watchdog would not outlast a busy machine's network
   OpenWindow({"rfc2217://127.0.0.1:" + std::to_string(port)});
   ASSERT_TRUE(QTest::qWaitFor([&] { return dlg->lamp->LampState() == 1; }, 15000)) << PortProblemText();
