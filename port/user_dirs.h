@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "model/messages.h"
+
 namespace km27 {
 
 // Where the tool keeps each user's files. Empty when the system cannot tell.
@@ -18,5 +20,9 @@ std::string UserHome();
 // An unset or empty HOME becomes the account's home, before a toolkit or the settings look for
 // it (nothing to do on Windows).
 void SetHomeFromAccount();
+
+// The language the user's system asks for: the locale's (LC_ALL, LC_MESSAGES, LANG) on POSIX,
+// the user's interface language on Windows.
+Language SystemLanguage();
 
 }  // namespace km27

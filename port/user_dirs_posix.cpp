@@ -29,4 +29,8 @@ void SetHomeFromAccount() {
   if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir) setenv("HOME", pw->pw_dir, 1);
 }
 
+Language SystemLanguage() {
+  return LanguageOfLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+}
+
 }  // namespace km27

@@ -31,4 +31,8 @@ std::string UserComDir() { return Under(L"APPDATA", "\\km27\\com"); }
 std::string UserDataDir() { return Under(L"LOCALAPPDATA", "\\km27param"); }
 void SetHomeFromAccount() {}
 
+Language SystemLanguage() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_ENGLISH ? Language::kEnglish : Language::kChinese;
+}
+
 }  // namespace km27
