@@ -341,7 +341,7 @@ Reason: %2
     </message>
     <message>
         <source>设备或网址</source>
-        <translation>Device or address</translation>
+        <translation>Device/URL</translation>
     </message>
     <message>
         <source>设置</source>

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "model/messages.h"
+#include "res/translations.h"
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/param_dlg.h"
@@ -66,6 +67,7 @@ QStringList WindowTexts(CParamDlg& dlg) {
 TEST(MainWindowTexts, ChineseWindowEqualsItsSnapshot) {
   EnsureApp();
   SetLanguage(Language::kChinese);
+  res::InstallInterfaceLanguage(*qApp, Language::kChinese);
   TempWorkDir work;
   QStringList texts;
   for (DeviceModel model : {CodeBox, CodeTransmitter}) {
