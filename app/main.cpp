@@ -3,6 +3,7 @@
 
 #include "app/command_line.h"
 #include "app/param_app.h"
+#include "res/translations.h"
 
 int main(int argc, char** argv) {
   SetHomeFromAccount();
@@ -17,11 +18,11 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("km27param"));
   // The classic look: group box captions sit on the frame, as the dialog layouts assume.
   QApplication::setStyle(QStringLiteral("Windows"));
-  CParamApp::InstallQtTranslations(app);
+  km27::res::InstallInterfaceLanguage(app, km27::CurrentLanguage());
   if (!inWorkDir) {
     // Started from the menu there is no terminal to read an error in.
-    QMessageBox::critical(nullptr, QStringLiteral("参数设置工具"),
-                          QStringLiteral("工作目录不可用：\n%1\n原因：%2")
+    QMessageBox::critical(nullptr, QCoreApplication::translate("main", "参数设置工具"),
+                          QCoreApplication::translate("main", "工作目录不可用：\n%1\n原因：%2")
                               .arg(QString::fromStdString(options.workDir), QString::fromStdString(workDirError)));
     return 1;
   }

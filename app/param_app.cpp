@@ -3,14 +3,13 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QSessionManager>
-#include <QLibraryInfo>
-#include <QTranslator>
 #include <cstring>
 #include <memory>
 
 #include "app/about_dlg.h"
 #include "app/device_select_dlg.h"
 #include "port/stop_requests.h"
+#include "res/translations.h"
 #include "store/file_io.h"
 #include "ui/param_dlg.h"
 #include "ui/qt_event_loop.h"
@@ -69,12 +68,4 @@ void CParamApp::PrepareMainWindow(CParamDlg& dlg) {
   });
 }
 
-QTranslator* CParamApp::InstallQtTranslations(QCoreApplication& app) {
-  auto* qt = new QTranslator(&app);
-  if (!qt->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
-      !QCoreApplication::installTranslator(qt)) {
-    delete qt;
-    return nullptr;
-  }
-  return qt;
-}
+QTranslator* CParamApp::InstallQtTranslations(QCoreApplication& app) { return km27::res::InstallQtChinese(app); }

@@ -75,10 +75,14 @@ enum StyleBits : unsigned {
   kStyleNoPrefix = 1u << 3,    // '&' is shown as is
 };
 
+// The translation context of the templates' captions and texts (shown through
+// QCoreApplication::translate with it; they are written in Chinese).
+inline constexpr char kDialogTextContext[] = "Dialogs";
+
 struct ControlTemplate {
   int id;
   ControlKind kind;
-  const char* text;  // UTF-8
+  const char* text;  // UTF-8, Chinese
   int x, y, cx, cy;  // dialog units
   bool group;
   bool tabStop;

@@ -1,11 +1,14 @@
 #include "res/strings.h"
 
+#include <QtGlobal>
+
 namespace km27::res {
 
 namespace {
 
-const char kAbout[] = "关于 KM27A(&A)...";
+const char* const kAbout = QT_TRANSLATE_NOOP("Strings", "关于 KM27A(&A)...");
 
+// The help halves are the text of KM27A.txt, a file in GBK: always Chinese.
 // Lines end in LF and are indented with tabs; the file writer turns LF into CR LF.
 const char kHelp1[] =
     "KM27A软件功能简介：\n"

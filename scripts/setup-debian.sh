@@ -7,8 +7,8 @@ PKGS=(
   # building
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libxkbcommon-dev libx11-dev
-  # Qt's own dialogs and buttons in Chinese
-  qt6-translations-l10n
+  # Qt's own dialogs and buttons in Chinese; the English of ours made from its .ts
+  qt6-translations-l10n qt6-l10n-tools qt6-tools-dev
   # the test suites: GoogleTest, a CJK font for the dialogs' texts (and the record's PDF, read
   # back with poppler's tools), an X server and input for the real programs, clang's libFuzzer
   # and sanitizers (with the symbolizer for their reports)

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QFontDatabase>
 #include <QFontMetrics>
@@ -71,7 +72,7 @@ void FollowCheckedTabStop(QButtonGroup* group) {
 }
 
 QWidget* MakeControl(const res::ControlTemplate& c, QWidget* parent, const DialogUnits& u) {
-  const QString text = QString::fromUtf8(c.text);
+  const QString text = QCoreApplication::translate(res::kDialogTextContext, c.text);
   using K = res::ControlKind;
   switch (c.kind) {
     case K::PushButton:
@@ -167,7 +168,7 @@ QButtonGroup* BuiltDialog::GroupOf(int id) const {
 
 BuiltDialog BuildDialog(QDialog* dialog, const res::DialogTemplate& t, const ControlFactory& factory) {
   BuiltDialog built;
-  dialog->setWindowTitle(QString::fromUtf8(t.caption));
+  dialog->setWindowTitle(QCoreApplication::translate(res::kDialogTextContext, t.caption));
   dialog->setFont(DialogFont(t.fontFace, t.pointSize));
   built.units = BaseUnitsOf(dialog->font());
   const DialogUnits& u = built.units;

@@ -21,7 +21,7 @@ const QColor kMarked(255, 190, 190);
 // A step as the grid shows it: the code's name and its seconds, on two lines so that twenty
 // steps fit a screen's width.
 QString StepText(const CodeCatalogue& catalogue, int carrier, const ParamEntry& e, const QString& between = "\n") {
-  if (e.code == 0 && e.seconds == 0) return QStringLiteral("空");
+  if (e.code == 0 && e.seconds == 0) return DifferenceView::tr("空");
   return QString::fromStdString(catalogue.Name(FamilyOfCarrier(carrier), e.code)) + between +
          QStringLiteral("%1 s").arg(e.seconds);
 }
@@ -31,7 +31,7 @@ QString StepText(const CodeCatalogue& catalogue, int carrier, const ParamEntry& 
 DifferenceView::DifferenceView(const Programme& sent, const VerifyDifference& difference, const CodeCatalogue& catalogue,
                                QWidget* parent)
     : QDialog(parent) {
-  setWindowTitle(QStringLiteral("查看差异"));
+  setWindowTitle(tr("查看差异"));
   auto* layout = new QVBoxLayout(this);
   int steps = 0;
   QStringList others;
@@ -41,8 +41,8 @@ DifferenceView::DifferenceView(const Programme& sent, const VerifyDifference& di
     else
       others << QString::fromStdString(DescribeDifference(item, catalogue));
   }
-  layout->addWidget(new QLabel(QStringLiteral("下位机读回的参数与下发的不同：%1 个步骤、%2 处其他字节，共 %3 个字节。"
-                                              "标红的步骤：上行为下发的，下行为下位机读回的。")
+  layout->addWidget(new QLabel(tr("下位机读回的参数与下发的不同：%1 个步骤、%2 处其他字节，共 %3 个字节。"
+                                 "标红的步骤：上行为下发的，下行为下位机读回的。")
                                    .arg(steps)
                                    .arg(others.size())
                                    .arg(qulonglong(difference.bytes))));
@@ -67,8 +67,8 @@ DifferenceView::DifferenceView(const Programme& sent, const VerifyDifference& di
         item.step > kEditableSlots)
       continue;
     QTableWidgetItem* cell = table_->item(item.carrier, item.step - 1);
-    cell->setText(StepText(catalogue, item.carrier, item.sentStep, " ") + QStringLiteral("\n读回 ") +
-                  StepText(catalogue, item.carrier, item.readStep, " "));
+    cell->setText(StepText(catalogue, item.carrier, item.sentStep, " ") + QLatin1Char('\n') +
+                  tr("读回 %1").arg(StepText(catalogue, item.carrier, item.readStep, " ")));
     cell->setBackground(QBrush(kMarked));
     cell->setToolTip(QString::fromStdString(DescribeDifference(item, catalogue)));
   }
@@ -82,7 +82,7 @@ DifferenceView::DifferenceView(const Programme& sent, const VerifyDifference& di
     list->setMaximumHeight(list->sizeHintForRow(0) * std::min<int>(int(others.size()), 6) + 8);
     layout->addWidget(list);
   }
-  auto* close = new QPushButton(QStringLiteral("关闭"), this);
+  auto* close = new QPushButton(tr("关闭"), this);
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
   layout->addWidget(close, 0, Qt::AlignRight);
   // The whole table where the screen allows it, scroll bars only where it does not.

@@ -16,7 +16,7 @@ namespace {
 
 QString U(const std::string& s) { return QString::fromStdString(s); }
 
-QString SecondsText(int seconds) { return QStringLiteral("%1 秒").arg(seconds); }
+QString SecondsText(int seconds) { return OverviewPicture::tr("%1 秒").arg(seconds); }
 
 // A tick every so many seconds, so that a cycle of `longest` seconds gets at most eight.
 int TickStep(int longest) {
@@ -71,7 +71,7 @@ OverviewPicture::Metrics OverviewPicture::Measure(qreal width, const QPaintDevic
 
 qreal OverviewPicture::LegendHeight(const Metrics& m, const ProgrammeOverview& ov) const {
   const QFontMetricsF fm(font_, m.device);
-  qreal x = m.margin + fm.horizontalAdvance(QStringLiteral("图例：")), lines = 1;
+  qreal x = m.margin + fm.horizontalAdvance(tr("图例：")), lines = 1;
   for (const OverviewLegendEntry& e : ov.legend) {
     const qreal w = 1.4 * m.h + fm.horizontalAdvance(U(e.name)) + m.h;
     if (x + w > m.width - m.margin && x > m.margin * 2) {
@@ -102,7 +102,7 @@ void OverviewPicture::Paint(QPainter& p, const QRectF& area) {
   p.setFont(font_);
   p.setPen(Qt::black);
   if (ov.Empty()) {
-    p.drawText(area, Qt::AlignCenter, QStringLiteral("程序表中没有步骤"));
+    p.drawText(area, Qt::AlignCenter, tr("程序表中没有步骤"));
     p.restore();
     return;
   }
@@ -148,7 +148,7 @@ void OverviewPicture::Paint(QPainter& p, const QRectF& area) {
     p.setFont(m.bold);
     p.setPen(Qt::black);
     QString head = U(g.caption);
-    if (!g.lineOption.empty()) head += QStringLiteral("　　线路：") + U(g.lineOption);
+    if (!g.lineOption.empty()) head += tr("　　线路：%1").arg(U(g.lineOption));
     p.drawText(QRectF(left + m.margin, y, area.width() - 2 * m.margin, m.groupH), Qt::AlignLeft | Qt::AlignVCenter,
                head);
     y += m.groupH;
@@ -188,14 +188,14 @@ void OverviewPicture::Paint(QPainter& p, const QRectF& area) {
     p.drawText(QRectF(x - 2 * m.h, y, 4 * m.h, m.axisH), Qt::AlignHCenter | Qt::AlignVCenter, QString::number(t));
   }
   p.drawText(QRectF(chartLeft + m.chartW, y, m.totalW, m.axisH), Qt::AlignRight | Qt::AlignVCenter,
-             QStringLiteral("秒"));
+             tr("秒"));
   y += m.axisH;
 
   // The legend: one swatch per code used.
   p.setFont(font_);
   p.setPen(Qt::black);
   const QFontMetricsF fm(font_, p.device());
-  const QString title = QStringLiteral("图例：");
+  const QString title = tr("图例：");
   p.drawText(QRectF(left + m.margin, y, fm.horizontalAdvance(title), 1.5 * m.h), Qt::AlignVCenter, title);
   qreal x = m.margin + fm.horizontalAdvance(title);
   for (const OverviewLegendEntry& e : ov.legend) {
@@ -234,7 +234,7 @@ void OverviewPicture::PaintMarked(QPainter& p, int width, int height) const {
   p.setFont(font_);
   p.setPen(QColor(90, 90, 90));
   p.drawText(QRectF(0, height - mark, width - 4, mark), Qt::AlignRight | Qt::AlignVCenter,
-             QStringLiteral("程序指纹 %1…").arg(QString::fromStdString(GroupedFingerprint(hex.substr(0, 16)))));
+             tr("程序指纹 %1…").arg(QString::fromStdString(GroupedFingerprint(hex.substr(0, 16)))));
 }
 
 QByteArray OverviewPicture::Png(int width) const {
@@ -262,7 +262,7 @@ QByteArray OverviewPicture::Svg(int width) const {
   QSvgGenerator svg;
   svg.setOutputDevice(&buffer);
   svg.setResolution(96);
-  svg.setTitle(QStringLiteral("程序总览"));
+  svg.setTitle(tr("程序总览"));
   const int height = int(HeightFor(width, &svg) + MarkHeight(&svg));
   svg.setSize(QSize(width, height));
   svg.setViewBox(QRect(0, 0, width, height));

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QColor>
+#include <QCoreApplication>
 #include <QFont>
 #include <QRectF>
 #include <QSizeF>
@@ -22,6 +23,8 @@ QColor OverviewColour(int index);
 // an image, an SVG file or a page. Every measure follows the font's height, so the picture
 // reads the same at any resolution.
 class OverviewPicture {
+  Q_DECLARE_TR_FUNCTIONS(OverviewPicture)
+
  public:
   OverviewPicture(const Programme& programme, const CodeCatalogue& catalogue, int currentCarrier, const QFont& font);
 

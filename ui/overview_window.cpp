@@ -13,7 +13,7 @@ namespace km27::ui {
 OverviewCanvas::OverviewCanvas(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setCursor(Qt::PointingHandCursor);
-  setToolTip(QStringLiteral("单击一行，在主窗口中选择该载频"));
+  setToolTip(tr("单击一行，在主窗口中选择该载频"));
 }
 
 void OverviewCanvas::Show(std::unique_ptr<OverviewPicture> picture) {
@@ -43,7 +43,7 @@ void OverviewCanvas::mousePressEvent(QMouseEvent* e) {
 }
 
 COverviewWindow::COverviewWindow(QWidget* owner) : QWidget(owner, Qt::Window) {
-  setWindowTitle(QString::fromUtf8(kOverviewTitle));
+  setWindowTitle(tr("程序总览"));
   setAttribute(Qt::WA_DeleteOnClose, false);
   canvas_ = new OverviewCanvas;
   scroll_ = new QScrollArea;
@@ -51,9 +51,9 @@ COverviewWindow::COverviewWindow(QWidget* owner) : QWidget(owner, Qt::Window) {
   scroll_->setWidgetResizable(false);
   scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   scroll_->setFrameShape(QFrame::NoFrame);
-  png_ = new QPushButton(QStringLiteral("保存为PNG..."));
-  svg_ = new QPushButton(QStringLiteral("保存为SVG..."));
-  auto* close = new QPushButton(QStringLiteral("关闭"));
+  png_ = new QPushButton(tr("保存为PNG..."));
+  svg_ = new QPushButton(tr("保存为SVG..."));
+  auto* close = new QPushButton(tr("关闭"));
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(png_);

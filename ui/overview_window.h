@@ -10,8 +10,6 @@ class QScrollArea;
 
 namespace km27::ui {
 
-inline constexpr const char kOverviewTitle[] = "程序总览";
-
 // The picture of the whole programme on the screen; a click on a row names its carrier.
 class OverviewCanvas : public QWidget {
   Q_OBJECT

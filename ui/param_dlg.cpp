@@ -50,8 +50,10 @@ struct ButtonDef {
   const char* caption;
 };
 constexpr ButtonDef kButtons[ui::kButtonCount] = {
-    {IDC_UPLOAD, "上传"},    {IDC_DOWNLOAD, "下载"},  {IDC_CLEAR, "清空"},  {IDC_EXIT, "退出"},
-    {IDC_MOVE_UP, "上移"},   {IDC_MOVE_DOWN, "下移"}, {IDC_DELETE, "删除"}, {IDC_ADD, "添加"},
+    {IDC_UPLOAD, QT_TRANSLATE_NOOP("CParamDlg", "上传")},    {IDC_DOWNLOAD, QT_TRANSLATE_NOOP("CParamDlg", "下载")},
+    {IDC_CLEAR, QT_TRANSLATE_NOOP("CParamDlg", "清空")},     {IDC_EXIT, QT_TRANSLATE_NOOP("CParamDlg", "退出")},
+    {IDC_MOVE_UP, QT_TRANSLATE_NOOP("CParamDlg", "上移")},   {IDC_MOVE_DOWN, QT_TRANSLATE_NOOP("CParamDlg", "下移")},
+    {IDC_DELETE, QT_TRANSLATE_NOOP("CParamDlg", "删除")},    {IDC_ADD, QT_TRANSLATE_NOOP("CParamDlg", "添加")},
 };
 
 // Status controls in pixels from the client's left and bottom edges.
@@ -65,26 +67,11 @@ constexpr StatusPlace kStatusPlaces[] = {
     {IDC_CARRIER_COUNT, 485, 69}, {IDC_CODE_COUNT, 555, 72},
 };
 
-const char kWindowCaption[] = "参数设置工具";
-const char kVerifyEntry[] = "下载后校验";
-const char kPortSettingsEntry[] = "端口设置(&T)...";
-const char kTransferLogEntry[] = "传输记录(&L)...";
+QString WindowCaption() { return CParamDlg::tr("参数设置工具"); }
 const char kVerifySetting[] = "transfer/verifyAfterDownload";
-const char kSaveFailedText[] =
-    "参数文件保存失败：\n%1\n原因：%2\n\n"
-    "“重试”：再次保存；\n“取消”：回到窗口，程序表保留；\n“放弃”：不保存本次修改，关闭窗口（原文件不变）。";
-
-const char kTransferExitText[] =
-    "正在与下位机传输数据。\n\n“等待传输结束”：传输结束后窗口自动保存并退出；\n"
-    "“仍然退出”：立即中断传输并退出。";
-const char kIncompleteText[] = "下载在进行中被中断：下位机中的程序可能不完整，请重新下载。";
-const char kChangedOnDiskText[] =
-    "参数文件在本窗口读取或保存之后已被修改（另一个窗口、命令行工具或编辑器）：\n%1\n修改时间：%2\n\n"
-    "“覆盖”：用本窗口的程序表替换它，文件中的修改将丢失；\n"
-    "“另存为…”：把本窗口的程序表存为另一个文件，参数文件保持不变，然后关闭窗口；\n“取消”：回到窗口。";
-const char kOtherFileText[] =
-    "本窗口的程序表来自另一个文件：\n%1\n与参数文件的内容不同：\n%2\n\n"
-    "“保存到工作文件”：用本窗口的程序表替换参数文件；\n“不保存”：参数文件保持不变，关闭窗口；\n“取消”：回到窗口。";
+QString IncompleteText() { return CParamDlg::tr("下载在进行中被中断：下位机中的程序可能不完整，请重新下载。"); }
+// What goes to the terminal when no one is there to read a window.
+void TellTerminal(const QString& text) { std::fprintf(stderr, "km27param: %s\n", text.toLocal8Bit().constData()); }
 constexpr int kExitWaitTickMs = 100;
 constexpr int kUnattendedWaitMs = 5000;
 
@@ -95,9 +82,9 @@ QMessageBox::StandardButton DefaultMessageBox(QWidget* parent, QMessageBox::Icon
   QMessageBox box(icon, caption, text, buttons, parent);
   // 是, 否 and 确定 come from Qt's Chinese translation. These three keep our names and keys:
   // the exit save's message explains its buttons by them (Qt would say 丢弃, not 放弃).
-  if (auto* b = box.button(QMessageBox::Retry)) b->setText(QStringLiteral("重试(&R)"));
-  if (auto* b = box.button(QMessageBox::Cancel)) b->setText(QStringLiteral("取消(&C)"));
-  if (auto* b = box.button(QMessageBox::Discard)) b->setText(QStringLiteral("放弃(&D)"));
+  if (auto* b = box.button(QMessageBox::Retry)) b->setText(CParamDlg::tr("重试(&R)"));
+  if (auto* b = box.button(QMessageBox::Cancel)) b->setText(CParamDlg::tr("取消(&C)"));
+  if (auto* b = box.button(QMessageBox::Discard)) b->setText(CParamDlg::tr("放弃(&D)"));
   for (const auto& [button, name] : names)
     if (auto* b = box.button(button)) b->setText(name);
   if (safe != QMessageBox::NoButton) box.setDefaultButton(safe);
@@ -133,7 +120,7 @@ CParamDlg::CParamDlg(QWidget* parent)
     // Once: a transfer is never failed by its record, nor is every later one announced.
     if (transferLogFailureShown || destroyed || !statusLine) return;
     transferLogFailureShown = true;
-    statusLine->setText(QStringLiteral("传输记录无法写入：") + reason);
+    statusLine->setText(tr("传输记录无法写入：%1").arg(reason));
     presenter_.RestartStatusReset();
   });
   connect(history.get(), &ui::ProgrammeHistory::Restored, this, &CParamDlg::OnRestored);
@@ -158,13 +145,13 @@ bool CParamDlg::OnInitDialog() {
   built = ui::BuildDialog(this, *t, [](const ControlTemplate& c, QWidget* parent) -> QWidget* {
     if (c.kind == ControlKind::PushButton) {
       auto* b = new CHoverButton(parent);
-      b->setText(QString::fromUtf8(c.text));
+      b->setText(QCoreApplication::translate(kDialogTextContext, c.text));
       return b;
     }
     if (c.id == IDC_LAMP) return new CLampStatic(parent);
     return nullptr;
   });
-  setWindowTitle(QString::fromUtf8(kWindowCaption));
+  setWindowTitle(WindowCaption());
   lamp = static_cast<CLampStatic*>(Control(IDC_LAMP));
   codeCountText = static_cast<QLabel*>(Control(IDC_CODE_COUNT));
   carrierCountText = static_cast<QLabel*>(Control(IDC_CARRIER_COUNT));
@@ -190,22 +177,22 @@ bool CParamDlg::OnInitDialog() {
 
   // The programme's document commands, the verification switch, then the About entry, where the
   // window's menu is reached by mouse and keyboard.
-  const QString about = QString::fromUtf8(LoadString(IDS_ABOUTBOX));
+  const QString about = QCoreApplication::translate(kStringTableContext, LoadString(IDS_ABOUTBOX));
   sysMenu = new QMenu(this);
   documents = new ui::ProgrammeDocuments(*this);
   connect(this, &CParamDlg::ProgrammeShown, documents, &ui::ProgrammeDocuments::ProgrammeShown);
   documents->AddMenuEntries(sysMenu);
   // Proof on the device after every download, unless the operator turned it off (remembered).
   sysMenu->addSeparator();
-  verifyAction = sysMenu->addAction(QString::fromUtf8(kVerifyEntry));
+  verifyAction = sysMenu->addAction(tr("下载后校验"));
   verifyAction->setCheckable(true);
   verifyAction->setChecked(QSettings().value(kVerifySetting, true).toBool());
   connect(verifyAction, &QAction::toggled, this, [this](bool on) {
     QSettings().setValue(kVerifySetting, on);
     if (engine) engine->SetVerifyAfterDownload(on);
   });
-  sysMenu->addAction(QString::fromUtf8(kPortSettingsEntry), this, &CParamDlg::OnPortSettings);
-  sysMenu->addAction(QString::fromUtf8(kTransferLogEntry), this, &CParamDlg::OnTransferLog);
+  sysMenu->addAction(tr("端口设置(&T)..."), this, &CParamDlg::OnPortSettings);
+  sysMenu->addAction(tr("传输记录(&L)..."), this, &CParamDlg::OnTransferLog);
   if (!transferLogChosen) transferLog->SetPath(DefaultTransferLogPath());
   if (!about.isEmpty()) {
     sysMenu->addSeparator();
@@ -228,14 +215,14 @@ bool CParamDlg::OnInitDialog() {
   paramFileStart = LoadParamFileAtStart(kParamFileName, param.options, param.table, std::time(nullptr));
   history->Adopt();  // the programme the window starts with is nothing to undo
   RememberWorkingFile();
-  std::string told = paramFileStart.Message();
+  QString told = QString::fromStdString(paramFileStart.Message());
   if (const std::string bad = ImpossibleStepsText(param.table, catalogue); !bad.empty())
-    told += (told.empty() ? "" : "\n\n") + std::string("参数文件 ") + kParamFileName + " 中有下位机无法执行的内容：\n" + bad;
-  if (!told.empty()) {
+    told += (told.isEmpty() ? QString() : QStringLiteral("\n\n")) +
+            tr("参数文件 %1 中有下位机无法执行的内容：\n%2").arg(QString::fromUtf8(kParamFileName), QString::fromStdString(bad));
+  if (!told.isEmpty()) {
     // Once the window is up, so the operator sees what the message is about.
     QTimer::singleShot(0, this, [this, told] {
-      if (!destroyed)
-        Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), QString::fromStdString(told), QMessageBox::Ok);
+      if (!destroyed) Ask(QMessageBox::Warning, WindowCaption(), told, QMessageBox::Ok);
     });
   }
   param.SetupColumns();
@@ -264,10 +251,10 @@ bool CParamDlg::OnInitDialog() {
   if (!IsCodeTransmitter(model)) ShowCounts();
   // Why the lamp stays dark: ports that exist but could not be opened, and the fix.
   lamp->SetToolTipSource([this] {
-    if (engine && engine->LinkUp()) return QString::fromUtf8("通信正常");
+    if (engine && engine->LinkUp()) return tr("通信正常");
     const std::string problems = PortProblemText();
-    if (problems.empty()) return QString::fromUtf8("通信中断：未找到下位机");
-    return QString::fromUtf8(("通信中断：\n" + problems).c_str());
+    if (problems.empty()) return tr("通信中断：未找到下位机");
+    return tr("通信中断：\n%1").arg(QString::fromStdString(problems));
   });
   return true;
 }
@@ -286,7 +273,7 @@ int CParamDlg::DoModal() {
 void CParamDlg::SetupButtons() {
   for (int i = 0; i < ui::kButtonCount; ++i) {
     buttons[size_t(i)] = static_cast<CHoverButton*>(Control(kButtons[i].id));
-    buttons[size_t(i)]->caption = QString::fromUtf8(kButtons[i].caption);
+    buttons[size_t(i)]->caption = tr(kButtons[i].caption);
   }
 }
 
@@ -373,27 +360,27 @@ void CParamDlg::SelectCarrier(int carrier) {
 void CParamDlg::OnLineRadio() {
   UpdateData(true);
   if (lineChoice >= 0)
-    history->Edit(QStringLiteral("线路"), ui::ChangeScope::kCarrier, [this] { param.SetLineOption(lineChoice); });
+    history->Edit(tr("线路"), ui::ChangeScope::kCarrier, [this] { param.SetLineOption(lineChoice); });
 }
 
 void CParamDlg::OnAdd() {
   const int code = std::max(0, codeCombo->currentIndex());
   const int seconds = DurationSeconds(timeCombo->currentText().toStdString()) & 0xFF;
-  history->Edit(QStringLiteral("添加"), ui::ChangeScope::kCarrier, [&] {
+  history->Edit(tr("添加"), ui::ChangeScope::kCarrier, [&] {
     if (param.Add(code, seconds).showCounts) ShowCounts();
   });
 }
 
 void CParamDlg::OnMoveUp() {
-  history->Edit(QStringLiteral("上移"), ui::ChangeScope::kCarrier, [this] { param.MoveUp(); });
+  history->Edit(tr("上移"), ui::ChangeScope::kCarrier, [this] { param.MoveUp(); });
 }
 
 void CParamDlg::OnMoveDown() {
-  history->Edit(QStringLiteral("下移"), ui::ChangeScope::kCarrier, [this] { param.MoveDown(); });
+  history->Edit(tr("下移"), ui::ChangeScope::kCarrier, [this] { param.MoveDown(); });
 }
 
 void CParamDlg::OnDelete() {
-  history->Edit(QStringLiteral("删除"), ui::ChangeScope::kCarrier, [this] {
+  history->Edit(tr("删除"), ui::ChangeScope::kCarrier, [this] {
     if (param.Delete().showCounts) ShowCounts();
   });
 }
@@ -402,7 +389,7 @@ void CParamDlg::OnClearAll() {
   if (Ask(QMessageBox::Information, QString::fromUtf8(text::kClearCaption), QString::fromUtf8(text::kClearQuestion),
           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
-  history->Edit(QStringLiteral("清空"), ui::ChangeScope::kProgramme, [this] {
+  history->Edit(tr("清空"), ui::ChangeScope::kProgramme, [this] {
     const EditOutcome out = param.ClearAll();
     ApplyFamilyControls(param.currentFamily);
     if (out.showCounts) ShowCounts();
@@ -446,9 +433,9 @@ void CParamDlg::OnUpload() {
 bool CParamDlg::ConfirmImpossibleSteps() {
   const std::string bad = ImpossibleStepsText(param.table, catalogue);
   if (bad.empty()) return true;
-  const QString text = QStringLiteral("程序表中有下位机无法执行的内容：\n%1\n\n下载会把它们原样发给下位机。仍要下载吗？")
+  const QString text = tr("程序表中有下位机无法执行的内容：\n%1\n\n下载会把它们原样发给下位机。仍要下载吗？")
                            .arg(QString::fromStdString(bad));
-  return AskChoice(QMessageBox::Warning, text, {{QMessageBox::Yes, "仍然下载(&Y)"}, {QMessageBox::Cancel, "取消(&C)"}},
+  return AskChoice(QMessageBox::Warning, text, {{QMessageBox::Yes, tr("仍然下载(&Y)")}, {QMessageBox::Cancel, tr("取消(&C)")}},
                    QMessageBox::Cancel) == QMessageBox::Yes;
 }
 
@@ -465,7 +452,7 @@ void CParamDlg::AdoptCheckByte(uint8_t checkByte) {
 }
 
 void CParamDlg::ReceiveProgramme(const ReceivedProgramme& received) {
-  history->Edit(QStringLiteral("上传"), ui::ChangeScope::kProgramme, [&] {
+  history->Edit(tr("上传"), ui::ChangeScope::kProgramme, [&] {
     const Programme p = received.Over(param.Snapshot());
     // The code box's programme shows its current carrier's last step; the code transmitter's
     // leaves the highlight where it was.
@@ -501,7 +488,7 @@ void CParamDlg::ShowMessage(const std::string& utf8) {
     return;
   }
   QTimer::singleShot(0, this, [this, text] {
-    if (!destroyed) Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), text, QMessageBox::Ok);
+    if (!destroyed) Ask(QMessageBox::Warning, WindowCaption(), text, QMessageBox::Ok);
   });
 }
 
@@ -512,8 +499,9 @@ void CParamDlg::KeepDeviceInfo(const DeviceInfo& info) {
   if (r.ok) return;
   // The programme arrived; only its device information could not be kept on disk.
   statusLine->setText(statusLine->text() + QString::fromUtf8(text::kDeviceInfoNotSaved));
-  ShowMessage("参数数据已上传，但设备信息文件无法保存：\n" + r.path + "\n原因：" + StoreErrorText(r.failure) +
-              "\n\n本次收到的设备信息仍用于下次下载，直到程序关闭。");
+  ShowMessage(tr("参数数据已上传，但设备信息文件无法保存：\n%1\n原因：%2\n\n本次收到的设备信息仍用于下次下载，直到程序关闭。")
+                  .arg(QString::fromStdString(r.path), QString::fromStdString(StoreErrorText(r.failure)))
+                  .toStdString());
 }
 
 QMessageBox::StandardButton CParamDlg::AskChoice(QMessageBox::Icon icon, const QString& text,
@@ -522,10 +510,10 @@ QMessageBox::StandardButton CParamDlg::AskChoice(QMessageBox::Icon icon, const Q
   QMessageBox::StandardButtons buttons;
   for (const Choice& c : choices) {
     buttons |= c.button;
-    choiceTexts[c.button] = QString::fromUtf8(c.text);
+    choiceTexts[c.button] = c.text;
   }
   choiceDefault = safe;
-  const auto answer = Ask(icon, QString::fromUtf8(kWindowCaption), text, buttons);
+  const auto answer = Ask(icon, WindowCaption(), text, buttons);
   choiceTexts.clear();
   choiceDefault = QMessageBox::NoButton;
   return answer;
@@ -598,7 +586,7 @@ void CParamDlg::ShowMismatch(const std::string& utf8, const VerifyDifference& di
   QTimer::singleShot(0, this, [this, text, difference] {
     if (destroyed) return;
     const auto answer = AskChoice(QMessageBox::Warning, text,
-                                  {{QMessageBox::Ok, "确定"}, {QMessageBox::Open, "查看差异(&V)"}}, QMessageBox::Ok);
+                                  {{QMessageBox::Ok, tr("确定")}, {QMessageBox::Open, tr("查看差异(&V)")}}, QMessageBox::Ok);
     if (answer != QMessageBox::Open || destroyed) return;
     auto* view = new ui::DifferenceView(param.Snapshot(), difference, catalogue, this);
     view->setAttribute(Qt::WA_DeleteOnClose);
@@ -628,8 +616,8 @@ void CParamDlg::ShowHelpText(const QString& fileName) {
   const HelpFileResult file =
       EnsureHelpFile(fileName.toStdString(), LoadString(IDS_HELP_1), LoadString(IDS_HELP_2));
   if (!file.ok) {
-    Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption),
-        QStringLiteral("无法创建帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(StoreErrorText(file.failure))),
+    Ask(QMessageBox::Warning, WindowCaption(),
+        tr("无法创建帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(StoreErrorText(file.failure))),
         QMessageBox::Ok);
     return;
   }
@@ -645,8 +633,8 @@ void CParamDlg::ShowHelpText(const QString& fileName) {
   // A file that is there but cannot be read would open an empty viewer: say why instead.
   const HelpFileText text = ReadHelpFile(fileName.toStdString());
   if (!text.ok) {
-    Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption),
-        QStringLiteral("无法读取帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(StoreErrorText(text.failure))),
+    Ask(QMessageBox::Warning, WindowCaption(),
+        tr("无法读取帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(StoreErrorText(text.failure))),
         QMessageBox::Ok);
     return;
   }
@@ -680,26 +668,34 @@ CParamDlg::ExitSave CParamDlg::AskBeforeReplacing() {
     // No one to ask: the file stays, and the window's programme goes beside it.
     const SaveResult r = SaveParamFileBeside(kParamFileName, param.options, param.table, std::time(nullptr));
     if (r.ok)
-      std::fprintf(stderr, "km27param: %s 已被修改或来自其他文件，保持不变；本窗口的程序表另存为 %s\n",
-                   file.toLocal8Bit().constData(), r.path.c_str());
+      TellTerminal(tr("%1 已被修改或来自其他文件，保持不变；本窗口的程序表另存为 %2").arg(file, QString::fromStdString(r.path)));
     else
-      std::fprintf(stderr, "km27param: 本窗口的程序表无法保存：%s\n原因：%s\n", r.path.c_str(), StoreErrorText(r.failure).c_str());
+      TellTerminal(tr("本窗口的程序表无法保存：%1\n原因：%2")
+                       .arg(QString::fromStdString(r.path), QString::fromStdString(StoreErrorText(r.failure))));
     return ExitSave::kKeepFile;
   }
   if (changedOnDisk) {
     const QString when = QFileInfo(file).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const auto answer = AskChoice(QMessageBox::Warning, QString::fromUtf8(kChangedOnDiskText).arg(file, when),
-                                  {{QMessageBox::Save, "覆盖(&O)"}, {QMessageBox::SaveAll, "另存为(&S)…"},
-                                   {QMessageBox::Cancel, "取消(&C)"}},
+    const QString text =
+        tr("参数文件在本窗口读取或保存之后已被修改（另一个窗口、命令行工具或编辑器）：\n%1\n修改时间：%2\n\n"
+           "“覆盖”：用本窗口的程序表替换它，文件中的修改将丢失；\n"
+           "“另存为…”：把本窗口的程序表存为另一个文件，参数文件保持不变，然后关闭窗口；\n“取消”：回到窗口。")
+            .arg(file, when);
+    const auto answer = AskChoice(QMessageBox::Warning, text,
+                                  {{QMessageBox::Save, tr("覆盖(&O)")}, {QMessageBox::SaveAll, tr("另存为(&S)…")},
+                                   {QMessageBox::Cancel, tr("取消(&C)")}},
                                   QMessageBox::Cancel);
     if (answer == QMessageBox::Save) return ExitSave::kWrite;
     if (answer == QMessageBox::SaveAll && documents && documents->SaveAsChosen()) return ExitSave::kKeepFile;
     return ExitSave::kStay;
   }
-  const auto answer = AskChoice(QMessageBox::Question,
-                                QString::fromUtf8(kOtherFileText).arg(QDir::toNativeSeparators(document), file),
-                                {{QMessageBox::Save, "保存到工作文件(&S)"}, {QMessageBox::Discard, "不保存(&N)"},
-                                 {QMessageBox::Cancel, "取消(&C)"}},
+  const QString text =
+      tr("本窗口的程序表来自另一个文件：\n%1\n与参数文件的内容不同：\n%2\n\n"
+         "“保存到工作文件”：用本窗口的程序表替换参数文件；\n“不保存”：参数文件保持不变，关闭窗口；\n“取消”：回到窗口。")
+          .arg(QDir::toNativeSeparators(document), file);
+  const auto answer = AskChoice(QMessageBox::Question, text,
+                                {{QMessageBox::Save, tr("保存到工作文件(&S)")}, {QMessageBox::Discard, tr("不保存(&N)")},
+                                 {QMessageBox::Cancel, tr("取消(&C)")}},
                                 QMessageBox::Cancel);
   if (answer == QMessageBox::Save) return ExitSave::kWrite;
   if (answer == QMessageBox::Discard) return ExitSave::kKeepFile;
@@ -715,8 +711,9 @@ bool CParamDlg::SaveAtExit() {
   if (!unattended) return SaveWithRetry();
   const SaveResult r = SaveParamFileAtExit();
   if (!r.ok)
-    std::fprintf(stderr, "km27param: 参数文件保存失败：%s\n原因：%s\n", (r.path.empty() ? kParamFileName : r.path.c_str()),
-                 StoreErrorText(r.failure).c_str());
+    TellTerminal(tr("参数文件保存失败：%1\n原因：%2")
+                     .arg(QString::fromStdString(r.path.empty() ? kParamFileName : r.path),
+                          QString::fromStdString(StoreErrorText(r.failure))));
   return true;
 }
 
@@ -743,8 +740,11 @@ bool CParamDlg::SaveWithRetry() {
     const SaveResult r = SaveParamFileAtExit();
     if (r.ok) return true;
     const QString file = QFileInfo(QString::fromStdString(r.path.empty() ? kParamFileName : r.path)).absoluteFilePath();
-    const QString text = QString::fromUtf8(kSaveFailedText).arg(file, QString::fromStdString(StoreErrorText(r.failure)));
-    const auto answer = Ask(QMessageBox::Critical, QString::fromUtf8(kWindowCaption), text,
+    const QString text =
+        tr("参数文件保存失败：\n%1\n原因：%2\n\n"
+           "“重试”：再次保存；\n“取消”：回到窗口，程序表保留；\n“放弃”：不保存本次修改，关闭窗口（原文件不变）。")
+            .arg(file, QString::fromStdString(StoreErrorText(r.failure)));
+    const auto answer = Ask(QMessageBox::Critical, WindowCaption(), text,
                             QMessageBox::Retry | QMessageBox::Cancel | QMessageBox::Discard);
     if (answer == QMessageBox::Retry) continue;
     return answer == QMessageBox::Discard;
@@ -755,8 +755,10 @@ bool CParamDlg::DestroyWindow() {
   if (destroyed) return true;
   if (!unattended && engine && engine->TransferRunning()) {
     // Cut short, a download leaves the device with part of the new programme.
-    const auto answer = AskChoice(QMessageBox::Warning, QString::fromUtf8(kTransferExitText),
-                                  {{QMessageBox::Retry, "等待传输结束(&W)"}, {QMessageBox::Discard, "仍然退出(&Q)"}},
+    const QString text = tr("正在与下位机传输数据。\n\n“等待传输结束”：传输结束后窗口自动保存并退出；\n"
+                            "“仍然退出”：立即中断传输并退出。");
+    const auto answer = AskChoice(QMessageBox::Warning, text,
+                                  {{QMessageBox::Retry, tr("等待传输结束(&W)")}, {QMessageBox::Discard, tr("仍然退出(&Q)")}},
                                   QMessageBox::Retry);
     if (answer == QMessageBox::Retry) WaitThenExit();
     if (answer != QMessageBox::Discard) return false;
@@ -780,9 +782,9 @@ bool CParamDlg::DestroyWindow() {
 
 void CParamDlg::TellDeviceMayBeIncomplete() {
   if (unattended)
-    std::fprintf(stderr, "km27param: %s\n", kIncompleteText);
+    TellTerminal(IncompleteText());
   else
-    Ask(QMessageBox::Warning, QString::fromUtf8(kWindowCaption), QString::fromUtf8(kIncompleteText), QMessageBox::Ok);
+    Ask(QMessageBox::Warning, WindowCaption(), IncompleteText(), QMessageBox::Ok);
 }
 
 void CParamDlg::WaitThenExit() {
@@ -802,7 +804,7 @@ void CParamDlg::WaitThenExit() {
       OnOK();
     });
   }
-  if (!unattended) statusLine->setText(QStringLiteral("传输结束后将自动保存并退出…"));
+  if (!unattended) statusLine->setText(tr("传输结束后将自动保存并退出…"));
   exitWait->start(kExitWaitTickMs);
 }
 

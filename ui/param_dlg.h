@@ -176,7 +176,7 @@ class CParamDlg : public QDialog {
   // A question whose buttons carry the given names; the default is the safe answer.
   struct Choice {
     QMessageBox::StandardButton button;
-    const char* text;
+    QString text;
   };
   QMessageBox::StandardButton AskChoice(QMessageBox::Icon icon, const QString& text, std::initializer_list<Choice> choices,
                                         QMessageBox::StandardButton safe);

@@ -4,11 +4,11 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <cstring>
 
 #include "port/net_url.h"
 #include "res/app_icon.h"
 #include "res/dialog_templates.h"
+#include "store/file_io.h"
 
 using namespace km27::res;
 
@@ -32,17 +32,17 @@ CPortSettingsDlg::CPortSettingsDlg(const km27::ComEnvironment& environment, QWid
   connect(static_cast<QAbstractButton*>(Control(IDCANCEL)), &QAbstractButton::clicked, this, &QDialog::reject);
   ShowEntries();
   OnPortChosen();
-  Tell("更改从下一次搜索起生效。");
+  Tell(tr("更改从下一次搜索起生效。"));
 }
 
 int CPortSettingsDlg::ChosenPort() const { return static_cast<QComboBox*>(Control(IDC_PORT_COMBO))->currentIndex() + 1; }
 
 void CPortSettingsDlg::ShowEntries() {
   // Under $KM27_COM_DIR nothing is numbered automatically: a number without an entry is none.
-  const char* none = env.comDir.empty() ? "自动" : "无";
+  const QString none = env.comDir.empty() ? tr("自动") : tr("无");
   for (int n = 1; n <= kPortSettingsRows; ++n) {
     const std::string target = km27::ComEntryTarget(n, env);
-    static_cast<QLabel*>(Control(IDC_PORT_TARGET_FIRST + n - 1))->setText(Utf8(target.empty() ? none : target));
+    static_cast<QLabel*>(Control(IDC_PORT_TARGET_FIRST + n - 1))->setText(target.empty() ? none : Utf8(target));
   }
 }
 
@@ -50,13 +50,12 @@ void CPortSettingsDlg::OnPortChosen() {
   static_cast<QLineEdit*>(Control(IDC_PORT_EDIT))->setText(Utf8(km27::ComEntryTarget(ChosenPort(), env)));
 }
 
-void CPortSettingsDlg::Tell(const std::string& text) { static_cast<QLabel*>(Control(IDC_PORT_MESSAGE))->setText(Utf8(text)); }
+void CPortSettingsDlg::Tell(const QString& text) { static_cast<QLabel*>(Control(IDC_PORT_MESSAGE))->setText(text); }
 
 bool CPortSettingsDlg::Write(int n, const std::string& target) {
   int err = 0;
   if (!km27::SetComEntry(n, target, env, &err)) {
-    char buf[256];
-    Tell("无法写入 " + km27::ComEntryDir(env) + " (" + strerror_r(err, buf, sizeof buf) + ")。");
+    Tell(tr("无法写入 %1 (%2)。").arg(Utf8(km27::ComEntryDir(env)), Utf8(km27::SystemErrorText(err))));
     return false;
   }
   ShowEntries();
@@ -66,27 +65,27 @@ bool CPortSettingsDlg::Write(int n, const std::string& target) {
 void CPortSettingsDlg::OnSet() {
   const int n = ChosenPort();
   const std::string target = static_cast<QLineEdit*>(Control(IDC_PORT_EDIT))->text().trimmed().toStdString();
-  const std::string com = "COM" + std::to_string(n);
+  const QString com = QStringLiteral("COM%1").arg(n);
   if (target.empty()) {
-    Tell("请输入设备路径（如 /dev/ttyUSB0）或网址（如 rfc2217://主机:4001）。");
+    Tell(tr("请输入设备路径（如 /dev/ttyUSB0）或网址（如 rfc2217://主机:4001）。"));
     return;
   }
   if (km27::IsNetUrl(target)) {
     if (const km27::UrlProblem problem = km27::ParseNetUrl(target, nullptr); problem != km27::UrlProblem::None) {
-      Tell(com + " 未更改：" + km27::UrlProblemText(problem) + "。");
+      Tell(tr("%1 未更改：%2。").arg(com, Utf8(km27::UrlProblemText(problem))));
       return;
     }
   } else if (target[0] != '/') {
     // A relative link would be read against the COM directory, not where the operator meant.
-    Tell(com + " 未更改：设备路径须以 / 开头（如 /dev/ttyUSB0）。");
+    Tell(tr("%1 未更改：设备路径须以 / 开头（如 /dev/ttyUSB0）。").arg(com));
     return;
   }
-  if (Write(n, target)) Tell(com + " 已设为 " + target + "，从下一次搜索起生效。");
+  if (Write(n, target)) Tell(tr("%1 已设为 %2，从下一次搜索起生效。").arg(com, Utf8(target)));
 }
 
 void CPortSettingsDlg::OnClear() {
   const int n = ChosenPort();
   if (!Write(n, {})) return;
   static_cast<QLineEdit*>(Control(IDC_PORT_EDIT))->clear();
-  Tell("COM" + std::to_string(n) + " 已清除，从下一次搜索起生效。");
+  Tell(tr("%1 已清除，从下一次搜索起生效。").arg(QStringLiteral("COM%1").arg(n)));
 }

@@ -21,7 +21,7 @@ class CPortSettingsDlg : public QDialog {
  private:
   int ChosenPort() const;
   void ShowEntries();
-  void Tell(const std::string& text);
+  void Tell(const QString& text);
   bool Write(int n, const std::string& target);
 
   km27::ComEnvironment env;

@@ -28,9 +28,9 @@ namespace {
 constexpr int kRecentCount = 6;
 const char kRecentKey[] = "recentFiles";
 const char kFolderKey[] = "lastFolder";
-const char kParamFilter[] = "参数文件 (*.dat)";
-const char kCsvFilter[] = "表格 (*.csv)";
-const char kAllFilter[] = ";;所有文件 (*)";
+QString ParamFilter() { return ProgrammeDocuments::tr("参数文件 (*.dat)"); }
+QString CsvFilter() { return ProgrammeDocuments::tr("表格 (*.csv)"); }
+QString AllFilter() { return QStringLiteral(";;") + ProgrammeDocuments::tr("所有文件 (*)"); }
 
 std::string Local(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString Name(const QString& path) { return QFileInfo(path).fileName(); }
@@ -42,10 +42,10 @@ class KindOnlyIconProvider : public QFileIconProvider {
   using QFileIconProvider::icon;
   QIcon icon(const QFileInfo& info) const override { return icon(info.isDir() ? Folder : File); }
   QString type(const QFileInfo& info) const override {
-    if (info.isDir()) return QStringLiteral("文件夹");
-    if (info.isSymLink()) return QStringLiteral("链接");
+    if (info.isDir()) return ProgrammeDocuments::tr("文件夹");
+    if (info.isSymLink()) return ProgrammeDocuments::tr("链接");
     const QString suffix = info.suffix();
-    return suffix.isEmpty() ? QStringLiteral("文件") : suffix.toUpper() + QStringLiteral(" 文件");
+    return suffix.isEmpty() ? ProgrammeDocuments::tr("文件") : ProgrammeDocuments::tr("%1 文件").arg(suffix.toUpper());
   }
 };
 
@@ -77,7 +77,7 @@ QString ChooseWithDialog(QWidget* parent, const FileRequest& r) {
 
 bool ChoosePrinterWithDialog(QPrinter& printer, QWidget* parent) {
   QPrintDialog dialog(&printer, parent);
-  dialog.setWindowTitle(QStringLiteral("打印参数记录"));
+  dialog.setWindowTitle(ProgrammeDocuments::tr("打印参数记录"));
   return dialog.exec() == QDialog::Accepted;
 }
 
@@ -115,22 +115,22 @@ void ProgrammeDocuments::AddMenuEntries(QMenu* menu) {
     window_.addAction(a);
     actions_ << a;
   };
-  add(QStringLiteral("打开(&O)..."), {QKeySequence(QStringLiteral("Ctrl+O"))}, &ProgrammeDocuments::Open);
-  recentMenu_ = menu->addMenu(QStringLiteral("最近打开的文件(&F)"));
+  add(tr("打开(&O)..."), {QKeySequence(QStringLiteral("Ctrl+O"))}, &ProgrammeDocuments::Open);
+  recentMenu_ = menu->addMenu(tr("最近打开的文件(&F)"));
   connect(recentMenu_, &QMenu::aboutToShow, this, &ProgrammeDocuments::FillRecentMenu);
   FillRecentMenu();
-  add(QStringLiteral("另存为(&S)..."), {QKeySequence(QStringLiteral("Ctrl+Shift+S"))}, &ProgrammeDocuments::SaveAs);
+  add(tr("另存为(&S)..."), {QKeySequence(QStringLiteral("Ctrl+Shift+S"))}, &ProgrammeDocuments::SaveAs);
   menu->addSeparator();
   addHistory(window_.History().CreateUndoAction(&window_), {QKeySequence(QStringLiteral("Ctrl+Z"))});
   addHistory(window_.History().CreateRedoAction(&window_),
              {QKeySequence(QStringLiteral("Ctrl+Y")), QKeySequence(QStringLiteral("Ctrl+Shift+Z"))});
   menu->addSeparator();
-  add(QStringLiteral("程序总览(&G)"), {QKeySequence(QStringLiteral("Ctrl+G"))}, &ProgrammeDocuments::ShowOverview);
-  add(QStringLiteral("打印(&P)..."), {QKeySequence(QStringLiteral("Ctrl+P"))}, &ProgrammeDocuments::Print);
-  add(QStringLiteral("导出PDF(&D)..."), {}, &ProgrammeDocuments::ExportPdf);
+  add(tr("程序总览(&G)"), {QKeySequence(QStringLiteral("Ctrl+G"))}, &ProgrammeDocuments::ShowOverview);
+  add(tr("打印(&P)..."), {QKeySequence(QStringLiteral("Ctrl+P"))}, &ProgrammeDocuments::Print);
+  add(tr("导出PDF(&D)..."), {}, &ProgrammeDocuments::ExportPdf);
   menu->addSeparator();
-  add(QStringLiteral("导入表格(&I)..."), {}, &ProgrammeDocuments::ImportCsv);
-  add(QStringLiteral("导出表格(&E)..."), {}, &ProgrammeDocuments::ExportCsv);
+  add(tr("导入表格(&I)..."), {}, &ProgrammeDocuments::ImportCsv);
+  add(tr("导出表格(&E)..."), {}, &ProgrammeDocuments::ExportCsv);
 }
 
 QAction* ProgrammeDocuments::Action(const QString& text) const {
@@ -142,8 +142,7 @@ QAction* ProgrammeDocuments::Action(const QString& text) const {
 // ---- programme files -------------------------------------------------------------------------
 
 void ProgrammeDocuments::Open() {
-  const QString path = Choose({false, QStringLiteral("打开参数文件"), SuggestedPath({}),
-                               QString::fromUtf8(kParamFilter) + QString::fromUtf8(kAllFilter), {}});
+  const QString path = Choose({false, tr("打开参数文件"), SuggestedPath({}), ParamFilter() + AllFilter(), {}});
   if (!path.isEmpty()) OpenFile(path);
 }
 
@@ -156,13 +155,13 @@ void ProgrammeDocuments::SaveAs() { SaveAsChosen(); }
 
 bool ProgrammeDocuments::SaveAsChosen() {
   const QString path =
-      Choose({true, QStringLiteral("程序另存为"), SuggestedPath(QStringLiteral("dat")), kParamFilter, "dat"});
+      Choose({true, tr("程序另存为"), SuggestedPath(QStringLiteral("dat")), ParamFilter(), "dat"});
   return !path.isEmpty() && SaveAsFile(path);
 }
 
 bool ProgrammeDocuments::SaveAsFile(const QString& path) {
   const SaveResult r = SaveParamFile(Local(path), window_.Param().options, window_.Param().table);
-  if (!Written(r, path, QStringLiteral("无法保存参数文件"), QStringLiteral("已另存为 %1"))) return false;
+  if (!Written(r, path, tr("无法保存参数文件"), tr("已另存为 %1"))) return false;
   Remember(path, true);
   if (QFileInfo(path).canonicalFilePath() == QFileInfo(QString::fromUtf8(kParamFileName)).canonicalFilePath())
     window_.WorkingFileWritten();
@@ -172,33 +171,32 @@ bool ProgrammeDocuments::SaveAsFile(const QString& path) {
 // ---- the table file ------------------------------------------------------------------------
 
 void ProgrammeDocuments::ImportCsv() {
-  const QString path = Choose({false, QStringLiteral("导入表格"), SuggestedPath({}),
-                               QString::fromUtf8(kCsvFilter) + QString::fromUtf8(kAllFilter), {}});
+  const QString path = Choose({false, tr("导入表格"), SuggestedPath({}), CsvFilter() + AllFilter(), {}});
   if (!path.isEmpty()) ImportCsvFile(path);
 }
 
 bool ProgrammeDocuments::ImportCsvFile(const QString& path) {
   const CsvImport r = ReadProgrammeCsv(Local(path), window_.Catalogue(), window_.Param().Snapshot());
   return Take(path, r.ok, r.programme, r.Message(), false,
-              QStringLiteral("已导入表格 %1：%2").arg(Name(path), QString::fromStdString(r.Taken())));
+              tr("已导入表格 %1：%2").arg(Name(path), QString::fromStdString(r.Taken())));
 }
 
 void ProgrammeDocuments::ExportCsv() {
   const std::string problem = CsvExportProblem(window_.Param().Snapshot(), window_.Catalogue());
   if (!problem.empty() &&
       window_.Ask(QMessageBox::Question, window_.windowTitle(),
-                  QStringLiteral("表格无法准确表示此程序表的全部内容：\n%1\n\n仍要导出吗？")
+                  tr("表格无法准确表示此程序表的全部内容：\n%1\n\n仍要导出吗？")
                       .arg(QString::fromStdString(problem)),
                   QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
   const QString path =
-      Choose({true, QStringLiteral("导出表格"), SuggestedPath(QStringLiteral("csv")), kCsvFilter, "csv"});
+      Choose({true, tr("导出表格"), SuggestedPath(QStringLiteral("csv")), CsvFilter(), "csv"});
   if (!path.isEmpty()) ExportCsvFile(path);
 }
 
 bool ProgrammeDocuments::ExportCsvFile(const QString& path) {
   const SaveResult r = SaveProgrammeCsv(Local(path), window_.Param().Snapshot(), window_.Catalogue());
-  return Written(r, path, QStringLiteral("无法导出表格"), QStringLiteral("已导出表格 %1"));
+  return Written(r, path, tr("无法导出表格"), tr("已导出表格 %1"));
 }
 
 // ---- the overview and the record -----------------------------------------------------------
@@ -224,15 +222,14 @@ void ProgrammeDocuments::ProgrammeShown() {
 void ProgrammeDocuments::SaveOverview(bool svg) {
   if (!overview_ || !overview_->Canvas()->Picture()) return;
   const QString suffix = svg ? QStringLiteral("svg") : QStringLiteral("png");
-  const QString path = Choose({true, svg ? QStringLiteral("总览保存为SVG") : QStringLiteral("总览保存为PNG"),
-                               SuggestedPath(suffix),
-                               svg ? QStringLiteral("SVG 图片 (*.svg)") : QStringLiteral("PNG 图片 (*.png)"), suffix});
+  const QString path = Choose({true, svg ? tr("总览保存为SVG") : tr("总览保存为PNG"), SuggestedPath(suffix),
+                               svg ? tr("SVG 图片 (*.svg)") : tr("PNG 图片 (*.png)"), suffix});
   if (path.isEmpty()) return;
   const OverviewPicture& picture = *overview_->Canvas()->Picture();
   const int width = std::max(600, overview_->Canvas()->width());
   const QByteArray bytes = svg ? picture.Svg(width) : picture.Png(width);
   const SaveResult r = WriteFileAtomically(Local(path), bytes.constData(), size_t(bytes.size()));
-  Written(r, path, QStringLiteral("无法保存总览图"), QStringLiteral("已保存总览图 %1"));
+  Written(r, path, tr("无法保存总览图"), tr("已保存总览图 %1"));
 }
 
 RecordContent ProgrammeDocuments::Record() const {
@@ -258,15 +255,15 @@ RecordContent ProgrammeDocuments::Record() const {
 void ProgrammeDocuments::Print() {
   QPrinter printer(QPrinter::HighResolution);
   PrepareRecordPages(printer);
-  printer.setDocName(QStringLiteral("参数设置记录"));
+  printer.setDocName(tr("参数设置记录"));
   if (!choosePrinter_(printer, &window_)) return;
   const int pages = PaintRecord(printer, Record(), window_.Catalogue());
-  Tell(QStringLiteral("已打印参数记录，共 %1 页").arg(pages));
+  Tell(tr("已打印参数记录，共 %n 页", nullptr, pages));
 }
 
 void ProgrammeDocuments::ExportPdf() {
   const QString path =
-      Choose({true, QStringLiteral("导出PDF"), SuggestedPath(QStringLiteral("pdf")), "PDF 文件 (*.pdf)", "pdf"});
+      Choose({true, tr("导出PDF"), SuggestedPath(QStringLiteral("pdf")), tr("PDF 文件 (*.pdf)"), "pdf"});
   if (!path.isEmpty()) ExportPdfFile(path);
 }
 
@@ -274,8 +271,8 @@ bool ProgrammeDocuments::ExportPdfFile(const QString& path) {
   int pages = 0;
   const QByteArray bytes = RecordPdf(Record(), window_.Catalogue(), &pages);
   const SaveResult r = WriteFileAtomically(Local(path), bytes.constData(), size_t(bytes.size()));
-  return Written(r, path, QStringLiteral("无法导出PDF"),
-                 QStringLiteral("已导出PDF %1（") + QString::number(pages) + QStringLiteral(" 页）"));
+  // %1 is left for the file's name; %n is the page count.
+  return Written(r, path, tr("无法导出PDF"), tr("已导出PDF %1（%n 页）", nullptr, pages));
 }
 
 // ---- helpers -------------------------------------------------------------------------------
@@ -341,19 +338,19 @@ void ProgrammeDocuments::OpenRecent(const QString& path) {
 bool ProgrammeDocuments::Take(const QString& path, bool ok, const Programme& programme, const std::string& reason,
                               bool programmeFile, const QString& told) {
   if (!ok) {
-    Refuse(programmeFile ? QStringLiteral("无法打开参数文件") : QStringLiteral("无法导入表格"), path,
+    Refuse(programmeFile ? tr("无法打开参数文件") : tr("无法导入表格"), path,
            QString::fromStdString(reason), true);
     return false;
   }
-  window_.ReplaceProgramme((programmeFile ? QStringLiteral("打开 ") : QStringLiteral("导入 ")) + Name(path), programme);
+  window_.ReplaceProgramme((programmeFile ? tr("打开 %1") : tr("导入 %1")).arg(Name(path)), programme);
   Remember(path, programmeFile);
   if (!told.isEmpty())
     Tell(told);
   else
-    Tell((programmeFile ? QStringLiteral("已打开 ") : QStringLiteral("已导入表格 ")) + Name(path));
+    Tell((programmeFile ? tr("已打开 %1") : tr("已导入表格 %1")).arg(Name(path)));
   if (const std::string bad = ImpossibleStepsText(programme.table, window_.Catalogue()); !bad.empty())
     window_.Ask(QMessageBox::Warning, window_.windowTitle(),
-                QStringLiteral("%1 中有下位机无法执行的内容：\n%2").arg(Name(path), QString::fromStdString(bad)),
+                tr("%1 中有下位机无法执行的内容：\n%2").arg(Name(path), QString::fromStdString(bad)),
                 QMessageBox::Ok);
   return true;
 }
@@ -371,8 +368,8 @@ bool ProgrammeDocuments::Written(const SaveResult& r, const QString& path, const
 void ProgrammeDocuments::Tell(const QString& statusText) { window_.ShowFileStatus(QLatin1Char(' ') + statusText); }
 
 void ProgrammeDocuments::Refuse(const QString& what, const QString& path, const QString& reason, bool read) {
-  QString text = QStringLiteral("%1：\n%2\n原因：%3").arg(what, QDir::toNativeSeparators(path), reason);
-  if (read) text += QStringLiteral("\n\n程序表没有改变。");
+  QString text = tr("%1：\n%2\n原因：%3").arg(what, QDir::toNativeSeparators(path), reason);
+  if (read) text += QStringLiteral("\n\n") + tr("程序表没有改变。");
   window_.Ask(QMessageBox::Warning, window_.windowTitle(), text, QMessageBox::Ok);
 }
 

@@ -59,7 +59,7 @@ QAction* ProgrammeHistory::CreateAction(QObject* parent, bool undo) {
   auto* a = new QAction(parent);
   const auto follow = [this, a, undo] {
     const bool can = undo ? stack_.canUndo() : stack_.canRedo();
-    const QString verb = undo ? QStringLiteral("撤销(&U)") : QStringLiteral("重做(&R)");
+    const QString verb = undo ? tr("撤销(&U)") : tr("重做(&R)");
     a->setEnabled(can);
     a->setText(can ? verb + QLatin1Char(' ') + (undo ? stack_.undoText() : stack_.redoText()) : verb);
   };

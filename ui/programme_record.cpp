@@ -1,6 +1,7 @@
 #include "ui/programme_record.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QPageLayout>
@@ -19,18 +20,25 @@ namespace {
 
 QString U(const std::string& s) { return QString::fromStdString(s); }
 
+// The words of the record; its context for the translation.
+class ProgrammeRecord {
+  Q_DECLARE_TR_FUNCTIONS(ProgrammeRecord)
+};
+
 // The lower machine's name as the start-up choice shows it.
 QString ModelName(DeviceModel model) {
   const int id = IsCodeTransmitter(model) ? res::IDC_CODE_TRANSMITTER : res::IDC_CODE_BOX;
   if (const res::DialogTemplate* t = res::FindDialogTemplate(res::IDD_DEVICE_SELECT))
     for (const res::ControlTemplate& c : t->controls)
-      if (c.id == id) return QString::fromUtf8(c.text);
+      if (c.id == id) return QCoreApplication::translate(res::kDialogTextContext, c.text);
   return {};
 }
 
 constexpr int kTablesPerBand = 3;
 constexpr qreal kColumnShares[] = {0.16, 0.36, 0.24, 0.24};
-const char* const kColumnHeads[] = {"步", "低频", "时间(秒)", "累计(秒)"};
+const char* const kColumnHeads[] = {QT_TRANSLATE_NOOP("ProgrammeRecord", "步"), QT_TRANSLATE_NOOP("ProgrammeRecord", "低频"),
+                                    QT_TRANSLATE_NOOP("ProgrammeRecord", "时间(秒)"),
+                                    QT_TRANSLATE_NOOP("ProgrammeRecord", "累计(秒)")};
 
 // Lays the record out from the top of page 1 down; the same walk paints it when given a
 // painter, so the page count the footers show is the count the first walk found.
@@ -88,7 +96,7 @@ class RecordWriter {
  private:
   void Footer() {
     const QRectF r(0, device_.height() - Mm(6), width_, Mm(6));
-    Text(r, QStringLiteral("第 %1 页，共 %2 页").arg(page_ + 1).arg(pages_), RecordFont(8), Qt::AlignCenter);
+    Text(r, ProgrammeRecord::tr("第 %1 页，共 %2 页").arg(page_ + 1).arg(pages_), RecordFont(8), Qt::AlignCenter);
   }
 
   QPagedPaintDevice& device_;
@@ -107,16 +115,17 @@ void PaintHeader(RecordWriter& w, const RecordContent& c) {
   const QFont body = RecordFont(10);
   const TableCounts counts = CountTable(c.programme.table);
   QStringList lines = {
-      QStringLiteral("文件：%1%2").arg(c.file, c.changed ? QStringLiteral("（打开或保存后又有修改）") : QString()),
-      QStringLiteral("日期时间：%1").arg(c.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
-      QStringLiteral("下位机：%1").arg(ModelName(c.model)),
-      QStringLiteral("统计：类型 %1，载频 %2，低频 %3").arg(counts.families).arg(counts.carriers).arg(counts.entries),
-      QStringLiteral("程序指纹：%1").arg(U(GroupedFingerprint(ProgrammeFingerprint(c.programme.options, c.programme.table)))),
-      QStringLiteral("最近一次传输：%1").arg(c.lastTransfer.isEmpty() ? QStringLiteral("无记录") : c.lastTransfer),
+      ProgrammeRecord::tr("文件：%1%2").arg(c.file, c.changed ? ProgrammeRecord::tr("（打开或保存后又有修改）") : QString()),
+      ProgrammeRecord::tr("日期时间：%1").arg(c.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))),
+      ProgrammeRecord::tr("下位机：%1").arg(ModelName(c.model)),
+      ProgrammeRecord::tr("统计：类型 %1，载频 %2，低频 %3").arg(counts.families).arg(counts.carriers).arg(counts.entries),
+      ProgrammeRecord::tr("程序指纹：%1")
+          .arg(U(GroupedFingerprint(ProgrammeFingerprint(c.programme.options, c.programme.table)))),
+      ProgrammeRecord::tr("最近一次传输：%1").arg(c.lastTransfer.isEmpty() ? ProgrammeRecord::tr("无记录") : c.lastTransfer),
   };
   const qreal titleH = w.Height(title) * 1.6, lineH = w.Height(body) * 1.35;
   const qreal top = w.Place(titleH + lineH * qreal(lines.size()) + w.Mm(3));
-  w.Text(QRectF(0, top, w.Width(), titleH), QStringLiteral("参数设置记录"), title);
+  w.Text(QRectF(0, top, w.Width(), titleH), ProgrammeRecord::tr("参数设置记录"), title);
   for (int i = 0; i < lines.size(); ++i)
     w.Text(QRectF(0, top + titleH + lineH * i, w.Width(), lineH), lines[i], body);
   if (QPainter* p = w.Painter()) {
@@ -131,7 +140,7 @@ void PaintDeviceInfo(RecordWriter& w, const RecordContent& c) {
   const QFont head = RecordFont(10), small = RecordFont(7);
   const qreal headH = w.Height(head) * 1.5, rowH = w.Height(small) * 1.5;
   const qreal top = w.Place(headH + rowH * kDeviceInfoRows + w.Mm(3));
-  w.Text(QRectF(0, top, w.Width(), headH), QStringLiteral("设备信息（下位机的 96 个设备信息值）"), head);
+  w.Text(QRectF(0, top, w.Width(), headH), ProgrammeRecord::tr("设备信息（下位机的 96 个设备信息值）"), head);
   const qreal labelW = w.Mm(18), cellW = (w.Width() - labelW) / qreal(kDeviceInfoRowBytes);
   for (size_t r = 0; r < kDeviceInfoRows; ++r) {
     const qreal y = top + headH + rowH * qreal(r);
@@ -146,9 +155,10 @@ void PaintLineOptions(RecordWriter& w, const RecordContent& c) {
   const QFont body = RecordFont(10);
   QStringList parts;
   for (SignalFamily f = 0; f < kLineOptionFamilies; ++f)
-    parts << QStringLiteral("%1：%2").arg(QString::fromUtf8(FamilyName(f)), U(LineOptionCaption(f, c.programme.options)));
+    parts << ProgrammeRecord::tr("%1：%2").arg(QString::fromUtf8(FamilyName(f)), U(LineOptionCaption(f, c.programme.options)));
   const qreal h = w.Height(body) * 1.6;
-  w.Text(QRectF(0, w.Place(h), w.Width(), h), QStringLiteral("线路设置　") + parts.join(QStringLiteral("　　")), body);
+  w.Text(QRectF(0, w.Place(h), w.Width(), h),
+         ProgrammeRecord::tr("线路设置　%1").arg(parts.join(ProgrammeRecord::tr("　　", "between the line settings"))), body);
 }
 
 void PaintOverview(RecordWriter& w, QPagedPaintDevice& device, const RecordContent& c, const CodeCatalogue& catalogue) {
@@ -159,7 +169,7 @@ void PaintOverview(RecordWriter& w, QPagedPaintDevice& device, const RecordConte
   // A picture taller than a page is drawn smaller rather than cut.
   const qreal scale = std::min<qreal>(1.0, (w.PageHeight() - headH) / height);
   const qreal top = w.Place(headH + height * scale + w.Mm(3));
-  w.Text(QRectF(0, top, w.Width(), headH), QStringLiteral("程序总览"), head);
+  w.Text(QRectF(0, top, w.Width(), headH), ProgrammeRecord::tr("程序总览"), head);
   if (QPainter* p = w.Painter()) {
     p->save();
     p->translate(0, top + headH);
@@ -198,7 +208,7 @@ void PaintTables(RecordWriter& w, const RecordContent& c, const CodeCatalogue& c
   const qreal headH = w.Height(head) * 1.6, rowH = w.Height(cellFont) * 1.45, gap = w.Mm(4);
   const qreal tableW = (w.Width() - gap * (kTablesPerBand - 1)) / kTablesPerBand;
   w.Text(QRectF(0, w.Place(headH), w.Width(), headH),
-         carriers.empty() ? QStringLiteral("各载频程序：程序表中没有步骤") : QStringLiteral("各载频程序"), head);
+         carriers.empty() ? ProgrammeRecord::tr("各载频程序：程序表中没有步骤") : ProgrammeRecord::tr("各载频程序"), head);
 
   for (size_t b = 0; b < carriers.size(); b += kTablesPerBand) {
     const size_t n = std::min<size_t>(kTablesPerBand, carriers.size() - b);
@@ -216,13 +226,13 @@ void PaintTables(RecordWriter& w, const RecordContent& c, const CodeCatalogue& c
         if (done > cs.steps.size()) continue;  // this table ended on an earlier page
         const SignalFamily family = FamilyOfCarrier(cs.carrier);
         const qreal x = qreal(i) * (tableW + gap);
-        QString title = QStringLiteral("%1　%2").arg(QString::fromUtf8(Carrier(cs.carrier).caption),
-                                                   QString::fromUtf8(FamilyName(family)));
-        if (done > 0) title += QStringLiteral("（续）");
+        QString title = ProgrammeRecord::tr("%1　%2").arg(QString::fromUtf8(Carrier(cs.carrier).caption),
+                                                        QString::fromUtf8(FamilyName(family)));
+        if (done > 0) title = ProgrammeRecord::tr("%1（续）").arg(title);
         w.Text(QRectF(x, top, tableW, rowH), title, bold);
         qreal cx = x;
         for (int col = 0; col < 4; ++col) {
-          w.Cell(QRectF(cx, top + rowH, tableW * kColumnShares[col], rowH), QString::fromUtf8(kColumnHeads[col]),
+          w.Cell(QRectF(cx, top + rowH, tableW * kColumnShares[col], rowH), ProgrammeRecord::tr(kColumnHeads[col]),
                  cellFont, true);
           cx += tableW * kColumnShares[col];
         }
@@ -240,7 +250,7 @@ void PaintTables(RecordWriter& w, const RecordContent& c, const CodeCatalogue& c
               cx += tableW * kColumnShares[col];
             }
           } else if (r == cs.steps.size()) {
-            w.Cell(QRectF(x, y, tableW, rowH), QStringLiteral("循环合计 %1 秒").arg(total), bold, true);
+            w.Cell(QRectF(x, y, tableW, rowH), ProgrammeRecord::tr("循环合计 %1 秒").arg(total), bold, true);
           }
         }
       }
@@ -256,7 +266,7 @@ void PaintSignatures(RecordWriter& w) {
   const qreal h = w.Height(body) * 2.2;
   const qreal top = w.Place(w.Mm(6) + h) + w.Mm(6);
   const qreal third = w.Width() / 3;
-  const QString labels[] = {QStringLiteral("编制："), QStringLiteral("复核："), QStringLiteral("日期：")};
+  const QString labels[] = {ProgrammeRecord::tr("编制："), ProgrammeRecord::tr("复核："), ProgrammeRecord::tr("日期：")};
   for (int i = 0; i < 3; ++i) {
     const QRectF r(third * i, top, third - w.Mm(6), h);
     w.Text(r, labels[i], body, Qt::AlignLeft | Qt::AlignBottom);
@@ -313,8 +323,8 @@ QByteArray RecordPdf(const RecordContent& content, const CodeCatalogue& catalogu
   {
     QPdfWriter pdf(&buffer);
     pdf.setResolution(300);
-    pdf.setTitle(QStringLiteral("参数设置记录"));
-    pdf.setCreator(QStringLiteral("参数设置工具"));
+    pdf.setTitle(ProgrammeRecord::tr("参数设置记录"));
+    pdf.setCreator(ProgrammeRecord::tr("参数设置工具"));
     PrepareRecordPages(pdf);
     const int n = PaintRecord(pdf, content, catalogue);
     if (pages) *pages = n;

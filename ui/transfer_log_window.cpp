@@ -19,25 +19,30 @@
 namespace km27::ui {
 
 QString TransferActionText(const std::string& action) {
-  if (action == "download") return QStringLiteral("下载");
-  if (action == "upload") return QStringLiteral("上传");
-  if (action == "verify") return QStringLiteral("校验");
+  if (action == "download") return TransferLogWindow::tr("下载");
+  if (action == "upload") return TransferLogWindow::tr("上传");
+  if (action == "verify") return TransferLogWindow::tr("校验");
   return QString::fromStdString(action);
 }
 
 QString TransferResultText(const std::string& result) {
   static const std::pair<const char*, const char*> kWords[] = {
-      {"ok", "成功"},           {"refused", "被拒绝"},         {"transfer_failed", "传输失败"},
-      {"verify_mismatch", "校验不一致"}, {"readback_failed", "读回失败"}, {"interrupted", "中断"},
+      {"ok", QT_TRANSLATE_NOOP("km27::ui::TransferLogWindow", "成功")},
+      {"refused", QT_TRANSLATE_NOOP("km27::ui::TransferLogWindow", "被拒绝")},
+      {"transfer_failed", QT_TRANSLATE_NOOP("km27::ui::TransferLogWindow", "传输失败")},
+      {"verify_mismatch", QT_TRANSLATE_NOOP("km27::ui::TransferLogWindow", "校验不一致")},
+      {"readback_failed", QT_TRANSLATE_NOOP("km27::ui::TransferLogWindow", "读回失败")},
+      {"interrupted", QT_TRANSLATE_NOOP("km27::ui::TransferLogWindow", "中断")},
   };
   for (const auto& [key, word] : kWords)
-    if (result == key) return QString::fromUtf8(word);
+    if (result == key) return TransferLogWindow::tr(word);
   return QString::fromStdString(result);
 }
 
 QString TransferPortText(const TransferRecord& r) {
   if (r.com <= 0) return r.device.empty() ? QStringLiteral("—") : QString::fromStdString(r.device);
-  return QStringLiteral("COM%1").arg(r.com) + (r.device.empty() ? QString() : QStringLiteral("（%1）").arg(QString::fromStdString(r.device)));
+  return QStringLiteral("COM%1").arg(r.com) +
+         (r.device.empty() ? QString() : TransferLogWindow::tr("（%1）").arg(QString::fromStdString(r.device)));
 }
 
 QString TransferSummary(const TransferRecord& r) {
@@ -47,22 +52,21 @@ QString TransferSummary(const TransferRecord& r) {
 }
 
 TransferLogWindow::TransferLogWindow(CParamDlg& window) : QDialog(&window), window_(window) {
-  setWindowTitle(QStringLiteral("传输记录"));
+  setWindowTitle(tr("传输记录"));
   const std::string path = window.TransferLogPath();
   records_ = path.empty() ? std::vector<TransferRecord>{} : ReadTransferLog(path);
   std::reverse(records_.begin(), records_.end());
 
   auto* layout = new QVBoxLayout(this);
   auto* top = new QHBoxLayout;
-  top->addWidget(new QLabel(QStringLiteral("筛选："), this));
+  top->addWidget(new QLabel(tr("筛选："), this));
   filter_ = new QLineEdit(this);
-  filter_->setPlaceholderText(QStringLiteral("任一列或程序文件中的文字"));
+  filter_->setPlaceholderText(tr("任一列或程序文件中的文字"));
   filter_->setClearButtonEnabled(true);
   top->addWidget(filter_, 1);
   layout->addLayout(top);
 
-  const QStringList headers{QStringLiteral("时间"), QStringLiteral("操作"), QStringLiteral("型号"),
-                            QStringLiteral("端口"), QStringLiteral("结果"), QStringLiteral("程序指纹")};
+  const QStringList headers{tr("时间"), tr("操作"), tr("型号"), tr("端口"), tr("结果"), tr("程序指纹")};
   table_ = new QTableWidget(int(records_.size()), int(headers.size()), this);
   table_->setHorizontalHeaderLabels(headers);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -87,14 +91,14 @@ TransferLogWindow::TransferLogWindow(CParamDlg& window) : QDialog(&window), wind
   table_->horizontalHeader()->setStretchLastSection(true);
   layout->addWidget(table_, 1);
   if (path.empty())
-    layout->addWidget(new QLabel(QStringLiteral("本次启动不记录传输（--no-log）。"), this));
+    layout->addWidget(new QLabel(tr("本次启动不记录传输（--no-log）。"), this));
   else
-    layout->addWidget(new QLabel(QStringLiteral("记录文件：%1").arg(QDir::toNativeSeparators(QString::fromStdString(path))), this));
+    layout->addWidget(new QLabel(tr("记录文件：%1").arg(QDir::toNativeSeparators(QString::fromStdString(path))), this));
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  open_ = new QPushButton(QStringLiteral("打开程序文件"), this);
-  auto* close = new QPushButton(QStringLiteral("关闭"), this);
+  open_ = new QPushButton(tr("打开程序文件"), this);
+  auto* close = new QPushButton(tr("关闭"), this);
   buttons->addWidget(open_);
   buttons->addWidget(close);
   layout->addLayout(buttons);
@@ -125,14 +129,14 @@ void TransferLogWindow::OpenSelected() {
   const auto warn = [this](const QString& text) {
     window_.Ask(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok);
   };
-  if (file.isEmpty()) return warn(QStringLiteral("这次传输没有记下程序文件。"));
+  if (file.isEmpty()) return warn(tr("这次传输没有记下程序文件。"));
   const QString shown = QDir::toNativeSeparators(file);
-  if (!QFileInfo::exists(file)) return warn(QStringLiteral("程序文件已不存在：\n%1").arg(shown));
+  if (!QFileInfo::exists(file)) return warn(tr("程序文件已不存在：\n%1").arg(shown));
   // Only the programme that was transferred is opened: a file changed since is someone else's now.
   const ParamFileRead read = ReadParamFile(r.file);
-  if (!read.ok) return warn(QStringLiteral("程序文件无法读取：\n%1\n原因：%2").arg(shown, QString::fromStdString(StoreErrorText(read.failure))));
+  if (!read.ok) return warn(tr("程序文件无法读取：\n%1\n原因：%2").arg(shown, QString::fromStdString(StoreErrorText(read.failure))));
   if (ProgrammeFingerprint(read.programme.options, read.programme.table) != r.programmeSha256)
-    return warn(QStringLiteral("程序文件在这次传输之后已被修改，不是当时传输的程序：\n%1\n\n记录的指纹：%2")
+    return warn(tr("程序文件在这次传输之后已被修改，不是当时传输的程序：\n%1\n\n记录的指纹：%2")
                     .arg(shown, QString::fromStdString(GroupedFingerprint(r.programmeSha256))));
   window_.Documents().OpenFile(file);
 }
