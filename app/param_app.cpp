@@ -78,3 +78,7 @@ QTranslator* CParamApp::InstallQtTranslations(QCoreApplication& app) {
   }
   return qt;
 }
+
+void CParamApp::InstallLanguage(QCoreApplication& app, km27::Language language) {
+  if (language == km27::Language::kChinese) InstallQtTranslations(app);
+}

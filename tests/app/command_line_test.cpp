@@ -40,6 +40,25 @@ TEST(ProgramCommandLine, HelpAndVersionNeedNoDisplay) {
   EXPECT_EQ(version, std::string("km27param ") + KM27_VERSION + "\n");
 }
 
+// The usage text follows --lang wherever it stands on the line.
+TEST(ProgramCommandLine, HelpInTheChosenLanguage) {
+  int status = -1;
+  const std::string zh = RunWithoutDisplay("--help --lang zh", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(zh.find("用法"), std::string::npos) << zh;
+  const std::string en = RunWithoutDisplay("--help --lang en", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(en.find("--lang"), std::string::npos) << en;
+  // Every CJK character is a three-byte UTF-8 sequence led by E3..E9, or EF BC/BD (full width).
+  for (size_t i = 0; i < en.size(); ++i) {
+    const auto b = static_cast<unsigned char>(en[i]);
+    if ((b >= 0xE3 && b <= 0xE9) || (b == 0xEF && i + 1 < en.size() && (en[i + 1] & 0xFE) == 0xBC)) {
+      ADD_FAILURE() << "Chinese in the English usage text:\n" << en;
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -114,6 +133,32 @@ TEST_F(WorkDirOptions, OurOptionsAreTakenAndTheToolkitsLeft) {
   ASSERT_NE(pw, nullptr);
   EXPECT_STREQ(getenv("HOME"), pw->pw_dir);
   setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST_F(WorkDirOptions, LanguageFromTheCommandLineOverTheMenusChoiceOverTheSystems) {
+  using km27::Language;
+  const Language zh = Language::kChinese, en = Language::kEnglish;
+  struct Case {
+    std::vector<std::string> args;
+    std::string remembered;
+    Language system, expected;
+  } cases[] = {
+      {{}, "", zh, zh},           {{}, "", en, en},
+      {{}, "en", zh, en},         {{}, "zh", en, zh},
+      {{}, "fr", en, en},         {{"--lang", "zh"}, "en", en, zh},
+      {{"--lang=en"}, "zh", zh, en},
+  };
+  for (const Case& c : cases) {
+    const StartOptions o = Read(c.args);
+    EXPECT_EQ(o.exitCode, -1);
+    EXPECT_TRUE(left.empty());
+    EXPECT_EQ(ChooseLanguage(o.language, c.remembered, c.system), c.expected) << c.remembered;
+  }
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--lang"}, {"--lang", "fr"}}) {
+    const StartOptions o = Read(bad);
+    EXPECT_EQ(o.exitCode, 2) << "a missing or unknown language is a usage error";
+    EXPECT_NE(o.say, nullptr);
+  }
 }
 
 TEST_F(WorkDirOptions, TheDirectoryIsMadeAndEnteredOrWhyNotIsSaid) {

@@ -1,0 +1,260 @@
+// In English every window and dialog the program opens shows no Chinese character and no cut
+// text: the translations are loaded the way the program loads them, then each window's widgets
+// are walked.
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QTabBar>
+#include <QTest>
+#include <QTimer>
+#include <QTranslator>
+#include <functional>
+
+#include "app/about_dlg.h"
+#include "app/device_select_dlg.h"
+#include "app/param_app.h"
+#include "model/transfer_texts.h"
+#include "ui/difference_view.h"
+#include "ui/help_viewer.h"
+#include "ui/overview_window.h"
+#include "ui/param_dlg.h"
+#include "ui/programme_documents.h"
+#include "ui/transfer_log_window.h"
+#include "ui/ui_test_support.h"
+
+using namespace km27;
+
+namespace {
+
+bool HasCjk(const QString& text) {
+  for (QChar c : text) {
+    const char16_t u = c.unicode();
+    // Ideographs, CJK punctuation and kana; full-width forms (：，（）) too.
+    if ((u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F) ||
+        (u >= 0xFF00 && u <= 0xFFEF))
+      return true;
+  }
+  return false;
+}
+
+class Walker {
+ public:
+  std::vector<std::string> problems;
+
+  void Text(const QString& where, const QString& text) {
+    if (HasCjk(text)) problems.push_back(where.toStdString() + ": " + text.toStdString());
+  }
+
+  void Menu(const QString& where, const QMenu* menu) {
+    for (const QAction* a : menu->actions()) {
+      Text(where + " menu item", a->text());
+      if (!HasCjk(a->text())) Text(where + " menu tooltip", a->toolTip());  // else it repeats the text
+      if (a->menu()) Menu(where + " > " + a->text(), a->menu());
+    }
+  }
+
+  void Window(QWidget* top) {
+    const QString name = QString::fromLatin1(top->metaObject()->className());
+    Text(name + " title", top->windowTitle());
+    QList<QWidget*> widgets = top->findChildren<QWidget*>();
+    widgets.prepend(top);
+    for (QWidget* w : widgets) {
+      if (w != top && !w->isVisibleTo(top)) continue;
+      const QString at = name + "/" + QString::fromLatin1(w->metaObject()->className()) + " " + w->objectName();
+      Text(at + " tooltip", w->toolTip());
+      if (auto* l = qobject_cast<QLabel*>(w)) {
+        Text(at, l->text());
+        if (!l->text().isEmpty() && !l->wordWrap()) Fits(at, l->text(), l->sizeHint().width(), w);
+      } else if (auto* b = qobject_cast<QPushButton*>(w)) {
+        Text(at, b->text());
+        // The style's least width of a push button is no measure of its text.
+        QString shown = b->text();
+        shown.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+        const int margin = b->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) +
+                           2 * b->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
+        if (!shown.isEmpty()) Fits(at, shown, b->fontMetrics().horizontalAdvance(shown) + margin, w);
+        if (b->menu()) Menu(at, b->menu());
+      } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        Text(at, b->text());
+        if (!b->text().isEmpty()) Fits(at, b->text(), b->sizeHint().width(), w);
+      } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        Text(at, g->title());
+      } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+        for (int i = 0; i < c->count(); ++i) Text(at + " item", c->itemText(i));
+      } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        Text(at, e->text());
+        Text(at + " placeholder", e->placeholderText());
+      } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
+        Text(at, p->toPlainText());
+      } else if (auto* t = qobject_cast<QTabBar*>(w)) {
+        for (int i = 0; i < t->count(); ++i) Text(at + " tab", t->tabText(i));
+      } else if (auto* v = qobject_cast<QAbstractItemView*>(w); v && !qobject_cast<QHeaderView*>(w)) {
+        Items(at, v);  // a header shows its view's header data, walked with the view
+      }
+    }
+  }
+
+ private:
+  void Fits(const QString& at, const QString& text, int need, const QWidget* w) {
+    if (need > w->width())
+      problems.push_back(at.toStdString() + ": \"" + text.toStdString() + "\" needs " + std::to_string(need) +
+                         " px, has " + std::to_string(w->width()));
+  }
+
+  void Items(const QString& at, const QAbstractItemView* v) {
+    const QAbstractItemModel* m = v->model();
+    if (!m) return;
+    for (int c = 0; c < m->columnCount(); ++c) {
+      Text(at + " header", m->headerData(c, Qt::Horizontal).toString());
+      Text(at + " header tooltip", m->headerData(c, Qt::Horizontal, Qt::ToolTipRole).toString());
+    }
+    for (int r = 0; r < m->rowCount(); ++r) {
+      Text(at + " row header", m->headerData(r, Qt::Vertical).toString());
+      for (int c = 0; c < m->columnCount(); ++c)
+        for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)})
+          Text(at + " cell", m->index(r, c).data(role).toString());
+    }
+  }
+};
+
+std::string Report(const std::vector<std::string>& problems) {
+  std::string all;
+  for (const std::string& p : problems) all += "\n  " + p;
+  return all;
+}
+
+// Walks the modal dialog `open` brings up, then closes it.
+void WalkModal(Walker& walker, const std::function<void()>& open, const char* what) {
+  bool seen = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!modal || !modal->isVisible()) return;
+    poll.stop();
+    seen = true;
+    walker.Window(modal);
+    modal->reject();
+  });
+  poll.start(20);
+  open();
+  EXPECT_TRUE(seen) << what << " did not open";
+}
+
+// The program's language for one test: English, its translators installed as the program
+// installs them; Chinese again afterwards, since the other tests of this program read Chinese.
+class EnglishInterface : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    before_ = qApp->findChildren<QTranslator*>();
+    SetLanguage(Language::kEnglish);
+    CParamApp::InstallLanguage(*qApp, Language::kEnglish);
+  }
+  void TearDown() override {
+    SetLanguage(Language::kChinese);
+    for (QTranslator* t : qApp->findChildren<QTranslator*>()) {
+      if (before_.contains(t)) continue;
+      QCoreApplication::removeTranslator(t);
+      delete t;
+    }
+  }
+
+ private:
+  QList<QTranslator*> before_;
+};
+
+TEST_F(EnglishInterface, StartUpDialogsAndAbout) {
+  Walker walker;
+  CDeviceSelectDlg select;
+  select.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&select));
+  walker.Window(&select);
+  CAboutDlg about;
+  about.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+  walker.Window(&about);
+  EXPECT_TRUE(walker.problems.empty()) << Report(walker.problems);
+}
+
+TEST_F(EnglishInterface, MainWindowItsMenuAndEveryWindowItOpens) {
+  TempWorkDir work;
+  // A working file the window cannot read whole: it says so once it is up.
+  QFile bad(work.Path(QStringLiteral("KM27A.dat")));
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("KM27");
+  bad.close();
+
+  Walker walker;
+  CParamDlg dlg;
+  ScriptedAnswers answers;
+  answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Ok; };
+  answers.InstallOn(dlg);
+  CParamApp::PrepareMainWindow(dlg);
+  dlg.SetDeviceModel(CodeTransmitter);
+  dlg.OnInitDialog();
+  dlg.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+  QTRY_VERIFY(!answers.asked.empty());
+  walker.Window(&dlg);
+  walker.Menu(QStringLiteral("right-click"), dlg.SystemMenu());
+
+  // The language menu's own message, besides the start-up's.
+  QMenu* languages = nullptr;
+  for (QAction* a : dlg.SystemMenu()->actions())
+    if (a->menu() && a->menu()->actions().size() == 2 && a->menu()->actions().front()->isCheckable())
+      languages = a->menu();
+  ASSERT_NE(languages, nullptr);
+  languages->actions().back()->trigger();
+  ASSERT_GE(answers.asked.size(), 2u);
+  for (const ScriptedAnswers::Asked& a : answers.asked) {
+    walker.Text(QStringLiteral("message caption"), a.caption);
+    walker.Text(QStringLiteral("message"), a.text);
+  }
+
+  WalkModal(walker, [&] { dlg.OnSysCommand(); }, "About");
+  WalkModal(walker, [&] { dlg.OnPortSettings(); }, "port settings");
+
+  dlg.OnTransferLog();
+  auto logs = dlg.findChildren<ui::TransferLogWindow*>();
+  ASSERT_EQ(logs.size(), 1);
+  walker.Window(logs.front());
+
+  dlg.Documents().ShowOverview();
+  ASSERT_NE(dlg.Documents().Overview(), nullptr);
+  walker.Window(dlg.Documents().Overview());
+
+  VerifyDifference difference;
+  DifferenceItem step;
+  step.carrier = 0;
+  step.step = 1;
+  DifferenceItem info;
+  info.where = DifferenceItem::kDeviceInfo;
+  info.index = 3;
+  info.read = 9;
+  difference.items = {step, info};
+  difference.bytes = 2;
+  ui::DifferenceView view(dlg.Param().Snapshot(), difference, dlg.Catalogue(), &dlg);
+  view.show();
+  walker.Window(&view);
+
+  dlg.OnHelpInfo();
+  ASSERT_NE(dlg.HelpViewer(), nullptr);
+  walker.Window(dlg.HelpViewer());
+  EXPECT_FALSE(QFile::exists(work.Path(QStringLiteral("KM27A.txt")))) << "the Chinese help file is not written";
+
+  EXPECT_TRUE(walker.problems.empty()) << walker.problems.size() << " problems:" << Report(walker.problems);
+}
+
+}  // namespace
