@@ -18,7 +18,6 @@
 #include <cmath>
 
 #include "model/messages.h"
-
 #include "res/app_icon.h"
 #include "ui/controls/ms_flex_grid.h"
 

@@ -1,7 +1,6 @@
 // In English every window and dialog the program opens shows no Chinese character and no cut
 // text: the translations are loaded the way the program loads them, then each window's widgets
 // are walked.
-#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDialog>
@@ -13,7 +12,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QRegularExpression>
 #include <QStyle>
 #include <QTest>
@@ -204,15 +202,11 @@ TEST_F(EnglishInterface, EveryWindowAndDialog) {
   walker.Window(dlg.Documents().Overview());
 
   VerifyDifference difference;
-  DifferenceItem step;
-  step.carrier = 0;
-  step.step = 1;
-  DifferenceItem info;
-  info.where = DifferenceItem::kDeviceInfo;
-  info.index = 3;
-  info.read = 9;
-  difference.items = {step, info};
-  difference.bytes = 2;
+  difference.items.resize(2);
+  difference.items[0].carrier = 0;
+  difference.items[0].step = 1;
+  difference.items[1].where = DifferenceItem::kDeviceInfo;  // listed below the table
+  difference.bytes = 3;
   ui::DifferenceView view(dlg.Param().Snapshot(), difference, dlg.Catalogue(), &dlg);
   view.show();
   walker.Window(&view);
