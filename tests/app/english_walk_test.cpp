@@ -5,12 +5,9 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStyle>
@@ -34,15 +31,10 @@ using namespace km27;
 
 namespace {
 
+// Ideographs, CJK punctuation and kana, and the full-width forms (：，（）).
 bool HasCjk(const QString& text) {
-  for (QChar c : text) {
-    const char16_t u = c.unicode();
-    // Ideographs, CJK punctuation and kana; full-width forms (：，（）) too.
-    if ((u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFE30 && u <= 0xFE4F) ||
-        (u >= 0xFF00 && u <= 0xFFEF))
-      return true;
-  }
-  return false;
+  static const QRegularExpression cjk(QStringLiteral("[\\x{2E80}-\\x{9FFF}\\x{F900}-\\x{FAFF}\\x{FE30}-\\x{FE4F}\\x{FF00}-\\x{FFEF}]"));
+  return text.contains(cjk);
 }
 
 // Collects every Chinese character shown and every text cut short.
@@ -51,10 +43,6 @@ struct Walker {
 
   void Text(const QString& where, const QString& text) {
     if (HasCjk(text)) problems.push_back(where.toStdString() + ": " + text.toStdString());
-  }
-  void Fits(const QString& at, int need, const QWidget* w) {
-    if (need > w->width())
-      problems.push_back(at.toStdString() + " is cut: needs " + std::to_string(need) + " px, has " + std::to_string(w->width()));
   }
   void Menu(const QString& where, const QMenu* menu) {
     for (const QAction* a : menu->actions()) {
@@ -70,39 +58,31 @@ struct Walker {
       if (w != top && !w->isVisibleTo(top)) continue;
       const QString at = QString::fromLatin1(top->metaObject()->className()) + "/" +
                          QString::fromLatin1(w->metaObject()->className()) + " " + w->objectName();
-      Text(at + " title", w->windowTitle());
-      Text(at + " tooltip", w->toolTip());
-      if (auto* l = qobject_cast<QLabel*>(w)) {
-        Text(at, l->text());
-        if (!l->text().isEmpty() && !l->wordWrap()) Fits(at, l->sizeHint().width(), w);
-      } else if (auto* b = qobject_cast<QPushButton*>(w)) {
-        Text(at, b->text());
-        // The style's least width of a push button is no measure of its text.
-        QString shown = b->text();
-        shown.remove(QRegularExpression(QStringLiteral("&(?!&)")));
-        const QStyle* st = b->style();
-        const int frame = st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) +
-                          2 * st->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
-        if (!shown.isEmpty()) Fits(at, b->fontMetrics().horizontalAdvance(shown) + frame, w);
-      } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-        Text(at, b->text());
-        if (!b->text().isEmpty()) Fits(at, b->sizeHint().width(), w);
-      } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
-        Text(at, g->title());
-      } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+      for (const char* shown : {"windowTitle", "toolTip", "text", "title", "placeholderText", "plainText"})
+        Text(at, w->property(shown).toString());
+      if (auto* c = qobject_cast<QComboBox*>(w))
         for (int i = 0; i < c->count(); ++i) Text(at, c->itemText(i));
-      } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-        Text(at, e->text() + e->placeholderText());
-      } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
-        Text(at, p->toPlainText());
-      } else if (auto* v = qobject_cast<QAbstractItemView*>(w); v && v->model() && !qobject_cast<QHeaderView*>(w)) {
-        // A header shows its view's header data, walked here.
+      // A header shows its view's header data, walked with the view.
+      if (auto* v = qobject_cast<QAbstractItemView*>(w); v && v->model() && !qobject_cast<QHeaderView*>(w)) {
         const QAbstractItemModel* m = v->model();
         for (int c = 0; c < m->columnCount(); ++c) {
-          Text(at + " header", m->headerData(c, Qt::Horizontal).toString());
+          Text(at, m->headerData(c, Qt::Horizontal).toString());
           for (int r = 0; r < m->rowCount(); ++r) Text(at, m->index(r, c).data().toString());
         }
       }
+      // Cut texts: the style's least width of a push button is no measure of its text.
+      QString text = w->property("text").toString();
+      text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+      int need = 0;
+      if (qobject_cast<QPushButton*>(w) && !text.isEmpty())
+        need = w->fontMetrics().horizontalAdvance(text) + w->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w) +
+               2 * w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
+      else if ((qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w)) && !text.isEmpty() &&
+               !w->property("wordWrap").toBool())
+        need = w->sizeHint().width();
+      if (need > w->width())
+        problems.push_back(at.toStdString() + " is cut: \"" + text.toStdString() + "\" needs " + std::to_string(need) +
+                           " px, has " + std::to_string(w->width()));
     }
   }
 
