@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,9 +12,16 @@
 
 namespace {
 
-// Printed before there is an application to load a translation into: both languages here.
-const km27::Bilingual kHelp{
-    "用法：km27param [--workdir 目录 | --desktop] [--log 文件 | --no-log] [--help | --version]\n"
+// Removes argv[i .. i+n-1].
+void Drop(int& argc, char** argv, int i, int n) {
+  for (int k = i; k + n <= argc; ++k) argv[k] = argv[k + n];
+  argc -= n;
+}
+
+const char kHelp[] = QT_TRANSLATE_NOOP(
+    "CommandLine",
+    "用法：km27param [--workdir 目录 | --desktop] [--log 文件 | --no-log] [--lang zh|en]\n"
+    "                [--help | --version]\n"
     "\n"
     "KM27A 发码箱与 KM27C 发码器的参数设置工具（窗口程序）。启动后选择下位机，\n"
     "在主窗口中编辑程序，程序保存在工作目录的 KM27A.dat 中（还有 DDINFO.txt、KM27A.txt）。\n"
@@ -25,37 +33,34 @@ const km27::Bilingual kHelp{
     "                  KM27_LOG 所指的文件，否则为 $XDG_STATE_HOME/km27param/transfers.jsonl\n"
     "                  （通常为 ~/.local/state/km27param/transfers.jsonl），与 km27ctl 共用\n"
     "  --no-log        不记录传输\n"
+    "  --lang zh|en    界面语言：zh 中文，en 英文；不给出时为右键菜单“语言”中所选，\n"
+    "                  否则随系统的语言环境\n"
     "  --help, -h      显示本帮助\n"
     "  --version, -V   显示版本\n"
     "\n"
-    "命令行工具见 km27ctl --help。\n",
-    "Usage: km27param [--workdir DIR | --desktop] [--log FILE | --no-log] [--help | --version]\n"
-    "\n"
-    "The parameter-setting tool (window program) for the KM27A code box and the KM27C code\n"
-    "transmitter. Pick the device at start-up, then edit the programme in the main window; it is\n"
-    "kept in KM27A.dat in the working folder (with DDINFO.txt and KM27A.txt).\n"
-    "\n"
-    "  --workdir DIR   work in DIR (made when missing); the current folder otherwise\n"
-    "  --desktop       started from the desktop's menu: work in each user's own folder,\n"
-    "                  $XDG_DATA_HOME/km27param (usually ~/.local/share/km27param)\n"
-    "  --log FILE      record every download and upload in FILE (one JSON line each); otherwise\n"
-    "                  in the file the environment variable KM27_LOG names, else in\n"
-    "                  $XDG_STATE_HOME/km27param/transfers.jsonl\n"
-    "                  (usually ~/.local/state/km27param/transfers.jsonl), shared with km27ctl\n"
-    "  --no-log        record no transfers\n"
-    "  --help, -h      show this help\n"
-    "  --version, -V   show the version\n"
-    "\n"
-    "For the command-line tool see km27ctl --help.\n"};
+    "命令行工具见 km27ctl --help。\n");
+
 const km27::Bilingual kNoWorkDir{"无法建立工作目录", "cannot make the working folder"};
 const km27::Bilingual kCannotEnter{"无法进入工作目录", "cannot enter the working folder"};
-const km27::Bilingual kLogNeedsFile{"km27param: --log 需要一个文件\n", "km27param: --log needs a file\n"};
-const km27::Bilingual kWorkDirNeedsDir{"km27param: --workdir 需要一个目录\n", "km27param: --workdir needs a folder\n"};
 
-// Removes argv[i .. i+n-1].
-void Drop(int& argc, char** argv, int i, int n) {
-  for (int k = i; k + n <= argc; ++k) argv[k] = argv[k + n];
-  argc -= n;
+const char kLogNeedsFile[] = QT_TRANSLATE_NOOP("CommandLine", "km27param: --log 需要一个文件\n");
+const char kWorkDirNeedsDir[] = QT_TRANSLATE_NOOP("CommandLine", "km27param: --workdir 需要一个目录\n");
+const char kLangNeedsName[] = QT_TRANSLATE_NOOP("CommandLine", "km27param: --lang 需要 zh 或 en\n");
+const char kLangUnknown[] = QT_TRANSLATE_NOOP("CommandLine", "km27param: --lang 需要 zh 或 en，而不是“%1”\n");
+
+// An option's value, joined (--opt=value) or next; false when there is none.
+bool TakeValue(int& argc, char** argv, int i, const char* option, std::string* value) {
+  const std::string a = argv[i];
+  const size_t n = std::strlen(option);
+  if (a.size() > n) {
+    *value = a.substr(n + 1);
+    Drop(argc, argv, i, 1);
+    return true;
+  }
+  if (i + 1 >= argc) return false;
+  *value = argv[i + 1];
+  Drop(argc, argv, i, 2);
+  return true;
 }
 
 }  // namespace
@@ -79,47 +84,63 @@ bool EnterWorkDir(const std::string& dir, std::string* error) {
 
 StartOptions ReadStartOptions(int& argc, char** argv) {
   StartOptions o;
+  const auto fail = [&o](const char* words, std::string arg = {}) {
+    o.exitCode = 2;
+    o.say = words;
+    o.sayArg = std::move(arg);
+    return o;
+  };
   for (int i = 1; i < argc;) {
     const std::string a = argv[i];
+    const auto is = [&a](const char* option) {
+      return a == option || a.rfind(std::string(option) + "=", 0) == 0;
+    };
+    std::string value;
     if (a == "--help" || a == "-h") {
-      std::fputs(km27::Localize(kHelp).c_str(), stdout);
-      o.exitCode = 0;
-      return o;
-    }
-    if (a == "--version" || a == "-V") {
+      // Answered once the whole line is read: a --lang after it still chooses its language.
+      o.say = kHelp;
+      Drop(argc, argv, i, 1);
+    } else if (a == "--version" || a == "-V") {
       std::printf("km27param %s\n", KM27_VERSION);
       o.exitCode = 0;
+      o.say = nullptr;
       return o;
-    }
-    if (a == "--desktop") {
+    } else if (a == "--desktop") {
       o.workDir = DesktopWorkDir();
       Drop(argc, argv, i, 1);
     } else if (a == "--no-log") {
       o.logChosen = true;
       o.logPath.clear();
       Drop(argc, argv, i, 1);
-    } else if (a == "--log" || a.rfind("--log=", 0) == 0) {
-      const bool joined = a.size() > std::strlen("--log");
-      if (!joined && i + 1 >= argc) {
-        std::fputs(km27::Localize(kLogNeedsFile).c_str(), stderr);
-        o.exitCode = 2;
-        return o;
-      }
+    } else if (is("--log")) {
+      if (!TakeValue(argc, argv, i, "--log", &value)) return fail(kLogNeedsFile);
       o.logChosen = true;
-      o.logPath = km27::AbsolutePath(joined ? a.substr(std::strlen("--log=")) : argv[i + 1]);
-      Drop(argc, argv, i, joined ? 1 : 2);
-    } else if (a == "--workdir" || a.rfind("--workdir=", 0) == 0) {
-      const bool joined = a.size() > std::strlen("--workdir");
-      if (!joined && i + 1 >= argc) {
-        std::fputs(km27::Localize(kWorkDirNeedsDir).c_str(), stderr);
-        o.exitCode = 2;
-        return o;
-      }
-      o.workDir = joined ? a.substr(std::strlen("--workdir=")) : argv[i + 1];
-      Drop(argc, argv, i, joined ? 1 : 2);
+      o.logPath = km27::AbsolutePath(value);
+    } else if (is("--workdir")) {
+      if (!TakeValue(argc, argv, i, "--workdir", &value)) return fail(kWorkDirNeedsDir);
+      o.workDir = value;
+    } else if (is("--lang")) {
+      if (!TakeValue(argc, argv, i, "--lang", &value)) return fail(kLangNeedsName);
+      o.language = km27::ParseLanguage(value);
+      if (!o.language) return fail(kLangUnknown, value);
     } else {
       ++i;  // the toolkit's
     }
   }
+  if (o.say == kHelp) o.exitCode = 0;
   return o;
+}
+
+std::string UsageText(const StartOptions& options) {
+  if (!options.say) return {};
+  QString text = QCoreApplication::translate("CommandLine", options.say);
+  if (text.contains(QLatin1String("%1"))) text = text.arg(QString::fromStdString(options.sayArg));
+  return text.toStdString();
+}
+
+km27::Language ChooseLanguage(std::optional<km27::Language> commandLine, const std::string& remembered,
+                              km27::Language system) {
+  if (commandLine) return *commandLine;
+  if (const auto chosen = km27::ParseLanguage(remembered)) return *chosen;
+  return system;
 }

@@ -69,3 +69,7 @@ void CParamApp::PrepareMainWindow(CParamDlg& dlg) {
 }
 
 QTranslator* CParamApp::InstallQtTranslations(QCoreApplication& app) { return km27::res::InstallQtChinese(app); }
+
+void CParamApp::InstallLanguage(QCoreApplication& app, km27::Language language) {
+  km27::res::InstallInterfaceLanguage(app, language);
+}

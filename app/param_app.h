@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "model/messages.h"
+
 // The working directory at start-up (the device information file is found through it).
 extern char g_startDir[260];
 
@@ -23,6 +25,9 @@ class CParamApp {
   // Qt's own dialogs and buttons (file choosers, the print dialog, 是/否) speak Chinese like the
   // rest of the tool, whatever the system's language. nullptr when the translation is missing.
   static QTranslator* InstallQtTranslations(QCoreApplication& app);
+  // The translators of the interface's language: Qt's own Chinese for Chinese; nothing yet for
+  // English, the toolkit's own language. Tests install the language through this too.
+  static void InstallLanguage(QCoreApplication& app, km27::Language language);
 
  private:
   bool logChosen_ = false;

@@ -2,6 +2,28 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>CHelpViewer</name>
+    <message>
+        <source>KM27A - 记事本</source>
+        <translation>KM27A - Help</translation>
+    </message>
+</context>
+<context>
+    <name>CParamApp</name>
+    <message>
+        <source>参数设置工具</source>
+        <translation>Parameter Setting Tool</translation>
+    </message>
+    <message>
+        <source>工作目录不可用：
+%1
+原因：%2</source>
+        <translation>The working folder cannot be used:
+%1
+Reason: %2</translation>
+    </message>
+</context>
+<context>
     <name>CParamDlg</name>
     <message>
         <source>上传</source>
@@ -290,6 +312,77 @@ Reason: %2
     </message>
 </context>
 <context>
+    <name>CommandLine</name>
+    <message>
+        <source>用法：km27param [--workdir 目录 | --desktop] [--log 文件 | --no-log] [--lang zh|en]
+                [--help | --version]
+
+KM27A 发码箱与 KM27C 发码器的参数设置工具（窗口程序）。启动后选择下位机，
+在主窗口中编辑程序，程序保存在工作目录的 KM27A.dat 中（还有 DDINFO.txt、KM27A.txt）。
+
+  --workdir 目录  以该目录为工作目录（不存在则建立）；不给出时为当前目录
+  --desktop       从桌面菜单启动：以每个用户自己的目录为工作目录，
+                  即 $XDG_DATA_HOME/km27param（通常为 ~/.local/share/km27param）
+  --log 文件      每次下载、上传记入该文件（每行一条 JSON）；不给出时为环境变量
+                  KM27_LOG 所指的文件，否则为 $XDG_STATE_HOME/km27param/transfers.jsonl
+                  （通常为 ~/.local/state/km27param/transfers.jsonl），与 km27ctl 共用
+  --no-log        不记录传输
+  --lang zh|en    界面语言：zh 中文，en 英文；不给出时为右键菜单“语言”中所选，
+                  否则随系统的语言环境
+  --help, -h      显示本帮助
+  --version, -V   显示版本
+
+命令行工具见 km27ctl --help。
+</source>
+        <translation>Usage: km27param [--workdir DIR | --desktop] [--log FILE | --no-log] [--lang zh|en]
+                 [--help | --version]
+
+The parameter-setting tool (window program) for the KM27A code box and the KM27C code
+transmitter. Pick the device at start-up, then edit the programme in the main window; it is
+kept in KM27A.dat in the working folder (with DDINFO.txt and KM27A.txt).
+
+  --workdir DIR   work in DIR (made when missing); the current folder otherwise
+  --desktop       started from the desktop&apos;s menu: work in each user&apos;s own folder,
+                  $XDG_DATA_HOME/km27param (usually ~/.local/share/km27param)
+  --log FILE      record every download and upload in FILE (one JSON line each); otherwise
+                  in the file the environment variable KM27_LOG names, else in
+                  $XDG_STATE_HOME/km27param/transfers.jsonl
+                  (usually ~/.local/state/km27param/transfers.jsonl), shared with km27ctl
+  --no-log        record no transfers
+  --lang zh|en    interface language: zh Chinese, en English; otherwise the one chosen
+                  in the right-click menu&apos;s Language, else the system&apos;s locale
+  --help, -h      show this help
+  --version, -V   show the version
+
+For the command-line tool see km27ctl --help.
+</translation>
+    </message>
+    <message>
+        <source>km27param: --log 需要一个文件
+</source>
+        <translation>km27param: --log needs a file
+</translation>
+    </message>
+    <message>
+        <source>km27param: --workdir 需要一个目录
+</source>
+        <translation>km27param: --workdir needs a folder
+</translation>
+    </message>
+    <message>
+        <source>km27param: --lang 需要 zh 或 en
+</source>
+        <translation>km27param: --lang needs zh or en
+</translation>
+    </message>
+    <message>
+        <source>km27param: --lang 需要 zh 或 en，而不是“%1”
+</source>
+        <translation>km27param: --lang needs zh or en, not &quot;%1&quot;
+</translation>
+    </message>
+</context>
+<context>
     <name>Dialogs</name>
     <message>
         <source>关于 KM27A</source>
@@ -410,6 +503,25 @@ Reason: %2
     <message>
         <source>线路</source>
         <translation>Line</translation>
+    </message>
+</context>
+<context>
+    <name>LanguageMenu</name>
+    <message>
+        <source>语言</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>中文</source>
+        <translation>Chinese</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>所选的界面语言在下次启动时生效。</source>
+        <translation>The chosen language applies at the next start.</translation>
     </message>
 </context>
 <context>
@@ -956,21 +1068,6 @@ Reason: %2</translation>
 %1
 
 Recorded fingerprint: %2</translation>
-    </message>
-</context>
-<context>
-    <name>main</name>
-    <message>
-        <source>参数设置工具</source>
-        <translation>Parameter Setting Tool</translation>
-    </message>
-    <message>
-        <source>工作目录不可用：
-%1
-原因：%2</source>
-        <translation>The working folder cannot be used:
-%1
-Reason: %2</translation>
     </message>
 </context>
 </TS>

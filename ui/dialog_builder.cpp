@@ -14,7 +14,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QStyle>
+#include <cmath>
 
+#include "model/messages.h"
 #include "res/app_icon.h"
 #include "ui/controls/ms_flex_grid.h"
 
@@ -120,7 +124,48 @@ QWidget* MakeControl(const res::ControlTemplate& c, QWidget* parent, const Dialo
   return nullptr;
 }
 
+// How wide a control must be for its text to show whole; 0 for one that shows no text of its
+// own or wraps it.
+int WidthForText(const QWidget* w) {
+  const QFontMetrics fm(w->font());
+  if (const auto* box = qobject_cast<const QGroupBox*>(w)) {
+    // The caption sits on the frame, indented, with a gap either side and room for the corners.
+    return box->title().isEmpty() ? 0 : fm.horizontalAdvance(box->title()) + 4 * fm.averageCharWidth();
+  }
+  if (const auto* label = qobject_cast<const QLabel*>(w)) {
+    return label->text().isEmpty() || label->wordWrap() ? 0 : label->sizeHint().width();
+  }
+  if (const auto* button = qobject_cast<const QPushButton*>(w)) {
+    // The style's least width for a push button says nothing about its text.
+    QString text = button->text();
+    text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+    if (text.isEmpty()) return 0;
+    return fm.horizontalAdvance(text) + w->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w) +
+           2 * w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
+  }
+  if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+    return button->text().isEmpty() ? 0 : button->sizeHint().width();
+  return 0;
+}
+
 }  // namespace
+
+void FitTexts(QDialog* dialog) {
+  double ratio = 1.0;
+  const QList<QWidget*> children = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+  for (const QWidget* w : children) {
+    const int need = WidthForText(w);
+    if (need > w->width() && w->width() > 0) ratio = std::max(ratio, double(need) / w->width());
+  }
+  if (ratio <= 1.0) return;
+  // One ratio for the whole dialog keeps its columns lined up and its controls apart.
+  const auto scaled = [ratio](int x) { return int(std::ceil(x * ratio)); };
+  for (QWidget* w : children) {
+    const QRect r = w->geometry();
+    w->setGeometry(scaled(r.x()), r.y(), scaled(r.right() + 1) - scaled(r.x()), r.height());
+  }
+  dialog->setFixedSize(scaled(dialog->width()), dialog->height());
+}
 
 int DialogUnits::X(int dlu) const { return MulDiv(dlu, baseX, 4); }
 int DialogUnits::Y(int dlu) const { return MulDiv(dlu, baseY, 8); }
@@ -225,6 +270,8 @@ BuiltDialog BuildDialog(QDialog* dialog, const res::DialogTemplate& t, const Con
   for (QButtonGroup* g : built.radioGroups) FollowCheckedTabStop(g);
   for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
   for (QWidget* w : behind) w->lower();
+  // Chinese keeps the template's geometry exactly; longer English words widen the dialog.
+  if (CurrentLanguage() == Language::kEnglish) FitTexts(dialog);
   return built;
 }
 

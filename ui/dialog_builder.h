@@ -43,4 +43,9 @@ using ControlFactory = std::function<QWidget*(const res::ControlTemplate&, QWidg
 // Builds the dialog's caption, font, fixed client size and child controls from a template.
 BuiltDialog BuildDialog(QDialog* dialog, const res::DialogTemplate& t, const ControlFactory& factory = {});
 
+// Widens the dialog and its controls by one ratio, the largest a control needs to show its
+// text whole, keeping the arrangement. Heights stay. BuildDialog does it in English; a dialog
+// that sets longer texts after building may call it again.
+void FitTexts(QDialog* dialog);
+
 }  // namespace km27::ui

@@ -1,5 +1,6 @@
 #include "ui/help_viewer.h"
 
+#include <QFile>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
@@ -8,12 +9,32 @@
 #include "ui/dialog_builder.h"
 
 namespace {
+
 constexpr int kViewerPointSize = 11;
+
+// A file that is not GBK (edited elsewhere) is shown as UTF-8 rather than not at all.
+QString DecodeHelpFile(const std::string& bytes) {
+  bool ok = false;
+  const std::string utf8 = km27::GbkToUtf8(bytes, &ok);
+  return QString::fromStdString(ok ? utf8 : bytes);
+}
+
 }  // namespace
 
-CHelpViewer::CHelpViewer(const std::string& fileBytes, QWidget* owner) : QWidget(owner, Qt::Window) {
+QString HelpViewerTitle() { return QCoreApplication::translate("CHelpViewer", kHelpViewerTitle); }
+
+QString ShippedEnglishHelp() {
+  km27::res::AppIcon();  // registers the program's resources, the help among them
+  QFile file(QStringLiteral(":/km27/help_en.txt"));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(file.readAll());
+}
+
+CHelpViewer::CHelpViewer(const std::string& fileBytes, QWidget* owner) : CHelpViewer(DecodeHelpFile(fileBytes), owner) {}
+
+CHelpViewer::CHelpViewer(const QString& shown, QWidget* owner) : QWidget(owner, Qt::Window) {
   setAttribute(Qt::WA_DeleteOnClose);
-  setWindowTitle(QString::fromUtf8(kHelpViewerTitle));
+  setWindowTitle(HelpViewerTitle());
   setWindowIcon(km27::res::AppIcon());
   view = new QPlainTextEdit(this);
   view->setReadOnly(true);
@@ -24,10 +45,7 @@ CHelpViewer::CHelpViewer(const std::string& fileBytes, QWidget* owner) : QWidget
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(view);
 
-  bool ok = false;
-  const std::string utf8 = km27::GbkToUtf8(fileBytes, &ok);
-  // A file that is not GBK (edited elsewhere) is shown as UTF-8 rather than not at all.
-  QString text = QString::fromStdString(ok ? utf8 : fileBytes);
+  QString text = shown;
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   view->setPlainText(text);
   resize(640, 480);

@@ -31,6 +31,7 @@
 #include "ui/controls/lamp_static.h"
 #include "ui/controls/ms_flex_grid.h"
 #include "ui/help_viewer.h"
+#include "ui/interface_language.h"
 #include "ui/link_factory.h"
 #include "ui/port_settings_dlg.h"
 #include "ui/programme_documents.h"
@@ -193,6 +194,9 @@ bool CParamDlg::OnInitDialog() {
   });
   sysMenu->addAction(tr("端口设置(&T)..."), this, &CParamDlg::OnPortSettings);
   sysMenu->addAction(tr("传输记录(&L)..."), this, &CParamDlg::OnTransferLog);
+  ui::AddLanguageMenu(sysMenu, [this](const QString& text) {
+    Ask(QMessageBox::Information, windowTitle(), text, QMessageBox::Ok);
+  });
   if (!transferLogChosen) transferLog->SetPath(DefaultTransferLogPath());
   if (!about.isEmpty()) {
     sysMenu->addSeparator();
@@ -607,14 +611,17 @@ bool CParamDlg::OnHelpInfo() {
 
 CHelpViewer* CParamDlg::HelpViewer() const {
   for (QWidget* w : QApplication::topLevelWidgets())
-    if (w->windowTitle() == QString::fromUtf8(kHelpViewerTitle) && !w->isHidden()) return qobject_cast<CHelpViewer*>(w);
+    if (w->windowTitle() == HelpViewerTitle() && !w->isHidden()) return qobject_cast<CHelpViewer*>(w);
   return nullptr;
 }
 
 void CParamDlg::ShowHelpText(const QString& fileName) {
+  // In English the help is the program's own: the Chinese file is neither written nor shown.
+  const bool english = km27::CurrentLanguage() == km27::Language::kEnglish;
   const QString shown = QFileInfo(fileName).absoluteFilePath();
   const HelpFileResult file =
-      EnsureHelpFile(fileName.toStdString(), LoadString(IDS_HELP_1), LoadString(IDS_HELP_2));
+      english ? HelpFileResult{true, false, {}}
+              : EnsureHelpFile(fileName.toStdString(), LoadString(IDS_HELP_1), LoadString(IDS_HELP_2));
   if (!file.ok) {
     Ask(QMessageBox::Warning, WindowCaption(),
         tr("无法创建帮助文件：\n%1\n原因：%2").arg(shown, QString::fromStdString(StoreErrorText(file.failure))),
@@ -623,12 +630,16 @@ void CParamDlg::ShowHelpText(const QString& fileName) {
   }
   // Any window already showing the help is brought forward instead of opening another.
   for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (w->isVisible() && w->windowTitle() == QString::fromUtf8(kHelpViewerTitle)) {
+    if (w->isVisible() && w->windowTitle() == HelpViewerTitle()) {
       if (w->isMinimized()) w->showNormal();
       w->raise();
       w->activateWindow();
       return;
     }
+  }
+  if (english) {
+    (new CHelpViewer(ShippedEnglishHelp(), this))->show();
+    return;
   }
   // A file that is there but cannot be read would open an empty viewer: say why instead.
   const HelpFileText text = ReadHelpFile(fileName.toStdString());

@@ -40,6 +40,16 @@ TEST(ProgramCommandLine, HelpAndVersionNeedNoDisplay) {
   EXPECT_EQ(version, std::string("km27param ") + KM27_VERSION + "\n");
 }
 
+// The usage text follows --lang wherever it stands on the line.
+TEST(ProgramCommandLine, HelpInTheChosenLanguage) {
+  int status = -1;
+  EXPECT_NE(RunWithoutDisplay("--help --lang zh", &status).find("用法"), std::string::npos);
+  const std::string en = RunWithoutDisplay("--help --lang en", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(en.find("--lang"), std::string::npos) << en;
+  EXPECT_EQ(en.find("用法"), std::string::npos) << en;
+}
+
 }  // namespace
 
 namespace {
@@ -114,6 +124,30 @@ TEST_F(WorkDirOptions, OurOptionsAreTakenAndTheToolkitsLeft) {
   ASSERT_NE(pw, nullptr);
   EXPECT_STREQ(getenv("HOME"), pw->pw_dir);
   setenv("HOME", savedHome.c_str(), 1);
+}
+
+TEST_F(WorkDirOptions, LanguageFromTheCommandLineOverTheMenusChoiceOverTheSystems) {
+  using km27::Language;
+  const Language zh = Language::kChinese, en = Language::kEnglish;
+  struct Case {
+    std::vector<std::string> args;
+    std::string remembered;
+    Language system, expected;
+  } cases[] = {
+      {{}, "", zh, zh}, {{}, "", en, en}, {{}, "en", zh, en}, {{}, "zh", en, zh}, {{}, "fr", en, en},
+      {{"--lang", "zh"}, "en", en, zh}, {{"--lang=en"}, "zh", zh, en},
+  };
+  for (const Case& c : cases) {
+    const StartOptions o = Read(c.args);
+    EXPECT_EQ(o.exitCode, -1);
+    EXPECT_TRUE(left.empty());
+    EXPECT_EQ(ChooseLanguage(o.language, c.remembered, c.system), c.expected) << c.remembered;
+  }
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--lang"}, {"--lang", "fr"}}) {
+    const StartOptions o = Read(bad);
+    EXPECT_EQ(o.exitCode, 2) << "a missing or unknown language is a usage error";
+    EXPECT_NE(o.say, nullptr);
+  }
 }
 
 TEST_F(WorkDirOptions, TheDirectoryIsMadeAndEnteredOrWhyNotIsSaid) {

@@ -252,7 +252,7 @@ class RealProgram : public ::testing::Test {
     EXPECT_TRUE(WaitFor([&] { struct stat st; return lstat((comDir + "/COM" + std::to_string(com)).c_str(), &st) == 0; },
                         10000));
     const Strings env{"DISPLAY=" + display, "KM27_COM_DIR=" + comDir, "KM27_LOCK_DIR=" + lockDir};
-    Process tool({kBin + "/km27param"}, o.work, env, o.work + "-tool.log");
+    Process tool({kBin + "/km27param", "--lang", "zh"}, o.work, env, o.work + "-tool.log");
 
     const std::string main = OpenMainWindow(codeBox);
     EXPECT_FALSE(main.empty()) << tool.Output();
@@ -380,7 +380,8 @@ TEST_F(RealProgram, TheMenuEntryAndWorkdirChooseWhereTheFilesGo) {
   ASSERT_EQ(exec, "km27param --desktop");
   const Strings env{"DISPLAY=" + display, "HOME=" + home, "XDG_DATA_HOME=" + data,
                     "KM27_COM_DIR=" + root + "/no-com", "KM27_LOCK_DIR=" + root};
-  for (const Strings& args : {Strings{kBin + "/km27param", "--desktop"}, Strings{kBin + "/km27param", "--workdir", other}}) {
+  for (const Strings& args : {Strings{kBin + "/km27param", "--lang", "zh", "--desktop"},
+                              Strings{kBin + "/km27param", "--lang", "zh", "--workdir", other}}) {
     Process tool(args, home, env, root + "/tool.log");
     const std::string main = OpenMainWindow();
     ASSERT_FALSE(main.empty()) << tool.Output();
@@ -406,7 +407,7 @@ TEST_F(RealProgram, TermAndHangUpSaveTheWindowsEdits) {
   for (const int sig : {SIGTERM, SIGHUP}) {
     const std::string work = root + "/signal-" + std::to_string(sig), file = work + "/" + km27::kParamFileName;
     ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
-    Process tool({kBin + "/km27param"}, work, {"DISPLAY=" + display, "KM27_COM_DIR=" + root + "/no-com"}, work + ".log");
+    Process tool({kBin + "/km27param", "--lang", "zh"}, work, {"DISPLAY=" + display, "KM27_COM_DIR=" + root + "/no-com"}, work + ".log");
     const std::string main = OpenMainWindow();
     ASSERT_FALSE(main.empty()) << tool.Output();
     // Keys are handled in order: once the chooser the second one opens is up, the edit is made.
