@@ -83,7 +83,8 @@ bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
   return true;
 }
 
-int InterruptedExit(const SignalWatch& signals, Output& out, const std::string& what = Words(Say::kStoppedNothingWritten)) {
+int InterruptedExit(const SignalWatch& signals, Output& out,
+                    const std::string& what = Words(Say::kStoppedNothingWritten)) {
   out.SetResult("interrupted");
   out.Error(Words(Say::kInterrupted, {what}), "interrupted");
   return kExitSignalBase + signals.Signal();
@@ -194,7 +195,8 @@ class Connection {
   int DownloadStopped() {
     if (session_->ReadBackBegun())
       return InterruptedExit(signals_, out_, Words(Say::kReadBackInterrupted));
-    return InterruptedExit(signals_, out_, Words(Say::kDownloadStopped, {DeviceState(o_.model, session_->DeviceTouched())}));
+    return InterruptedExit(signals_, out_,
+                           Words(Say::kDownloadStopped, {DeviceState(o_.model, session_->DeviceTouched())}));
   }
 
  private:
@@ -428,7 +430,8 @@ int Upload(const Options& o, Output& out, TransferRecord& record) {
   const SaveResult saved = SaveParamFile(o.file, got.options, got.table);
   if (!saved.ok) {
     out.SetResult("transfer_failed");
-    out.Error(Words(Say::kUploadedNotWritten, {saved.path, StoreErrorText(saved.failure)}), ErrorCodeFor(saved.failure));
+    out.Error(Words(Say::kUploadedNotWritten, {saved.path, StoreErrorText(saved.failure)}),
+              ErrorCodeFor(saved.failure));
     return kExitFile;
   }
   std::string line = Words(Say::kUploaded, {o.file});

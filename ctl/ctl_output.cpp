@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "ctl/ctl_options.h"
 #include "ctl/ctl_system.h"
@@ -216,7 +215,8 @@ int Output::Finished(int exitCode, FILE* out, FILE* err) {
   const bool flushFailed = std::fflush(out) != 0;
   const int why = errno;
   if (flushFailed || std::ferror(out)) {
-    const std::string told = flushFailed ? Words(Say::kOutputFailedWhy, {SystemErrorText(why)}) : Words(Say::kOutputFailed);
+    const std::string told =
+        flushFailed ? Words(Say::kOutputFailedWhy, {SystemErrorText(why)}) : Words(Say::kOutputFailed);
     WriteText(err, "km27ctl: " + told + "\n");
     // A failure of the work itself says more than the lost output; only a success changes.
     if (exitCode == 0) exitCode = kExitOutput;

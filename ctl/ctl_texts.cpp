@@ -43,8 +43,8 @@ constexpr bool EveryEntryHasBothLanguages() {
   }
   return true;
 }
-static_assert(EveryEntryHasBothLanguages(),
-              "every entry of ctl_texts.def needs Chinese and English, no Chinese in the English, and the same placeholders");
+static_assert(EveryEntryHasBothLanguages(), "every entry of ctl_texts.def needs Chinese and English, "
+                                            "no Chinese in the English, and the same placeholders");
 
 }  // namespace
 

@@ -154,17 +154,22 @@ TEST_F(CtlCommandLine, OutputThatCannotBeWrittenExitsWithEightAndSaysSo) {
 
 TEST_F(CtlCommandLine, ManualPagesRenderWithoutWarningsAndDocumentTheirProgram) {
   if (std::system("command -v groff >/dev/null 2>&1") != 0) GTEST_SKIP() << "groff is not installed";
-  for (const std::string page : {"km27ctl.1", "km27param.1"}) {
-    const std::string path = std::string(KM27_SOURCE_DIR) + "/man/" + page;
-    const std::string source = ReadAll(path);
-    ASSERT_FALSE(source.empty()) << path;
-    EXPECT_TRUE(Has(source, std::string("\"") + KM27_VERSION + "\"")) << page << ": the version in .TH";
-    EXPECT_EQ(Shell("groff -man -Tutf8 -ww -z '" + path + "' 2>&1"), "") << page;
+  // The Chinese pages in man/, the English ones in man/en/; -k reads the UTF-8 as man does.
+  for (const std::string folder : {"/man/", "/man/en/"}) {
+    for (const std::string page : {"km27ctl.1", "km27param.1"}) {
+      const std::string path = std::string(KM27_SOURCE_DIR) + folder + page;
+      const std::string source = ReadAll(path);
+      ASSERT_FALSE(source.empty()) << path;
+      EXPECT_TRUE(Has(source, std::string("\"") + KM27_VERSION + "\"")) << path << ": the version in .TH";
+      EXPECT_EQ(Shell("groff -k -man -Tutf8 -ww -z '" + path + "' 2>&1"), "") << path;
+    }
+    const std::string ctl =
+        Shell("groff -k -man -Tutf8 -P-cbu '" + std::string(KM27_SOURCE_DIR) + folder + "km27ctl.1' 2>/dev/null");
+    for (const char* o : kOptions) EXPECT_TRUE(Has(ctl, o)) << folder << o;
+    for (const char* c : kCommands) EXPECT_TRUE(Has(ctl, c)) << folder << c;
+    for (const char* e : kExitCodes)
+      EXPECT_TRUE(Has(ctl, std::string(" ") + e + " ") || Has(ctl, std::string(" ") + e + "\n")) << folder << e;
   }
-  const std::string ctl = Shell("groff -man -Tutf8 -P-cbu '" + std::string(KM27_SOURCE_DIR) + "/man/km27ctl.1' 2>/dev/null");
-  for (const char* o : kOptions) EXPECT_TRUE(Has(ctl, o)) << o;
-  for (const char* c : kCommands) EXPECT_TRUE(Has(ctl, c)) << c;
-  for (const char* e : kExitCodes) EXPECT_TRUE(Has(ctl, std::string(" ") + e + " ") || Has(ctl, std::string(" ") + e + "\n")) << e;
 }
 
 }  // namespace
