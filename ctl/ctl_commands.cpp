@@ -10,6 +10,7 @@
 
 #include "ctl/ctl_link.h"
 #include "ctl/ctl_system.h"
+#include "ctl/ctl_texts.h"
 #include "link/box_frame.h"
 #include "link/link_timing.h"
 #include "link/transmitter_image.h"
@@ -18,6 +19,7 @@
 #include "model/programme_compare.h"
 #include "port/com_names.h"
 #include "port/net_url.h"
+#include "port/user_dirs.h"
 #include "store/device_info.h"
 #include "store/file_io.h"
 #include "store/param_file.h"
@@ -69,30 +71,29 @@ std::string WorkingDirectory() {
 bool LoadProgramme(const std::string& file, Programme& p, Output& out) {
   const ReadResult r = ReadFileBytes(file, kLargestFile);
   if (!r.ok) {
-    out.Error("无法读取参数文件 " + file + "：" + StoreErrorText(r.failure), ErrorCodeFor(r.failure));
+    out.Error(Words(Say::kCannotReadProgramme, {file, StoreErrorText(r.failure)}), ErrorCodeFor(r.failure));
     return false;
   }
   const auto* bytes = reinterpret_cast<const uint8_t*>(r.bytes.data());
   if (const StoreFailure problem = ParamFileProblem(bytes, r.bytes.size()); problem.Failed()) {
-    out.Error("不是有效的参数文件 " + file + "：" + StoreErrorText(problem), ErrorCodeFor(problem));
+    out.Error(Words(Say::kNotAProgramme, {file, StoreErrorText(problem)}), ErrorCodeFor(problem));
     return false;
   }
   ParseParamFileImage(bytes, r.bytes.size(), p.options, p.table);
   return true;
 }
 
-int InterruptedExit(const SignalWatch& signals, Output& out, const std::string& what = "传输已停止，未写入任何文件") {
+int InterruptedExit(const SignalWatch& signals, Output& out,
+                    const std::string& what = Words(Say::kStoppedNothingWritten)) {
   out.SetResult("interrupted");
-  out.Error("已中断：" + what, "interrupted");
+  out.Error(Words(Say::kInterrupted, {what}), "interrupted");
   return kExitSignalBase + signals.Signal();
 }
 
 // What a download that did not end well left on the device, for its message.
 std::string DeviceState(DeviceModel model, bool touched) {
-  if (!touched) return "下位机中的程序没有改变";
-  return IsCodeTransmitter(model)
-             ? "下位机已确认收到部分数据块，其中的程序可能新旧混杂：请重新下载，或用 verify 核对"
-             : "参数帧已经发出，下位机可能已换成新程序，也可能仍是原程序：请重新下载，或用 verify 核对";
+  if (!touched) return Words(Say::kDeviceUnchanged);
+  return Words(IsCodeTransmitter(model) ? Say::kTransmitterMayBeMixed : Say::kBoxMayBeChanged);
 }
 
 std::vector<std::string> PortProblems() {
@@ -129,7 +130,7 @@ const char* ChosenPortCode(const PortChoice& ports) {
 std::string WhereLooked(DeviceModel model, const PortChoice& ports) {
   if (ports.chosen) {
     const std::string device = ComDevicePath(ports.com, ports.env);
-    return "COM" + std::to_string(ports.com) + (device.empty() ? "" : "（" + device + "）");
+    return device.empty() ? "COM" + std::to_string(ports.com) : Words(Say::kPortWithDevice, {ports.com, device});
   }
   return "COM1–COM" + std::to_string(LastComPort(model));
 }
@@ -140,18 +141,18 @@ void ReportWhere(LinkSession& s, DeviceModel model, Output& out) {
 
 // Finds the lower machine; 0 when it answers, else the code to exit with.
 int FindDevice(LinkSession& s, const SignalWatch& signals, DeviceModel model, const PortChoice& ports, Output& out) {
-  out.Note(std::string("正在查找") + ModelTitle(model) + "（" + WhereLooked(model, ports) + "）……");
+  out.Note(Words(Say::kLookingFor, {ModelTitle(model), WhereLooked(model, ports)}));
   switch (s.Find()) {
     case LinkSession::Found::kFound:
       ReportWhere(s, model, out);
-      out.Note("在 COM" + std::to_string(s.ComPort()) + "（" + s.Device() + "）找到" + ModelTitle(model));
+      out.Note(Words(Say::kFoundOn, {s.ComPort(), s.Device(), ModelTitle(model)}));
       return kExitOk;
     case LinkSession::Found::kInterrupted: return InterruptedExit(signals, out);
     case LinkSession::Found::kNotFound: break;
   }
   const std::vector<std::string> problems = PortProblems();
   out.Result().Add("model", ModelName(model)).Add("problems", problems);
-  std::string why = std::string("未找到") + ModelTitle(model) + "（已查找 " + WhereLooked(model, ports) + "）";
+  std::string why = Words(Say::kNotFound, {ModelTitle(model), WhereLooked(model, ports)});
   for (const std::string& p : problems) why += "\n  " + p;
   out.Error(why, ports.chosen ? ChosenPortCode(ports) : "no_device");
   return kExitNoDevice;
@@ -167,7 +168,7 @@ class Connection {
   // kExitOk once the device answers, else the code to exit with.
   int Open() {
     if (!session_) {
-      out_.Error("无法建立信号管道");
+      out_.Error(Words(Say::kNoSignalPipe));
       return kExitOther;
     }
     const int rc = FindDevice(*session_, signals_, o_.model, ports_, out_);
@@ -186,15 +187,16 @@ class Connection {
   // thread could not start.
   int NoOutcome() {
     if (Interrupted()) return InterruptedExit(signals_, out_);
-    out_.Error("无法开始传输");
+    out_.Error(Words(Say::kCannotStartTransfer));
     return kExitOther;
   }
   int Stopped() { return InterruptedExit(signals_, out_); }
   // A download cut short: what it may have left on the device.
   int DownloadStopped() {
     if (session_->ReadBackBegun())
-      return InterruptedExit(signals_, out_, "下载已完成，读回校验被中断：下位机中的程序未经证实，请用 verify 核对");
-    return InterruptedExit(signals_, out_, "下载已停止，" + DeviceState(o_.model, session_->DeviceTouched()));
+      return InterruptedExit(signals_, out_, Words(Say::kReadBackInterrupted));
+    return InterruptedExit(signals_, out_,
+                           Words(Say::kDownloadStopped, {DeviceState(o_.model, session_->DeviceTouched())}));
   }
 
  private:
@@ -212,13 +214,13 @@ void ReportDifferences(const std::string& head, const VerifyDifference& d, Outpu
   const std::string json = DifferencesJsonText(d);
   out.Result().AddRaw("differences", json);
   if (record) record->differences = json;
-  out.Line(head + "共 " + std::to_string(d.items.size()) + " 处不同（" + std::to_string(d.bytes) + " 个字节）");
+  out.Line(head);
   const CodeCatalogue catalogue;
   for (const DifferenceItem& item : d.items) out.Line("  " + DescribeDifference(item, catalogue));
 }
 
 // The verdict of a comparison, as the result and the exit code.
-int ReportComparison(VerifyOutcome outcome, const VerifyDifference& d, const char* sameText, Output& out,
+int ReportComparison(VerifyOutcome outcome, const VerifyDifference& d, const std::string& sameText, Output& out,
                      TransferRecord& record) {
   switch (outcome) {
     case VerifyOutcome::kSame:
@@ -228,13 +230,13 @@ int ReportComparison(VerifyOutcome outcome, const VerifyDifference& d, const cha
       return kExitOk;
     case VerifyOutcome::kMismatch:
       out.SetResult("verify_mismatch");
-      ReportDifferences("校验不一致：", d, out, &record);
-      out.Error("校验不一致");
+      ReportDifferences(Words(Say::kMismatchCount, {d.items.size(), d.bytes}), d, out, &record);
+      out.Error(Words(Say::kMismatch));
       return kExitMismatch;
     case VerifyOutcome::kReadBackFailed: break;
   }
   out.SetResult("readback_failed");
-  out.Error("未能从下位机读回参数进行比较（无应答或应答损坏）");
+  out.Error(Words(Say::kReadBackFailed));
   return kExitReadBack;
 }
 
@@ -254,30 +256,30 @@ int Ports(const Options& o, Output& out) {
     switch (s.kind) {
       case ComPortState::kAbsent:
         j.Add("state", "absent");
-        state = "无设备";
+        state = Words(Say::kPortAbsent);
         break;
       case ComPortState::kFree:
         j.Add("state", "free");
-        state = "空闲";
+        state = Words(Say::kPortFree);
         break;
       case ComPortState::kTaken:
         j.Add("state", "taken");
         if (!s.holder.program.empty()) j.Add("program", s.holder.program);
         if (s.holder.pid > 0) j.Add("pid", int(s.holder.pid));
-        state = "被占用";
-        if (!s.holder.program.empty() || s.holder.pid > 0) {
-          state += "：" + s.holder.program;
-          if (s.holder.pid > 0) state += (s.holder.program.empty() ? "进程 " : "（进程 ") + std::to_string(s.holder.pid) +
-                                         (s.holder.program.empty() ? "" : "）");
-        }
+        if (s.holder.pid <= 0)
+          state = s.holder.program.empty() ? Words(Say::kPortTaken) : Words(Say::kPortTakenBy, {s.holder.program});
+        else if (s.holder.program.empty())
+          state = Words(Say::kPortTakenByProcess, {int(s.holder.pid)});
+        else
+          state = Words(Say::kPortTakenByProgram, {s.holder.program, int(s.holder.pid)});
         break;
       case ComPortState::kNoAccess:
         j.Add("state", "no_access").Add("reason", s.reason);
-        state = "无权访问：" + s.reason;
+        state = Words(Say::kPortNoAccess, {s.reason});
         break;
       case ComPortState::kUnusable:
         j.Add("state", "unusable").Add("reason", s.reason);
-        state = "不可用：" + s.reason;
+        state = Words(Say::kPortUnusable, {s.reason});
         break;
     }
     list.push_back(j);
@@ -302,7 +304,7 @@ int Probe(const Options& o, Output& out) {
   PollLoop loop;
   SignalWatch signals(loop);
   if (!signals.Ok()) {
-    out.Error("无法建立信号管道");
+    out.Error(Words(Say::kNoSignalPipe));
     return kExitOther;
   }
   const PortChoice ports = ChoosePort(o.com, o.device);
@@ -310,7 +312,7 @@ int Probe(const Options& o, Output& out) {
   std::vector<JsonObject> found;
   for (DeviceModel m : models) {
     LinkSession s(loop, signals, out, m, ports, DeviceInfo{}, o.timing);
-    out.Note(std::string("正在查找") + ModelTitle(m) + "（" + WhereLooked(m, ports) + "）……");
+    out.Note(Words(Say::kLookingFor, {ModelTitle(m), WhereLooked(m, ports)}));
     const LinkSession::Found result = s.Find();
     if (result == LinkSession::Found::kInterrupted) return InterruptedExit(signals, out);
     if (result == LinkSession::Found::kFound) {
@@ -320,15 +322,16 @@ int Probe(const Options& o, Output& out) {
       out.Line(std::string(ModelName(m)) + "  COM" + std::to_string(s.ComPort()) + "  " + s.Device() + "  " +
                ModelTitle(m));
     } else {
-      tried.push_back(std::string(ModelTitle(m)) + "（" + WhereLooked(m, ports) + "）");
+      tried.push_back(Words(Say::kModelWhere, {ModelTitle(m), WhereLooked(m, ports)}));
     }
   }
   out.Result().Add("found", found);
   if (!found.empty()) return kExitOk;
   const std::vector<std::string> problems = PortProblems();
   out.Result().Add("problems", problems);
-  std::string why = "未找到下位机：";
-  for (size_t i = 0; i < tried.size(); ++i) why += (i ? "，" : "") + tried[i];
+  std::string list;
+  for (size_t i = 0; i < tried.size(); ++i) list += (i ? Words(Say::kListSeparator) : "") + tried[i];
+  std::string why = Words(Say::kNoDeviceFound, {list});
   for (const std::string& p : problems) why += "\n  " + p;
   out.Error(why);
   return kExitNoDevice;
@@ -343,11 +346,10 @@ int Download(const Options& o, Output& out, TransferRecord& record) {
   if (const std::string bad = ImpossibleStepsText(file.table, catalogue); !bad.empty()) {
     if (!o.force) {
       out.SetResult("refused");
-      out.Error("参数文件 " + o.file + " 中有下位机无法执行的内容：" + bad + "；确要原样下载，请加 --force",
-                "programme_invalid");
+      out.Error(Words(Say::kImpossibleRefused, {o.file, bad}), "programme_invalid");
       return kExitFile;
     }
-    out.Note("参数文件中有下位机无法执行的内容（" + bad + "），按 --force 原样下载");
+    out.Note(Words(Say::kImpossibleForced, {bad}));
   }
   // The code transmitter's device information travels with the programme, from the file the
   // window keeps in its start-up directory; without a usable one the device's own is read first
@@ -361,7 +363,7 @@ int Download(const Options& o, Output& out, TransferRecord& record) {
       known = info;
       record.deviceInfoSha256 = Sha256Hex(info.data(), info.size());
     } else {
-      out.Note(read.path + " 不可用（" + StoreErrorText(read.failure) + "）：先从下位机读取其设备信息，原样下发");
+      out.Note(Words(Say::kDeviceInfoFileUnusable, {read.path, StoreErrorText(read.failure)}));
     }
   }
   Connection link(o, out, record, known);
@@ -372,27 +374,27 @@ int Download(const Options& o, Output& out, TransferRecord& record) {
   if (ModelInfo(o.model).carriesDeviceInfo) out.Result().Add("device_info_from_device", r->infoFromDevice);
   if (r->infoUnreadable) {
     out.SetResult("refused");
-    out.Error("未能从下位机读取其设备信息（无应答或应答损坏）：下载没有进行，下位机中的程序没有改变", "no_answer");
+    out.Error(Words(Say::kDeviceInfoUnreadable), "no_answer");
     return kExitTransfer;
   }
-  if (r->infoFromDevice) out.Note("设备信息取自下位机，已原样下发");
+  if (r->infoFromDevice) out.Note(Words(Say::kDeviceInfoFromDevice));
   if (r->ownInfo) record.deviceInfoSha256 = Sha256Hex(r->ownInfo->data(), r->ownInfo->size());
   if (!r->ok) {
     out.SetResult("transfer_failed").Add("device_changed", r->deviceTouched);
-    out.Error("下载失败：下位机未确认；" + DeviceState(o.model, r->deviceTouched));
+    out.Error(Words(Say::kDownloadFailed, {DeviceState(o.model, r->deviceTouched)}));
     return kExitTransfer;
   }
   if (!r->readBack) {
     out.SetResult("ok");
-    out.Line("下载成功（未读回校验）");
+    out.Line(Words(Say::kDownloadedUnverified));
     return kExitOk;
   }
   if (r->verify == VerifyOutcome::kReadBackFailed) {
     out.SetResult("readback_failed");
-    out.Error("下载已完成，但未能从下位机读回参数进行校验（无应答或应答损坏）；下位机中的参数未经证实");
+    out.Error(Words(Say::kDownloadUnproven));
     return kExitReadBack;
   }
-  return ReportComparison(r->verify, r->difference, "下载成功，校验一致", out, record);
+  return ReportComparison(r->verify, r->difference, Words(Say::kDownloadedVerified), out, record);
 }
 
 int Upload(const Options& o, Output& out, TransferRecord& record) {
@@ -403,11 +405,11 @@ int Upload(const Options& o, Output& out, TransferRecord& record) {
   const ReadResult existing = ReadFileBytes(o.file, kLargestFile);
   if (existing.ok && !existing.bytes.empty()) {
     if (!LoadProgramme(o.file, old, out)) {
-      out.Error("为免丢失其内容，不覆盖该文件", "file_invalid");
+      out.Error(Words(Say::kNotOverwritten), "file_invalid");
       return kExitFile;
     }
   } else if (!existing.ok && existing.failure.sysError != ENOENT) {
-    out.Error("无法使用文件 " + o.file + "：" + StoreErrorText(existing.failure), ErrorCodeFor(existing.failure));
+    out.Error(Words(Say::kCannotUseFile, {o.file, StoreErrorText(existing.failure)}), ErrorCodeFor(existing.failure));
     return kExitFile;
   }
   Connection link(o, out, record, DeviceInfo{});
@@ -417,7 +419,7 @@ int Upload(const Options& o, Output& out, TransferRecord& record) {
   if (!r) return link.NoOutcome();
   if (!r->ok || !s.Received()) {
     out.SetResult("transfer_failed");
-    out.Error("上传失败：未完整收到下位机的参数，文件未改动");
+    out.Error(Words(Say::kUploadFailed));
     return kExitTransfer;
   }
   s.Stop();
@@ -428,20 +430,21 @@ int Upload(const Options& o, Output& out, TransferRecord& record) {
   const SaveResult saved = SaveParamFile(o.file, got.options, got.table);
   if (!saved.ok) {
     out.SetResult("transfer_failed");
-    out.Error("参数已上传，但无法写入 " + saved.path + "：" + StoreErrorText(saved.failure), ErrorCodeFor(saved.failure));
+    out.Error(Words(Say::kUploadedNotWritten, {saved.path, StoreErrorText(saved.failure)}),
+              ErrorCodeFor(saved.failure));
     return kExitFile;
   }
-  std::string line = "已上传并写入 " + o.file;
+  std::string line = Words(Say::kUploaded, {o.file});
   if (ModelInfo(o.model).carriesDeviceInfo && s.Received()->info) {
     const SaveResult info = SaveDeviceInfo(WorkingDirectory(), *s.Received()->info);
     out.Result().Add("device_info", info.path);
     if (!info.ok) {
       out.SetResult("transfer_failed");
-      out.Error("参数已写入 " + o.file + "，但设备信息文件无法写入 " + info.path + "：" + StoreErrorText(info.failure),
+      out.Error(Words(Say::kDeviceInfoNotWritten, {o.file, info.path, StoreErrorText(info.failure)}),
                 ErrorCodeFor(info.failure));
       return kExitFile;
     }
-    line += "，设备信息写入 " + info.path;
+    line = Words(Say::kUploadedWithDeviceInfo, {o.file, info.path});
   }
   out.SetResult("ok");
   out.Line(line);
@@ -481,7 +484,7 @@ int Verify(const Options& o, Output& out, TransferRecord& record) {
     const BoxFrame read = BuildBoxFrame(held.options, held.table);
     d = CompareBoxFrames(sent.data(), read.data());
   }
-  return ReportComparison(d.Same() ? VerifyOutcome::kSame : VerifyOutcome::kMismatch, d, "一致：下位机中的程序与文件相同",
+  return ReportComparison(d.Same() ? VerifyOutcome::kSame : VerifyOutcome::kMismatch, d, Words(Say::kVerifiedSame),
                           out, record);
 }
 
@@ -508,10 +511,10 @@ int Diff(const Options& o, Output& out) {
   out.Result().Add("same", d.Same());
   if (d.Same()) {
     out.Result().AddRaw("differences", "[]");
-    out.Line("相同：两个文件中的程序一致");
+    out.Line(Words(Say::kFilesSame));
     return kExitOk;
   }
-  ReportDifferences("不同（“下发”为 " + o.file + "，“读回”为 " + o.otherFile + "）：", d, out, nullptr);
+  ReportDifferences(Words(Say::kFilesDifferCount, {o.file, o.otherFile, d.items.size(), d.bytes}), d, out, nullptr);
   return kExitMismatch;
 }
 
@@ -521,6 +524,8 @@ bool IsTransferCommand(Command c) { return c == Command::kDownload || c == Comma
 
 int Main(int argc, const char* const* argv) {
   PrepareProcess();
+  // Before anything is said: --lang, else the system's.
+  SetLanguage(LanguageAsked(argc, argv).value_or(SystemLanguage()));
   const ParsedCommandLine parsed = ParseCommandLine(argc, argv);
   const Options& o = parsed.options;
   if (o.help) {
@@ -534,7 +539,7 @@ int Main(int argc, const char* const* argv) {
   Output out(o.json, o.quiet);
   out.Result().Add("command", CommandName(o.command));
   if (!parsed.error.empty()) {
-    out.Error(parsed.error + "（用 km27ctl --help 查看用法）");
+    out.Error(Words(Say::kSeeHelp, {parsed.error}));
     return out.Finish(kExitUsage);
   }
   Options withTiming = o;

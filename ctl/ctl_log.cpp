@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ctl/ctl_commands.h"
+#include "ctl/ctl_texts.h"
 #include "km27_version.h"
 #include "store/file_io.h"
 
@@ -107,28 +108,29 @@ void LogTransfer(const Options& o, int exitCode, TransferRecord& record, Output&
   StampRecord(record);
   const SaveResult saved = AppendTransferRecord(path, record);
   if (!saved.ok)
-    out.Warning("传输记录无法写入 " + (saved.path.empty() ? path : saved.path) + "：" + StoreErrorText(saved.failure));
+    out.Warning(Words(Say::kLogNotWritten, {saved.path.empty() ? path : saved.path, StoreErrorText(saved.failure)}));
 }
 
 int ShowTransferLog(const Options& o, Output& out) {
   const std::string path = LogPath(o);
   long long since = 0;
   if (!o.since.empty() && !ParseTime(o.since, &since)) {
-    out.Error("--since 需要日期 YYYY-MM-DD 或时间 YYYY-MM-DDTHH:MM:SS[+08:00]，而不是“" + o.since + "”");
+    out.Error(Words(Say::kBadSince, {o.since}));
     return kExitUsage;
   }
   // No log yet is no transfer yet; a log that is there but cannot be read is an error.
   if (PathExists(path)) {
     const ReadResult readable = ReadFileBytes(path, kLargestLog);
     if (!readable.ok) {
-      out.Error("无法读取传输记录 " + path + "：" + StoreErrorText(readable.failure), ErrorCodeFor(readable.failure));
+      out.Error(Words(Say::kCannotReadLog, {path, StoreErrorText(readable.failure)}), ErrorCodeFor(readable.failure));
       return kExitFile;
     }
   }
   out.Result().Add("log", path);
   if (out.Json()) out.LinesInsteadOfObject();
-  else out.Line(Cell("时间", 26) + Cell("操作", 9) + Cell("型号", 6) + Cell("端口", 6) + Cell("结果", 16) +
-                Cell("指纹", 13) + "文件");
+  else out.Line(Cell(Words(Say::kLogTime), 26) + Cell(Words(Say::kLogAction), 9) + Cell(Words(Say::kLogModel), 6) +
+                Cell(Words(Say::kLogPort), 6) + Cell(Words(Say::kLogResult), 16) +
+                Cell(Words(Say::kLogFingerprint), 13) + Words(Say::kLogFile));
   for (const TransferRecord& r : ReadTransferLog(path)) {
     if (o.modelGiven && r.model != ModelName(o.model)) continue;
     long long at = 0;

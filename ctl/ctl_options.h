@@ -1,8 +1,10 @@
 #pragma once
+#include <optional>
 #include <string>
 
 #include "link/link_timing.h"
 #include "model/device_model.h"
+#include "model/messages.h"
 
 // km27ctl's command line: what the operator asked for, and the exit codes a script acts on.
 namespace km27::ctl {
@@ -45,17 +47,21 @@ struct Options {
 
 struct ParsedCommandLine {
   Options options;
-  std::string error;  // why the command line is not usable (Chinese); empty when it is
+  std::string error;  // why the command line is not usable; empty when it is
 };
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv);
 
+// The language --lang asks for (the last usable one), looked at before anything is parsed so
+// that even the first complaint is in it.
+std::optional<Language> LanguageAsked(int argc, const char* const* argv);
+
 std::string UsageText();
 std::string VersionText();
 
-// "KM27A" / "KM27C", and the machine's full name.
+// "KM27A" / "KM27C", and the machine's full name in the chosen language.
 const char* ModelName(DeviceModel model);
-const char* ModelTitle(DeviceModel model);
+std::string ModelTitle(DeviceModel model);
 // The COM numbers a model is looked for on (the window's ranges).
 int LastComPort(DeviceModel model);
 

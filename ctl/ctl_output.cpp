@@ -2,10 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "ctl/ctl_options.h"
 #include "ctl/ctl_system.h"
+#include "ctl/ctl_texts.h"
+#include "store/file_io.h"
 #include "store/gbk.h"
 
 namespace km27::ctl {
@@ -107,12 +108,12 @@ const char* ErrorCodeFor(const StoreFailure& failure) {
   }
 }
 
-const char* TransferName(TransferKind kind) {
+std::string TransferName(TransferKind kind) {
   switch (kind) {
-    case TransferKind::kDownload: return "下载";
-    case TransferKind::kUpload: return "上传";
-    case TransferKind::kReadBack: return "读回校验";
-    case TransferKind::kDeviceInfo: return "读取设备信息";
+    case TransferKind::kDownload: return Words(Say::kProgressDownload);
+    case TransferKind::kUpload: return Words(Say::kProgressUpload);
+    case TransferKind::kReadBack: return Words(Say::kProgressReadBack);
+    case TransferKind::kDeviceInfo: return Words(Say::kProgressDeviceInfo);
   }
   return "";
 }
@@ -169,11 +170,11 @@ void Output::Note(const std::string& text) {
 
 void Output::Progress(const TransferProgress& p) {
   if (quiet_) return;
-  std::string counts = std::to_string(p.done) + "/" + std::to_string(p.total);
-  if (p.attempt > 1) counts += "（重试 " + std::to_string(p.attempt - 1) + "）";
+  const std::string counts = p.attempt > 1 ? Words(Say::kProgressRetry, {p.done, p.total, p.attempt - 1})
+                                           : std::to_string(p.done) + "/" + std::to_string(p.total);
   if (!tty_) {
     // One line for each change, so that a log shows how far it came.
-    const std::string line = std::string(TransferName(p.kind)) + " " + counts;
+    const std::string line = TransferName(p.kind) + " " + counts;
     if (line == lastProgress_) return;
     lastProgress_ = line;
     WriteText(err_, line + "\n");
@@ -183,7 +184,7 @@ void Output::Progress(const TransferProgress& p) {
   const int filled = p.total > 0 ? p.done * kBarWidth / p.total : 0;
   std::string bar(size_t(filled), '#');
   bar.append(size_t(kBarWidth - filled), '.');
-  WriteText(err_, "\r\033[K" + std::string(TransferName(p.kind)) + " [" + bar + "] " + counts);
+  WriteText(err_, "\r\033[K" + TransferName(p.kind) + " [" + bar + "] " + counts);
   std::fflush(err_);
   barShown_ = true;
 }
@@ -214,8 +215,9 @@ int Output::Finished(int exitCode, FILE* out, FILE* err) {
   const bool flushFailed = std::fflush(out) != 0;
   const int why = errno;
   if (flushFailed || std::ferror(out)) {
-    const std::string reason = flushFailed ? std::string("（") + std::strerror(why) + "）" : std::string();
-    WriteText(err, "km27ctl: 输出无法写入：标准输出写入失败" + reason + "\n");
+    const std::string told =
+        flushFailed ? Words(Say::kOutputFailedWhy, {SystemErrorText(why)}) : Words(Say::kOutputFailed);
+    WriteText(err, "km27ctl: " + told + "\n");
     // A failure of the work itself says more than the lost output; only a success changes.
     if (exitCode == 0) exitCode = kExitOutput;
   }

@@ -92,7 +92,7 @@ const char* ErrorCodeFor(int exitCode);
 // The name of a file's failure: "file_unreadable", "file_invalid" or "file_unwritable".
 const char* ErrorCodeFor(const StoreFailure& failure);
 
-// "下载" / "上传" / "读回校验".
-const char* TransferName(TransferKind kind);
+// What a progress line is about: a download, an upload, a read-back.
+std::string TransferName(TransferKind kind);
 
 }  // namespace km27::ctl

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "ctl/ctl_commands.h"
+#include "ctl/ctl_texts.h"
 
 namespace km27::ctl {
 
@@ -13,28 +14,27 @@ std::string LineOptionName(SignalFamily family, const ParamOptions& options) {
   const LineRadioState s = LineRadiosFor(CodeBox, family, options);
   if (s.value == 0) return s.caption0;
   if (s.value == 1) return s.caption1;
-  return "无效值 " + std::to_string(options.LineOption(family));
+  return Words(Say::kShowInvalidValue, {int(options.LineOption(family))});
 }
 
 }  // namespace
 
 void ShowProgramme(const std::string& file, const ParamOptions& options, const ParamTable& table,
                    const CodeCatalogue& catalogue, Output& out) {
-  out.Line("参数文件：" + file);
-  std::string lines = "线路设置（KM27A）：";
+  out.Line(Words(Say::kShowFile, {file}));
+  std::string lines;
   std::vector<JsonObject> lineJson;
   for (int f = 0; f < kLineOptionFamilies; ++f) {
     const std::string name = LineOptionName(SignalFamily(f), options);
-    lines += std::string(f ? "；" : "") + FamilyName(SignalFamily(f)) + " " + name;
+    lines += (f ? Words(Say::kShowLineSeparator) : "") + FamilyName(SignalFamily(f)) + " " + name;
     lineJson.push_back(JsonObject()
                            .Add("family", FamilyName(SignalFamily(f)))
                            .Add("value", int(options.LineOption(f)))
                            .Add("name", name));
   }
-  out.Line(lines);
+  out.Line(Words(Say::kShowLineSetting, {lines}));
   const TableCounts counts = CountTable(table);
-  out.Line("类型 " + std::to_string(counts.families) + "，载频 " + std::to_string(counts.carriers) + "，低频 " +
-           std::to_string(counts.entries));
+  out.Line(Words(Say::kShowCounts, {counts.families, counts.carriers, counts.entries}));
 
   std::vector<JsonObject> carriers;
   for (int c = 0; c < kCarrierCount; ++c) {
@@ -50,11 +50,14 @@ void ShowProgramme(const std::string& file, const ParamOptions& options, const P
                           .Add("code", int(e.code))
                           .Add("code_name", code)
                           .Add("seconds", int(e.seconds)));
-      char row[96];
-      std::snprintf(row, sizeof row, "  第 %2d 步  %-10s %3d 秒", slot + 1, code.c_str(), int(e.seconds));
-      stepLines.push_back(row);
+      char step[8], name[64], seconds[8];
+      std::snprintf(step, sizeof step, "%2d", slot + 1);
+      std::snprintf(name, sizeof name, "%-10s", code.c_str());
+      std::snprintf(seconds, sizeof seconds, "%3d", int(e.seconds));
+      stepLines.push_back(Words(Say::kShowStep, {step, name, seconds}));
     }
-    out.Line(CarrierTitle(c) + "：" + (steps.empty() ? std::string("空") : std::to_string(steps.size()) + " 步"));
+    out.Line(steps.empty() ? Words(Say::kShowCarrierEmpty, {CarrierTitle(c)})
+                           : Words(Say::kShowCarrierSteps, {CarrierTitle(c), steps.size()}));
     for (const std::string& l : stepLines) out.Line(l);
     carriers.push_back(JsonObject()
                            .Add("index", c)

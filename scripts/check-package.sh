@@ -33,6 +33,8 @@ usr/share/icons/hicolor/64x64/apps/$id.png
 usr/share/icons/hicolor/scalable/apps/$id.svg
 usr/share/man/man1/km27ctl.1.gz
 usr/share/man/man1/km27param.1.gz
+usr/share/man/zh_CN/man1/km27ctl.1.gz
+usr/share/man/zh_CN/man1/km27param.1.gz
 usr/share/metainfo/$id.metainfo.xml"
 actual=$(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$actual" = "$(echo "$expected" | LC_ALL=C sort)" ] ||
@@ -49,8 +51,9 @@ done
 
 [ "$("$root/usr/bin/km27ctl" --version)" = "km27ctl $version" ] || fail "km27ctl --version"
 [ "$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/km27param" --version)" = "km27param $version" ] || fail "km27param --version"
-for page in km27param km27ctl; do
-  warnings=$(zcat "$root/usr/share/man/man1/$page.1.gz" | groff -man -Tutf8 -ww 2>&1 >/dev/null)
+for page in man1/km27param man1/km27ctl zh_CN/man1/km27param zh_CN/man1/km27ctl; do
+  # -k: the Chinese pages are UTF-8, which man passes through preconv too.
+  warnings=$(zcat "$root/usr/share/man/$page.1.gz" | groff -k -man -Tutf8 -ww 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$page.1: $warnings"
 done
 

@@ -21,7 +21,7 @@ class CtlCommandLine : public CtlTest {
 };
 
 const char* const kOptions[] = {"--model", "--com",  "--device", "--no-verify", "--json",  "--quiet",
-                                "--help",  "--version", "--log", "--no-log",    "--since"};
+                                "--help",  "--version", "--log", "--no-log",    "--since", "--lang"};
 const char* const kCommands[] = {"ports", "probe", "download", "upload", "verify", "show", "log", "diff"};
 const char* const kExitCodes[] = {"0", "1", "2", "3", "4", "5", "6", "7", "8", "130"};
 
@@ -60,14 +60,44 @@ TEST_F(CtlCommandLine, UsageErrorsExitWithTwoAndSayWhyAlsoInJson) {
 }
 
 TEST_F(CtlCommandLine, HelpAndVersionNameEveryOptionCommandAndExitCode) {
-  const CtlResult help = Run({"--help"});
-  EXPECT_EQ(help.code, 0);
-  for (const char* o : kOptions) EXPECT_TRUE(Has(help.out, o)) << o;
-  for (const char* c : kCommands) EXPECT_TRUE(Has(help.out, std::string("  ") + c)) << c;
-  for (const char* e : kExitCodes) EXPECT_TRUE(Has(help.out, std::string("\n  ") + e + " ")) << e;
+  for (const char* language : {"zh", "en"}) {
+    lang = language;
+    const CtlResult help = Run({"--help"});
+    EXPECT_EQ(help.code, 0);
+    for (const char* o : kOptions) EXPECT_TRUE(Has(help.out, o)) << language << " " << o;
+    for (const char* c : kCommands) EXPECT_TRUE(Has(help.out, std::string("  ") + c)) << language << " " << c;
+    for (const char* e : kExitCodes) EXPECT_TRUE(Has(help.out, std::string("\n  ") + e + " ")) << language << " " << e;
+  }
   const CtlResult version = Run({"--version"});
   EXPECT_EQ(version.code, 0);
   EXPECT_EQ(version.out, std::string("km27ctl ") + KM27_VERSION + "\n");
+}
+
+// --lang wherever it stands, else the locale: LC_ALL, LC_MESSAGES, LANG, the first one set.
+TEST_F(CtlCommandLine, TheLanguageIsLangElseTheLocales) {
+  if (windows) GTEST_SKIP() << "Windows chooses by the user's interface language, not by these variables";
+  lang.clear();
+  const std::map<std::string, std::string> english{{"LC_ALL", ""}, {"LC_MESSAGES", ""}, {"LANG", "en_US.UTF-8"}};
+  const std::map<std::string, std::string> c{{"LC_ALL", "C"}, {"LC_MESSAGES", ""}, {"LANG", "en_US.UTF-8"}};
+  const struct {
+    std::map<std::string, std::string> locale;
+    Strings args;
+    const char* said;
+    bool inEnglish;
+  } cases[] = {
+      {english, {"flash"}, "km27ctl: unknown command flash (km27ctl --help", true},
+      {english, {"--help"}, "Usage: km27ctl [options]", true},
+      {c, {"flash"}, "km27ctl: 未知命令 flash（用 km27ctl --help", false},
+      {english, {"--lang", "zh", "flash"}, "未知命令 flash", false},
+      {c, {"flash", "--lang=en"}, "unknown command flash", true},
+      {english, {"--lang", "fr", "ports"}, "--lang must be zh or en, not \"fr\"", true},  // in the locale's language
+  };
+  for (const auto& t : cases) {
+    locale = t.locale;
+    const CtlResult r = Run(t.args);
+    EXPECT_TRUE(Has(r.out + r.err, t.said)) << ::testing::PrintToString(t.args) << r.out << r.err;
+    EXPECT_FALSE(t.inEnglish && HasCjk(r.out + r.err)) << r.out << r.err;
+  }
 }
 
 TEST_F(CtlCommandLine, ShowPrintsEveryCarrierWithItsStepsAndTheLineOptions) {
@@ -124,17 +154,22 @@ TEST_F(CtlCommandLine, OutputThatCannotBeWrittenExitsWithEightAndSaysSo) {
 
 TEST_F(CtlCommandLine, ManualPagesRenderWithoutWarningsAndDocumentTheirProgram) {
   if (std::system("command -v groff >/dev/null 2>&1") != 0) GTEST_SKIP() << "groff is not installed";
-  for (const std::string page : {"km27ctl.1", "km27param.1"}) {
-    const std::string path = std::string(KM27_SOURCE_DIR) + "/man/" + page;
-    const std::string source = ReadAll(path);
-    ASSERT_FALSE(source.empty()) << path;
-    EXPECT_TRUE(Has(source, std::string("\"") + KM27_VERSION + "\"")) << page << ": the version in .TH";
-    EXPECT_EQ(Shell("groff -man -Tutf8 -ww -z '" + path + "' 2>&1"), "") << page;
+  // The Chinese pages in man/, the English ones in man/en/; -k reads the UTF-8 as man does.
+  for (const std::string folder : {"/man/", "/man/en/"}) {
+    for (const std::string page : {"km27ctl.1", "km27param.1"}) {
+      const std::string path = std::string(KM27_SOURCE_DIR) + folder + page;
+      const std::string source = ReadAll(path);
+      ASSERT_FALSE(source.empty()) << path;
+      EXPECT_TRUE(Has(source, std::string("\"") + KM27_VERSION + "\"")) << path << ": the version in .TH";
+      EXPECT_EQ(Shell("groff -k -man -Tutf8 -ww -z '" + path + "' 2>&1"), "") << path;
+    }
+    const std::string ctl =
+        Shell("groff -k -man -Tutf8 -P-cbu '" + std::string(KM27_SOURCE_DIR) + folder + "km27ctl.1' 2>/dev/null");
+    for (const char* o : kOptions) EXPECT_TRUE(Has(ctl, o)) << folder << o;
+    for (const char* c : kCommands) EXPECT_TRUE(Has(ctl, c)) << folder << c;
+    for (const char* e : kExitCodes)
+      EXPECT_TRUE(Has(ctl, std::string(" ") + e + " ") || Has(ctl, std::string(" ") + e + "\n")) << folder << e;
   }
-  const std::string ctl = Shell("groff -man -Tutf8 -P-cbu '" + std::string(KM27_SOURCE_DIR) + "/man/km27ctl.1' 2>/dev/null");
-  for (const char* o : kOptions) EXPECT_TRUE(Has(ctl, o)) << o;
-  for (const char* c : kCommands) EXPECT_TRUE(Has(ctl, c)) << c;
-  for (const char* e : kExitCodes) EXPECT_TRUE(Has(ctl, std::string(" ") + e + " ") || Has(ctl, std::string(" ") + e + "\n")) << e;
 }
 
 }  // namespace

@@ -172,6 +172,14 @@ struct CtlResult {
 class CtlTest : public ::testing::Test {
  protected:
   static bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+  // A CJK ideograph or punctuation mark: three UTF-8 bytes led by E3..E9, or EF BC/BD.
+  static bool HasCjk(const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const unsigned char c = text[i], next = i + 1 < text.size() ? text[i + 1] : 0;
+      if ((c >= 0xE3 && c <= 0xE9) || (c == 0xEF && (next == 0xBC || next == 0xBD))) return true;
+    }
+    return false;
+  }
 
   void SetUp() override {
     ASSERT_FALSE(root.empty());
@@ -189,6 +197,7 @@ class CtlTest : public ::testing::Test {
     std::map<std::string, std::string> env{{"KM27_COM_DIR", windows ? WindowsPath(com) : com},
                                            {"KM27_LOG", windows ? WindowsPath(LogFile()) : LogFile()}};
     if (divisor > 1) env["KM27_TEST_TIMING_DIVISOR"] = std::to_string(divisor);
+    for (const auto& [k, v] : locale) env[k] = v;
     return env;
   }
   std::unique_ptr<CtlProcess> Start(const Strings& args, const std::string& errTo = {}) {
@@ -197,6 +206,7 @@ class CtlTest : public ::testing::Test {
       command.insert(command.end(), windowsCommand.begin(), windowsCommand.end());
     else
       command.push_back(std::string(KM27_BINARY_DIR) + "/km27ctl");
+    if (!lang.empty()) command.insert(command.end(), {"--lang", lang});
     command.insert(command.end(), args.begin(), args.end());
     auto p = std::make_unique<CtlProcess>(command, work, Env(), root + "/run" + std::to_string(++runs), errTo, outFd,
                                           ownSession);
@@ -300,6 +310,10 @@ class CtlTest : public ::testing::Test {
     ParamTable table;
   } programme;
   int divisor = 10;
+  // Every run speaks this language whatever the machine's locale (wine's follows LANG); empty:
+  // the locale variables in `locale` choose.
+  std::string lang = "zh";
+  std::map<std::string, std::string> locale;
   bool ownSession = false;  // km27ctl runs in a session of its own
   int outFd = -1;           // where its standard output goes instead of a file
   Strings runAs;  // a program km27ctl is run through (setpriv, to run it as another user)

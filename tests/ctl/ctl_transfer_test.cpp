@@ -92,6 +92,14 @@ TEST_F(CtlTransfer, ACleanDownloadIsReadBackAndVerifyAgreesWithoutWritingAnythin
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(box.UploadsAnswered(), 2);  // the verify's read only
   EXPECT_EQ(LogRecords().size(), 5u);
+
+  // In English every word is English: the search, the progress and the outcome.
+  lang = "en";
+  r = Run({"download", "--model", "KM27A", "--com", "2", "KM27A.dat"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "Download complete, verified")) << r.out;
+  EXPECT_TRUE(Has(r.err, "read-back 1/1")) << r.err;
+  EXPECT_FALSE(HasCjk(r.out + r.err)) << r.out << r.err;
 }
 
 TEST_F(CtlTransfer, ProgressIsABarWithBlockCountsOnATerminal) {
