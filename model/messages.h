@@ -58,6 +58,11 @@ std::string Text(Msg id, std::initializer_list<MsgArg> args = {});
 std::string TextIn(Language language, Msg id, std::initializer_list<MsgArg> args = {});
 std::string Localize(const Bilingual& entry, std::initializer_list<MsgArg> args = {});
 
+// The catalogue's words for the common reasons a file or port fails (errno values: ENOENT,
+// EACCES, EPERM, ENOSPC, EROFS, EBUSY, EISDIR), in the current language; empty for any other,
+// which keeps the system's own words.
+std::string CommonSystemReason(int err);
+
 // The identifier's name ("kDownloadOk") and its two texts, for checks of the whole table.
 const char* MessageName(Msg id);
 const Bilingual& MessageEntry(Msg id);

@@ -247,7 +247,7 @@ bool CParamDlg::OnInitDialog() {
   carrierChoice = param.currentCarrier;
   UpdateData(false);
 
-  statusLine->setText(QString::fromUtf8(text::kWelcome));
+  statusLine->setText(QString::fromUtf8(text::kWelcome()));
   EnableButtons(false);
   qApp->installEventFilter(this);
 
@@ -399,7 +399,7 @@ void CParamDlg::OnDelete() {
 }
 
 void CParamDlg::OnClearAll() {
-  if (Ask(QMessageBox::Information, QString::fromUtf8(text::kClearCaption), QString::fromUtf8(text::kClearQuestion),
+  if (Ask(QMessageBox::Information, QString::fromUtf8(text::kClearCaption()), QString::fromUtf8(text::kClearQuestion()),
           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
   history->Edit(QStringLiteral("清空"), ui::ChangeScope::kProgramme, [this] {
@@ -511,7 +511,7 @@ void CParamDlg::KeepDeviceInfo(const DeviceInfo& info) {
   const SaveResult r = SaveDeviceInfo(startDir, info);
   if (r.ok) return;
   // The programme arrived; only its device information could not be kept on disk.
-  statusLine->setText(statusLine->text() + QString::fromUtf8(text::kDeviceInfoNotSaved));
+  statusLine->setText(statusLine->text() + QString::fromUtf8(text::kDeviceInfoNotSaved()));
   ShowMessage("参数数据已上传，但设备信息文件无法保存：\n" + r.path + "\n原因：" + StoreErrorText(r.failure) +
               "\n\n本次收到的设备信息仍用于下次下载，直到程序关闭。");
 }
