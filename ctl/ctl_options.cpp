@@ -67,7 +67,7 @@ std::string CheckDevice(Options& o, int allowanceMs) {
 }  // namespace
 
 const char* ModelName(DeviceModel model) { return ModelInfo(model).name; }
-const char* ModelTitle(DeviceModel model) { return ModelInfo(model).title; }
+const char* ModelTitle(DeviceModel model) { return DeviceModelTitle(model); }
 int LastComPort(DeviceModel model) { return ModelInfo(model).lastCom; }
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {

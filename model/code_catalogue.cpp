@@ -1,7 +1,6 @@
 #include "model/code_catalogue.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "model/messages.h"
 
@@ -16,20 +15,30 @@ const CarrierInfo kCarriers[kCarrierCount] = {
     {"2598.7Hz", 2, 7}, {"25 Hz", 3, 0},    {"50 Hz", 3, 1},    {"75 Hz", 3, 2},
 };
 
-const char* const kFrequencyShiftCodes[kCodesPerFamily] = {
-    "无码",    "7.0 Hz",  "8.0 Hz",  "8.5 Hz",  "9.0 Hz",  "9.5 Hz",  "11.0 Hz",
+// A code is named by its frequency (or AC counting letters), the same in every language, or by
+// a word the catalogue gives in each.
+struct CodeName {
+  const char* text = nullptr;
+  Msg word = Msg::kCount;
+  constexpr CodeName(const char* t) : text(t) {}
+  constexpr CodeName(Msg w) : word(w) {}
+};
+constexpr Msg kNone = Msg::kCodeNone, kUpper = Msg::kCodeUpperSide, kLower = Msg::kCodeLowerSide;
+
+const CodeName kFrequencyShiftCodes[kCodesPerFamily] = {
+    kNone,     "7.0 Hz",  "8.0 Hz",  "8.5 Hz",  "9.0 Hz",  "9.5 Hz",  "11.0 Hz",
     "12.5 Hz", "13.5 Hz", "15.0 Hz", "16.5 Hz", "17.5 Hz", "18.5 Hz", "20.0 Hz",
-    "21.5 Hz", "22.5 Hz", "23.5 Hz", "24.5 Hz", "26.0 Hz", "上边频",  "下边频"};
+    "21.5 Hz", "22.5 Hz", "23.5 Hz", "24.5 Hz", "26.0 Hz", kUpper,    kLower};
 
 // UM71 and ZPW2000 share one list.
-const char* const kTrackCircuitCodes[kCodesPerFamily] = {
-    "无码",    "10.3 Hz", "11.4 Hz", "12.5 Hz", "13.6 Hz", "14.7 Hz", "15.8 Hz",
+const CodeName kTrackCircuitCodes[kCodesPerFamily] = {
+    kNone,     "10.3 Hz", "11.4 Hz", "12.5 Hz", "13.6 Hz", "14.7 Hz", "15.8 Hz",
     "16.9 Hz", "18.0 Hz", "19.1 Hz", "20.2 Hz", "21.3 Hz", "22.4 Hz", "23.5 Hz",
-    "24.6 Hz", "25.7 Hz", "26.8 Hz", "27.9 Hz", "29.0 Hz", "上边频",  "下边频"};
+    "24.6 Hz", "25.7 Hz", "26.8 Hz", "27.9 Hz", "29.0 Hz", kUpper,    kLower};
 
-const char* const kAcCountingCodes[kCodesPerFamily] = {
-    "无码", "AL", "ALU", "AU", "AUU", "AHU", "BL", "BLU", "BU", "BUU", "BHU",
-    "上边频", "FF", "FF", "FF", "FF", "FF", "FF", "FF", "FF", "FF"};
+const CodeName kAcCountingCodes[kCodesPerFamily] = {
+    kNone,  "AL", "ALU", "AU", "AUU", "AHU", "BL", "BLU", "BU", "BUU", "BHU",
+    kUpper, "FF", "FF",  "FF", "FF",  "FF",  "FF", "FF",  "FF", "FF"};
 
 // "FF" marks an index that carries no code: never offered, shown as is when stored.
 constexpr const char kNoCodePlaceholder[] = "FF";
@@ -45,14 +54,11 @@ void CodeCatalogue::BuildCodeCatalogue() {
 }
 
 std::string CodeCatalogue::CodeNameIn(Language language, SignalFamily family, unsigned index) {
-  const char* const* rows[kFamilyCount] = {kFrequencyShiftCodes, kTrackCircuitCodes, kTrackCircuitCodes,
-                                           kAcCountingCodes};
+  const CodeName* const rows[kFamilyCount] = {kFrequencyShiftCodes, kTrackCircuitCodes, kTrackCircuitCodes,
+                                              kAcCountingCodes};
   if (family >= kFamilyCount || index >= unsigned(kCodesPerFamily)) return std::to_string(index);
-  const char* name = rows[family][index];
-  // Frequencies and the AC counting letters read the same in every language; only the words differ.
-  for (const Msg word : {Msg::kCodeNone, Msg::kCodeUpperSide, Msg::kCodeLowerSide})
-    if (std::strcmp(name, TextIn(Language::kChinese, word).c_str()) == 0) return TextIn(language, word);
-  return name;
+  const CodeName& name = rows[family][index];
+  return name.text ? name.text : TextIn(language, name.word);
 }
 
 std::string CodeCatalogue::Name(SignalFamily family, unsigned index) const {
