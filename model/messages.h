@@ -6,6 +6,11 @@
 #include <string_view>
 #include <type_traits>
 
+// <windows.h> makes FormatMessage a macro for its own function; ours below must keep its name.
+#ifdef FormatMessage
+#undef FormatMessage
+#endif
+
 // The words about facts, in Chinese and English, keyed by identifiers. Each entry is a whole
 // message; the parts that vary are numbered placeholders {1}..{9}, so a language can put them
 // where its grammar wants them. Both programs choose the language once at start-up.
