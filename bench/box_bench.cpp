@@ -74,8 +74,8 @@ int main(int argc, char** argv) {
     Kind& kind = kinds[k];
     const bool download = k != 1;
     w->VerifyAction()->setChecked(k == 2);
-    const std::string ok = k == 2 ? VerifyStatusText(VerifyOutcome::kSame) : download ? text::kDownloadOk : text::kUploadOk;
-    const std::string failed = download ? text::kDownloadFailed : text::kUploadFailed;
+    const std::string ok = k == 2 ? VerifyStatusText(VerifyOutcome::kSame) : download ? text::kDownloadOk() : text::kUploadOk();
+    const std::string failed = download ? text::kDownloadFailed() : text::kUploadFailed();
     for (int run = 0; run < runs; ++run) {
       RunFor(300 + (run * 37) % 100);  // the watchdog and the box's chatter at different phases
       w->status.clear();

@@ -62,9 +62,9 @@ bool Transfer(BenchWindow& w, Kind kind) {
   w.VerifyAction()->setChecked(kind == Kind::kVerifiedDownload);
   const bool download = kind != Kind::kUpload;
   const std::string ok = kind == Kind::kVerifiedDownload ? VerifyStatusText(VerifyOutcome::kSame)
-                         : download                      ? text::kDownloadOk
-                                                         : text::kUploadOk;
-  const std::string failed = download ? text::kDownloadFailed : text::kUploadFailed;
+                         : download                      ? text::kDownloadOk()
+                                                         : text::kUploadOk();
+  const std::string failed = download ? text::kDownloadFailed() : text::kUploadFailed();
   w.status.clear();
   w.allButtons = false;
   QTimer::singleShot(0, &w, [&w, download] { download ? w.OnDownload() : w.OnUpload(); });

@@ -226,8 +226,8 @@ int main(int argc, char** argv) {
       RunFor(150 + (run * 13) % 40);  // start at different points of the monitor's cycle
       simTrace.Clear();
       w.status.clear();
-      const std::string ok = download ? text::kDownloadOk : text::kUploadOk;
-      const std::string failed = download ? text::kDownloadFailed : text::kUploadFailed;
+      const std::string ok = download ? text::kDownloadOk() : text::kUploadOk();
+      const std::string failed = download ? text::kDownloadFailed() : text::kUploadFailed();
       auto t0 = Clock::now();
       download ? tw.Download() : tw.Upload();
       if (!RunUntil([&] { return w.status == ok || w.status == failed; }, 30000) || w.status != ok) {

@@ -58,7 +58,7 @@ void CtlHost::TransferJudged(const TransferOutcome& o) {
 
 void CtlHost::LinkFailed(LinkFailure cause, int) {
   switch (cause) {
-    case LinkFailure::kThreadStart: out_.Message(text::kThreadStartFailed); break;
+    case LinkFailure::kThreadStart: out_.Message(text::kThreadStartFailed()); break;
   }
 }
 

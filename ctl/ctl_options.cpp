@@ -68,9 +68,7 @@ std::string CheckDevice(Options& o, int allowanceMs) {
 }  // namespace
 
 const char* ModelName(DeviceModel model) { return ModelInfo(model).name; }
-std::string ModelTitle(DeviceModel model) {
-  return Words(IsCodeTransmitter(model) ? Say::kTitleCodeTransmitter : Say::kTitleCodeBox);
-}
+std::string ModelTitle(DeviceModel model) { return DeviceModelTitle(model); }
 int LastComPort(DeviceModel model) { return ModelInfo(model).lastCom; }
 
 ParsedCommandLine ParseCommandLine(int argc, const char* const* argv) {

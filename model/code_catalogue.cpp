@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "model/messages.h"
+
 namespace km27 {
 
 namespace {
@@ -13,20 +15,30 @@ const CarrierInfo kCarriers[kCarrierCount] = {
     {"2598.7Hz", 2, 7}, {"25 Hz", 3, 0},    {"50 Hz", 3, 1},    {"75 Hz", 3, 2},
 };
 
-const char* const kFrequencyShiftCodes[kCodesPerFamily] = {
-    "无码",    "7.0 Hz",  "8.0 Hz",  "8.5 Hz",  "9.0 Hz",  "9.5 Hz",  "11.0 Hz",
+// A code is named by its frequency (or AC counting letters), the same in every language, or by
+// a word the catalogue gives in each.
+struct CodeName {
+  const char* text = nullptr;
+  Msg word = Msg::kCount;
+  constexpr CodeName(const char* t) : text(t) {}
+  constexpr CodeName(Msg w) : word(w) {}
+};
+constexpr Msg kNone = Msg::kCodeNone, kUpper = Msg::kCodeUpperSide, kLower = Msg::kCodeLowerSide;
+
+const CodeName kFrequencyShiftCodes[kCodesPerFamily] = {
+    kNone,     "7.0 Hz",  "8.0 Hz",  "8.5 Hz",  "9.0 Hz",  "9.5 Hz",  "11.0 Hz",
     "12.5 Hz", "13.5 Hz", "15.0 Hz", "16.5 Hz", "17.5 Hz", "18.5 Hz", "20.0 Hz",
-    "21.5 Hz", "22.5 Hz", "23.5 Hz", "24.5 Hz", "26.0 Hz", "上边频",  "下边频"};
+    "21.5 Hz", "22.5 Hz", "23.5 Hz", "24.5 Hz", "26.0 Hz", kUpper,    kLower};
 
 // UM71 and ZPW2000 share one list.
-const char* const kTrackCircuitCodes[kCodesPerFamily] = {
-    "无码",    "10.3 Hz", "11.4 Hz", "12.5 Hz", "13.6 Hz", "14.7 Hz", "15.8 Hz",
+const CodeName kTrackCircuitCodes[kCodesPerFamily] = {
+    kNone,     "10.3 Hz", "11.4 Hz", "12.5 Hz", "13.6 Hz", "14.7 Hz", "15.8 Hz",
     "16.9 Hz", "18.0 Hz", "19.1 Hz", "20.2 Hz", "21.3 Hz", "22.4 Hz", "23.5 Hz",
-    "24.6 Hz", "25.7 Hz", "26.8 Hz", "27.9 Hz", "29.0 Hz", "上边频",  "下边频"};
+    "24.6 Hz", "25.7 Hz", "26.8 Hz", "27.9 Hz", "29.0 Hz", kUpper,    kLower};
 
-const char* const kAcCountingCodes[kCodesPerFamily] = {
-    "无码", "AL", "ALU", "AU", "AUU", "AHU", "BL", "BLU", "BU", "BUU", "BHU",
-    "上边频", "FF", "FF", "FF", "FF", "FF", "FF", "FF", "FF", "FF"};
+const CodeName kAcCountingCodes[kCodesPerFamily] = {
+    kNone,  "AL", "ALU", "AU", "AUU", "AHU", "BL", "BLU", "BU", "BUU", "BHU",
+    kUpper, "FF", "FF",  "FF", "FF",  "FF",  "FF", "FF",  "FF", "FF"};
 
 // "FF" marks an index that carries no code: never offered, shown as is when stored.
 constexpr const char kNoCodePlaceholder[] = "FF";
@@ -36,10 +48,17 @@ constexpr const char kNoCodePlaceholder[] = "FF";
 CodeCatalogue::CodeCatalogue() { BuildCodeCatalogue(); }
 
 void CodeCatalogue::BuildCodeCatalogue() {
-  const char* const* rows[kFamilyCount] = {kFrequencyShiftCodes, kTrackCircuitCodes, kTrackCircuitCodes,
-                                           kAcCountingCodes};
   for (int f = 0; f < kFamilyCount; ++f)
-    for (int i = 0; i < kCodesPerFamily; ++i) names_[size_t(f)][size_t(i)] = rows[f][i];
+    for (int i = 0; i < kCodesPerFamily; ++i)
+      names_[size_t(f)][size_t(i)] = CodeNameIn(CurrentLanguage(), SignalFamily(f), unsigned(i));
+}
+
+std::string CodeCatalogue::CodeNameIn(Language language, SignalFamily family, unsigned index) {
+  const CodeName* const rows[kFamilyCount] = {kFrequencyShiftCodes, kTrackCircuitCodes, kTrackCircuitCodes,
+                                              kAcCountingCodes};
+  if (family >= kFamilyCount || index >= unsigned(kCodesPerFamily)) return std::to_string(index);
+  const CodeName& name = rows[family][index];
+  return name.text ? name.text : TextIn(language, name.word);
 }
 
 std::string CodeCatalogue::Name(SignalFamily family, unsigned index) const {
@@ -55,10 +74,17 @@ std::vector<std::string> CodeCatalogue::ComboItems(SignalFamily family) const {
   return items;
 }
 
-const char* FamilyName(SignalFamily family) {
-  static const char* const kNames[kFamilyCount] = {"移频", "UM71", "ZPW2000", "交流计数"};
-  return family < kFamilyCount ? kNames[family] : "";
+const char* FamilyNameIn(Language language, SignalFamily family) {
+  switch (family) {
+    case 0: return MessageEntry(Msg::kFamilyFsk).In(language);
+    case 1: return "UM71";
+    case 2: return "ZPW2000";
+    case 3: return MessageEntry(Msg::kFamilyAcCounting).In(language);
+    default: return "";
+  }
 }
+
+const char* FamilyName(SignalFamily family) { return FamilyNameIn(CurrentLanguage(), family); }
 
 const CarrierInfo& Carrier(int index) {
   if (index < 0 || index >= kCarrierCount) index = 0;
@@ -67,31 +93,36 @@ const CarrierInfo& Carrier(int index) {
 
 std::string CarrierTitle(int carrier) {
   const CarrierInfo& c = Carrier(carrier);
-  return std::string("载频 ") + c.caption + "（" + FamilyName(c.family) + "）";
+  return Text(Msg::kCarrierTitle, {c.caption, FamilyName(c.family)});
 }
 
 SignalFamily FamilyOfCarrier(int carrier) { return Carrier(carrier).family; }
 
 LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const ParamOptions& options) {
+  return LineRadiosIn(CurrentLanguage(), model, family, options);
+}
+
+LineRadioState LineRadiosIn(Language language, DeviceModel model, SignalFamily family, const ParamOptions& options) {
+  const auto word = [language](Msg id) { return TextIn(language, id); };
   LineRadioState s;
   if (IsCodeTransmitter(model)) {
     // The code transmitter has no line setting: the radios keep their template look, disabled.
     s.touch = false;
-    s.caption0 = s.caption1 = "无";
+    s.caption0 = s.caption1 = word(Msg::kLineNone);
     return s;
   }
   switch (family) {
     case 0:
-      s.caption0 = "\"1.9\"移频";
+      s.caption0 = word(Msg::kLineFsk19);
       s.caption1 = "TB3060-2002";
       break;
     case 1:
     case 2:
       s.caption0 = "TB3060";
-      s.caption1 = "规范模式";
+      s.caption1 = word(Msg::kLineStandardMode);
       break;
     default:
-      s.caption0 = s.caption1 = "无";
+      s.caption0 = s.caption1 = word(Msg::kLineNone);
       s.enabled = false;
       s.value = 0;
       return s;
@@ -110,10 +141,13 @@ std::string LineOptionCaption(SignalFamily family, const ParamOptions& options) 
 }
 
 const std::vector<std::string>& DurationItems() {
-  static const std::vector<std::string> items = {"3 秒",  "4 秒",  "5 秒",  "6 秒",  "7 秒",
-                                                 "8 秒",  "9 秒",  "10 秒", "15 秒", "20 秒",
-                                                 "30 秒", "40 秒", "50 秒", "60 秒"};
-  return items;
+  const auto items = [](Language language) {
+    std::vector<std::string> out;
+    for (int s : {3, 4, 5, 6, 7, 8, 9, 10, 15, 20, 30, 40, 50, 60}) out.push_back(TextIn(language, Msg::kSeconds, {s}));
+    return out;
+  };
+  static const std::vector<std::string> zh = items(Language::kChinese), en = items(Language::kEnglish);
+  return CurrentLanguage() == Language::kEnglish ? en : zh;
 }
 
 int DurationSeconds(const std::string& itemText) { return std::atoi(itemText.c_str()); }
@@ -138,11 +172,11 @@ std::string ImpossibleStepsText(const ParamTable& table, const CodeCatalogue& ca
   const std::vector<ImpossibleStep> found = ImpossibleSteps(table, catalogue);
   if (found.empty()) return {};
   const ImpossibleStep& f = found.front();
-  std::string text = CarrierTitle(f.carrier) + "第 " + std::to_string(f.step) + " 步：";
-  text += f.badCode ? "低频代码 " + std::to_string(f.entry.code) + " 不存在"
-                    : "时间 " + std::to_string(f.entry.seconds) + " 秒超出 " + DurationItems().front() + "–" +
-                          DurationItems().back();
-  if (found.size() > 1) text += "（共 " + std::to_string(found.size()) + " 处）";
+  const CarrierInfo& c = Carrier(f.carrier);
+  std::string text = f.badCode ? Text(Msg::kImpossibleCode, {c.caption, FamilyName(c.family), f.step, f.entry.code})
+                               : Text(Msg::kImpossibleTime, {c.caption, FamilyName(c.family), f.step, f.entry.seconds,
+                                                             DurationItems().front(), DurationItems().back()});
+  if (found.size() > 1) text += Text(Msg::kPlacesInAll, {found.size()});
   return text;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "model/device_model.h"
+#include "model/messages.h"
 #include "model/param_table.h"
 
 namespace km27 {
@@ -38,12 +39,17 @@ class CodeCatalogue {
   // so an item's position equals its catalogue index.
   std::vector<std::string> ComboItems(SignalFamily family) const;
 
+  // A code's name in a given language (the catalogue itself speaks the one current when it was
+  // built), for reading what another language wrote.
+  static std::string CodeNameIn(Language language, SignalFamily family, unsigned index);
+
  private:
   std::array<std::array<std::string, kCodesPerFamily>, kFamilyCount> names_;
 };
 
-// "移频", "UM71", "ZPW2000", "交流计数"; empty for any other value.
+// "移频", "UM71", "ZPW2000", "交流计数" (in the current language); empty for any other value.
 const char* FamilyName(SignalFamily family);
+const char* FamilyNameIn(Language language, SignalFamily family);
 
 const CarrierInfo& Carrier(int index);  // index 0..18
 // "载频 550 Hz（移频）": a carrier as the operator's messages name it.
@@ -58,6 +64,7 @@ struct LineRadioState {
   int value = 0;  // radio to check: 0, 1, or -1 for none (an out-of-range stored byte)
 };
 LineRadioState LineRadiosFor(DeviceModel model, SignalFamily family, const ParamOptions& options);
+LineRadioState LineRadiosIn(Language language, DeviceModel model, SignalFamily family, const ParamOptions& options);
 
 // The caption of the line setting a family's stored option chooses ("TB3060-2002"); a byte no
 // radio stands for is given as its value; empty for AC counting, which has none.

@@ -1,13 +1,14 @@
 // The grid rules of ParamModel: which rows show what, and where the highlight sits.
 #include <string>
 
+#include "model/messages.h"
 #include "model/param_model.h"
 
 namespace km27 {
 
 namespace {
 constexpr int kColumnWidthsTwips[kGridCols] = {600, 1040, 1060};
-constexpr const char* kColumnHeaders[kGridCols] = {"序号", "低频", "时间"};
+constexpr Msg kColumnHeaders[kGridCols] = {Msg::kColumnNo, Msg::kColumnCode, Msg::kColumnTime};
 }  // namespace
 
 std::string ParamModel::RowText(int row, int col) const {
@@ -31,7 +32,7 @@ void ParamModel::SetupColumns() {
   for (int c = 0; c < kGridCols; ++c) {
     grid_->SetColAlignment(c, kAlignCentreCentre);
     grid_->SetColWidth(c, kColumnWidthsTwips[c]);
-    grid_->SetTextMatrix(0, c, kColumnHeaders[c]);
+    grid_->SetTextMatrix(0, c, Text(kColumnHeaders[c]));
   }
 }
 

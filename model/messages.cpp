@@ -1,5 +1,6 @@
 #include "model/messages.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace km27 {
@@ -82,6 +83,19 @@ std::string Text(Msg id, std::initializer_list<MsgArg> args) { return Localize(M
 
 std::string TextIn(Language language, Msg id, std::initializer_list<MsgArg> args) {
   return FormatMessage(MessageEntry(id).In(language), args);
+}
+
+std::string CommonSystemReason(int err) {
+  switch (err) {
+    case ENOENT: return Text(Msg::kErrNoSuchFile);
+    case EACCES:
+    case EPERM: return Text(Msg::kErrNoPermission);
+    case ENOSPC: return Text(Msg::kErrNoSpace);
+    case EROFS: return Text(Msg::kErrReadOnly);
+    case EBUSY: return Text(Msg::kErrBusy);
+    case EISDIR: return Text(Msg::kErrIsDirectory);
+    default: return {};
+  }
 }
 
 const char* MessageName(Msg id) { return kNames[size_t(id)]; }

@@ -6,6 +6,11 @@
 #include <string_view>
 #include <type_traits>
 
+// <windows.h> makes FormatMessage a macro for its own function; ours below must keep its name.
+#ifdef FormatMessage
+#undef FormatMessage
+#endif
+
 // The words about facts, in Chinese and English, keyed by identifiers. Each entry is a whole
 // message; the parts that vary are numbered placeholders {1}..{9}, so a language can put them
 // where its grammar wants them. Both programs choose the language once at start-up.
@@ -57,6 +62,11 @@ std::string FormatMessage(std::string_view pattern, std::initializer_list<MsgArg
 std::string Text(Msg id, std::initializer_list<MsgArg> args = {});
 std::string TextIn(Language language, Msg id, std::initializer_list<MsgArg> args = {});
 std::string Localize(const Bilingual& entry, std::initializer_list<MsgArg> args = {});
+
+// The catalogue's words for the common reasons a file or port fails (errno values: ENOENT,
+// EACCES, EPERM, ENOSPC, EROFS, EBUSY, EISDIR), in the current language; empty for any other,
+// which keeps the system's own words.
+std::string CommonSystemReason(int err);
 
 // The identifier's name ("kDownloadOk") and its two texts, for checks of the whole table.
 const char* MessageName(Msg id);

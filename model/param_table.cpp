@@ -1,6 +1,7 @@
 #include "model/param_table.h"
 
 #include "model/code_catalogue.h"
+#include "model/messages.h"
 
 namespace km27 {
 
@@ -43,8 +44,8 @@ TableCounts CountTable(const ParamTable& table) {
 }
 
 std::array<std::string, 3> CountTexts(const TableCounts& counts) {
-  return {" 类型:" + std::to_string(counts.families), " 载频:" + std::to_string(counts.carriers),
-          " 低频:" + std::to_string(counts.entries)};
+  return {Text(Msg::kCountFamilies, {counts.families}), Text(Msg::kCountCarriers, {counts.carriers}),
+          Text(Msg::kCountCodes, {counts.entries})};
 }
 
 uint8_t Sum8(const uint8_t* data, size_t n) {

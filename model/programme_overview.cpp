@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "model/messages.h"
+
 namespace km27 {
 
 namespace {
@@ -94,7 +96,7 @@ ProgrammeOverview LayoutOverview(const ParamTable& table, const ParamOptions& op
     }
 
   for (size_t i = 0; i < used.size(); ++i)
-    if (used[i]) out.legend.push_back({int(i), i < names.size() ? names[i] : std::string("未知低频")});
+    if (used[i]) out.legend.push_back({int(i), i < names.size() ? names[i] : Text(Msg::kUnknownCodeName)});
   return out;
 }
 

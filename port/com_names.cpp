@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "model/messages.h"
 #include "port/com_names_system.h"
 #include "port/com_port.h"
 #include "port/net_url.h"
@@ -61,32 +62,33 @@ std::vector<std::string> ComDevicePaths(int count, const ComEnvironment& env) {
 std::string ComDevicePath(int n) { return ComDevicePath(n, ComEnvironment::FromProcess()); }
 
 std::string DescribePortFailure(int n, const std::string& devicePath, int err, const PortHolder& holder) {
-  std::string head = ComName(n) + " (" + devicePath + "): ";
-  if (holder.ownTerminal) return head + "是本程序自己的终端，不能用作串口，已跳过。";
+  const std::string name = ComName(n);
+  if (holder.ownTerminal) return Text(Msg::kPortOwnTerminal, {name, devicePath});
   if (err == EBUSY || err == EWOULDBLOCK) {
-    std::string who;
-    if (!holder.program.empty()) who = holder.program + "，";
-    if (holder.pid > 0) who += "进程 " + std::to_string(holder.pid);
-    if (who.empty()) who = holder.refusal;
-    if (!who.empty()) who = "（" + who + "）";
-    return head + "已被其他程序占用" + who + "，已跳过。";
+    std::string who = holder.refusal;
+    if (holder.pid > 0)
+      who = holder.program.empty() ? Text(Msg::kPortProcess, {holder.pid})
+                                   : Text(Msg::kPortProgramProcess, {holder.program, holder.pid});
+    else if (!holder.program.empty())
+      who = holder.program;
+    if (who.empty()) return Text(Msg::kPortInUse, {name, devicePath});
+    return Text(Msg::kPortInUseBy, {name, devicePath, who});
   }
   const std::string reason = ErrnoText(err);
-  if (err == EACCES || err == EPERM)
-    return head + "无权打开 (" + reason + ")。请把当前用户加入 dialout 组，然后重新登录。";
-  return head + "无法打开 (" + reason + ")。";
+  if (err == EACCES || err == EPERM) return Text(Msg::kPortNoPermission, {name, devicePath, reason});
+  return Text(Msg::kPortCannotOpen, {name, devicePath, reason});
 }
 
 namespace {
 
 // As for a device: what the COM port names, then why it failed and at which step.
 std::string DescribeNetFailure(int n, const std::string& url, int err, const std::string& text) {
-  const std::string head = ComName(n) + " (" + url + "): ";
+  const std::string name = ComName(n);
   if (const UrlProblem problem = ParseNetUrl(url, nullptr); problem != UrlProblem::None)
-    return head + UrlProblemText(problem) + "。";
-  if (err == EBUSY) return head + "服务器上的串口已被其他客户端占用，已跳过。";
+    return Text(Msg::kPortUrlProblem, {name, url, UrlProblemText(problem)});
+  if (err == EBUSY) return Text(Msg::kPortServerBusy, {name, url});
   // The port's text names the address it tried and the system's reason.
-  return head + "无法连接 (" + text + ")。";
+  return Text(Msg::kPortCannotConnect, {name, url, text});
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 
+#include "model/messages.h"
 #include "port/com_names_system.h"
 #include "port/com_port.h"
 #include "port/net_url.h"
@@ -38,6 +39,7 @@ std::string RealPath(const std::string& path) {
 }
 
 std::string ErrnoText(int err) {
+  if (std::string common = CommonSystemReason(err); !common.empty()) return common;
   char buf[256];
   // GNU strerror_r returns the text, which need not be in buf.
   return strerror_r(err, buf, sizeof buf);
@@ -189,7 +191,7 @@ ComPortState InspectComPort(int n, const std::string& devicePath, OpenDevices& s
     s.device = devicePath;
     const UrlProblem problem = ParseNetUrl(devicePath, nullptr);
     s.kind = problem == UrlProblem::None ? ComPortState::kFree : ComPortState::kUnusable;
-    if (problem != UrlProblem::None) s.reason = ComName(n) + " (" + devicePath + "): " + UrlProblemText(problem) + "。";
+    if (problem != UrlProblem::None) s.reason = Text(Msg::kPortUrlProblem, {ComName(n), devicePath, UrlProblemText(problem)});
     return s;
   }
   s.device = RealPath(devicePath);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <set>
 
+#include "model/messages.h"
 #include "port/com_names.h"
 #include "port/com_names_system.h"
 #include "port/net_url.h"
@@ -78,6 +79,7 @@ std::string Entry(const std::string& path) { return FirstLine(path); }
 std::string RealPath(const std::string& path) { return path; }
 
 std::string ErrnoText(int err) {
+  if (std::string common = CommonSystemReason(err); !common.empty()) return common;
   char buf[256];
   if (strerror_s(buf, sizeof buf, err) != 0) return "error " + std::to_string(err);
   return buf;
@@ -114,7 +116,7 @@ ComPortState InspectComPort(int n, const std::string& devicePath, OpenDevices&) 
     // As configured: connecting to find out could push another client off the server.
     const UrlProblem problem = ParseNetUrl(devicePath, nullptr);
     s.kind = problem == UrlProblem::None ? ComPortState::kFree : ComPortState::kUnusable;
-    if (problem != UrlProblem::None) s.reason = ComName(n) + " (" + devicePath + "): " + UrlProblemText(problem) + "。";
+    if (problem != UrlProblem::None) s.reason = Text(Msg::kPortUrlProblem, {ComName(n), devicePath, UrlProblemText(problem)});
     return s;
   }
   // Windows keeps no trace of who holds a port; the exclusive open tells, and an open that is

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "model/messages.h"
 #include "port/abort_signal.h"
 
 namespace km27 {
@@ -30,6 +31,7 @@ NetSocket::NetSocket() = default;
 NetSocket::~NetSocket() { Close(); }
 
 std::string NetSocket::ErrorText(int err) {
+  if (std::string common = CommonSystemReason(err); !common.empty()) return common;
   char buf[256];
   return strerror_r(err, buf, sizeof buf);  // GNU: the text need not be in buf
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "model/messages.h"
 #include "port/abort_signal.h"
 
 namespace km27 {
@@ -81,6 +82,7 @@ NetSocket::~NetSocket() {
 }
 
 std::string NetSocket::ErrorText(int err) {
+  if (std::string common = CommonSystemReason(err); !common.empty()) return common;
   for (const auto& e : kErrors)
     if (e.err == err) return WindowsText(e.wsa);
   return std::strerror(err);

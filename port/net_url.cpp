@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "model/messages.h"
+
 namespace km27 {
 
 namespace {
@@ -114,14 +116,14 @@ UrlProblem ParseNetUrl(const std::string& text, NetUrl* url) {
 std::string UrlProblemText(UrlProblem p) {
   switch (p) {
     case UrlProblem::None: return {};
-    case UrlProblem::UnknownScheme: return "网络端口须以 tcp:// 或 rfc2217:// 开头";
-    case UrlProblem::NoHost: return "网络端口缺少主机名或地址";
-    case UrlProblem::BadHost: return "主机名或地址无效（IPv6 地址须写在方括号内，如 [::1]）";
-    case UrlProblem::Credentials: return "网络端口不能含用户名或密码";
-    case UrlProblem::NoPort: return "网络端口缺少端口号（如 tcp://主机:4001）";
-    case UrlProblem::BadPort: return "端口号须为 1 至 65535";
-    case UrlProblem::Path: return "端口号后只能有 ?allowance=毫秒数";
-    case UrlProblem::BadAllowance: return "allowance 须为毫秒数";
+    case UrlProblem::UnknownScheme: return Text(Msg::kUrlUnknownScheme);
+    case UrlProblem::NoHost: return Text(Msg::kUrlNoHost);
+    case UrlProblem::BadHost: return Text(Msg::kUrlBadHost);
+    case UrlProblem::Credentials: return Text(Msg::kUrlCredentials);
+    case UrlProblem::NoPort: return Text(Msg::kUrlNoPort);
+    case UrlProblem::BadPort: return Text(Msg::kUrlBadPort);
+    case UrlProblem::Path: return Text(Msg::kUrlPath);
+    case UrlProblem::BadAllowance: return Text(Msg::kUrlBadAllowance);
   }
   return {};
 }

@@ -7,6 +7,8 @@
 #include <set>
 #include <string>
 
+#include "model/messages.h"
+
 namespace km27 {
 
 namespace {
@@ -146,11 +148,11 @@ bool Rfc2217Port::Start() {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timing_.connectMs);
   while (!(local_[kBinary] && remote_[kBinary] && local_[kComPort])) {
     if (refused_[kBinary] || refused_[kComPort])
-      return Fail(EPROTONOSUPPORT, Url().host + ":" + std::to_string(Url().port) + ": 服务器不支持串口控制（RFC 2217）");
+      return Fail(EPROTONOSUPPORT, Text(Msg::kRfc2217Refused, {Url().host, Url().port}));
     bool timedOut = false;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (!WaitInput(int(std::max<long long>(left, 0)), &timedOut)) {
-      if (timedOut) return Fail(EPROTO, Url().host + ":" + std::to_string(Url().port) + ": 服务器未回应串口控制协商");
+      if (timedOut) return Fail(EPROTO, Text(Msg::kRfc2217NoAnswer, {Url().host, Url().port}));
       return false;  // gone (Open calls that busy) or aborted
     }
   }
@@ -213,7 +215,7 @@ bool Rfc2217Port::SetBaud(int baud) {
   if (answer.size() == 4) {
     const int got = int(uint32_t(answer[0]) << 24 | uint32_t(answer[1]) << 16 | uint32_t(answer[2]) << 8 | answer[3]);
     // The server answers with the speed its line now has: another one means it refused ours.
-    if (got != baud) return Fail(EINVAL, Url().host + ":" + std::to_string(Url().port) + ": 服务器不接受速率 " + std::to_string(baud));
+    if (got != baud) return Fail(EINVAL, Text(Msg::kRfc2217BaudRefused, {Url().host, Url().port, baud}));
   }
   baud_ = baud;
   return true;

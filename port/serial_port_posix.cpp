@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "model/messages.h"
+
 namespace km27 {
 
 namespace {
@@ -395,6 +397,7 @@ int SerialPort::InBufferCount() const {
 
 std::string SerialPort::LastErrorText() const {
   if (lastError_ == 0) return {};
+  if (std::string common = CommonSystemReason(lastError_); !common.empty()) return common;
   char buf[256];
   // GNU strerror_r returns the text, which need not be in buf.
   const char* s = strerror_r(lastError_, buf, sizeof buf);

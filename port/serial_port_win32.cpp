@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 
+#include "model/messages.h"
 #include "port/serial_port.h"
 #include "port/win32_text.h"
 
@@ -476,6 +477,7 @@ int SerialPort::OutBufferCount() const {
 }
 
 std::string SerialPort::LastErrorText() const {
+  if (std::string common = CommonSystemReason(lastError_); !common.empty()) return common;
   if (systemError_) return Win32ErrorText(DWORD(systemError_));
   if (lastError_ == 0) return {};
   return std::strerror(lastError_);

@@ -2,21 +2,19 @@
 
 #include <cerrno>
 
-namespace km27 {
+#include "model/messages.h"
 
-namespace {
-const char kFixedLine[] = "tcp:// 的线路设置由服务器决定，只能是 9600 8N1；需要改速率时请用 rfc2217://";
-}
+namespace km27 {
 
 bool TcpPort::SetLine(int baud, Parity parity, int dataBits, int stopBits) {
   if (!IsOpen()) return Fail(EBADF);
-  if (baud != 9600 || parity != Parity::None || dataBits != 8 || stopBits != 1) return Fail(EINVAL, kFixedLine);
+  if (baud != 9600 || parity != Parity::None || dataBits != 8 || stopBits != 1) return Fail(EINVAL, Text(Msg::kTcpFixedLine));
   return true;
 }
 
 bool TcpPort::SetBaud(int baud) {
   if (!IsOpen()) return Fail(EBADF);
-  return baud == 9600 || Fail(EINVAL, kFixedLine);
+  return baud == 9600 || Fail(EINVAL, Text(Msg::kTcpFixedLine));
 }
 
 void TcpPort::Take(const uint8_t* data, size_t n) {

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "model/messages.h"
 #include "store/file_size_signal.h"
 
 namespace km27 {
@@ -248,6 +249,7 @@ std::string AbsolutePath(const std::string& path) {
 std::string PathIn(const std::string& dir, const std::string& name) { return dir + "/" + name; }
 
 std::string SystemErrorText(int err) {
+  if (std::string common = CommonSystemReason(err); !common.empty()) return common;
   char buf[256];
   // GNU strerror_r returns the text, which need not be in buf.
   return strerror_r(err, buf, sizeof buf);

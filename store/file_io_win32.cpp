@@ -9,6 +9,8 @@
 #include <random>
 #include <vector>
 
+#include "model/messages.h"
+
 namespace km27 {
 
 namespace store_win32 {
@@ -288,6 +290,7 @@ std::string PathIn(const std::string& dir, const std::string& name) {
 }
 
 std::string SystemErrorText(int err) {
+  if (std::string common = CommonSystemReason(err); !common.empty()) return common;
   char buf[256];
   if (strerror_s(buf, sizeof buf, err) != 0) return "error " + std::to_string(err);
   return buf;

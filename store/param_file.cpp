@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "model/messages.h"
 #include "model/status_texts.h"
 #include "store/gbk.h"
 
@@ -155,14 +156,10 @@ std::string ParamFileStart::Message() const {
   switch (kind) {
     case kLoaded:
     case kMissing: return {};
-    case kUnopenable:
-      return "参数文件无法打开：\n" + path + "\n原因：" + reason + "\n\n程序表从空表开始。该文件不会被覆盖。";
+    case kUnopenable: return Text(Msg::kParamFileUnopenable, {path, reason});
     case kUnreadable:
-      if (!keptAs.empty())
-        return "参数文件无法读取：\n" + path + "\n原因：" + reason + "\n\n原文件已原样另存为：\n" + keptAs +
-               "\n\n程序表从空表开始，退出时保存为新的参数文件。";
-      return "参数文件无法读取：\n" + path + "\n原因：" + reason + "\n\n也无法另存一份原文件：" + StoreErrorText(keepFailure) +
-             "\n\n程序表从空表开始。该文件不会被覆盖。";
+      if (!keptAs.empty()) return Text(Msg::kParamFileKeptAside, {path, reason, keptAs});
+      return Text(Msg::kParamFileNotKept, {path, reason, StoreErrorText(keepFailure)});
   }
   return {};
 }

@@ -12,10 +12,8 @@ namespace km27 {
 namespace {
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
-constexpr int kColumns = int(std::size(kCsvHeader));
-constexpr char kLineRow[] = "线路";
-constexpr char kCheckRow[] = "校验字节";
-constexpr char kOptionsCheck[] = "参数头";
+constexpr int kColumns = int(kCsvColumns);
+constexpr Language kLanguages[] = {Language::kChinese, Language::kEnglish};
 constexpr int kCheckSlot = kSlotsPerBlock - 1;  // the time byte of slot 23 holds a code-box check byte
 
 // ---- writing ------------------------------------------------------------------------------
@@ -66,10 +64,18 @@ std::string Key(const std::string& text) {
 }
 
 int OfferedCode(const CodeCatalogue& catalogue, SignalFamily family, const std::string& key) {
-  const std::vector<std::string> items = catalogue.ComboItems(family);
-  for (size_t i = 0; i < items.size(); ++i)
-    if (Key(items[i]) == key) return int(i);
+  const size_t offered = catalogue.ComboItems(family).size();
+  for (size_t i = 0; i < offered; ++i)
+    for (Language l : kLanguages)
+      if (Key(CodeCatalogue::CodeNameIn(l, family, unsigned(i))) == key) return int(i);
   return -1;
+}
+
+// Whether a cell holds the word in either language.
+bool IsWord(const std::string& key, Msg word) {
+  for (Language l : kLanguages)
+    if (Key(TextIn(l, word)) == key) return true;
+  return false;
 }
 
 int CarrierNamed(const std::string& key) {
@@ -215,8 +221,8 @@ class Importer {
   bool Take(const std::vector<std::string>& f, StoreFailure& why) {
     why = {};
     const std::string kind = Key(f[0]);
-    if (kind == Key(kLineRow)) return TakeLine(f, why);
-    if (kind == Key(kCheckRow)) return TakeCheck(f, why);
+    if (IsWord(kind, Msg::kCsvLineRow)) return TakeLine(f, why);
+    if (IsWord(kind, Msg::kCsvCheckRow)) return TakeCheck(f, why);
     return TakeStep(f, why);
   }
 
@@ -264,22 +270,28 @@ class Importer {
   bool TakeLine(const std::vector<std::string>& f, StoreFailure& why) {
     int family = -1;
     for (int fam = 0; fam < kFamilyCount; ++fam)
-      if (Key(FamilyName(SignalFamily(fam))) == Key(f[1])) family = fam;
+      for (Language l : kLanguages)
+        if (Key(FamilyNameIn(l, SignalFamily(fam))) == Key(f[1])) family = fam;
     if (family < 0) return Bad(why, StoreError::kUnknownLineFamily, f[1]);
     why.detail.family = family;
     if (family >= kLineOptionFamilies) return Bad(why, StoreError::kNoLineSetting);
     if (lineSeen_[size_t(family)]) return Bad(why, StoreError::kRepeatedLineSetting);
-    const LineRadioState s = LineRadiosFor(CodeBox, SignalFamily(family), ParamOptions{});
     const std::string key = Key(f[2]);
-    if (key != Key(s.caption0) && key != Key(s.caption1)) return Bad(why, StoreError::kUnknownLineSetting, f[2]);
+    int option = -1;
+    for (Language l : kLanguages) {
+      const LineRadioState s = LineRadiosIn(l, CodeBox, SignalFamily(family), ParamOptions{});
+      if (key == Key(s.caption0)) option = 0;
+      if (key == Key(s.caption1)) option = 1;
+    }
+    if (option < 0) return Bad(why, StoreError::kUnknownLineSetting, f[2]);
     if (!Trim(f[3]).empty()) return Bad(why, StoreError::kLineCellNotEmpty);
-    p_.options.SetLineOption(family, key == Key(s.caption0) ? 0 : 1);
+    p_.options.SetLineOption(family, option);
     lineSeen_[size_t(family)] = true;
     return true;
   }
 
   bool TakeCheck(const std::vector<std::string>& f, StoreFailure& why) {
-    const bool options = Key(f[1]) == Key(kOptionsCheck);
+    const bool options = IsWord(Key(f[1]), Msg::kCsvOptionsHeader);
     const int carrier = options ? -1 : CarrierNamed(Key(f[1]));
     if (!options && carrier < 0) return Bad(why, StoreError::kUnknownCheckOwner, f[1]);
     const int value = Number(f[2], false);
@@ -316,9 +328,15 @@ CsvImport Refuse(int line, StoreError code) { return Refuse(line, StoreFailure{c
 
 }  // namespace
 
+std::array<std::string, kCsvColumns> CsvHeader(Language language) {
+  return {TextIn(language, Msg::kCsvCarrier), TextIn(language, Msg::kCsvStep), TextIn(language, Msg::kCsvCode),
+          TextIn(language, Msg::kCsvTime)};
+}
+
 std::string FormatProgrammeCsv(const Programme& p, const CodeCatalogue& catalogue) {
   std::string out = kBom;
-  AppendRow(out, {kCsvHeader[0], kCsvHeader[1], kCsvHeader[2], kCsvHeader[3]});
+  AppendRow(out, CsvHeader(CurrentLanguage()));
+  const std::string lineRow = Text(Msg::kCsvLineRow), checkRow = Text(Msg::kCsvCheckRow);
   for (int c = 0; c < kCarrierCount; ++c) {
     int step = 0;
     for (int s = 0; s < kEditableSlots; ++s) {
@@ -329,17 +347,18 @@ std::string FormatProgrammeCsv(const Programme& p, const CodeCatalogue& catalogu
     }
   }
   for (SignalFamily f = 0; f < kLineOptionFamilies; ++f)
-    AppendRow(out, {kLineRow, FamilyName(f), LineOptionCaption(f, p.options), ""});
-  if (p.options.CheckByte() != 0) AppendRow(out, {kCheckRow, kOptionsCheck, std::to_string(p.options.CheckByte()), ""});
+    AppendRow(out, {lineRow, FamilyName(f), LineOptionCaption(f, p.options), ""});
+  if (p.options.CheckByte() != 0)
+    AppendRow(out, {checkRow, Text(Msg::kCsvOptionsHeader), std::to_string(p.options.CheckByte()), ""});
   for (int c = 0; c < kCarrierCount; ++c)
     if (const uint8_t b = p.table.Entry(c, kCheckSlot).seconds; b != 0)
-      AppendRow(out, {kCheckRow, Carrier(c).caption, std::to_string(b), ""});
+      AppendRow(out, {checkRow, Carrier(c).caption, std::to_string(b), ""});
   return out;
 }
 
 std::string CsvExportProblem(const Programme& p, const CodeCatalogue& catalogue) {
   for (int c = 0; c < kCarrierCount; ++c) {
-    const std::string where = std::string("载频 ") + Carrier(c).caption;
+    const char* where = Carrier(c).caption;
     const SignalFamily family = FamilyOfCarrier(c);
     bool gap = false;
     for (int s = 0; s < kEditableSlots; ++s) {
@@ -348,43 +367,39 @@ std::string CsvExportProblem(const Programme& p, const CodeCatalogue& catalogue)
         gap = gap || (s > 0 && p.table.Occupied(c, s - 1));
         continue;
       }
-      const std::string step = where + " 第 " + std::to_string(s + 1) + " 步";
-      if (gap) return where + " 的步骤之间有空位，导入后会连续排列";
+      if (gap) return Text(Msg::kCsvGap, {where});
       if (OfferedCode(catalogue, family, Key(catalogue.Name(family, e.code))) != e.code)
-        return step + " 的低频代码 " + std::to_string(e.code) + " 不在低频表中";
-      if (!OfferedSeconds(e.seconds)) return step + " 的时间 " + std::to_string(e.seconds) + " 秒不是可选的时间";
+        return Text(Msg::kCsvCodeNotListed, {where, s + 1, e.code});
+      if (!OfferedSeconds(e.seconds)) return Text(Msg::kCsvTimeNotOffered, {where, s + 1, e.seconds});
     }
     for (int s = kEditableSlots; s < kSlotsPerBlock; ++s) {
       const ParamEntry e = p.table.Entry(c, s);
-      if (s < kCheckSlot ? (e.code || e.seconds) : e.code != 0) return where + " 在第 20 步之后还有数据";
+      if (s < kCheckSlot ? (e.code || e.seconds) : e.code != 0) return Text(Msg::kCsvPastLastStep, {where});
     }
   }
   for (int i = kCarrierCount * kBlockBytes; i < kTableBytes; ++i)
-    if (p.table.bytes[size_t(i)]) return "程序表的备用区有数据";
+    if (p.table.bytes[size_t(i)]) return Text(Msg::kCsvSpareArea);
   for (SignalFamily f = 0; f < kLineOptionFamilies; ++f)
     if (p.options.LineOption(f) > 1)
-      return std::string(FamilyName(f)) + "的线路设置值 " + std::to_string(p.options.LineOption(f)) + " 无效";
+      return Text(Msg::kCsvBadLineOption, {FamilyName(f), p.options.LineOption(f)});
   ParamOptions masks = p.options;
   for (int f = 0; f < kFamilyCount; ++f) masks.SetMaskByte(f, 0);
   UpdateCarrierMask(p.table, masks);
-  if (masks != p.options) return "载频使用标志与程序表不符（导入后按程序表重新计算）";
+  if (masks != p.options) return Text(Msg::kCsvMaskMismatch);
   return {};
 }
 
 std::string CsvImport::Message() const {
   const int line = failure.detail.line;
   if (line <= 0) return StoreErrorText(failure);
-  return "第 " + std::to_string(line) + " 行：" + StoreErrorText(failure);
+  return Text(Msg::kCsvAtLine, {line, StoreErrorText(failure)});
 }
 
 std::string CsvImport::Taken() const {
-  std::string s = "步骤";
-  if (lineRows == kLineOptionFamilies) s += "、线路设置";
-  else if (lineRows > 0) s += "、部分线路设置";
-  if (checkRows > 0) s += "、校验字节";
-  if (lineRows == 0) s += "，线路设置未变";
-  else if (lineRows < kLineOptionFamilies) s += "，其余线路设置未变";
-  return s;
+  const bool checks = checkRows > 0;
+  if (lineRows >= kLineOptionFamilies) return Text(checks ? Msg::kTakenAllCheck : Msg::kTakenAll);
+  if (lineRows > 0) return Text(checks ? Msg::kTakenSomeCheck : Msg::kTakenSome);
+  return Text(checks ? Msg::kTakenNoneCheck : Msg::kTakenNone);
 }
 
 CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catalogue, const Programme& current) {
@@ -413,9 +428,11 @@ CsvImport ParseProgrammeCsv(const std::string& bytes, const CodeCatalogue& catal
       return Refuse(r.line, StoreError::kTooManyColumns);
     r.fields.resize(size_t(kColumns));
     if (!headerSeen) {
-      for (int i = 0; i < kColumns; ++i)
-        if (Key(r.fields[size_t(i)]) != Key(kCsvHeader[i]))
-          return Refuse(r.line, StoreError::kNoHeader);
+      for (int i = 0; i < kColumns; ++i) {
+        bool known = false;
+        for (Language l : kLanguages) known = known || Key(r.fields[size_t(i)]) == Key(CsvHeader(l)[size_t(i)]);
+        if (!known) return Refuse(r.line, StoreError::kNoHeader);
+      }
       headerSeen = true;
       continue;
     }

@@ -1,12 +1,15 @@
 #pragma once
+#include <array>
 #include <string>
 
 #include "model/code_catalogue.h"
+#include "model/messages.h"
 #include "model/param_table.h"
 #include "store/file_io.h"
 
 // The programme as a table for a spreadsheet: UTF-8 text (with a byte-order mark, so that
-// spreadsheets take it as UTF-8), comma-separated, CR LF line ends, a header row, then
+// spreadsheets take it as UTF-8), comma-separated, CR LF line ends, a header row, then (the
+// words in the interface's language when written; either language's when read)
 //   载频,步,低频,时间(秒)          one row per step, in carrier and step order
 //   线路,<family>,<setting>,        the line setting of 移频, UM71 and ZPW2000
 //   校验字节,<参数头|carrier>,<n>,  a check byte the code box left in the programme (only when not 0)
@@ -14,13 +17,14 @@
 namespace km27 {
 
 inline constexpr size_t kLargestCsvFile = size_t(1) << 20;
-inline constexpr const char* kCsvHeader[] = {"载频", "步", "低频", "时间(秒)"};
+inline constexpr size_t kCsvColumns = 4;
+// "载频", "步", "低频", "时间(秒)"
+std::array<std::string, kCsvColumns> CsvHeader(Language language);
 
 // The file's bytes.
 std::string FormatProgrammeCsv(const Programme& programme, const CodeCatalogue& catalogue);
 
-// What of the programme the table cannot give back exactly (the first such thing, in
-// Chinese), or empty when importing the table restores the programme byte for byte.
+// What of the programme the table cannot give back exactly (the first such thing), or empty when importing the table restores the programme byte for byte.
 std::string CsvExportProblem(const Programme& programme, const CodeCatalogue& catalogue);
 
 struct CsvImport {

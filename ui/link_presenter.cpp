@@ -82,7 +82,7 @@ void LinkPresenter::TransferProgressed(const TransferProgress& p) {
   if (p.kind == TransferKind::kReadBack) readingBack_ = true;
   if (p.total <= 1) {
     if (p.kind == TransferKind::kReadBack && p.done == 0)
-      window_.SetStatusText(std::string(text::kDownloadOk) + text::kVerifying);
+      window_.SetStatusText(std::string(text::kDownloadOk()) + text::kVerifying());
     return;
   }
   switch (p.kind) {
@@ -111,14 +111,14 @@ void LinkPresenter::TransferJudged(const TransferOutcome& o) {
       r.result = o.ok ? "ok" : o.infoUnreadable ? "refused" : "transfer_failed";
     }
     if (o.readBack && o.verify != VerifyOutcome::kSame)
-      r.error = Trimmed(o.verify == VerifyOutcome::kMismatch ? text::kVerifyMismatch : text::kVerifyFailed);
+      r.error = Trimmed(o.verify == VerifyOutcome::kMismatch ? text::kVerifyMismatch() : text::kVerifyFailed());
     else if (!o.ok)
       r.error = o.kind == TransferKind::kUpload ? "上传失败" : "下载失败";
-    if (o.infoUnreadable) r.error = text::kInfoNotReadMessage;
+    if (o.infoUnreadable) r.error = text::kInfoNotReadMessage();
     if (o.ownInfo) r.deviceInfoSha256 = Sha256Hex(o.ownInfo->data(), o.ownInfo->size());
   }
   if (o.readBack) {
-    window_.SetStatusText(VerifyStatusText(o.verify) + (o.infoFromDevice ? text::kInfoFromDevice : ""));
+    window_.SetStatusText(VerifyStatusText(o.verify) + (o.infoFromDevice ? text::kInfoFromDevice() : ""));
     if (const std::string told = VerifyMessage(o.verify, o.difference, window_.Catalogue()); !told.empty()) {
       if (o.verify == VerifyOutcome::kMismatch)
         window_.ShowMismatch(told, o.difference);
@@ -128,12 +128,12 @@ void LinkPresenter::TransferJudged(const TransferOutcome& o) {
     return;
   }
   if (o.kind == TransferKind::kUpload) {
-    window_.SetStatusText(o.ok ? text::kUploadOk : text::kUploadFailed);
+    window_.SetStatusText(o.ok ? text::kUploadOk() : text::kUploadFailed());
     return;
   }
-  std::string status = o.ok ? text::kDownloadOk : text::kDownloadFailed;
-  if (o.infoUnreadable) status += text::kInfoNotRead;
-  if (o.infoFromDevice) status += text::kInfoFromDevice;
+  std::string status = o.ok ? text::kDownloadOk() : text::kDownloadFailed();
+  if (o.infoUnreadable) status += text::kInfoNotRead();
+  if (o.infoFromDevice) status += text::kInfoFromDevice();
   window_.SetStatusText(status);
 }
 
@@ -155,10 +155,10 @@ void LinkPresenter::TransferEnded(const TransferOutcome& o) {
   if (o.kind != TransferKind::kDownload || o.ok) return;
   // What a failed download means for the device, when the status line alone would hide it.
   if (o.infoUnreadable)
-    window_.ShowMessage(text::kInfoNotReadMessage);
+    window_.ShowMessage(text::kInfoNotReadMessage());
   else if (o.deviceTouched)
-    window_.ShowMessage(IsCodeTransmitter(window_.DeviceModel()) ? text::kPartialDownloadMessage
-                                                                 : text::kUnconfirmedFrameMessage);
+    window_.ShowMessage(IsCodeTransmitter(window_.DeviceModel()) ? text::kPartialDownloadMessage()
+                                                                 : text::kUnconfirmedFrameMessage());
 }
 
 void LinkPresenter::LinkFailed(LinkFailure cause, int) {
@@ -167,10 +167,10 @@ void LinkPresenter::LinkFailed(LinkFailure cause, int) {
       transferRunning_ = false;
       if (record_) {
         record_->result = "transfer_failed";
-        record_->error = text::kThreadStartFailed;
+        record_->error = text::kThreadStartFailed();
       }
       LogTransfer();
-      window_.ShowMessage(text::kThreadStartFailed);
+      window_.ShowMessage(text::kThreadStartFailed());
       break;
   }
 }
@@ -198,7 +198,7 @@ void LinkPresenter::RestartStatusReset(int ms) { statusReset_.Start(ms < 0 ? sta
 
 void LinkPresenter::StatusResetDue() {
   statusReset_.Stop();
-  window_.SetStatusText(text::kWelcome);
+  window_.SetStatusText(text::kWelcome());
 }
 
 }  // namespace km27::ui

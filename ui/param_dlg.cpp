@@ -238,7 +238,7 @@ bool CParamDlg::OnInitDialog() {
   carrierChoice = param.currentCarrier;
   UpdateData(false);
 
-  statusLine->setText(QString::fromUtf8(text::kWelcome));
+  statusLine->setText(QString::fromUtf8(text::kWelcome()));
   EnableButtons(false);
   qApp->installEventFilter(this);
 
@@ -390,7 +390,7 @@ void CParamDlg::OnDelete() {
 }
 
 void CParamDlg::OnClearAll() {
-  if (Ask(QMessageBox::Information, QString::fromUtf8(text::kClearCaption), QString::fromUtf8(text::kClearQuestion),
+  if (Ask(QMessageBox::Information, QString::fromUtf8(text::kClearCaption()), QString::fromUtf8(text::kClearQuestion()),
           QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes)
     return;
   history->Edit(tr("清空"), ui::ChangeScope::kProgramme, [this] {
@@ -502,7 +502,7 @@ void CParamDlg::KeepDeviceInfo(const DeviceInfo& info) {
   const SaveResult r = SaveDeviceInfo(startDir, info);
   if (r.ok) return;
   // The programme arrived; only its device information could not be kept on disk.
-  statusLine->setText(statusLine->text() + QString::fromUtf8(text::kDeviceInfoNotSaved));
+  statusLine->setText(statusLine->text() + QString::fromUtf8(text::kDeviceInfoNotSaved()));
   ShowMessage(tr("参数数据已上传，但设备信息文件无法保存：\n%1\n原因：%2\n\n本次收到的设备信息仍用于下次下载，直到程序关闭。")
                   .arg(QString::fromStdString(r.path), QString::fromStdString(StoreErrorText(r.failure)))
                   .toStdString());

@@ -101,6 +101,14 @@ TEST_F(VerifyText, TheMessageGivesTheFirstDifferenceAndTheCount) {
   EXPECT_EQ(VerifyMessage(VerifyOutcome::kSame, {}, catalogue), "");
   EXPECT_NE(VerifyMessage(VerifyOutcome::kReadBackFailed, {}, catalogue), "");
   EXPECT_NE(VerifyStatusText(VerifyOutcome::kReadBackFailed), VerifyStatusText(VerifyOutcome::kMismatch));
+
+  // In English each value lands where that sentence wants it.
+  SetLanguage(Language::kEnglish);
+  const std::string en = VerifyMessage(VerifyOutcome::kMismatch, d, CodeCatalogue());
+  SetLanguage(Language::kChinese);
+  EXPECT_NE(en.find("First difference: carrier 550 Hz (FSK), step 1: sent no code 3 s, read back no code 4 s\n3 byte"),
+            std::string::npos)
+      << en;
 }
 
 }  // namespace

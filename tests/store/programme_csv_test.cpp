@@ -2,6 +2,7 @@
 // a refusal naming the line for each kind of bad row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 
@@ -59,6 +60,23 @@ TEST(ProgrammeCsv, ExportThenImportGivesTheSameFileByteForByte) {
   for (SignalFamily f = 0; f < kFamilyCount; ++f) codes += kCat.ComboItems(f).size();
   EXPECT_EQ(codesSeen.size(), codes);
   EXPECT_EQ(secondsSeen.size(), DurationItems().size());
+
+  // Written in English (no Chinese in it), read back whatever the interface's language.
+  SetLanguage(Language::kEnglish);
+  const CodeCatalogue english;
+  std::vector<std::pair<Programme, std::string>> written;
+  for (int round = 0; round < 30; ++round) {
+    const Programme p = RandomProgramme(rng);
+    written.push_back({p, FormatProgrammeCsv(p, english)});
+  }
+  SetLanguage(Language::kChinese);
+  for (const auto& [p, text] : written) {
+    EXPECT_TRUE(std::none_of(text.begin(), text.end(), [](char ch) { return uint8_t(ch) >= 0xE3 && uint8_t(ch) <= 0xE9; }))
+        << text;
+    const CsvImport back = ParseProgrammeCsv(text, kCat);
+    ASSERT_TRUE(back.ok) << back.Message();
+    EXPECT_EQ(BuildParamFileImage(back.programme.options, back.programme.table), BuildParamFileImage(p.options, p.table));
+  }
 }
 
 TEST(ProgrammeCsv, WritesReadableRowsAndReadsWhatSpreadsheetsMakeOfThem) {

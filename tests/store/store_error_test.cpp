@@ -3,8 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
+
+#include "model/messages.h"
 
 namespace km27 {
 namespace {
@@ -21,7 +22,8 @@ StoreFailure F(StoreError code, std::string value = {}, int carrier = -1, int fa
 
 // Each code has its own words, and they are the words the operator has always read.
 TEST(StoreErrorText, EachCodeGivesItsWords) {
-  const std::string sys = std::string("：") + std::strerror(EACCES);
+  // A common cause reads in the interface's words, not the C library's.
+  const std::string sys = "：权限不够";
   StoreFailure kept = F(StoreError::kUnreadableAtStart);
   kept.detail.cause = std::make_shared<const StoreFailure>(F(StoreError::kWrongSize, "", -1, -1, 1000));
   const struct {
@@ -69,6 +71,26 @@ TEST(StoreErrorText, EachCodeGivesItsWords) {
       {F(StoreError::kRepeatedCheckByte, "550 Hz"), "“550 Hz”的校验字节重复"},
   };
   for (const auto& c : cases) EXPECT_EQ(StoreErrorText(c.failure), c.text) << int(c.failure.code);
+}
+
+// In English the values land where English grammar puts them, and the reason is English too.
+TEST(StoreErrorText, EnglishPutsEachValueInItsPlace) {
+  SetLanguage(Language::kEnglish);
+  const struct {
+    StoreFailure failure;
+    std::string text;
+  } cases[] = {
+      {F(StoreError::kCannotOpen), "cannot open: permission denied"},
+      {F(StoreError::kStepOutOfOrder, "3", 0, -1, 2),
+       "carrier 550 Hz: step number \"3\" is wrong, it should be 2 (each carrier's steps are numbered from 1 in order)"},
+      {F(StoreError::kUnknownCode, "10.3 Hz", 0), "unknown code \"10.3 Hz\" (the FSK carrier 550 Hz has no such code)"},
+      {F(StoreError::kUnknownLineSetting, "x", -1, 0),
+       "the line setting \"x\" of FSK should be \"\"1.9\" FSK\" or \"TB3060-2002\""},
+      {F(StoreError::kUnofferedTime, "2"),
+       "the time \"2\" is not one of the times offered (3, 4, 5, 6, 7, 8, 9, 10, 15, 20, 30, 40, 50, 60 s)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StoreErrorText(c.failure), c.text) << int(c.failure.code);
+  SetLanguage(Language::kChinese);
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ class Documents : public ::testing::Test {
     EXPECT_EQ(Status(), text);
     EXPECT_TRUE(dlg->Presenter().StatusResetActive());
     dlg->Presenter().StatusResetDue();
-    EXPECT_EQ(Status(), QString::fromUtf8(text::kWelcome));
+    EXPECT_EQ(Status(), QString::fromUtf8(text::kWelcome()));
   }
 
   TempWorkDir work;
@@ -372,7 +372,7 @@ TEST_F(Documents, UndoAndRedoByKeysFollowGridRadiosAndCounts) {
 
   // Clear asks first; undone, the whole programme is back.
   Key(Qt::Key_F8);
-  EXPECT_EQ(answers.asked.back().text, QString::fromUtf8(text::kClearQuestion));
+  EXPECT_EQ(answers.asked.back().text, QString::fromUtf8(text::kClearQuestion()));
   Key(Qt::Key_Z, Qt::ControlModifier);
   EXPECT_EQ(Image(Now()), composed);
 }

@@ -261,9 +261,9 @@ TEST_F(OperatorSafetyOnTheLine, AnUploadWhoseDeviceInformationCannotBeSavedSaysS
   Open(CodeTransmitter);
   ASSERT_TRUE(WaitLamp(1));
   Key(Qt::Key_F6);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Status().startsWith(QString::fromUtf8(text::kUploadOk)); }, 20000))
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Status().startsWith(QString::fromUtf8(text::kUploadOk())); }, 20000))
       << Status().toStdString();
-  EXPECT_TRUE(Status().contains(QString::fromUtf8(text::kDeviceInfoNotSaved))) << Status().toStdString();
+  EXPECT_TRUE(Status().contains(QString::fromUtf8(text::kDeviceInfoNotSaved()))) << Status().toStdString();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !answers.asked.empty(); }, 5000)) << "the failed save was not reported";
   EXPECT_TRUE(answers.asked[0].text.contains(work.Path(kDeviceInfoFileName))) << answers.asked[0].text.toStdString();
   EXPECT_TRUE(answers.asked[0].text.contains(QString::fromUtf8("原因："))) << answers.asked[0].text.toStdString();
@@ -288,7 +288,7 @@ TEST_F(OperatorSafetyOnTheLine, CancelAfterAFailedExitSaveLeavesTheWindowFullyAl
   ASSERT_TRUE(dlg->isVisible());
 
   // The result text still goes back to the welcome text after its period ...
-  EXPECT_TRUE(QTest::qWaitFor([&] { return Status() == QString::fromUtf8(text::kWelcome); }, 5000))
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Status() == QString::fromUtf8(text::kWelcome()); }, 5000))
       << Status().toStdString();
   // ... the lamp follows the device as it goes and comes back ...
   sim.Unplug();

@@ -72,7 +72,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, StartsWithWelcomeButtonsByLinkAndCountsPerModel) {
   Open(CodeBox);
   EXPECT_EQ(dlg->windowTitle(), QString::fromUtf8("参数设置工具"));
-  EXPECT_EQ(dlg->statusLine->text(), QString::fromUtf8(text::kWelcome));
+  EXPECT_EQ(dlg->statusLine->text(), QString::fromUtf8(text::kWelcome()));
   EXPECT_FALSE(Btn(IDC_UPLOAD)->isEnabled());
   EXPECT_FALSE(Btn(IDC_DOWNLOAD)->isEnabled());
   for (int id : {IDC_CLEAR, IDC_EXIT, IDC_MOVE_UP, IDC_MOVE_DOWN, IDC_DELETE, IDC_ADD})
@@ -393,10 +393,10 @@ TEST_F(MainWindowTest, FailedSaveOffersRetryAndLosesNothing) {
 
 TEST_F(MainWindowTest, StatusTimerPutsTheWelcomeTextBack) {
   Open(CodeBox);
-  dlg->SetStatusText(text::kDownloadOk);
+  dlg->SetStatusText(text::kDownloadOk());
   dlg->Presenter().RestartStatusReset(20);
-  EXPECT_EQ(dlg->statusLine->text(), QString::fromUtf8(text::kDownloadOk));
-  QTRY_COMPARE_WITH_TIMEOUT(dlg->statusLine->text(), QString::fromUtf8(text::kWelcome), 5000);
+  EXPECT_EQ(dlg->statusLine->text(), QString::fromUtf8(text::kDownloadOk()));
+  QTRY_COMPARE_WITH_TIMEOUT(dlg->statusLine->text(), QString::fromUtf8(text::kWelcome()), 5000);
   EXPECT_FALSE(dlg->Presenter().StatusResetActive());
 }
 
@@ -405,9 +405,9 @@ TEST_F(MainWindowTest, TransferKeysWithoutALinkLoseNothing) {
   AddByKey(1);
   const ParamTable before = dlg->Param().table;
   Key(Grid(), Qt::Key_F7);  // download needs a link: nothing happens
-  EXPECT_EQ(dlg->statusLine->text(), QString::fromUtf8(text::kWelcome));
+  EXPECT_EQ(dlg->statusLine->text(), QString::fromUtf8(text::kWelcome()));
   Key(Grid(), Qt::Key_F6);  // upload tries regardless, and fails with no device
-  QTRY_COMPARE_WITH_TIMEOUT(dlg->statusLine->text(), QString::fromUtf8(text::kUploadFailed), 10000);
+  QTRY_COMPARE_WITH_TIMEOUT(dlg->statusLine->text(), QString::fromUtf8(text::kUploadFailed()), 10000);
   EXPECT_TRUE(dlg->Param().table == before);
   EXPECT_TRUE(answers.asked.empty());
 }

@@ -98,11 +98,11 @@ TEST_F(TransmitterWindow, LinkDownloadAndUploadThroughTheWindow) {
   Key(Qt::Key_F8);  // Clear, answered No by the scripted operator: nothing changes
   dlg->Param().table.Clear();
   Key(Qt::Key_F6);
-  ASSERT_TRUE(WaitStatus(text::kUploadOk)) << Status().toStdString();
+  ASSERT_TRUE(WaitStatus(text::kUploadOk())) << Status().toStdString();
   EXPECT_TRUE(dlg->Param().table == programme);
   EXPECT_EQ(dlg->codeCountText->text(), QString::fromUtf8(" 低频:2"));
   // The welcome text comes back after the status period.
-  EXPECT_TRUE(WaitStatus(text::kWelcome, 5000));
+  EXPECT_TRUE(WaitStatus(text::kWelcome(), 5000));
 }
 
 // An upload that replaced the programme is one step to undo, like an edit.
@@ -118,7 +118,7 @@ TEST_F(TransmitterWindow, AnUploadIsUndoneAndRedoneAsOneStep) {
   Key(Qt::Key_F2);  // edited after the download
   const Programme edited = dlg->Param().Snapshot();
   Key(Qt::Key_F6);
-  ASSERT_TRUE(WaitStatus(text::kUploadOk)) << Status().toStdString();
+  ASSERT_TRUE(WaitStatus(text::kUploadOk())) << Status().toStdString();
   ASSERT_TRUE(dlg->Param().table == sent.table);
   // The programme has one fingerprint, sent or brought back; the edit made in between has none.
   ASSERT_TRUE(dlg->TransferLog().WaitIdle(5000));
@@ -163,19 +163,19 @@ TEST_F(TransmitterWindow, ADownloadSaysWhatItDoesToTheDevice) {
 
   answers.answer = [](const ScriptedAnswers::Asked&) { return QMessageBox::Yes; };
   Key(Qt::Key_F7);
-  const std::string verified = VerifyStatusText(VerifyOutcome::kSame) + text::kInfoFromDevice;
+  const std::string verified = VerifyStatusText(VerifyOutcome::kSame) + text::kInfoFromDevice();
   ASSERT_TRUE(WaitStatus(verified.c_str())) << Status().toStdString();
   EXPECT_EQ(sim.Image().Info(), own);  // sent back as the device held it
 
   // An upload brings the device's information: from now on it is sent without reading first.
   Key(Qt::Key_F6);
-  ASSERT_TRUE(WaitStatus(text::kUploadOk)) << Status().toStdString();
+  ASSERT_TRUE(WaitStatus(text::kUploadOk())) << Status().toStdString();
   answers.asked.clear();
   sim.SetNoAckBlock(3);
   Key(Qt::Key_F7);
-  ASSERT_TRUE(WaitStatus((std::string(text::kDownloadFailed)).c_str())) << Status().toStdString();
+  ASSERT_TRUE(WaitStatus((std::string(text::kDownloadFailed())).c_str())) << Status().toStdString();
   ASSERT_TRUE(QTest::qWaitFor([&] { return answers.asked.size() == 2; }, 2000));  // impossible steps, then this
-  EXPECT_EQ(answers.asked[1].text, QString::fromUtf8(text::kPartialDownloadMessage));
+  EXPECT_EQ(answers.asked[1].text, QString::fromUtf8(text::kPartialDownloadMessage()));
 }
 
 // Leaving during a download asks. Waiting closes the window once the download has ended;

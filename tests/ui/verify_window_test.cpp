@@ -98,7 +98,7 @@ TEST_F(VerifyWindow, OnByDefaultAndTheOperatorsChoiceIsRemembered) {
 
   entry->trigger();  // off
   EXPECT_FALSE(entry->isChecked());
-  ASSERT_TRUE(Download(text::kDownloadOk)) << Status().toStdString();
+  ASSERT_TRUE(Download(text::kDownloadOk())) << Status().toStdString();
   EXPECT_EQ(sim.GetStats().reads[16], 1) << "nothing is read back once the operator turned it off";
   QTest::keyClick(dlg->grid, Qt::Key_F9);
   dlg.reset();
@@ -106,7 +106,7 @@ TEST_F(VerifyWindow, OnByDefaultAndTheOperatorsChoiceIsRemembered) {
   // The next window starts with the operator's choice.
   Open();
   EXPECT_FALSE(dlg->VerifyAction()->isChecked());
-  ASSERT_TRUE(Download(text::kDownloadOk)) << Status().toStdString();
+  ASSERT_TRUE(Download(text::kDownloadOk())) << Status().toStdString();
   dlg->VerifyAction()->trigger();
   ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kSame))) << Status().toStdString();
   EXPECT_TRUE(answers.asked.empty());
@@ -224,7 +224,7 @@ TEST_F(VerifyBoxWindow, ProvenMismatchedOrNotReadBackAndNothingOfTheWindowsChang
   box->SetNoUploadAnswer(true);
   ASSERT_TRUE(Download(VerifyStatusText(VerifyOutcome::kReadBackFailed))) << Status().toStdString();
   ASSERT_TRUE(QTest::qWaitFor([&] { return answers.asked.size() == 2; }, 5000));
-  EXPECT_EQ(answers.asked[1].text, QString::fromUtf8(text::kVerifyFailedMessage));
+  EXPECT_EQ(answers.asked[1].text, QString::fromUtf8(text::kVerifyFailedMessage()));
 
   EXPECT_TRUE(dlg->Param().table == table);
   EXPECT_EQ(dlg->grid->TextMatrix(2, 2), QString::fromUtf8("3 s"));
