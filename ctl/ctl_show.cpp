@@ -8,10 +8,13 @@ namespace km27::ctl {
 
 namespace {
 
+// --json is for scripts: its values are the same whatever language the person reads.
+constexpr Language kJsonLanguage = Language::kChinese;
+
 // The line option of a family as the window's radios name it; a byte no radio stands for is
 // shown as it is.
-std::string LineOptionName(SignalFamily family, const ParamOptions& options) {
-  const LineRadioState s = LineRadiosFor(CodeBox, family, options);
+std::string LineOptionName(SignalFamily family, const ParamOptions& options, Language language) {
+  const LineRadioState s = LineRadiosIn(language, CodeBox, family, options);
   if (s.value == 0) return s.caption0;
   if (s.value == 1) return s.caption1;
   return Words(Say::kShowInvalidValue, {int(options.LineOption(family))});
@@ -25,12 +28,12 @@ void ShowProgramme(const std::string& file, const ParamOptions& options, const P
   std::string lines;
   std::vector<JsonObject> lineJson;
   for (int f = 0; f < kLineOptionFamilies; ++f) {
-    const std::string name = LineOptionName(SignalFamily(f), options);
+    const std::string name = LineOptionName(SignalFamily(f), options, CurrentLanguage());
     lines += (f ? Words(Say::kShowLineSeparator) : "") + FamilyName(SignalFamily(f)) + " " + name;
     lineJson.push_back(JsonObject()
-                           .Add("family", FamilyName(SignalFamily(f)))
+                           .Add("family", FamilyNameIn(kJsonLanguage, SignalFamily(f)))
                            .Add("value", int(options.LineOption(f)))
-                           .Add("name", name));
+                           .Add("name", LineOptionName(SignalFamily(f), options, kJsonLanguage)));
   }
   out.Line(Words(Say::kShowLineSetting, {lines}));
   const TableCounts counts = CountTable(table);
@@ -48,7 +51,7 @@ void ShowProgramme(const std::string& file, const ParamOptions& options, const P
       steps.push_back(JsonObject()
                           .Add("step", slot + 1)
                           .Add("code", int(e.code))
-                          .Add("code_name", code)
+                          .Add("code_name", CodeCatalogue::CodeNameIn(kJsonLanguage, family, e.code))
                           .Add("seconds", int(e.seconds)));
       char step[8], name[64], seconds[8];
       std::snprintf(step, sizeof step, "%2d", slot + 1);
@@ -62,7 +65,7 @@ void ShowProgramme(const std::string& file, const ParamOptions& options, const P
     carriers.push_back(JsonObject()
                            .Add("index", c)
                            .Add("carrier", Carrier(c).caption)
-                           .Add("family", FamilyName(family))
+                           .Add("family", FamilyNameIn(kJsonLanguage, family))
                            .Add("steps", steps));
   }
   out.Result()

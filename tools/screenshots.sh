@@ -4,6 +4,7 @@
 # for the overview window, the record exported as PDF through the menu and the file chooser
 # (its first page rendered), and the Clear question with Qt's own Chinese buttons:
 #   tools/screenshots.sh [output dir (build/screenshots)] [build dir (build)]
+# KM27_SHOT_LANG=en takes them in English (the window is started with --lang en).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 # What this tool needs beyond the build: an X server, input, and screen capture.
@@ -29,14 +30,28 @@ trap 'kill $prog $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
+lang=${KM27_SHOT_LANG:-zh}
+# The windows are found by their titles, which follow the language.
+title() {
+  [ "$lang" = en ] || { echo "$1"; return; }
+  case $1 in
+    下位机选择) echo "Choose the device" ;;
+    参数设置工具) echo "Parameter Setting Tool" ;;
+    "关于 KM27A") echo "About KM27A" ;;
+    "KM27A - 记事本") echo "KM27A - Help" ;;
+    程序总览) echo "Programme overview" ;;
+    导出PDF) echo "Export PDF" ;;
+  esac
+}
+
 cd "$work"
 # The program's own settings (recent files) stay in the scratch directory.
 export HOME=$work
-"$build/km27param" &
+"$build/km27param" --lang "$lang" &
 prog=$!
 win() { for _ in $(seq 100); do id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1) && [ -n "$id" ] && { echo "$id"; return; }; sleep 0.1; done; return 1; }
 
-sel=$(win "下位机选择")
+sel=$(win "$(title "下位机选择")")
 sleep 0.5
 import -window root "$out/1-device-select.png"
 xdotool windowfocus --sync "$sel" 2>/dev/null || true
@@ -44,7 +59,7 @@ xdotool mousemove --window "$sel" 95 97 click 1   # the code box radio
 sleep 0.2
 import -window root "$out/1b-device-select-code-box.png"
 xdotool key Return
-main=$(win "参数设置工具")
+main=$(win "$(title "参数设置工具")")
 sleep 0.8
 import -window root "$out/2-main-empty.png"
 xdotool windowfocus --sync "$main" 2>/dev/null || true
@@ -59,14 +74,14 @@ xdotool mousemove --window "$main" 20 640 click 3   # the window menu
 sleep 0.4
 import -window root "$out/4-window-menu.png"
 xdotool key a
-about=$(win "关于 KM27A")
+about=$(win "$(title "关于 KM27A")")
 sleep 0.4
 import -window root "$out/5-about.png"
 xdotool key Escape
 sleep 0.3
 xdotool windowfocus --sync "$main" 2>/dev/null || true
 xdotool key F1
-help=$(win "KM27A - 记事本")
+help=$(win "$(title "KM27A - 记事本")")
 sleep 0.5
 import -window root "$out/6-help.png"
 xdotool windowunmap "$help" 2>/dev/null || true
@@ -100,14 +115,14 @@ durations=(3 4 5 6 7 8 9 10 15 20 30 40 50 60)
 [ "$(stat -c %s "$full/KM27A.dat")" -eq 1056 ]
 
 cd "$full"
-"$build/km27param" &
+"$build/km27param" --lang "$lang" &
 prog=$!
-sel=$(win "下位机选择")
+sel=$(win "$(title "下位机选择")")
 sleep 0.5
 xdotool windowfocus --sync "$sel" 2>/dev/null || true
 xdotool mousemove --window "$sel" 95 97 click 1   # the code box radio
 xdotool key Return
-main=$(win "参数设置工具")
+main=$(win "$(title "参数设置工具")")
 sleep 0.8
 xdotool windowfocus --sync "$main" 2>/dev/null || true
 xdotool mousemove --window "$main" 160 181 click 1   # 2000 Hz, the carrier being edited
@@ -119,7 +134,7 @@ xdotool key n
 sleep 0.3
 xdotool windowfocus --sync "$main" 2>/dev/null || true
 xdotool key ctrl+g
-overview=$(win "程序总览")
+overview=$(win "$(title "程序总览")")
 xdotool windowmove "$overview" 10 10
 xdotool windowsize "$overview" 920 740
 sleep 0.8
@@ -130,7 +145,7 @@ xdotool mousemove --window "$main" 20 640 click 3   # the window menu with the d
 sleep 0.4
 import -window root "$out/9-window-menu-documents.png"
 xdotool key d                                        # 导出PDF
-win "导出PDF" >/dev/null
+win "$(title 导出PDF)" >/dev/null
 sleep 0.5
 import -window root "$out/10-pdf-chooser.png"
 xdotool type --delay 20 "$full/record.pdf"
