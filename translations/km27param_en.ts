@@ -599,7 +599,7 @@ For the command-line tool see km27ctl --help.
     </message>
     <message>
         <source>程序指纹：%1</source>
-        <translation>Programme fingerprint: %1</translation>
+        <translation>Fingerprint: %1</translation>
     </message>
     <message>
         <source>最近一次传输：%1</source>

@@ -67,6 +67,11 @@ constexpr StatusPlace kStatusPlaces[] = {
     {IDC_LAMP, 20, 20},         {IDC_STATUS_LINE, 45, 369}, {IDC_TYPE_COUNT, 415, 69},
     {IDC_CARRIER_COUNT, 485, 69}, {IDC_CODE_COUNT, 555, 72},
 };
+// The English counts are longer ("Carriers: 19"): the fields take some of the room to their right.
+constexpr StatusPlace kStatusPlacesEnglish[] = {
+    {IDC_LAMP, 20, 20},         {IDC_STATUS_LINE, 45, 369}, {IDC_TYPE_COUNT, 415, 80},
+    {IDC_CARRIER_COUNT, 496, 100}, {IDC_CODE_COUNT, 597, 100},
+};
 
 QString WindowCaption() { return CParamDlg::tr("参数设置工具"); }
 const char kVerifySetting[] = "transfer/verifyAfterDownload";
@@ -283,7 +288,8 @@ void CParamDlg::SetupButtons() {
 
 void CParamDlg::LayoutStatusBar() {
   const QRect client = rect();
-  for (const StatusPlace& s : kStatusPlaces) {
+  const bool english = km27::CurrentLanguage() == km27::Language::kEnglish;
+  for (const StatusPlace& s : english ? kStatusPlacesEnglish : kStatusPlaces) {
     QWidget* w = Control(s.id);
     w->setGeometry(client.left() + s.left, client.bottom() + 1 - kStatusTopFromBottom, s.width, kStatusHeight);
     w->update();
