@@ -1,13 +1,15 @@
 #include "model/messages.h"
 
 #include <cerrno>
+#include <atomic>
 #include <cstring>
 
 namespace km27 {
 
 namespace {
 
-Language g_language = Language::kChinese;
+// Atomic so a test that switches languages never races a worker thread that reads it.
+std::atomic<Language> g_language{Language::kChinese};
 
 constexpr Bilingual kEntries[] = {
 #define KM27_MSG(id, zh, en) {zh, en},
@@ -25,8 +27,8 @@ bool StartsWith(const char* s, const char* head) { return std::strncmp(s, head, 
 
 }  // namespace
 
-void SetLanguage(Language language) { g_language = language; }
-Language CurrentLanguage() { return g_language; }
+void SetLanguage(Language language) { g_language.store(language, std::memory_order_relaxed); }
+Language CurrentLanguage() { return g_language.load(std::memory_order_relaxed); }
 
 std::optional<Language> ParseLanguage(std::string_view name) {
   if (name == "zh") return Language::kChinese;
@@ -76,7 +78,7 @@ uint32_t PlaceholdersOf(std::string_view pattern) {
 }
 
 std::string Localize(const Bilingual& entry, std::initializer_list<MsgArg> args) {
-  return FormatMessage(entry.In(g_language), args);
+  return FormatMessage(entry.In(CurrentLanguage()), args);
 }
 
 std::string Text(Msg id, std::initializer_list<MsgArg> args) { return Localize(MessageEntry(id), args); }
