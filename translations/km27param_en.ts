@@ -709,7 +709,7 @@ For the command-line tool see km27ctl --help.
     </message>
     <message>
         <source>下位机读回的参数与下发的不同：%1 个步骤、%2 处其他字节，共 %3 个字节。标红的步骤：上行为下发的，下行为下位机读回的。</source>
-        <translation>The parameters read back from the device differ from those sent: %1 steps and %2 other bytes, %3 bytes in all. Steps marked red: the upper line as sent, the lower as read back.</translation>
+        <translation>The parameters read back from the device differ from those sent. Steps: %1; other bytes: %2; bytes in all: %3. Steps marked red: the upper line as sent, the lower as read back.</translation>
     </message>
     <message>
         <source>读回 %1</source>

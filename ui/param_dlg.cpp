@@ -67,10 +67,11 @@ constexpr StatusPlace kStatusPlaces[] = {
     {IDC_LAMP, 20, 20},         {IDC_STATUS_LINE, 45, 369}, {IDC_TYPE_COUNT, 415, 69},
     {IDC_CARRIER_COUNT, 485, 69}, {IDC_CODE_COUNT, 555, 72},
 };
-// The English counts are longer ("Carriers: 19"): the fields take some of the room to their right.
+// English is longer: the status line and the counts ("Carriers: 19") take the room up to the
+// right edge of the table's frame.
 constexpr StatusPlace kStatusPlacesEnglish[] = {
-    {IDC_LAMP, 20, 20},         {IDC_STATUS_LINE, 45, 369}, {IDC_TYPE_COUNT, 415, 80},
-    {IDC_CARRIER_COUNT, 496, 100}, {IDC_CODE_COUNT, 597, 100},
+    {IDC_LAMP, 20, 20},           {IDC_STATUS_LINE, 45, 427}, {IDC_TYPE_COUNT, 473, 63},
+    {IDC_CARRIER_COUNT, 537, 86}, {IDC_CODE_COUNT, 624, 80},
 };
 
 QString WindowCaption() { return CParamDlg::tr("参数设置工具"); }

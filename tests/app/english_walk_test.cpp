@@ -18,6 +18,7 @@
 
 #include "app/device_select_dlg.h"
 #include "app/param_app.h"
+#include "model/status_texts.h"
 #include "model/transfer_texts.h"
 #include "ui/difference_view.h"
 #include "ui/help_viewer.h"
@@ -157,6 +158,8 @@ TEST_F(EnglishInterface, EveryWindowAndDialog) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
   QTRY_VERIFY(!answers.asked.empty());
   for (int i = 0; i < 12; ++i) dlg.OnAdd();  // the counts in the status bar show
+  // The longest the status line says: a download's outcome, its verdict and the information's source.
+  dlg.statusLine->setText(QString::fromStdString(VerifyStatusText(VerifyOutcome::kReadBackFailed) + text::kInfoFromDevice()));
   walker.Window(&dlg);
   walker.Menu(QStringLiteral("right-click"), dlg.SystemMenu());
 
