@@ -17,7 +17,7 @@ std::string LineOptionName(SignalFamily family, const ParamOptions& options, Lan
   const LineRadioState s = LineRadiosIn(language, CodeBox, family, options);
   if (s.value == 0) return s.caption0;
   if (s.value == 1) return s.caption1;
-  return Words(Say::kShowInvalidValue, {int(options.LineOption(family))});
+  return WordsIn(language, Say::kShowInvalidValue, {int(options.LineOption(family))});
 }
 
 }  // namespace

@@ -50,4 +50,8 @@ static_assert(EveryEntryHasBothLanguages(), "every entry of ctl_texts.def needs 
 
 std::string Words(Say id, std::initializer_list<MsgArg> args) { return Localize(kEntries[size_t(id)], args); }
 
+std::string WordsIn(Language language, Say id, std::initializer_list<MsgArg> args) {
+  return FormatMessage(kEntries[size_t(id)].In(language), args);
+}
+
 }  // namespace km27::ctl

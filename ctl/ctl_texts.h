@@ -15,5 +15,6 @@ enum class Say : int {
 };
 
 std::string Words(Say id, std::initializer_list<MsgArg> args = {});
+std::string WordsIn(Language language, Say id, std::initializer_list<MsgArg> args = {});
 
 }  // namespace km27::ctl

@@ -126,6 +126,12 @@ TEST_F(CtlCommandLine, ShowPrintsEveryCarrierWithItsStepsAndTheLineOptions) {
   EXPECT_EQ(j["carriers"][17]["family"], "交流计数");
   EXPECT_EQ(j["line_options"][0]["value"], 1);
   EXPECT_EQ(j["counts"]["carriers"], 6);
+  // Scripts read the same values whatever language the person at the terminal reads.
+  lang = "en";
+  r = Run({"show", "--json", "KM27A.dat"});
+  EXPECT_EQ(r.Json()["carriers"], j["carriers"]);
+  EXPECT_EQ(r.Json()["line_options"], j["line_options"]);
+  lang = "zh";
 
   r = Run({"show", "absent.dat"});
   EXPECT_EQ(r.code, 3);
