@@ -13,6 +13,10 @@
 namespace km27::ui {
 
 namespace {
+// A record's words are the same whichever language the window speaks, as km27ctl's are: one log
+// is read by everyone who works on the device.
+std::string Logged(Msg id) { return TextIn(Language::kChinese, id); }
+
 // The status texts start with a space that has no place in a record.
 std::string Trimmed(std::string s) {
   const size_t first = s.find_first_not_of(' ');
@@ -111,10 +115,10 @@ void LinkPresenter::TransferJudged(const TransferOutcome& o) {
       r.result = o.ok ? "ok" : o.infoUnreadable ? "refused" : "transfer_failed";
     }
     if (o.readBack && o.verify != VerifyOutcome::kSame)
-      r.error = Trimmed(o.verify == VerifyOutcome::kMismatch ? text::kVerifyMismatch() : text::kVerifyFailed());
+      r.error = Trimmed(Logged(o.verify == VerifyOutcome::kMismatch ? Msg::kVerifyMismatch : Msg::kVerifyFailed));
     else if (!o.ok)
       r.error = o.kind == TransferKind::kUpload ? "上传失败" : "下载失败";
-    if (o.infoUnreadable) r.error = text::kInfoNotReadMessage();
+    if (o.infoUnreadable) r.error = Logged(Msg::kInfoNotReadMessage);
     if (o.ownInfo) r.deviceInfoSha256 = Sha256Hex(o.ownInfo->data(), o.ownInfo->size());
   }
   if (o.readBack) {
