@@ -52,6 +52,20 @@ int FreeTcpPort() {
   return ntohs(a.sin_port);
 }
 
+int ListenOnLoopback(int* port, int backlog) {
+  const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return -1;
+  sockaddr_in a = Loopback(0);
+  socklen_t len = sizeof a;
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(s, backlog) != 0 ||
+      getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    close(s);
+    return -1;
+  }
+  *port = ntohs(a.sin_port);
+  return s;
+}
+
 bool Ser2netServer::Installed() { return std::system("command -v ser2net >/dev/null 2>&1") == 0; }
 
 bool Ser2netServer::Start(const std::string& dir, std::vector<Line>& lines) {

@@ -14,6 +14,10 @@ namespace km27::sim {
 // A loopback port nobody listens on now.
 int FreeTcpPort();
 
+// A socket listening on a free loopback port, whose number goes to *port; -1 when none can be had.
+// For servers a test plays itself.
+int ListenOnLoopback(int* port, int backlog = 16);
+
 // ser2net serving each line on a loopback port of its own: raw TCP or Telnet with COM port control.
 class Ser2netServer {
  public:

@@ -195,14 +195,9 @@ TEST_F(Ser2net, DroppedConnectionIsAnUnpluggedLine) {
 // What ser2net does not do: Telnet words cut anywhere by the network, and a server that keeps
 // talking Telnet while the device is silent.
 TEST(NetPort, TelnetWordsSplitAcrossReadsAreNeitherDataNorTime) {
-  const int ls = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  listen(ls, 1);
-  getsockname(ls, reinterpret_cast<sockaddr*>(&a), &len);
+  int lsPort = 0;
+  const int ls = sim::ListenOnLoopback(&lsPort, 1);
+  ASSERT_GE(ls, 0);
   std::atomic<bool> opened{false};
   std::thread server([ls, &opened] {
     const int c = accept(ls, nullptr, nullptr);
@@ -229,7 +224,7 @@ TEST(NetPort, TelnetWordsSplitAcrossReadsAreNeitherDataNorTime) {
   Rfc2217Port port;
   port.SetNetTiming({3000, 20});  // this server confirms nothing
   port.SetTimeouts({100, 0, 0, 0, 1000});
-  const bool open = port.Open("rfc2217://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+  const bool open = port.Open("rfc2217://127.0.0.1:" + std::to_string(lsPort));
   opened = true;
   if (!open) {
     const std::string why = port.LastErrorText();

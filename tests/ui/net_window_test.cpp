@@ -84,15 +84,10 @@ TEST_F(NetWindow, FindsTheBoxBehindSer2netAndDownloads) {
 
 TEST_F(NetWindow, UnreachableUrlsNeverStallTheWindowAndTheLampSaysWhy) {
   // A server that takes the connection and never negotiates, and an address nothing answers.
-  const int silent = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(silent, 16), 0);
-  getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
-  const std::string where = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  int silentPort = 0;
+  const int silent = sim::ListenOnLoopback(&silentPort);
+  ASSERT_GE(silent, 0);
+  const std::string where = "127.0.0.1:" + std::to_string(silentPort);
 
   using Clock = std::chrono::steady_clock;
   const auto since = [](Clock::time_point t) {
