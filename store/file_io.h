@@ -12,6 +12,15 @@ struct SaveResult {
   StoreFailure failure;  // kNone when ok
 };
 
+// A write of `path` that failed for `code`, with the system's error number.
+inline SaveResult SaveFailed(const std::string& path, StoreError code, int sysError) {
+  SaveResult r;
+  r.path = path;
+  r.failure.code = code;
+  r.failure.sysError = sysError;
+  return r;
+}
+
 // Whether an existing file of that name is replaced or wins.
 enum class ExistingFile { kReplace, kKeep };
 

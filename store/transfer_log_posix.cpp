@@ -25,14 +25,6 @@ std::string Folder(const std::string& path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-SaveResult Failed(const std::string& path, StoreError code, int err) {
-  SaveResult r;
-  r.path = path;
-  r.failure.code = code;
-  r.failure.sysError = err;
-  return r;
-}
-
 // Held while a record is appended: rotation and the append are one step for every writer.
 class LogLock {
  public:
@@ -82,22 +74,22 @@ void StampRecord(TransferRecord& r) {
 }
 
 SaveResult AppendTransferRecord(const std::string& path, const TransferRecord& r, long long rotateAt) {
-  if (path.empty()) return Failed(path, StoreError::kCannotCreate, ENOENT);
+  if (path.empty()) return SaveFailed(path, StoreError::kCannotCreate, ENOENT);
   int err = 0;
-  if (!MakeDirectories(Folder(path), &err)) return Failed(path, StoreError::kCannotCreate, err);
+  if (!MakeDirectories(Folder(path), &err)) return SaveFailed(path, StoreError::kCannotCreate, err);
   const std::string line = RecordLine(r) + "\n";
   LogLock lock(path);
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && st.st_size >= rotateAt && rename(path.c_str(), (path + ".1").c_str()) != 0)
-    return Failed(path, StoreError::kCannotReplace, errno);
+    return SaveFailed(path, StoreError::kCannotReplace, errno);
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return Failed(path, errno == EROFS ? StoreError::kReadOnly : StoreError::kCannotCreate, errno);
+  if (fd < 0) return SaveFailed(path, errno == EROFS ? StoreError::kReadOnly : StoreError::kCannotCreate, errno);
   // One write of the whole line: appends of other writers come before or after it, never inside.
   const ssize_t wrote = ::write(fd, line.data(), line.size());
   const int writeErr = wrote < 0 ? errno : wrote != ssize_t(line.size()) ? ENOSPC : 0;
   const int syncErr = writeErr == 0 && fdatasync(fd) != 0 ? errno : 0;
   ::close(fd);
-  if (writeErr || syncErr) return Failed(path, StoreError::kCannotWrite, writeErr ? writeErr : syncErr);
+  if (writeErr || syncErr) return SaveFailed(path, StoreError::kCannotWrite, writeErr ? writeErr : syncErr);
   SaveResult ok;
   ok.ok = true;
   ok.path = path;

@@ -23,14 +23,6 @@ std::string Folder(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-SaveResult Failed(const std::string& path, StoreError code, int err) {
-  SaveResult r;
-  r.path = path;
-  r.failure.code = code;
-  r.failure.sysError = err;
-  return r;
-}
-
 // Held while a record is appended: rotation and the append are one step for every writer.
 class LogLock {
  public:
@@ -89,9 +81,9 @@ void StampRecord(TransferRecord& r) {
 }
 
 SaveResult AppendTransferRecord(const std::string& path, const TransferRecord& r, long long rotateAt) {
-  if (path.empty()) return Failed(path, StoreError::kCannotCreate, ENOENT);
+  if (path.empty()) return SaveFailed(path, StoreError::kCannotCreate, ENOENT);
   int err = 0;
-  if (!MakeDirectories(Folder(path), &err)) return Failed(path, StoreError::kCannotCreate, err);
+  if (!MakeDirectories(Folder(path), &err)) return SaveFailed(path, StoreError::kCannotCreate, err);
   const std::string line = RecordLine(r) + "\n";
   LogLock lock(path);
   const std::wstring name = Wide(path);
@@ -99,18 +91,18 @@ SaveResult AppendTransferRecord(const std::string& path, const TransferRecord& r
   if (GetFileAttributesExW(name.c_str(), GetFileExInfoStandard, &attr) &&
       ((long long)attr.nFileSizeHigh << 32 | attr.nFileSizeLow) >= rotateAt &&
       !MoveFileExW(name.c_str(), Wide(path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING))
-    return Failed(path, StoreError::kCannotReplace, ErrnoOf(GetLastError()));
+    return SaveFailed(path, StoreError::kCannotReplace, ErrnoOf(GetLastError()));
   // Appending only: every write lands at the end, whoever else writes.
   const HANDLE h = CreateFileW(name.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return Failed(path, StoreError::kCannotCreate, ErrnoOf(GetLastError()));
+  if (h == INVALID_HANDLE_VALUE) return SaveFailed(path, StoreError::kCannotCreate, ErrnoOf(GetLastError()));
   DWORD wrote = 0;
   const bool written = WriteFile(h, line.data(), DWORD(line.size()), &wrote, nullptr) && wrote == line.size();
   const DWORD writeErr = written ? 0 : GetLastError();
   const bool flushed = written && FlushFileBuffers(h);
   const DWORD flushErr = written && !flushed ? GetLastError() : 0;
   CloseHandle(h);
-  if (!written || !flushed) return Failed(path, StoreError::kCannotWrite, ErrnoOf(writeErr ? writeErr : flushErr));
+  if (!written || !flushed) return SaveFailed(path, StoreError::kCannotWrite, ErrnoOf(writeErr ? writeErr : flushErr));
   SaveResult ok;
   ok.ok = true;
   ok.path = path;
