@@ -228,6 +228,14 @@ TEST_F(CtlTransfer, EveryDifferenceIsListedTheLogKeepsItAndDiffOfTheFilesAgrees)
   EXPECT_EQ(listed[0]["result"], "verify_mismatch");
   EXPECT_EQ(listed[1]["model"], "KM27A");
   EXPECT_EQ(Run({"log", "--log", root + "/none.jsonl"}).code, 0);  // no log yet: an empty table
+  // --since keeps what came at or after it; a time it cannot read is a usage error, a log it
+  // cannot read a file error.
+  r = Run({"log", "--json", "--since", "2000-01-01"});
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+  r = Run({"log", "--json", "--since", "2999-01-01T00:00+08:00"});
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 0) << r.out;
+  EXPECT_EQ(Run({"log", "--since", "2026-13-01"}).code, 2);
+  EXPECT_EQ(Run({"log", "--log", root}).code, 3);  // a folder where the log should be
 }
 
 TEST_F(CtlTransfer, AReadBackThatFailsIsReportedAsSuchNotAsAMismatch) {
