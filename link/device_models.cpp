@@ -44,11 +44,11 @@ std::unique_ptr<LinkEngine> MakeTransmitterLink(const EngineParts& p) {
 // The code transmitter first: absent ports cost its search nothing, while the box needs a
 // scan period on every number.
 const DeviceModelInfo kModels[] = {
-    {CodeTransmitter, "KM27C", kCodeTransmitterTitle, kTransmitterComPorts,
+    {CodeTransmitter, "KM27C", kTransmitterComPorts,
      // One monitor cycle goes over every port; a spoiled answer is worth as many more cycles
      // as an exchange has attempts.
      SearchRules{false, 1, kExchangeAttempts}, true, MakeTransmitterLink},
-    {CodeBox, "KM27A", kCodeBoxTitle, kBoxComPorts,
+    {CodeBox, "KM27A", kBoxComPorts,
      // A box is seen only when it speaks within the period its port is open: two periods each.
      SearchRules{true, 2, 2}, false, MakeBoxLink},
 };

@@ -43,7 +43,6 @@ struct EngineParts {
 struct DeviceModelInfo {
   DeviceModel model;
   const char* name;   // on the command line: --model KM27A
-  const char* title;  // as the start-up dialog's template holds it; messages use DeviceModelTitle
   int lastCom;        // looked for on COM1..lastCom
   SearchRules search;
   bool carriesDeviceInfo;  // the 96 bytes of DDINFO.txt travel with the programme

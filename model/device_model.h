@@ -13,12 +13,7 @@ enum DeviceModel : uint8_t {
 
 inline bool IsCodeTransmitter(DeviceModel m) { return m != CodeBox; }
 
-// The machines' full names, as the start-up dialog's template holds them (the window translates
-// its templates itself).
-inline constexpr char kCodeBoxTitle[] = "KM27A通用机车信号发码箱";
-inline constexpr char kCodeTransmitterTitle[] = "KM27C通用机车信号发码器";
-
-// The full name in the interface's language, as messages give it.
+// The machine's full name in the interface's language.
 inline const char* DeviceModelTitle(DeviceModel m) {
   return MessageEntry(IsCodeTransmitter(m) ? Msg::kCodeTransmitterTitle : Msg::kCodeBoxTitle).In(CurrentLanguage());
 }
